@@ -1,0 +1,24 @@
+// Local time and sleeping, with a seam so that tests can set the clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+struct SYSTEMTIME {
+    std::uint16_t wYear;
+    std::uint16_t wMonth;
+    std::uint16_t wDayOfWeek;
+    std::uint16_t wDay;
+    std::uint16_t wHour;
+    std::uint16_t wMinute;
+    std::uint16_t wSecond;
+    std::uint16_t wMilliseconds;
+};
+
+// The current local time, or what the test clock says while one is set.
+void GetLocalTime(SYSTEMTIME* lpSystemTime);
+// Test seam: while set, GetLocalTime asks this function instead of the system (nullptr clears).
+void SetClockForTest(std::function<SYSTEMTIME()> clock);
+
+// Blocks the calling thread; the window keeps its ticks for afterwards.
+void Sleep(std::uint32_t dwMilliseconds);

@@ -1,0 +1,57 @@
+// TCP client sockets in the shape the bridge code was written against, on POSIX sockets.
+//
+// Differences that matter on this platform:
+// - INVALID_SOCKET is -1: descriptor 0 is standard input here, so callers keep INVALID_SOCKET in
+//   a socket variable after every close, and closesocket(INVALID_SOCKET) does nothing.
+// - send() never raises SIGPIPE, whatever the peer did.
+// - connect() gives up after ConnectTimeoutMs() instead of the system's two minutes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace sock {
+
+using SOCKET = int;
+inline constexpr SOCKET INVALID_SOCKET = -1;
+inline constexpr int SOCKET_ERROR = -1;
+inline constexpr int AF_INET = 2;
+inline constexpr int SOCK_STREAM = 1;
+inline constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFFu;
+
+struct in_addr {
+    std::uint32_t s_addr; // network byte order
+};
+struct sockaddr_in {
+    std::int16_t sin_family;
+    std::uint16_t sin_port; // network byte order
+    in_addr sin_addr;
+    char sin_zero[8];
+};
+
+// Start-up of the socket library: 0 on success, an error code otherwise. On POSIX it makes sure
+// that no send can ever end the process with SIGPIPE.
+int WSAStartup();
+// Test seam: while set, WSAStartup fails with the given code (0 clears it).
+void SetStartupFailureForTest(int code);
+
+SOCKET socket(int af, int type, int protocol);
+// Blocking connect that gives up after ConnectTimeoutMs(); 0 on success, SOCKET_ERROR otherwise.
+int connect(SOCKET s, const sockaddr_in* name, int namelen);
+// Waits at most sec seconds plus usec microseconds for s to become readable: 1 readable (data,
+// end of stream or error pending), 0 not readable, SOCKET_ERROR on an invalid socket.
+int select(SOCKET s, long sec, long usec);
+int recv(SOCKET s, char* buf, int len, int flags);
+int send(SOCKET s, const char* buf, int len, int flags);
+int closesocket(SOCKET s);
+std::uint32_t inet_addr(const char* cp);
+std::uint16_t htons(std::uint16_t hostshort);
+
+// The error of the calling thread's last failed call, as errno.
+int WSAGetLastError();
+
+int ConnectTimeoutMs();
+void SetConnectTimeoutMsForTest(int ms);
+
+} // namespace sock
