@@ -30,5 +30,5 @@ std::uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyN
 
 // Creates the file, the section and the key as needed and replaces an existing value; a null
 // value deletes the key. Returns false when the file could not be written (nothing changed).
-bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName,
-                                const char* lpString, const char* lpFileName);
+bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
+                                const char* lpFileName);

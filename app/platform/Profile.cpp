@@ -1,0 +1,298 @@
+#include "app/platform/Profile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string PathOf(const char* fileName) {
+    std::string path = fileName ? fileName : "";
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// Reads the whole file; nullopt when it cannot be opened or is not a regular file.
+std::optional<std::string> ReadWhole(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+std::string_view Trim(std::string_view s) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto la = static_cast<unsigned char>(a[i]);
+        auto lb = static_cast<unsigned char>(b[i]);
+        if (la >= 'A' && la <= 'Z')
+            la = static_cast<unsigned char>(la - 'A' + 'a');
+        if (lb >= 'A' && lb <= 'Z')
+            lb = static_cast<unsigned char>(lb - 'A' + 'a');
+        if (la != lb)
+            return false;
+    }
+    return true;
+}
+
+// The lines of the file, without their line endings.
+std::vector<std::string_view> SplitLines(std::string_view data) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t end = data.find('\n', start);
+        if (end == std::string_view::npos) {
+            lines.push_back(data.substr(start));
+            break;
+        }
+        std::size_t len = end - start;
+        if (len > 0 && data[end - 1] == '\r')
+            --len;
+        lines.push_back(data.substr(start, len));
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The section name of a line "[name]", or nullopt when the line is not a section header.
+std::optional<std::string_view> SectionOf(std::string_view line) {
+    line = Trim(line);
+    if (line.size() < 2 || line.front() != '[')
+        return std::nullopt;
+    std::size_t close = line.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return Trim(line.substr(1, close - 1));
+}
+
+// Splits "key=value" into its trimmed key and value; nullopt for lines without '='.
+std::optional<std::pair<std::string_view, std::string_view>> EntryOf(std::string_view line) {
+    std::string_view t = Trim(line);
+    if (t.empty() || t.front() == ';')
+        return std::nullopt;
+    std::size_t eq = t.find('=');
+    if (eq == std::string_view::npos)
+        return std::nullopt;
+    return std::make_pair(Trim(t.substr(0, eq)), Trim(t.substr(eq + 1)));
+}
+
+std::optional<std::string> Lookup(const char* section, const char* key, const char* fileName) {
+    if (!section || !key)
+        return std::nullopt;
+    auto data = ReadWhole(PathOf(fileName));
+    if (!data)
+        return std::nullopt;
+    bool inSection = false;
+    for (std::string_view line : SplitLines(*data)) {
+        if (auto name = SectionOf(line)) {
+            inSection = SameName(*name, section);
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (auto entry = EntryOf(line); entry && SameName(entry->first, key)) {
+            std::string_view value = entry->second;
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front())
+                value = value.substr(1, value.size() - 2);
+            return std::string(value);
+        }
+    }
+    return std::nullopt;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Replaces the file at path with data: next to it, then rename, so that a crash or a full disk
+// never leaves it half written. A link is written through; a target that is not a regular file
+// is written in place.
+bool ReplaceFile(const std::string& path, const std::string& data) {
+    std::string target = path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved))
+        target = resolved;
+
+    struct stat st {};
+    bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode))
+        return false;
+    if (exists && !S_ISREG(st.st_mode)) {
+        int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        bool ok = WriteAll(fd, data);
+        return ::close(fd) == 0 && ok;
+    }
+
+    std::string temp = target + ".XXXXXX";
+    std::vector<char> name(temp.begin(), temp.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        return false;
+    ::fchmod(fd, exists ? (st.st_mode & 07777) : 0644);
+    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(name.data(), target.c_str()) == 0)
+        return true;
+    ::unlink(name.data());
+    return false;
+}
+
+} // namespace
+
+int GetPrivateProfileIntA(const char* lpAppName, const char* lpKeyName, int nDefault,
+                          const char* lpFileName) {
+    auto value = Lookup(lpAppName, lpKeyName, lpFileName);
+    if (!value)
+        return nDefault;
+    std::string_view s = *value;
+    bool negative = false;
+    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
+        negative = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    long long n = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            break;
+        n = n * 10 + (c - '0');
+        if (n > static_cast<long long>(INT_MAX) + 1)
+            n = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (negative)
+        return static_cast<int>(-n);
+    return static_cast<int>(std::min<long long>(n, INT_MAX));
+}
+
+std::uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName,
+                                       const char* lpDefault, char* lpReturnedString,
+                                       std::uint32_t nSize, const char* lpFileName) {
+    if (!lpReturnedString || nSize == 0)
+        return 0;
+    auto value = Lookup(lpAppName, lpKeyName, lpFileName);
+    std::string text = value ? *value : std::string(lpDefault ? lpDefault : "");
+    std::size_t n = std::min<std::size_t>(text.size(), nSize - 1);
+    std::memcpy(lpReturnedString, text.data(), n);
+    lpReturnedString[n] = '\0';
+    return static_cast<std::uint32_t>(n);
+}
+
+bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
+                                const char* lpFileName) {
+    if (!lpAppName || !lpKeyName)
+        return false;
+    const std::string path = PathOf(lpFileName);
+    struct stat st {};
+    bool exists = ::stat(path.c_str(), &st) == 0;
+    std::string old;
+    if (exists) {
+        auto data = ReadWhole(path);
+        if (!data && S_ISREG(st.st_mode))
+            return false; // unreadable: never replace what we could not read
+        if (data)
+            old = std::move(*data);
+    }
+    std::string eol = "\r\n";
+    if (std::size_t lf = old.find('\n');
+        lf != std::string::npos && (lf == 0 || old[lf - 1] != '\r'))
+        eol = "\n";
+
+    std::vector<std::string_view> lines = SplitLines(old);
+    const std::string entry = std::string(lpKeyName) + "=" + (lpString ? lpString : "");
+
+    // Find the section, the key inside it, and the last non-blank line of the section.
+    std::optional<std::size_t> sectionAt, keyAt, lastAt;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (auto name = SectionOf(lines[i])) {
+            if (sectionAt && !keyAt)
+                break; // the section ended without the key
+            if (keyAt)
+                break;
+            if (SameName(*name, lpAppName)) {
+                sectionAt = i;
+                lastAt = i;
+            }
+            continue;
+        }
+        if (!sectionAt)
+            continue;
+        if (!Trim(lines[i]).empty())
+            lastAt = i;
+        if (auto e = EntryOf(lines[i]); e && SameName(e->first, lpKeyName)) {
+            keyAt = i;
+            break;
+        }
+    }
+
+    std::vector<std::string> out(lines.begin(), lines.end());
+    if (keyAt) {
+        if (lpString)
+            out[*keyAt] = entry;
+        else
+            out.erase(out.begin() + static_cast<std::ptrdiff_t>(*keyAt));
+    } else if (!lpString) {
+        return true; // nothing to delete
+    } else if (sectionAt) {
+        out.insert(out.begin() + static_cast<std::ptrdiff_t>(*lastAt + 1), entry);
+    } else {
+        while (!out.empty() && Trim(out.back()).empty())
+            out.pop_back();
+        if (!out.empty())
+            out.emplace_back();
+        out.push_back("[" + std::string(lpAppName) + "]");
+        out.push_back(entry);
+    }
+
+    std::string data;
+    for (const std::string& line : out) {
+        data += line;
+        data += eol;
+    }
+    return ReplaceFile(path, data);
+}

@@ -1,0 +1,198 @@
+#include "app/platform/Socket.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sock {
+namespace {
+
+std::atomic<int> g_startupFailure{0};
+std::atomic<int> g_connectTimeoutMs{5000};
+thread_local int t_lastError = 0;
+
+// How long one send may wait for room in the send buffer before it returns short: a server that
+// stops reading must not freeze the window.
+constexpr int kSendStallMs = 500;
+
+int Fail(int error) {
+    t_lastError = error;
+    return SOCKET_ERROR;
+}
+
+bool SetNonBlocking(int fd, bool on) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0)
+        return false;
+    flags = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+using Clock = std::chrono::steady_clock;
+
+int MsLeft(Clock::time_point deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+} // namespace
+
+int WSAStartup() {
+    if (int code = g_startupFailure.load())
+        return code;
+    // A send to a peer that has gone must come back as an error, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+    return 0;
+}
+
+void SetStartupFailureForTest(int code) {
+    g_startupFailure = code;
+}
+
+SOCKET socket(int af, int type, int protocol) {
+    if (af != AF_INET || type != SOCK_STREAM) {
+        t_lastError = EAFNOSUPPORT;
+        return INVALID_SOCKET;
+    }
+    int fd = ::socket(PF_INET, ::SOCK_STREAM | SOCK_CLOEXEC, protocol);
+    if (fd < 0) {
+        t_lastError = errno;
+        return INVALID_SOCKET;
+    }
+    return fd;
+}
+
+int connect(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
+        return Fail(EINVAL);
+    // The unspecified address and port 0 name no server (elsewhere 0.0.0.0 would mean this host).
+    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
+        return Fail(EADDRNOTAVAIL);
+
+    ::sockaddr_in addr{};
+    addr.sin_family = PF_INET;
+    addr.sin_port = name->sin_port;
+    addr.sin_addr.s_addr = name->sin_addr.s_addr;
+
+    if (!SetNonBlocking(s, true))
+        return Fail(errno);
+    int rc = ::connect(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr);
+    if (rc != 0 && errno == EINPROGRESS) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(g_connectTimeoutMs.load());
+        ::pollfd p{s, POLLOUT, 0};
+        for (;;) {
+            int n = ::poll(&p, 1, MsLeft(deadline));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                SetNonBlocking(s, false);
+                return Fail(n == 0 ? ETIMEDOUT : errno);
+            }
+            break;
+        }
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+            error = errno;
+        rc = error == 0 ? 0 : -1;
+        errno = error;
+    }
+    int saved = errno;
+    SetNonBlocking(s, false);
+    return rc == 0 ? 0 : Fail(saved);
+}
+
+int select(SOCKET s, long sec, long usec) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::pollfd p{s, POLLIN, 0};
+    ::timespec ts{static_cast<time_t>(sec + usec / 1000000), (usec % 1000000) * 1000};
+    for (;;) {
+        int n = ::ppoll(&p, 1, &ts, nullptr);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return Fail(errno);
+        if (n > 0 && (p.revents & POLLNVAL))
+            return Fail(EBADF);
+        return n > 0 ? 1 : 0;
+    }
+}
+
+int recv(SOCKET s, char* buf, int len, int flags) {
+    if (s < 0)
+        return Fail(EBADF);
+    for (;;) {
+        ssize_t n = ::recv(s, buf, static_cast<std::size_t>(len > 0 ? len : 0), flags);
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? Fail(errno) : static_cast<int>(n);
+    }
+}
+
+int send(SOCKET s, const char* buf, int len, int flags) {
+    if (s < 0)
+        return Fail(EBADF);
+    if (len <= 0)
+        return 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(kSendStallMs);
+    int done = 0;
+    while (done < len) {
+        ssize_t n = ::send(s, buf + done, static_cast<std::size_t>(len - done),
+                           flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+            return done > 0 ? done : Fail(errno);
+        ::pollfd p{s, POLLOUT, 0};
+        int left = MsLeft(deadline);
+        if (left == 0 || ::poll(&p, 1, left) == 0)
+            break; // the peer stopped reading: return what went out
+    }
+    if (done == 0)
+        return Fail(EWOULDBLOCK);
+    return done;
+}
+
+int closesocket(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    return ::close(s) == 0 ? 0 : Fail(errno);
+}
+
+std::uint32_t inet_addr(const char* cp) {
+    if (!cp)
+        return INADDR_NONE;
+    return ::inet_addr(cp);
+}
+
+std::uint16_t htons(std::uint16_t hostshort) {
+    return ::htons(hostshort);
+}
+
+int WSAGetLastError() {
+    return t_lastError;
+}
+
+int ConnectTimeoutMs() {
+    return g_connectTimeoutMs.load();
+}
+
+void SetConnectTimeoutMsForTest(int ms) {
+    g_connectTimeoutMs = ms;
+}
+
+} // namespace sock
