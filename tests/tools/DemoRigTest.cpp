@@ -95,14 +95,20 @@ public:
         close(fds[1]);
         m_out = fds[0];
     }
+    // Ends the rig the way a user does; a rig that does not end is killed and its folder removed
+    // here, so a failing test leaves nothing behind.
     ~Rig() {
         if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
+            kill(m_pid, SIGTERM);
+            if (WaitExit() < 0) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, nullptr, 0);
+            }
         }
         close(m_out);
-        if (!m_folder.empty()) {
-            std::filesystem::remove_all(m_folder);
+        if (auto at = m_output.find("folder /tmp/varnel-demo-"); at != std::string::npos) {
+            at += 7;
+            std::filesystem::remove_all(m_output.substr(at, m_output.find(' ', at) - at));
         }
     }
 
@@ -121,7 +127,7 @@ public:
         at += label.size();
         return m_output.substr(at, m_output.find_first_of(" \n", at) - at);
     }
-    std::string Folder() { return m_folder = Word("folder "); }
+    std::string Folder() { return Word("folder "); }
 
     // Waits for the rig to end and returns its exit status, or -1 at the deadline.
     int WaitExit() {
@@ -143,7 +149,6 @@ private:
     pid_t m_pid = -1;
     int m_out = -1;
     std::string m_output;
-    std::string m_folder;
 };
 
 TEST(DemoRig, DeviceSendsTextAndShowsWhatThePortWrites) {
