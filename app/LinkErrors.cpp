@@ -1,0 +1,143 @@
+#include "app/LinkErrors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Codes the serial layer records (the communications API's numbering).
+constexpr long kFileNotFound = 2;
+constexpr long kPathNotFound = 3;
+constexpr long kTooManyOpenFiles = 4;
+constexpr long kAccessDenied = 5;
+constexpr long kNotEnoughMemory = 8;
+constexpr long kGeneralFailure = 31;
+constexpr long kNotSupported = 50;
+constexpr long kInvalidParameter = 87;
+constexpr long kDeviceRemoved = 1617;
+constexpr long kNotATerminal = 1;
+
+std::string GroupName(gid_t gid) {
+    std::vector<char> buf(4096);
+    group g{};
+    group* found = nullptr;
+    while (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) == ERANGE && buf.size() < 65536)
+        buf.resize(buf.size() * 2);
+    return found ? std::string(found->gr_name) : std::string();
+}
+
+std::string ErrorNumber(long code) {
+    return "error " + std::to_string(code);
+}
+
+} // namespace
+
+DeviceProbe ProbeDevice(const std::string& devicePath) {
+    DeviceProbe probe;
+    struct stat st {};
+    if (devicePath.empty() || ::stat(devicePath.c_str(), &st) != 0)
+        return probe;
+    probe.exists = true;
+    probe.mayOpen = ::access(devicePath.c_str(), R_OK | W_OK) == 0;
+    // Only a group that may read and write the device is worth joining; root's group never is.
+    if (st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+        probe.group = GroupName(st.st_gid);
+    return probe;
+}
+
+std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
+                                      long errorCode, const DeviceProbe& probe) {
+    if (devicePath.empty()) {
+        if (portName.empty())
+            return "no port name given";
+        return portName + ": no such port";
+    }
+    const std::string& dev = devicePath;
+    switch (errorCode) {
+    case kFileNotFound:
+    case kPathNotFound:
+        if (probe.exists)
+            return dev + ": not a serial port";
+        return dev + ": no such device";
+    case kNotATerminal:
+        return dev + ": not a serial port";
+    case kAccessDenied:
+        if (!probe.exists)
+            return dev + ": no such device";
+        if (probe.mayOpen)
+            return dev + " is in use by another program";
+        if (!probe.group.empty())
+            return dev + ": permission denied — add your user to the " + probe.group +
+                   " group and log in again";
+        return dev + ": permission denied — your user may not open this device";
+    case kTooManyOpenFiles:
+        return dev + ": too many open files";
+    case kNotEnoughMemory:
+        return dev + ": out of memory";
+    case kGeneralFailure:
+        return dev + ": the device does not respond — is the hardware there? (error 31)";
+    case kNotSupported:
+        return dev + ": not a serial port (error 50)";
+    case kInvalidParameter:
+        return dev + ": the device rejected the request (error 87)";
+    case kDeviceRemoved:
+        return dev + ": the device was removed";
+    case 0:
+        return dev + ": could not be opened";
+    default:
+        return dev + ": " + ErrorNumber(errorCode);
+    }
+}
+
+std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
+                                      long errorCode) {
+    return DescribeSerialOpenFailure(portName, devicePath, errorCode, ProbeDevice(devicePath));
+}
+
+std::string DescribeSerialSetupFailure(const std::string& portName, const std::string& devicePath,
+                                       long errorCode) {
+    const std::string& subject = devicePath.empty() ? portName : devicePath;
+    if (errorCode == kDeviceRemoved)
+        return subject + ": the device was removed";
+    std::string text = subject + ": the port refused the line settings";
+    if (errorCode != 0)
+        text += " (" + ErrorNumber(errorCode) + ")";
+    return text;
+}
+
+std::string DescribeConnectFailure(const std::string& ip, unsigned port, int errnoValue) {
+    const std::string where = ip + ":" + std::to_string(port);
+    // The socket layer turns these two away itself: neither names a server.
+    if (port == 0)
+        return where + ": port 0 is not a server port";
+    if (ip == "0.0.0.0")
+        return where + ": 0.0.0.0 is not a server address";
+    switch (errnoValue) {
+    case ECONNREFUSED:
+        return where + ": connection refused";
+    case ETIMEDOUT:
+        return where + ": no answer (timed out) — check the address and that the server is up";
+    case EHOSTUNREACH:
+        return where + ": no route to host — check the address and the network";
+    case ENETUNREACH:
+        return where + ": network unreachable — check the network connection";
+    case EADDRNOTAVAIL:
+        return where + ": address not available";
+    case ECONNRESET:
+        return where + ": the server reset the connection";
+    case EACCES:
+    case EPERM:
+        return where + ": not permitted (a broadcast address or a firewall rule)";
+    case EMFILE:
+    case ENFILE:
+        return where + ": too many open files";
+    case 0:
+        return where + ": connect failed";
+    default:
+        return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
+    }
+}

@@ -1,0 +1,33 @@
+// Plain-words reasons for a link that would not come up, for the tooltips of the two status
+// lines. The status texts themselves stay as they are; these say why, from the error code that
+// the failing call recorded, and name the fix where one is known.
+#pragma once
+
+#include <string>
+
+// What the file system says about a serial device node, as far as the reason needs it.
+struct DeviceProbe {
+    bool exists = false;  // the path names something
+    bool mayOpen = false; // the current user may open it for reading and writing
+    std::string group;    // the group that owns it, empty if unknown
+};
+
+// Looks at the device node (stat and access); no open, so it never disturbs the port.
+DeviceProbe ProbeDevice(const std::string& devicePath);
+
+// Why opening the port failed. errorCode is the code the serial layer recorded (2 no such
+// device, 5 access denied or held by another program, ...); devicePath is where the port name
+// led, empty when the name led nowhere. Code 5 means either a permission problem or a port that
+// another program holds: the probe tells them apart.
+std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
+                                      long errorCode, const DeviceProbe& probe);
+// The same, probing devicePath itself.
+std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
+                                      long errorCode);
+
+// Why the port opened but refused the line settings (baud rate, data bits, parity, stop bits).
+std::string DescribeSerialSetupFailure(const std::string& portName, const std::string& devicePath,
+                                       long errorCode);
+
+// Why the connect to ip:port failed; errnoValue is the error the socket layer recorded.
+std::string DescribeConnectFailure(const std::string& ip, unsigned port, int errnoValue);

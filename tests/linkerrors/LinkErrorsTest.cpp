@@ -1,0 +1,141 @@
+#include "app/LinkErrors.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
+    const DeviceProbe missing{};
+    const DeviceProbe denied{true, false, "dialout"};
+    const DeviceProbe deniedNoGroup{true, false, ""};
+    const DeviceProbe deniedOtherGroup{true, false, "uucp"};
+    const DeviceProbe openable{true, true, "dialout"};
+    struct Case {
+        const char* port;
+        const char* path;
+        long code;
+        DeviceProbe probe;
+        const char* want;
+    } cases[] = {
+        {"COM3", "/dev/ttyS2", 2, missing, "/dev/ttyS2: no such device"},
+        {"COM3", "/dev/ttyS2", 3, missing, "/dev/ttyS2: no such device"},
+        {"sda", "/dev/sda", 2, openable, "/dev/sda: not a serial port"},
+        {"null", "/dev/null", 1, openable, "/dev/null: not a serial port"},
+        {"COM1", "/dev/ttyUSB0", 5, denied,
+         "/dev/ttyUSB0: permission denied — add your user to the dialout group and log in again"},
+        {"COM1", "/dev/ttyUSB0", 5, deniedOtherGroup,
+         "/dev/ttyUSB0: permission denied — add your user to the uucp group and log in again"},
+        {"COM1", "/dev/ttyUSB0", 5, deniedNoGroup,
+         "/dev/ttyUSB0: permission denied — your user may not open this device"},
+        {"COM1", "/dev/ttyUSB0", 5, openable, "/dev/ttyUSB0 is in use by another program"},
+        {"COM1", "/dev/ttyUSB0", 5, missing, "/dev/ttyUSB0: no such device"},
+        {"COM2", "/dev/ttyS1", 31, openable,
+         "/dev/ttyS1: the device does not respond — is the hardware there? (error 31)"},
+        {"COM2", "/dev/ttyS1", 50, openable, "/dev/ttyS1: not a serial port (error 50)"},
+        {"COM2", "/dev/ttyS1", 87, openable,
+         "/dev/ttyS1: the device rejected the request (error 87)"},
+        {"COM2", "/dev/ttyACM0", 1617, openable, "/dev/ttyACM0: the device was removed"},
+        {"COM2", "/dev/ttyS1", 4, openable, "/dev/ttyS1: too many open files"},
+        {"COM2", "/dev/ttyS1", 1234, openable, "/dev/ttyS1: error 1234"},
+        {"COM2", "/dev/ttyS1", 0, openable, "/dev/ttyS1: could not be opened"},
+        // The name led nowhere (a "/" or ".." in it, or nothing typed).
+        {"CO/", "", 2, missing, "CO/: no such port"},
+        {"", "", 2, missing, "no port name given"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " code " + std::to_string(c.code));
+        EXPECT_EQ(DescribeSerialOpenFailure(c.port, c.path, c.code, c.probe), c.want);
+    }
+}
+
+TEST(LinkErrors, SetupReasonNamesLineSettings) {
+    EXPECT_EQ(DescribeSerialSetupFailure("COM3", "/dev/ttyUSB0", 87),
+              "/dev/ttyUSB0: the port refused the line settings (error 87)");
+    EXPECT_EQ(DescribeSerialSetupFailure("COM3", "/dev/ttyUSB0", 0),
+              "/dev/ttyUSB0: the port refused the line settings");
+    EXPECT_EQ(DescribeSerialSetupFailure("COM3", "", 50),
+              "COM3: the port refused the line settings (error 50)");
+    EXPECT_EQ(DescribeSerialSetupFailure("COM3", "/dev/ttyUSB0", 1617),
+              "/dev/ttyUSB0: the device was removed");
+}
+
+TEST(LinkErrors, ConnectReasonFollowsErrno) {
+    struct Case {
+        const char* ip;
+        unsigned port;
+        int err;
+        const char* want;
+    } cases[] = {
+        {"127.0.0.1", 8000, ECONNREFUSED, "127.0.0.1:8000: connection refused"},
+        {"10.1.2.3", 502, ETIMEDOUT,
+         "10.1.2.3:502: no answer (timed out) — check the address and that the server is up"},
+        {"10.1.2.3", 502, EHOSTUNREACH,
+         "10.1.2.3:502: no route to host — check the address and the network"},
+        {"10.1.2.3", 502, ENETUNREACH,
+         "10.1.2.3:502: network unreachable — check the network connection"},
+        {"192.168.1.9", 80, EADDRNOTAVAIL, "192.168.1.9:80: address not available"},
+        {"192.168.1.9", 80, ECONNRESET, "192.168.1.9:80: the server reset the connection"},
+        {"192.168.1.255", 80, EACCES,
+         "192.168.1.255:80: not permitted (a broadcast address or a firewall rule)"},
+        {"127.0.0.1", 8000, EMFILE, "127.0.0.1:8000: too many open files"},
+        {"127.0.0.1", 8000, 0, "127.0.0.1:8000: connect failed"},
+        // The socket layer refuses these two with EADDRNOTAVAIL; the reason names the input.
+        {"127.0.0.1", 0, EADDRNOTAVAIL, "127.0.0.1:0: port 0 is not a server port"},
+        {"0.0.0.0", 8000, EADDRNOTAVAIL, "0.0.0.0:8000: 0.0.0.0 is not a server address"},
+        {"0.0.0.0", 0, EADDRNOTAVAIL, "0.0.0.0:0: port 0 is not a server port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ip) + " errno " + std::to_string(c.err));
+        EXPECT_EQ(DescribeConnectFailure(c.ip, c.port, c.err), c.want);
+    }
+    // Anything else keeps its number and the system's words.
+    const std::string other = DescribeConnectFailure("127.0.0.1", 8000, EPROTO);
+    EXPECT_EQ(other.rfind("127.0.0.1:8000: error " + std::to_string(EPROTO) + " (", 0), 0u)
+        << other;
+}
+
+TEST(LinkErrors, ProbeTellsBusyFromMissing) {
+    const fs::path dir = fs::temp_directory_path() / ("linkerrors-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path node = dir / "ttyFAKE0";
+    std::ofstream(node).put('x');
+
+    const DeviceProbe here = ProbeDevice(node.string());
+    EXPECT_TRUE(here.exists);
+    EXPECT_TRUE(here.mayOpen); // our own file
+    EXPECT_FALSE(ProbeDevice((dir / "ttyNONE").string()).exists);
+    EXPECT_FALSE(ProbeDevice("").exists);
+
+    // Code 5 on a node this user may open: another program holds the port.
+    EXPECT_EQ(DescribeSerialOpenFailure("COM3", node.string(), 5),
+              node.string() + " is in use by another program");
+    EXPECT_EQ(DescribeSerialOpenFailure("COM3", (dir / "ttyNONE").string(), 2),
+              (dir / "ttyNONE").string() + ": no such device");
+
+    // The hint names the device's group when that group may read and write, never root's.
+    fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                              fs::perms::group_write);
+    if (const group* dialout = ::getgrnam("dialout");
+        dialout && ::chown(node.c_str(), static_cast<uid_t>(-1), dialout->gr_gid) == 0) {
+        EXPECT_EQ(ProbeDevice(node.string()).group, "dialout");
+        fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(ProbeDevice(node.string()).group, "");
+    }
+    ASSERT_EQ(::chown(node.c_str(), static_cast<uid_t>(-1), 0) == 0, ::geteuid() == 0);
+    if (::geteuid() == 0) {
+        fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write |
+                                  fs::perms::group_read | fs::perms::group_write);
+        EXPECT_EQ(ProbeDevice(node.string()).group, "");
+    }
+    fs::remove_all(dir);
+}
+
+} // namespace
