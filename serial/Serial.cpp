@@ -1,0 +1,604 @@
+#include "serial/Serial.h"
+
+#include "serial/Report.h"
+
+#include <atomic>
+#include <cstring>
+
+using comm::COMMTIMEOUTS;
+using comm::COMSTAT;
+using comm::DCB;
+using comm::OVERLAPPED;
+
+namespace {
+
+constexpr CSerial::LONG kInvalidHandle = comm::ERROR_INVALID_HANDLE;
+
+} // namespace
+
+struct CSerial::TransferTexts {
+    bool reading;
+    const char* notOpened;
+    const char* unable;
+    const char* withoutResult;
+    const char* waitFailed;
+};
+
+CSerial::CSerial()
+    : m_lErrorCode(comm::ERROR_SUCCESS), m_hPort(nullptr), m_dwLastEvents(eventUnknown),
+      m_hevtOverlappedRead(nullptr), m_hevtOverlappedWrite(nullptr), m_hevtOverlappedWait(nullptr) {
+}
+
+CSerial::~CSerial() {
+    if (m_hPort) {
+        SERIAL_TRACE("CSerial::~CSerial - Serial port not closed\n");
+        CSerial::Close();
+    }
+}
+
+CSerial::PortState CSerial::ProbePort(const char* portName) {
+    HANDLE port = comm::CreateFileA(portName, comm::GENERIC_READ | comm::GENERIC_WRITE, 0, nullptr,
+                                    comm::OPEN_EXISTING, comm::FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == comm::INVALID_HANDLE_VALUE) {
+        switch (comm::GetLastError()) {
+        case comm::ERROR_FILE_NOT_FOUND:
+            return portNotFound;
+        case comm::ERROR_ACCESS_DENIED:
+            return portInUse;
+        default:
+            return portError;
+        }
+    }
+    comm::CloseHandle(port);
+    return portAvailable;
+}
+
+CSerial::LONG CSerial::Open(const char* portName, DWORD inQueueSize, DWORD outQueueSize) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort) {
+        m_lErrorCode = comm::ERROR_ALREADY_INITIALIZED;
+        SERIAL_TRACE("CSerial::Open - Port already opened\n");
+        return m_lErrorCode;
+    }
+
+    m_hPort = comm::CreateFileA(portName, comm::GENERIC_READ | comm::GENERIC_WRITE, 0, nullptr,
+                                comm::OPEN_EXISTING, comm::FILE_FLAG_OVERLAPPED, nullptr);
+    if (m_hPort == comm::INVALID_HANDLE_VALUE) {
+        m_hPort = nullptr;
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::Open - Unable to open port\n");
+        return m_lErrorCode;
+    }
+
+    SERIAL_ASSERT(m_hevtOverlappedRead == 0);
+    SERIAL_ASSERT(m_hevtOverlappedWrite == 0);
+    SERIAL_ASSERT(m_hevtOverlappedWait == 0);
+    // Events left behind by a derived class would otherwise be lost.
+    for (HANDLE* stale : {&m_hevtOverlappedRead, &m_hevtOverlappedWrite, &m_hevtOverlappedWait}) {
+        if (*stale) {
+            comm::CloseHandle(*stale);
+            *stale = nullptr;
+        }
+    }
+
+    // All three are attempted; the code kept is that of the last creation that failed.
+    DWORD creationError = 0;
+    for (HANDLE* event : {&m_hevtOverlappedRead, &m_hevtOverlappedWrite, &m_hevtOverlappedWait}) {
+        *event = comm::CreateEventA(nullptr, comm::TRUE, comm::FALSE, nullptr);
+        if (*event == nullptr)
+            creationError = comm::GetLastError();
+    }
+    if (!m_hevtOverlappedRead || !m_hevtOverlappedWrite || !m_hevtOverlappedWait) {
+        m_lErrorCode =
+            static_cast<LONG>(creationError != 0 ? creationError : comm::ERROR_GEN_FAILURE);
+        SERIAL_TRACE("CSerial::Open - Unable to create event\n");
+        for (HANDLE* event :
+             {&m_hevtOverlappedRead, &m_hevtOverlappedWrite, &m_hevtOverlappedWait}) {
+            if (*event)
+                comm::CloseHandle(*event);
+            *event = nullptr;
+        }
+        comm::CloseHandle(m_hPort);
+        m_hPort = nullptr;
+        return m_lErrorCode;
+    }
+
+    if (!comm::SetupComm(m_hPort, inQueueSize, outQueueSize)) {
+        const LONG error = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::Open - Unable to setup the COM-port\n");
+        Close();
+        m_lErrorCode = error;
+        return m_lErrorCode;
+    }
+
+    // Defaults, through the virtual table; only the last one's code reaches the result.
+    SetMask(eventBreak | eventError | eventRxChar);
+    Setup(baud9600, data8, parityNone, stopOne);
+    SetupReadTimeouts(readImmediate);
+    SetupHandshaking(handshakeOff);
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::Close() {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        SERIAL_TRACE("CSerial::Close - Method called when device is not open\n");
+        return m_lErrorCode;
+    }
+    for (HANDLE* handle :
+         {&m_hevtOverlappedRead, &m_hevtOverlappedWrite, &m_hevtOverlappedWait, &m_hPort}) {
+        comm::CloseHandle(*handle);
+        *handle = nullptr;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::Setup(Baudrate baudrate, DataBits dataBits, Parity parity,
+                             StopBits stopBits) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::Setup - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!comm::GetCommState(m_hPort, &dcb)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::Setup - Unable to obtain DCB information\n");
+        return m_lErrorCode;
+    }
+    // A value that does not fit the record's byte would reach the device as another value.
+    auto fitsByte = [](std::int32_t value) { return value >= 0 && value <= 0xFF; };
+    if (!fitsByte(dataBits) || !fitsByte(parity) || !fitsByte(stopBits)) {
+        m_lErrorCode = comm::ERROR_INVALID_PARAMETER;
+        SERIAL_TRACE("CSerial::Setup - Unable to set DCB information\n");
+        return m_lErrorCode;
+    }
+    dcb.BaudRate = static_cast<DWORD>(baudrate);
+    dcb.ByteSize = static_cast<BYTE>(dataBits);
+    dcb.Parity = static_cast<BYTE>(parity);
+    dcb.StopBits = static_cast<BYTE>(stopBits);
+    dcb.fParity = parity != parityNone ? 1 : 0;
+    if (!comm::SetCommState(m_hPort, &dcb)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::Setup - Unable to set DCB information\n");
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::SetEventChar(BYTE eventChar, bool adjustMask) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::SetEventChar - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!comm::GetCommState(m_hPort, &dcb)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetEventChar - Unable to obtain DCB information\n");
+        return m_lErrorCode;
+    }
+    dcb.EvtChar = static_cast<char>(eventChar);
+    if (adjustMask)
+        SetMask(GetEventMask() | eventRxFlag);
+    if (!comm::SetCommState(m_hPort, &dcb)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetEventChar - Unable to set DCB information\n");
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::SetMask(DWORD eventMask) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::SetMask - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    if (!comm::SetCommMask(m_hPort, eventMask)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetMask - Unable to set event mask\n");
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD timeout) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::WaitEvent - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    OVERLAPPED internal{};
+    const bool blocking = lpOverlapped == nullptr;
+    if (blocking) {
+        internal.hEvent = m_hevtOverlappedWait;
+        lpOverlapped = &internal;
+    }
+    SERIAL_ASSERT(HasOverlappedIoCompleted(lpOverlapped));
+
+    if (comm::WaitCommEvent(m_hPort, &m_dwLastEvents, lpOverlapped)) {
+        comm::SetEvent(lpOverlapped->hEvent);
+        return m_lErrorCode;
+    }
+    const DWORD error = comm::GetLastError();
+    if (error != comm::ERROR_IO_PENDING) {
+        m_lErrorCode = static_cast<LONG>(error);
+        SERIAL_TRACE("CSerial::WaitEvent - Unable to wait for COM event\n");
+        return m_lErrorCode;
+    }
+    if (!blocking)
+        return m_lErrorCode;
+
+    switch (comm::WaitForSingleObject(lpOverlapped->hEvent, timeout)) {
+    case comm::WAIT_OBJECT_0:
+        return m_lErrorCode;
+    case comm::WAIT_TIMEOUT: {
+        DWORD ignored = 0;
+        EndCancelled(lpOverlapped, &ignored);
+        m_lErrorCode = comm::ERROR_TIMEOUT;
+        return m_lErrorCode;
+    }
+    default: {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::WaitEvent - Unable to wait until COM event has arrived\n");
+        DWORD ignored = 0;
+        EndCancelled(lpOverlapped, &ignored);
+        return m_lErrorCode;
+    }
+    }
+}
+
+CSerial::LONG CSerial::SetupHandshaking(Handshaking handshaking) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::SetupHandshaking - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!comm::GetCommState(m_hPort, &dcb)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetupHandshaking - Unable to obtain DCB information\n");
+        return m_lErrorCode;
+    }
+    switch (handshaking) {
+    case handshakeOff:
+        dcb.fOutxCtsFlow = 0;
+        dcb.fOutxDsrFlow = 0;
+        dcb.fDtrControl = comm::DTR_CONTROL_ENABLE;
+        dcb.fOutX = 0;
+        dcb.fInX = 0;
+        dcb.fRtsControl = comm::RTS_CONTROL_ENABLE;
+        break;
+    case handshakeHardware:
+        dcb.fOutxCtsFlow = 1;
+        dcb.fOutxDsrFlow = 1;
+        dcb.fDtrControl = comm::DTR_CONTROL_HANDSHAKE;
+        dcb.fOutX = 0;
+        dcb.fInX = 0;
+        dcb.fRtsControl = comm::RTS_CONTROL_HANDSHAKE;
+        break;
+    case handshakeSoftware:
+        dcb.fOutxCtsFlow = 0;
+        dcb.fOutxDsrFlow = 0;
+        dcb.fDtrControl = comm::DTR_CONTROL_DISABLE;
+        dcb.fOutX = 1;
+        dcb.fInX = 1;
+        dcb.fRtsControl = comm::RTS_CONTROL_DISABLE;
+        break;
+    default:
+        SERIAL_ASSERT(false);
+        m_lErrorCode = comm::E_INVALIDARG;
+        return m_lErrorCode;
+    }
+    if (!comm::SetCommState(m_hPort, &dcb)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetupHandshaking - Unable to set DCB information\n");
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::SetupReadTimeouts(ReadTimeouts readTimeouts) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::SetupReadTimeouts - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    COMMTIMEOUTS timeouts{};
+    if (!comm::GetCommTimeouts(m_hPort, &timeouts)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetupReadTimeouts - Unable to obtain timeout information\n");
+        return m_lErrorCode;
+    }
+    switch (readTimeouts) {
+    case readImmediate:
+        timeouts.ReadIntervalTimeout = comm::MAXDWORD;
+        timeouts.ReadTotalTimeoutMultiplier = 0;
+        timeouts.ReadTotalTimeoutConstant = 0;
+        break;
+    case readBlocking:
+        timeouts.ReadIntervalTimeout = 0;
+        timeouts.ReadTotalTimeoutMultiplier = 0;
+        timeouts.ReadTotalTimeoutConstant = 0;
+        break;
+    default:
+        SERIAL_ASSERT(false);
+        m_lErrorCode = comm::E_INVALIDARG;
+        return m_lErrorCode;
+    }
+    if (!comm::SetCommTimeouts(m_hPort, &timeouts)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetupReadTimeouts - Unable to set timeout information\n");
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+// The getters share one shape: read the record, return one value or the failure value.
+#define SERIAL_READ_DCB(name, failure)                                                             \
+    m_lErrorCode = comm::ERROR_SUCCESS;                                                            \
+    if (m_hPort == nullptr) {                                                                      \
+        m_lErrorCode = kInvalidHandle;                                                             \
+        SERIAL_TRACE("CSerial::" name " - Device is not opened\n");                                \
+        return failure;                                                                            \
+    }                                                                                              \
+    DCB dcb{};                                                                                     \
+    dcb.DCBlength = sizeof(DCB);                                                                   \
+    if (!comm::GetCommState(m_hPort, &dcb)) {                                                      \
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());                                    \
+        SERIAL_TRACE("CSerial::" name " - Unable to obtain DCB information\n");                    \
+        return failure;                                                                            \
+    }
+
+CSerial::Baudrate CSerial::GetBaudrate() {
+    SERIAL_READ_DCB("GetBaudrate", baudUnknown)
+    return static_cast<Baudrate>(dcb.BaudRate);
+}
+
+CSerial::DataBits CSerial::GetDataBits() {
+    SERIAL_READ_DCB("GetDataBits", dataUnknown)
+    return static_cast<DataBits>(dcb.ByteSize);
+}
+
+CSerial::Parity CSerial::GetParity() {
+    SERIAL_READ_DCB("GetParity", parityUnknown)
+    if (!dcb.fParity)
+        return parityNone;
+    return static_cast<Parity>(dcb.Parity);
+}
+
+CSerial::StopBits CSerial::GetStopBits() {
+    SERIAL_READ_DCB("GetStopBits", stopUnknown)
+    return static_cast<StopBits>(dcb.StopBits);
+}
+
+CSerial::Handshaking CSerial::GetHandshaking() {
+    SERIAL_READ_DCB("GetHandshaking", handshakeUnknown)
+    if (dcb.fDtrControl == comm::DTR_CONTROL_HANDSHAKE &&
+        dcb.fRtsControl == comm::RTS_CONTROL_HANDSHAKE)
+        return handshakeHardware;
+    if (dcb.fOutX && dcb.fInX)
+        return handshakeSoftware;
+    return handshakeOff;
+}
+
+CSerial::BYTE CSerial::GetEventChar() {
+    SERIAL_READ_DCB("GetEventChar", 0)
+    return static_cast<BYTE>(dcb.EvtChar);
+}
+
+#undef SERIAL_READ_DCB
+
+CSerial::DWORD CSerial::GetEventMask() {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::GetEventMask - Device is not opened\n");
+        return eventNone;
+    }
+    DWORD mask = 0;
+    if (!comm::GetCommMask(m_hPort, &mask)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::GetEventMask - Unable to get the event mask\n");
+        return eventNone;
+    }
+    return mask;
+}
+
+CSerial::LONG CSerial::Write(const char* text, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
+                             DWORD timeout) {
+    // A null text is written as an empty one.
+    const DWORD length = text ? static_cast<DWORD>(std::strlen(text)) : 0;
+    return Write(static_cast<const void*>(text), length, pdwWritten, lpOverlapped, timeout);
+}
+
+CSerial::LONG CSerial::Write(const void* data, DWORD length, DWORD* pdwWritten,
+                             LPOVERLAPPED lpOverlapped, DWORD timeout) {
+    SERIAL_ASSERT(!lpOverlapped || pdwWritten);
+    static const TransferTexts texts{false, "CSerial::Write - Device is not opened\n",
+                                     "CSerial::Write - Unable to write the data\n",
+                                     "CSerial::Write - Overlapped completed without result\n",
+                                     "CSerial::Write - Unable to wait until data has been sent\n"};
+    return Transfer(texts, const_cast<void*>(data), length, pdwWritten, lpOverlapped, timeout);
+}
+
+CSerial::LONG CSerial::Read(void* buffer, DWORD length, DWORD* pdwRead, LPOVERLAPPED lpOverlapped,
+                            DWORD timeout) {
+    SERIAL_ASSERT(!lpOverlapped || pdwRead);
+    static const TransferTexts texts{true, "CSerial::Read - Device is not opened\n",
+                                     "CSerial::Read - Unable to read the data\n",
+                                     "CSerial::Read - Overlapped completed without result\n",
+                                     "CSerial::Read - Unable to wait until data has been read\n"};
+    return Transfer(texts, buffer, length, pdwRead, lpOverlapped, timeout);
+}
+
+CSerial::LONG CSerial::Transfer(const TransferTexts& texts, void* data, DWORD length, DWORD* count,
+                                LPOVERLAPPED lpOverlapped, DWORD timeout) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    DWORD spare = 0;
+    if (count == nullptr)
+        count = &spare;
+    *count = 0;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE(texts.notOpened);
+        return m_lErrorCode;
+    }
+    OVERLAPPED internal{};
+    const bool blocking = lpOverlapped == nullptr;
+    if (blocking) {
+        internal.hEvent = texts.reading ? m_hevtOverlappedRead : m_hevtOverlappedWrite;
+        lpOverlapped = &internal;
+    }
+    SERIAL_ASSERT(HasOverlappedIoCompleted(lpOverlapped));
+
+    const bool done = texts.reading ? comm::ReadFile(m_hPort, data, length, count, lpOverlapped)
+                                    : comm::WriteFile(m_hPort, data, length, count, lpOverlapped);
+    if (done) {
+        comm::SetEvent(lpOverlapped->hEvent);
+        return m_lErrorCode;
+    }
+    const DWORD error = comm::GetLastError();
+    if (error != comm::ERROR_IO_PENDING) {
+        m_lErrorCode = static_cast<LONG>(error);
+        SERIAL_TRACE(texts.unable);
+        return m_lErrorCode;
+    }
+    if (!blocking)
+        return m_lErrorCode;
+
+    switch (comm::WaitForSingleObject(lpOverlapped->hEvent, timeout)) {
+    case comm::WAIT_OBJECT_0:
+        if (!comm::GetOverlappedResult(m_hPort, lpOverlapped, count, comm::FALSE)) {
+            m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+            SERIAL_TRACE(texts.withoutResult);
+        }
+        return m_lErrorCode;
+    case comm::WAIT_TIMEOUT:
+        // Bytes that moved before the cancellation are reported, so none of them is lost.
+        EndCancelled(lpOverlapped, count);
+        m_lErrorCode = comm::ERROR_TIMEOUT;
+        return m_lErrorCode;
+    default:
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE(texts.waitFailed);
+        EndCancelled(lpOverlapped, count);
+        return m_lErrorCode;
+    }
+}
+
+// Cancels the pending operation on an internal record and returns only once it has ended, so
+// that the record (in the caller's frame) and the buffer are never touched after the return.
+void CSerial::EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count) {
+    while (!comm::HasOverlappedIoCompleted(lpOverlapped)) {
+        comm::CancelIo(m_hPort);
+        comm::WaitForSingleObject(lpOverlapped->hEvent, 10);
+    }
+    DWORD moved = 0;
+    comm::GetOverlappedResult(m_hPort, lpOverlapped, &moved, comm::FALSE);
+    *count = moved;
+}
+
+CSerial::LONG CSerial::Flush() {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        return m_lErrorCode;
+    }
+    if (!comm::FlushFileBuffers(m_hPort)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("Failed in call to FlushFileBuffers\n");
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::Purge() {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        return m_lErrorCode;
+    }
+    if (!comm::PurgeComm(m_hPort, comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        return m_lErrorCode;
+    }
+    return m_lErrorCode;
+}
+
+CSerial::DWORD CSerial::TakeLastEvents() {
+    return std::atomic_ref<DWORD>(m_dwLastEvents).exchange(eventUnknown);
+}
+
+CSerial::DWORD CSerial::QueryStatus(COMSTAT* stat, const char* notOpenedTrace,
+                                    const char* failureTrace) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        if (notOpenedTrace)
+            SERIAL_TRACE(notOpenedTrace);
+        return 0;
+    }
+    DWORD flags = 0;
+    if (!comm::ClearCommError(m_hPort, &flags, stat)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        if (failureTrace)
+            SERIAL_TRACE(failureTrace);
+        return 0;
+    }
+    return flags;
+}
+
+CSerial::DWORD CSerial::GetError() {
+    return QueryStatus(nullptr, "CSerial::GetError - Device is not opened\n",
+                       "CSerial::GetError - Unable to obtain COM status\n");
+}
+
+CSerial::DWORD CSerial::GetInQueueCount() {
+    COMSTAT stat{};
+    QueryStatus(&stat, nullptr, nullptr);
+    return m_lErrorCode == comm::ERROR_SUCCESS ? stat.cbInQue : 0;
+}
+
+CSerial::DWORD CSerial::GetOutQueueCount() {
+    COMSTAT stat{};
+    QueryStatus(&stat, nullptr, nullptr);
+    return m_lErrorCode == comm::ERROR_SUCCESS ? stat.cbOutQue : 0;
+}
+
+bool CSerial::ModemLine(DWORD bit, const char* failureTrace) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    DWORD bits = 0;
+    if (!comm::GetCommModemStatus(m_hPort, &bits)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE(failureTrace);
+        return false;
+    }
+    return (bits & bit) != 0;
+}
+
+bool CSerial::GetCTS() {
+    return ModemLine(comm::MS_CTS_ON, "CSerial::GetCTS - Unable to obtain the modem status\n");
+}
+
+bool CSerial::GetDSR() {
+    return ModemLine(comm::MS_DSR_ON, "CSerial::GetDSR - Unable to obtain the modem status\n");
+}
+
+bool CSerial::GetRing() {
+    return ModemLine(comm::MS_RING_ON, "CSerial::GetRing - Unable to obtain the modem status");
+}
+
+bool CSerial::GetRLSD() {
+    return ModemLine(comm::MS_RLSD_ON, "CSerial::GetRLSD - Unable to obtain the modem status");
+}

@@ -1,0 +1,159 @@
+// CSerial: one serial port, opened for overlapped I/O, with line settings, handshaking, read
+// time-out modes, event waiting, blocking and asynchronous transfers, and queue, line-error and
+// modem-line queries.
+//
+// Every operation first clears the last error, records the platform's code (or one of the codes
+// below) when it fails, and returns the recorded code; operations that return a setting or a
+// count return a failure value instead and leave the cause in the last error (GetLastError()).
+// Failure paths emit a debug trace, and violated preconditions a debug assertion (serial/Report.h).
+//
+// The object has no lock; use it from one thread. An asynchronous operation started with the
+// caller's own OVERLAPPED record must have ended (its event signalled) before the record, its
+// buffer or the object go away; closing the port ends every such operation.
+#pragma once
+
+#include "serial/comm/Comm.h"
+
+#include <cstdint>
+
+class CSerial {
+public:
+    using LONG = comm::LONG;
+    using DWORD = comm::DWORD;
+    using BYTE = comm::BYTE;
+    using HANDLE = comm::HANDLE;
+    using LPOVERLAPPED = comm::LPOVERLAPPED;
+
+    enum Baudrate : std::int32_t {
+        baudUnknown = -1,
+        baud110 = 110,
+        baud300 = 300,
+        baud600 = 600,
+        baud1200 = 1200,
+        baud2400 = 2400,
+        baud4800 = 4800,
+        baud9600 = 9600,
+        baud14400 = 14400,
+        baud19200 = 19200,
+        baud38400 = 38400,
+        baud56000 = 56000,
+        baud57600 = 57600,
+        baud115200 = 115200,
+        baud128000 = 128000,
+        baud256000 = 256000,
+    };
+    enum DataBits : std::int32_t {
+        dataUnknown = -1,
+        data5 = 5,
+        data6 = 6,
+        data7 = 7,
+        data8 = 8,
+    };
+    enum Parity : std::int32_t {
+        parityUnknown = -1,
+        parityNone = 0,
+        parityOdd = 1,
+        parityEven = 2,
+        parityMark = 3,
+        paritySpace = 4,
+    };
+    enum StopBits : std::int32_t {
+        stopUnknown = -1,
+        stopOne = 0,
+        stopOneHalf = 1,
+        stopTwo = 2,
+    };
+    enum Handshaking : std::int32_t {
+        handshakeUnknown = -1,
+        handshakeOff = 0,
+        handshakeHardware = 1,
+        handshakeSoftware = 2,
+    };
+    enum ReadTimeouts : std::int32_t {
+        readImmediate = 0,
+        readBlocking = 1,
+    };
+    enum PortState : std::int32_t {
+        portError = -1,
+        portAvailable = 0,
+        portNotFound = 1,
+        portInUse = 2,
+    };
+    // Event bits, combined by OR.
+    enum Event : DWORD {
+        eventUnknown = 0xFFFFFFFFu,
+        eventNone = 0,
+        eventRxChar = comm::EV_RXCHAR,
+        eventRxFlag = comm::EV_RXFLAG,
+        eventTxEmpty = comm::EV_TXEMPTY,
+        eventCts = comm::EV_CTS,
+        eventDsr = comm::EV_DSR,
+        eventRlsd = comm::EV_RLSD,
+        eventBreak = comm::EV_BREAK,
+        eventError = comm::EV_ERR,
+        eventRing = comm::EV_RING,
+        eventPrinterError = comm::EV_PERR,
+        eventRx80Full = comm::EV_RX80FULL,
+        eventProvider1 = comm::EV_EVENT1,
+        eventProvider2 = comm::EV_EVENT2,
+    };
+
+    CSerial();
+    virtual ~CSerial();
+    CSerial(const CSerial&) = delete;
+    CSerial& operator=(const CSerial&) = delete;
+
+    virtual LONG Open(const char* portName, DWORD inQueueSize, DWORD outQueueSize);
+    virtual LONG Close();
+    virtual LONG Setup(Baudrate baudrate, DataBits dataBits, Parity parity, StopBits stopBits);
+    virtual LONG SetEventChar(BYTE eventChar, bool adjustMask);
+    virtual LONG SetMask(DWORD eventMask);
+    virtual LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD timeout);
+    virtual LONG SetupHandshaking(Handshaking handshaking);
+    virtual LONG SetupReadTimeouts(ReadTimeouts readTimeouts);
+    virtual Baudrate GetBaudrate();
+    virtual DataBits GetDataBits();
+    virtual Parity GetParity();
+    virtual StopBits GetStopBits();
+    virtual Handshaking GetHandshaking();
+    virtual DWORD GetEventMask();
+    virtual BYTE GetEventChar();
+    virtual LONG Write(const char* text, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
+                       DWORD timeout);
+    virtual LONG Write(const void* data, DWORD length, DWORD* pdwWritten, LPOVERLAPPED lpOverlapped,
+                       DWORD timeout);
+    virtual LONG Read(void* buffer, DWORD length, DWORD* pdwRead, LPOVERLAPPED lpOverlapped,
+                      DWORD timeout);
+
+    static PortState ProbePort(const char* portName);
+
+    LONG Flush();
+    LONG Purge();
+    DWORD TakeLastEvents();
+    DWORD GetError();
+    DWORD GetInQueueCount();
+    DWORD GetOutQueueCount();
+    bool GetCTS();
+    bool GetDSR();
+    bool GetRing();
+    bool GetRLSD();
+
+    // The code recorded by the last operation (0 after a success).
+    LONG GetLastError() const { return m_lErrorCode; }
+
+protected:
+    LONG m_lErrorCode;
+    HANDLE m_hPort;
+    DWORD m_dwLastEvents;
+    HANDLE m_hevtOverlappedRead;
+    HANDLE m_hevtOverlappedWrite;
+    HANDLE m_hevtOverlappedWait;
+
+private:
+    struct TransferTexts;
+    LONG Transfer(const TransferTexts& texts, void* data, DWORD length, DWORD* count,
+                  LPOVERLAPPED lpOverlapped, DWORD timeout);
+    void EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count);
+    DWORD QueryStatus(comm::COMSTAT* stat, const char* notOpenedTrace, const char* failureTrace);
+    bool ModemLine(DWORD bit, const char* failureTrace);
+};

@@ -1,0 +1,333 @@
+#include "serial/comm/Comm.h"
+
+#include "serial/comm/Faults.h"
+#include "serial/comm/Port.h"
+#include "serial/comm/PortName.h"
+#include "serial/comm/SimDevice.h"
+#include "serial/comm/TtyDevice.h"
+
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+namespace comm {
+namespace {
+
+thread_local DWORD t_lastError = 0;
+
+BOOL Fail(DWORD error) {
+    t_lastError = error != 0 ? error : ERROR_GEN_FAILURE;
+    return FALSE;
+}
+
+// Handles are numbers that are never reused, so a stale one cannot reach a newer object.
+class HandleTable {
+public:
+    HANDLE Add(std::shared_ptr<Object> object) {
+        std::lock_guard lock(mutex_);
+        next_ += 4;
+        objects_.emplace(next_, std::move(object));
+        return reinterpret_cast<HANDLE>(next_);
+    }
+    template <class T> std::shared_ptr<T> Get(HANDLE handle) {
+        std::lock_guard lock(mutex_);
+        auto it = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (it == objects_.end())
+            return nullptr;
+        return std::dynamic_pointer_cast<T>(it->second);
+    }
+    std::shared_ptr<Object> Remove(HANDLE handle) {
+        std::lock_guard lock(mutex_);
+        auto it = objects_.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (it == objects_.end())
+            return nullptr;
+        std::shared_ptr<Object> object = std::move(it->second);
+        objects_.erase(it);
+        return object;
+    }
+
+private:
+    std::mutex mutex_;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<Object>> objects_;
+    std::uintptr_t next_ = 0x1000;
+};
+
+HandleTable& Handles() {
+    static HandleTable* table = new HandleTable; // lives as long as any static object using it
+    return *table;
+}
+
+BOOL Result(DWORD error) {
+    return error == 0 ? TRUE : Fail(error);
+}
+
+#define COMM_FAULT(call)                                                                           \
+    do {                                                                                           \
+        DWORD injected_ = 0;                                                                       \
+        if (TakeFault(Call::call, injected_))                                                      \
+            return Fail(injected_);                                                                \
+    } while (0)
+
+#define COMM_PORT(handle)                                                                          \
+    std::shared_ptr<Port> port = Handles().Get<Port>(handle);                                      \
+    if (!port)                                                                                     \
+    return Fail(ERROR_INVALID_HANDLE)
+
+// The event of a record: none when hEvent is null; false when hEvent is not an event.
+bool RecordEvent(const OVERLAPPED* ov, std::shared_ptr<Event>& event) {
+    if (ov->hEvent == nullptr)
+        return true;
+    event = Handles().Get<Event>(ov->hEvent);
+    return event != nullptr;
+}
+
+// Common tail of the three overlapped calls.
+BOOL Started(DWORD result) {
+    if (result == 0)
+        return TRUE;
+    return Fail(result);
+}
+
+} // namespace
+
+DWORD GetLastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD dwErrCode) {
+    t_lastError = dwErrCode;
+}
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShareMode*/,
+                   void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                   DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
+    DWORD error = 0;
+    if (TakeFault(Call::CreateFileA, error)) {
+        Fail(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (lpFileName == nullptr || dwCreationDisposition != OPEN_EXISTING) {
+        Fail(lpFileName == nullptr ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::unique_ptr<Device> device;
+    std::string path;
+    if (!OpenSimDevice(lpFileName, device, error)) {
+        error = ResolvePortName(lpFileName, path);
+        if (error == 0)
+            device = OpenTtyDevice(path.c_str(), error);
+    }
+    if (!device) {
+        Fail(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::shared_ptr<Port> port;
+    try {
+        port = std::make_shared<Port>(std::move(device));
+    } catch (const std::bad_alloc&) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (DWORD err = port->Start()) {
+        Fail(err);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Handles().Add(std::move(port));
+}
+
+BOOL CloseHandle(HANDLE hObject) {
+    std::shared_ptr<Object> object = Handles().Remove(hObject);
+    if (!object)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (auto port = std::dynamic_pointer_cast<Port>(object))
+        port->Close();
+    return TRUE;
+}
+
+HANDLE CreateEventA(void* /*lpEventAttributes*/, BOOL bManualReset, BOOL bInitialState,
+                    LPCSTR lpName) {
+    DWORD error = 0;
+    if (TakeFault(Call::CreateEventA, error)) {
+        Fail(error);
+        return nullptr;
+    }
+    if (lpName != nullptr) { // named events are not offered
+        Fail(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    return Handles().Add(std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE));
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+    COMM_FAULT(SetEvent);
+    auto event = Handles().Get<Event>(hEvent);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
+    event->Set();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+    auto event = Handles().Get<Event>(hEvent);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
+    event->Reset();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    DWORD error = 0;
+    if (TakeFault(Call::WaitForSingleObject, error)) {
+        Fail(error);
+        return WAIT_FAILED;
+    }
+    auto event = Handles().Get<Event>(hHandle);
+    if (!event) {
+        Fail(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return event->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
+    COMM_FAULT(SetupComm);
+    COMM_PORT(hFile);
+    return Result(port->SetupQueues(dwInQueue, dwOutQueue));
+}
+
+BOOL GetCommState(HANDLE hFile, DCB* lpDCB) {
+    COMM_FAULT(GetCommState);
+    COMM_PORT(hFile);
+    if (lpDCB == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->GetState(*lpDCB));
+}
+
+BOOL SetCommState(HANDLE hFile, const DCB* lpDCB) {
+    COMM_FAULT(SetCommState);
+    COMM_PORT(hFile);
+    if (lpDCB == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->SetState(*lpDCB));
+}
+
+BOOL GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* lpCommTimeouts) {
+    COMM_FAULT(GetCommTimeouts);
+    COMM_PORT(hFile);
+    if (lpCommTimeouts == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->GetTimeouts(*lpCommTimeouts));
+}
+
+BOOL SetCommTimeouts(HANDLE hFile, const COMMTIMEOUTS* lpCommTimeouts) {
+    COMM_FAULT(SetCommTimeouts);
+    COMM_PORT(hFile);
+    if (lpCommTimeouts == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->SetTimeouts(*lpCommTimeouts));
+}
+
+BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
+    COMM_FAULT(SetCommMask);
+    COMM_PORT(hFile);
+    return Result(port->SetMask(dwEvtMask));
+}
+
+BOOL GetCommMask(HANDLE hFile, DWORD* lpEvtMask) {
+    COMM_FAULT(GetCommMask);
+    COMM_PORT(hFile);
+    if (lpEvtMask == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->GetMask(*lpEvtMask));
+}
+
+BOOL WaitCommEvent(HANDLE hFile, DWORD* lpEvtMask, LPOVERLAPPED lpOverlapped) {
+    COMM_FAULT(WaitCommEvent);
+    COMM_PORT(hFile);
+    std::shared_ptr<Event> event;
+    if (lpEvtMask == nullptr || lpOverlapped == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!RecordEvent(lpOverlapped, event))
+        return Fail(ERROR_INVALID_HANDLE);
+    return Started(port->WaitEvent(lpEvtMask, lpOverlapped, std::move(event)));
+}
+
+BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    COMM_FAULT(ReadFile);
+    COMM_PORT(hFile);
+    std::shared_ptr<Event> event;
+    if (lpOverlapped == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead != 0))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!RecordEvent(lpOverlapped, event))
+        return Fail(ERROR_INVALID_HANDLE);
+    return Started(port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped,
+                              std::move(event)));
+}
+
+BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
+               DWORD* lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    COMM_FAULT(WriteFile);
+    COMM_PORT(hFile);
+    std::shared_ptr<Event> event;
+    if (lpOverlapped == nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!RecordEvent(lpOverlapped, event))
+        return Fail(ERROR_INVALID_HANDLE);
+    return Started(port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
+                               lpOverlapped, std::move(event)));
+}
+
+BOOL GetOverlappedResult(HANDLE /*hFile*/, LPOVERLAPPED lpOverlapped,
+                         DWORD* lpNumberOfBytesTransferred, BOOL bWait) {
+    COMM_FAULT(GetOverlappedResult);
+    if (lpOverlapped == nullptr || lpNumberOfBytesTransferred == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    // Every pending record completes (at the latest when its port closes), so a wait ends.
+    if (!HasOverlappedIoCompleted(lpOverlapped)) {
+        if (!bWait)
+            return Fail(ERROR_IO_INCOMPLETE);
+        WaitForCompletion(lpOverlapped);
+    }
+    *lpNumberOfBytesTransferred = static_cast<DWORD>(lpOverlapped->InternalHigh);
+    DWORD status = static_cast<DWORD>(
+        std::atomic_ref<ULONG_PTR>(lpOverlapped->Internal).load(std::memory_order_acquire));
+    return status == 0 ? TRUE : Fail(status);
+}
+
+BOOL CancelIo(HANDLE hFile) {
+    COMM_FAULT(CancelIo);
+    COMM_PORT(hFile);
+    return Result(port->Cancel(std::this_thread::get_id()));
+}
+
+BOOL ClearCommError(HANDLE hFile, DWORD* lpErrors, COMSTAT* lpStat) {
+    COMM_FAULT(ClearCommError);
+    COMM_PORT(hFile);
+    return Result(port->ClearError(lpErrors, lpStat));
+}
+
+BOOL PurgeComm(HANDLE hFile, DWORD dwFlags) {
+    COMM_FAULT(PurgeComm);
+    COMM_PORT(hFile);
+    return Result(port->Purge(dwFlags));
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+    COMM_FAULT(FlushFileBuffers);
+    COMM_PORT(hFile);
+    return Result(port->Flush());
+}
+
+BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
+    COMM_FAULT(GetCommModemStatus);
+    COMM_PORT(hFile);
+    if (lpModemStat == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(port->ModemStatus(*lpModemStat));
+}
+
+} // namespace comm

@@ -1,0 +1,60 @@
+#include "serial/comm/PortName.h"
+
+#include "app/platform/Profile.h"
+
+#include <cstring>
+
+namespace comm {
+namespace {
+
+// COMn with n a decimal number from 1 without leading zeros; 0 otherwise.
+unsigned long ComNumber(const std::string& name) {
+    if (name.size() < 4 || name.size() > 12)
+        return 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if ((name[i] & ~0x20) != "COM"[i])
+            return 0;
+    }
+    if (name[3] == '0')
+        return 0;
+    unsigned long n = 0;
+    for (std::size_t i = 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        n = n * 10 + static_cast<unsigned long>(name[i] - '0');
+    }
+    return n;
+}
+
+} // namespace
+
+std::uint32_t ResolvePortName(const char* name, std::string& path) {
+    path.clear();
+    if (name == nullptr)
+        return 2;
+    std::size_t length = strnlen(name, kMaxPortNameLength + 1);
+    if (length == 0 || length > kMaxPortNameLength)
+        return 2;
+    std::string text(name, length);
+    if (text.find('/') != std::string::npos || text.find("..") != std::string::npos)
+        return 2;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F || c == '\\')
+            return 2;
+    }
+
+    char mapped[4096] = {};
+    GetPrivateProfileStringA("Ports", name, "", mapped, sizeof mapped, ".\\VarnelConfig.ini");
+    if (mapped[0] != '\0') {
+        path = mapped;
+        return 0;
+    }
+    if (unsigned long n = ComNumber(text)) {
+        path = "/dev/ttyS" + std::to_string(n - 1);
+        return 0;
+    }
+    path = "/dev/" + text;
+    return 0;
+}
+
+} // namespace comm

@@ -1,0 +1,316 @@
+#include "serial/comm/SimDevice.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace comm {
+
+struct SimDevice::State {
+    mutable std::mutex mutex;
+    int portFd = -1; // the port's end, non-blocking
+    int testFd = -1; // the test's end
+    bool open = false;
+    bool hungUp = false;
+    bool hasModemLines = true;
+    LineSettings line;
+    int inputLines = 0;
+    int outputLines = 0;
+    std::uint32_t outQueue = 0;
+    LineCounters counters;
+    int inputDiscards = 0;
+    int outputDiscards = 0;
+
+    ~State() {
+        if (portFd >= 0)
+            close(portFd);
+        if (testFd >= 0)
+            close(testFd);
+    }
+};
+
+namespace {
+
+std::string Key(const std::string& name) {
+    std::string key = name;
+    for (char& c : key) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return key;
+}
+
+std::mutex g_registryMutex;
+std::map<std::string, std::weak_ptr<SimDevice::State>> g_registry;
+
+class SimPortDevice final : public Device {
+public:
+    explicit SimPortDevice(std::shared_ptr<SimDevice::State> state) : s_(std::move(state)) {}
+    ~SimPortDevice() override {
+        std::lock_guard lock(s_->mutex);
+        s_->open = false;
+    }
+
+    int Fd() const override { return s_->portFd; }
+    ssize_t Read(void* buf, std::size_t n) override { return read(s_->portFd, buf, n); }
+    ssize_t Write(const void* buf, std::size_t n) override {
+        return send(s_->portFd, buf, n, MSG_NOSIGNAL);
+    }
+    int GetLine(LineSettings& line) override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        line = s_->line;
+        return 0;
+    }
+    int SetLine(const LineSettings& line) override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        s_->line = line;
+        return 0;
+    }
+    int GetModemLines(int& bits) override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        if (!s_->hasModemLines)
+            return ENOTTY;
+        bits = s_->inputLines | s_->outputLines;
+        return 0;
+    }
+    int SetModemLines(int bits, bool on) override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        if (!s_->hasModemLines)
+            return ENOTTY;
+        bits &= kLineDtr | kLineRts;
+        s_->outputLines = on ? (s_->outputLines | bits) : (s_->outputLines & ~bits);
+        return 0;
+    }
+    int GetCounters(LineCounters& counters) override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        counters = s_->counters;
+        return 0;
+    }
+    int InQueue(std::uint32_t& bytes) override {
+        int n = 0;
+        if (ioctl(s_->portFd, FIONREAD, &n) != 0)
+            return errno;
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        bytes = static_cast<std::uint32_t>(n);
+        return 0;
+    }
+    int OutQueue(std::uint32_t& bytes) override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        bytes = s_->outQueue;
+        return 0;
+    }
+    int DiscardInput() override {
+        {
+            std::lock_guard lock(s_->mutex);
+            if (s_->hungUp)
+                return EIO;
+            ++s_->inputDiscards;
+        }
+        char sink[4096];
+        while (read(s_->portFd, sink, sizeof sink) > 0) {
+        }
+        return 0;
+    }
+    int DiscardOutput() override {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        ++s_->outputDiscards;
+        s_->outQueue = 0;
+        return 0;
+    }
+    int Drain() override {
+        std::lock_guard lock(s_->mutex);
+        return s_->hungUp ? EIO : 0;
+    }
+
+private:
+    std::shared_ptr<SimDevice::State> s_;
+};
+
+} // namespace
+
+SimDevice::SimDevice(const std::string& name) : state_(std::make_shared<State>()) {
+    int fds[2] = {-1, -1};
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
+        state_->portFd = fds[0];
+        state_->testFd = fds[1];
+        fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    }
+    std::lock_guard lock(g_registryMutex);
+    g_registry[Key(name)] = state_;
+}
+
+SimDevice::~SimDevice() {
+    {
+        std::lock_guard lock(g_registryMutex);
+        for (auto it = g_registry.begin(); it != g_registry.end();) {
+            if (it->second.lock() == state_ || it->second.expired())
+                it = g_registry.erase(it);
+            else
+                ++it;
+        }
+    }
+    // A port still open keeps the state and its descriptors alive; make it see a hang-up.
+    HangUp();
+}
+
+bool SimDevice::Feed(const std::string& bytes) {
+    int fd;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->hungUp)
+            return false;
+        fd = state_->testFd;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string SimDevice::TakeSent(std::size_t count, std::chrono::milliseconds within) {
+    int fd;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->hungUp)
+            return {};
+        fd = state_->testFd;
+    }
+    std::string out;
+    auto deadline = std::chrono::steady_clock::now() + within;
+    while (out.size() < count) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() < 0)
+            break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buf[4096];
+        ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+void SimDevice::SetInputLines(int bits) {
+    std::lock_guard lock(state_->mutex);
+    int changed = (state_->inputLines ^ bits) & (kLineCts | kLineDsr | kLineRing | kLineDcd);
+    state_->counters.cts += (changed & kLineCts) != 0;
+    state_->counters.dsr += (changed & kLineDsr) != 0;
+    state_->counters.ring += (changed & kLineRing) != 0;
+    state_->counters.dcd += (changed & kLineDcd) != 0;
+    state_->inputLines = bits & (kLineCts | kLineDsr | kLineRing | kLineDcd);
+}
+
+int SimDevice::OutputLines() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->outputLines;
+}
+
+void SimDevice::InjectErrors(LineCounters added) {
+    std::lock_guard lock(state_->mutex);
+    LineCounters& c = state_->counters;
+    c.frame += added.frame;
+    c.overrun += added.overrun;
+    c.parity += added.parity;
+    c.brk += added.brk;
+    c.bufOverrun += added.bufOverrun;
+}
+
+LineSettings SimDevice::Line() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->line;
+}
+
+void SimDevice::SetLine(const LineSettings& line) {
+    std::lock_guard lock(state_->mutex);
+    state_->line = line;
+}
+
+void SimDevice::SetOutQueue(std::uint32_t bytes) {
+    std::lock_guard lock(state_->mutex);
+    state_->outQueue = bytes;
+}
+
+void SimDevice::SetHasModemLines(bool has) {
+    std::lock_guard lock(state_->mutex);
+    state_->hasModemLines = has;
+}
+
+void SimDevice::HangUp() {
+    std::lock_guard lock(state_->mutex);
+    if (state_->hungUp)
+        return;
+    state_->hungUp = true;
+    // The port's end then reads end of stream and polls as hung up; it is closed with the state.
+    shutdown(state_->testFd, SHUT_RDWR);
+}
+
+bool SimDevice::IsOpen() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->open;
+}
+
+int SimDevice::InputDiscards() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->inputDiscards;
+}
+
+int SimDevice::OutputDiscards() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->outputDiscards;
+}
+
+bool OpenSimDevice(const char* name, std::unique_ptr<Device>& device, std::uint32_t& error) {
+    std::shared_ptr<SimDevice::State> state;
+    {
+        std::lock_guard lock(g_registryMutex);
+        auto it = g_registry.find(Key(name));
+        if (it == g_registry.end())
+            return false;
+        state = it->second.lock();
+    }
+    if (!state)
+        return false;
+    std::lock_guard lock(state->mutex);
+    if (state->hungUp || state->portFd < 0) {
+        error = 2;
+    } else if (state->open) {
+        error = 5;
+    } else {
+        state->open = true;
+        error = 0;
+        device = std::make_unique<SimPortDevice>(state);
+    }
+    return true;
+}
+
+} // namespace comm

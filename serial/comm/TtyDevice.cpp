@@ -1,0 +1,211 @@
+// Terminal devices. The kernel's termios2 interface is used throughout (it is the only one that
+// takes any baud rate), so this file must not include the C library's <termios.h>.
+#include "serial/comm/TtyDevice.h"
+
+#include "serial/comm/Errors.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace comm {
+namespace {
+
+int Ioctl(int fd, unsigned long request, void* arg) {
+    for (;;) {
+        if (ioctl(fd, request, arg) == 0)
+            return 0;
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+class TtyDevice final : public Device {
+public:
+    explicit TtyDevice(int fd) : fd_(fd) {}
+    ~TtyDevice() override {
+        ioctl(fd_, TIOCNXCL);
+        flock(fd_, LOCK_UN);
+        close(fd_);
+    }
+
+    int Fd() const override { return fd_; }
+    ssize_t Read(void* buf, std::size_t n) override { return read(fd_, buf, n); }
+    ssize_t Write(const void* buf, std::size_t n) override { return write(fd_, buf, n); }
+
+    int GetLine(LineSettings& line) override {
+        termios2 t{};
+        if (int err = Ioctl(fd_, TCGETS2, &t))
+            return err;
+        line.baud = t.c_ospeed;
+        switch (t.c_cflag & CSIZE) {
+        case CS5:
+            line.dataBits = 5;
+            break;
+        case CS6:
+            line.dataBits = 6;
+            break;
+        case CS7:
+            line.dataBits = 7;
+            break;
+        default:
+            line.dataBits = 8;
+            break;
+        }
+        if (!(t.c_cflag & PARENB))
+            line.parity = 0;
+        else if (t.c_cflag & CMSPAR)
+            line.parity = (t.c_cflag & PARODD) ? 3 : 4;
+        else
+            line.parity = (t.c_cflag & PARODD) ? 1 : 2;
+        line.stopBits = (t.c_cflag & CSTOPB) ? (line.dataBits == 5 ? 1 : 2) : 0;
+        line.parityCheck = (t.c_iflag & INPCK) != 0;
+        line.ctsRtsFlow = (t.c_cflag & CRTSCTS) != 0;
+        line.xonXoffOut = (t.c_iflag & IXON) != 0;
+        line.xonXoffIn = (t.c_iflag & IXOFF) != 0;
+        line.xonChar = static_cast<char>(t.c_cc[VSTART]);
+        line.xoffChar = static_cast<char>(t.c_cc[VSTOP]);
+        return 0;
+    }
+
+    int SetLine(const LineSettings& line) override {
+        termios2 t{};
+        if (int err = Ioctl(fd_, TCGETS2, &t))
+            return err;
+        MakeRaw(t);
+        t.c_cflag &= ~(CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        t.c_cflag &= ~(CBAUD << IBSHIFT);
+        t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+        t.c_ospeed = t.c_ispeed = line.baud;
+        static constexpr unsigned kSizes[] = {CS5, CS6, CS7, CS8};
+        t.c_cflag |= kSizes[(line.dataBits < 5 ? 5 : line.dataBits > 8 ? 8 : line.dataBits) - 5];
+        switch (line.parity) {
+        case 1:
+            t.c_cflag |= PARENB | PARODD;
+            break;
+        case 2:
+            t.c_cflag |= PARENB;
+            break;
+        case 3:
+            t.c_cflag |= PARENB | PARODD | CMSPAR;
+            break;
+        case 4:
+            t.c_cflag |= PARENB | CMSPAR;
+            break;
+        default:
+            break;
+        }
+        if (line.stopBits != 0)
+            t.c_cflag |= CSTOPB;
+        if (line.ctsRtsFlow)
+            t.c_cflag |= CRTSCTS;
+        t.c_iflag &= ~(INPCK | IXON | IXOFF);
+        if (line.parityCheck && line.parity != 0)
+            t.c_iflag |= INPCK;
+        if (line.xonXoffOut)
+            t.c_iflag |= IXON;
+        if (line.xonXoffIn)
+            t.c_iflag |= IXOFF;
+        t.c_cc[VSTART] = static_cast<cc_t>(line.xonChar);
+        t.c_cc[VSTOP] = static_cast<cc_t>(line.xoffChar);
+        return Ioctl(fd_, TCSETS2, &t);
+    }
+
+    int GetModemLines(int& bits) override { return Ioctl(fd_, TIOCMGET, &bits); }
+    int SetModemLines(int bits, bool on) override {
+        return Ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits);
+    }
+
+    int GetCounters(LineCounters& c) override {
+        serial_icounter_struct ic{};
+        if (int err = Ioctl(fd_, TIOCGICOUNT, &ic))
+            return err;
+        c.cts = static_cast<std::uint32_t>(ic.cts);
+        c.dsr = static_cast<std::uint32_t>(ic.dsr);
+        c.ring = static_cast<std::uint32_t>(ic.rng);
+        c.dcd = static_cast<std::uint32_t>(ic.dcd);
+        c.frame = static_cast<std::uint32_t>(ic.frame);
+        c.overrun = static_cast<std::uint32_t>(ic.overrun);
+        c.parity = static_cast<std::uint32_t>(ic.parity);
+        c.brk = static_cast<std::uint32_t>(ic.brk);
+        c.bufOverrun = static_cast<std::uint32_t>(ic.buf_overrun);
+        return 0;
+    }
+
+    int InQueue(std::uint32_t& bytes) override { return Queue(FIONREAD, bytes); }
+    int OutQueue(std::uint32_t& bytes) override { return Queue(TIOCOUTQ, bytes); }
+    int DiscardInput() override { return Ioctl(fd_, TCFLSH, reinterpret_cast<void*>(TCIFLUSH)); }
+    int DiscardOutput() override { return Ioctl(fd_, TCFLSH, reinterpret_cast<void*>(TCOFLUSH)); }
+    // TCSBRK with a non-zero argument is tcdrain().
+    int Drain() override { return Ioctl(fd_, TCSBRK, reinterpret_cast<void*>(1)); }
+
+    static void MakeRaw(termios2& t) {
+        t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IMAXBEL | IXANY);
+        t.c_oflag &= ~OPOST;
+        t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+        t.c_cflag |= CLOCAL | CREAD;
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+    }
+
+private:
+    int Queue(unsigned long request, std::uint32_t& bytes) {
+        int n = 0;
+        if (int err = Ioctl(fd_, request, &n))
+            return err;
+        bytes = n < 0 ? 0 : static_cast<std::uint32_t>(n);
+        return 0;
+    }
+
+    int fd_;
+};
+
+} // namespace
+
+std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
+    struct stat st {};
+    if (stat(path, &st) != 0) {
+        error = ErrnoToError(errno, ErrnoContext::open);
+        return nullptr;
+    }
+    // Only character devices can be terminals; anything else is refused before it is opened.
+    if (!S_ISCHR(st.st_mode)) {
+        error = 2;
+        return nullptr;
+    }
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = ErrnoToError(errno, ErrnoContext::open);
+        return nullptr;
+    }
+    termios2 t{};
+    if (Ioctl(fd, TCGETS2, &t) != 0) {
+        close(fd); // not a terminal, or a terminal that is gone
+        error = 2;
+        return nullptr;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = ErrnoToError(errno, ErrnoContext::open);
+        close(fd);
+        return nullptr;
+    }
+    // TIOCEXCL keeps out other programs that do not take the lock (it does not stop root).
+    ioctl(fd, TIOCEXCL);
+    TtyDevice::MakeRaw(t);
+    if (int err = Ioctl(fd, TCSETS2, &t)) {
+        error = ErrnoToError(err, ErrnoContext::io);
+        flock(fd, LOCK_UN);
+        close(fd);
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<TtyDevice>(fd);
+}
+
+} // namespace comm

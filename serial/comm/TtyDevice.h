@@ -1,0 +1,15 @@
+// A terminal device opened by path.
+#pragma once
+
+#include "serial/comm/Device.h"
+
+#include <memory>
+
+namespace comm {
+
+// Opens path as a serial port: exclusively (flock, so a second open from this or another process
+// fails), without becoming the controlling terminal, non-blocking, in raw mode. Returns the
+// device, or null with the platform error code in error.
+std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error);
+
+} // namespace comm
