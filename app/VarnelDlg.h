@@ -1,0 +1,90 @@
+// The main window of Varnel with the bridge logic and the link state, and the About box.
+#pragma once
+
+#include "app/framework/Afx.h"
+#include "app/platform/Socket.h"
+#include "res/resource.h"
+
+#include <cstdint>
+#include <string>
+
+// The settings file, relative to the current directory at each access.
+inline constexpr char SETTINGS_FILE[] = ".\\VarnelConfig.ini";
+
+// Poll timers of the two halves of the link.
+inline constexpr UINT_PTR TIMER_COM = 1;
+inline constexpr UINT_PTR TIMER_TCP = 2;
+
+// Link state, used on the window thread only.
+extern char g_szComPort[8];       // port name, NUL-terminated, at most four characters
+extern std::uint32_t g_nBaudrate; // bits per second
+extern BYTE g_bReopen;            // 1: cycle both links after each block from the server
+extern sock::SOCKET g_sock;       // TCP client; INVALID_SOCKET while there is none
+extern BYTE g_bTcpConnected;      // 1 while the TCP client is connected
+extern std::int64_t g_nComBytes;  // bytes received from the serial port since start-up
+extern std::int64_t g_nTcpBytes;  // bytes received from the server since start-up
+
+// Port map: index of the port list to the port name ("COM3" for any index outside the list).
+const char* PortMap(int nIndex);
+// Baud map: index of the baud-rate list to bits per second (115200 outside the list).
+std::uint32_t BaudMap(int nIndex);
+
+class CVarnelDlg : public CDialog {
+public:
+    explicit CVarnelDlg(CWnd* pParent = nullptr);
+    ~CVarnelDlg() override;
+
+    enum { IDD = IDD_VARNEL_DIALOG };
+
+    CButton m_chk0x;
+    CButton m_chkSingle;
+    CEdit m_editPort;
+    CIPAddressCtrl m_ipServer;
+    CButton m_chkHex;
+    CEdit m_editComData;
+    CEdit m_editTcpData;
+    CComboBox m_cboPort;
+    CComboBox m_cboBaud;
+    CButton m_btnOpen;
+    std::string m_strComStatus;
+    std::string m_strTcpData;
+    std::string m_strComData;
+    std::string m_strComCount;
+    std::string m_strPort;
+    std::string m_strNetStatus;
+    std::string m_strTcpCount;
+    HICON m_hIcon;
+
+    bool OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void OnSysCommand(UINT nID, LPARAM lParam) override;
+    void OnTimer(UINT_PTR nIDEvent) override;
+
+    // Settings.
+    void LoadSettings();
+    void OnSelchangePort();
+    void OnSelchangeBaud();
+    void OnCheckHex();
+    void OnCheck0x();
+    void OnCheckSingle();
+
+    // Link control.
+    void ToggleLink();
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    DECLARE_MESSAGE_MAP()
+};
+
+class CAboutDlg : public CDialog {
+public:
+    CAboutDlg();
+    ~CAboutDlg() override;
+
+    enum { IDD = IDD_ABOUTBOX };
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    DECLARE_MESSAGE_MAP()
+};

@@ -1,0 +1,196 @@
+// The application object, start-up, message boxes and icons.
+#include "app/framework/Afx.h"
+#include "app/framework/Internal.h"
+#include "app/framework/TestHooks.h"
+#include "app/framework/Widgets.h"
+#include "app/platform/Socket.h"
+#include "res/Resources.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <map>
+#include <utility>
+
+namespace {
+
+CWinApp* g_pApp = nullptr;
+std::function<int(const MessageBoxCall&)> g_answerer;
+std::function<void(CDialog&)> g_modalHook;
+
+constexpr UINT kAppTitleString = 0xE000;
+
+} // namespace
+
+namespace afx {
+
+int ShowMessageBox(QWidget* owner, const std::string& text, const char* caption, UINT type) {
+    const std::string title = caption ? caption : AfxGetAppName();
+    if (g_answerer)
+        return g_answerer(MessageBoxCall{text, title, type});
+
+    QMessageBox box(owner);
+    box.setWindowTitle(QString::fromStdString(title));
+    box.setText(QString::fromStdString(text));
+    box.setTextFormat(Qt::PlainText);
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MB_ICONQUESTION:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MB_ICONEXCLAMATION:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MB_ICONASTERISK:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        break;
+    }
+    std::map<QAbstractButton*, int> results;
+    auto add = [&](const char* label, QMessageBox::ButtonRole role, int result) {
+        QPushButton* b = box.addButton(QString::fromUtf8(label), role);
+        results[b] = result;
+        return b;
+    };
+    QPushButton* first = nullptr;
+    QPushButton* escape = nullptr;
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+        first = add("确定", QMessageBox::AcceptRole, IDOK);
+        escape = add("取消", QMessageBox::RejectRole, IDCANCEL);
+        break;
+    case MB_YESNOCANCEL:
+        first = add("是(&Y)", QMessageBox::YesRole, IDYES);
+        add("否(&N)", QMessageBox::NoRole, IDNO);
+        escape = add("取消", QMessageBox::RejectRole, IDCANCEL);
+        break;
+    case MB_YESNO:
+        first = add("是(&Y)", QMessageBox::YesRole, IDYES);
+        add("否(&N)", QMessageBox::NoRole, IDNO);
+        break;
+    default:
+        first = escape = add("确定", QMessageBox::AcceptRole, IDOK);
+        break;
+    }
+    box.setDefaultButton(first);
+    if (escape)
+        box.setEscapeButton(escape);
+    box.exec();
+    auto it = results.find(box.clickedButton());
+    if (it != results.end())
+        return it->second;
+    return escape ? results[escape] : IDNO;
+}
+
+std::function<void(CDialog&)> ModalHook() {
+    return g_modalHook;
+}
+
+QIcon IconOf(HICON icon) {
+    QIcon result;
+    if (icon)
+        for (const std::string& path : res::IconImagePaths(static_cast<int>(icon->id)))
+            result.addFile(QString::fromStdString(path));
+    return result;
+}
+
+} // namespace afx
+
+void SetMessageBoxAnswererForTest(std::function<int(const MessageBoxCall&)> answerer) {
+    g_answerer = std::move(answerer);
+}
+
+void SetModalHookForTest(std::function<void(CDialog&)> hook) {
+    g_modalHook = std::move(hook);
+}
+
+bool PumpEventsUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return done();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+CWinApp::CWinApp(const char* lpszAppName) : m_strAppName(lpszAppName ? lpszAppName : "") {
+    g_pApp = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_pApp == this)
+        g_pApp = nullptr;
+}
+
+bool CWinApp::InitInstance() {
+    return true;
+}
+int CWinApp::ExitInstance() {
+    return 0;
+}
+
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    static std::map<UINT, IconResource> icons;
+    if (res::IconImagePaths(static_cast<int>(nIDResource)).empty())
+        return nullptr;
+    auto [it, inserted] = icons.try_emplace(nIDResource, IconResource{nIDResource});
+    return &it->second;
+}
+
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
+
+const char* AfxGetAppName() {
+    if (g_pApp && !g_pApp->m_strAppName.empty())
+        return g_pApp->m_strAppName.c_str();
+    const char* title = res::FindString(kAppTitleString);
+    return title ? title : "";
+}
+
+std::string AfxLoadString(UINT nID) {
+    const char* text = res::FindString(static_cast<int>(nID));
+    return text ? text : "";
+}
+
+int AfxMessageBox(const std::string& text, UINT nType) {
+    QWidget* owner = nullptr;
+    if (g_pApp && g_pApp->m_pMainWnd)
+        owner = g_pApp->m_pMainWnd->GetSafeWidget();
+    return afx::ShowMessageBox(owner, text, nullptr, nType);
+}
+
+int AfxMessageBox(UINT nIDPrompt, UINT nType) {
+    return AfxMessageBox(AfxLoadString(nIDPrompt), nType);
+}
+
+bool AfxSocketInit() {
+    return sock::WSAStartup() == 0;
+}
+
+void AfxInitGui() {
+    QApplication::setFont(afx::DialogFont());
+    QCoreApplication::setApplicationName(QString::fromUtf8(AfxGetAppName()));
+    QCoreApplication::setApplicationVersion(QString::fromStdString(res::VersionText()));
+}
+
+int AfxWinMain(int argc, char** argv) {
+    QApplication app(argc, argv);
+    AfxInitGui();
+    CWinApp* pApp = AfxGetApp();
+    if (!pApp)
+        return 1;
+    int result = 0;
+    if (pApp->InitInstance())
+        result = QApplication::exec();
+    const int exitCode = pApp->ExitInstance();
+    return result ? result : exitCode;
+}

@@ -1,0 +1,502 @@
+// Dialogs from templates: building, binding and the push, command routing, timers, system menu.
+#include "app/framework/Afx.h"
+#include "app/framework/Internal.h"
+#include "app/framework/Widgets.h"
+#include "res/Resources.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+
+using afx::DialogWidget;
+
+namespace {
+
+// Keys that the dialog handles before any control sees them: Enter presses the focused push
+// button or else the default button, Esc is the cancel command, Alt+Space opens the system menu.
+class DialogKeys : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+            return false;
+        auto* dlg = qobject_cast<DialogWidget*>(static_cast<QWidget*>(watched)->window());
+        if (!dlg)
+            return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter: {
+            auto* focus = qobject_cast<QPushButton*>(QApplication::focusWidget());
+            if (focus && focus->window() == dlg) {
+                focus->click();
+            } else if (int id = dlg->Owner()->GetDefID()) {
+                CWnd* button = dlg->Owner()->GetDlgItem(id);
+                if (button && button->IsWindowEnabled())
+                    dlg->Owner()->OnCommand(id);
+            }
+            return true;
+        }
+        case Qt::Key_Escape:
+            dlg->Owner()->OnCommand(IDCANCEL);
+            return true;
+        case Qt::Key_Space:
+            if (key->modifiers() & Qt::AltModifier) {
+                dlg->Owner()->ShowSystemMenu();
+                return true;
+            }
+            return false;
+        default:
+            return false;
+        }
+    }
+};
+
+void InstallDialogKeys() {
+    static QPointer<DialogKeys> keys;
+    if (!keys) {
+        keys = new DialogKeys;
+        keys->setParent(qApp);
+        qApp->installEventFilter(keys);
+    }
+}
+
+// Dialog units to pixels, from the average character width and the height of the font.
+struct DialogUnits {
+    explicit DialogUnits(const QFont& font) {
+        QFontMetrics fm(font);
+        const int width = fm.horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        baseX = std::max(1, (width / 26 + 1) / 2);
+        baseY = std::max(1, fm.height());
+    }
+    int X(int dlu) const { return (dlu * baseX + 2) / 4; }
+    int Y(int dlu) const { return (dlu * baseY + 4) / 8; }
+    QRect Rect(int x, int y, int cx, int cy) const { return QRect(X(x), Y(y), X(cx), Y(cy)); }
+    int baseX;
+    int baseY;
+};
+
+} // namespace
+
+struct CDialog::Impl {
+    const res::DialogTemplate* tpl = nullptr;
+    QPointer<DialogWidget> widget;
+    std::vector<std::unique_ptr<CWnd>> items; // generic handles, template order
+    std::map<UINT_PTR, QTimer*> timers;
+    std::unique_ptr<CMenu> sysMenu;
+    CMessageMap map;
+    int defId = 0;
+};
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_pImpl(std::make_unique<Impl>()) {}
+
+CDialog::~CDialog() {
+    delete m_pImpl->widget.data();
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+void CDialog::BuildMessageMap(CMessageMap&) {}
+
+bool CDialog::Build() {
+    if (m_pImpl->widget)
+        return true;
+    const res::DialogTemplate* tpl = res::FindDialog(static_cast<int>(m_nIDTemplate));
+    if (!tpl || !qApp)
+        return false;
+    m_pImpl->tpl = tpl;
+    InstallDialogKeys();
+
+    QWidget* parent = m_pParentWnd ? m_pParentWnd->GetSafeWidget() : nullptr;
+    if (!parent && AfxGetApp() && AfxGetApp()->m_pMainWnd && AfxGetApp()->m_pMainWnd != this)
+        parent = AfxGetApp()->m_pMainWnd->GetSafeWidget();
+    Qt::WindowFlags flags =
+        (parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (tpl->style & WS_SYSMENU)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (tpl->style & WS_MINIMIZEBOX)
+        flags |= Qt::WindowMinimizeButtonHint;
+    auto* dlg = new DialogWidget(this, parent, flags);
+    m_pImpl->widget = dlg;
+    Attach(dlg, 0);
+    dlg->setWindowTitle(QString::fromUtf8(tpl->caption));
+    dlg->setFont(afx::DialogFont());
+    const DialogUnits du(dlg->font());
+    dlg->setFixedSize(du.X(tpl->cx), du.Y(tpl->cy));
+    if (tpl->style & WS_SYSMENU) {
+        m_pImpl->sysMenu = std::make_unique<CMenu>();
+        m_pImpl->sysMenu->AppendMenu(MF_STRING, SC_MINIMIZE, "最小化(&N)");
+        m_pImpl->sysMenu->AppendMenu(MF_STRING, SC_CLOSE, "关闭(&C)");
+    }
+
+    QWidget* lastTab = nullptr;
+    std::vector<QWidget*> groupBoxes;
+    for (const res::DialogItem& item : tpl->items) {
+        const QRect r = du.Rect(item.x, item.y, item.cx, item.cy);
+        const QString text = QString::fromUtf8(item.text);
+        QWidget* w = nullptr;
+        QWidget* tabStop = nullptr;
+        switch (item.cls) {
+        case res::ControlClass::Button: {
+            const std::uint32_t kind = item.style & BS_TYPEMASK;
+            if (kind == BS_GROUPBOX) {
+                auto* g = new QGroupBox(text, dlg);
+                g->setAttribute(Qt::WA_TransparentForMouseEvents);
+                groupBoxes.push_back(g);
+                w = g;
+            } else if (kind == BS_AUTOCHECKBOX) {
+                w = new QCheckBox(text, dlg);
+            } else {
+                auto* b = new QPushButton(text, dlg);
+                if (kind == BS_DEFPUSHBUTTON) {
+                    b->setDefault(true);
+                    m_pImpl->defId = item.id;
+                }
+                w = b;
+            }
+            const int id = item.id;
+            if (kind != BS_GROUPBOX)
+                QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, dlg,
+                                 [this, id] { OnCommand(id); });
+            w->setGeometry(r);
+            break;
+        }
+        case res::ControlClass::Edit: {
+            if (item.style & ES_MULTILINE) {
+                auto* pane = new afx::PaneEdit(dlg);
+                pane->setReadOnly(item.style & ES_READONLY);
+                pane->setVerticalScrollBarPolicy(
+                    (item.style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+                w = pane;
+            } else {
+                auto* edit = new QLineEdit(text, dlg);
+                edit->setFrame(item.style & WS_BORDER);
+                edit->setReadOnly(item.style & ES_READONLY);
+                if (item.style & ES_NUMBER)
+                    edit->setValidator(new QRegularExpressionValidator(
+                        QRegularExpression(QStringLiteral("[0-9]*")), edit));
+                w = edit;
+            }
+            w->setGeometry(r);
+            break;
+        }
+        case res::ControlClass::Static: {
+            auto* label = new QLabel(dlg);
+            if ((item.style & SS_TYPEMASK) == SS_ICON) {
+                const auto paths = res::IconImagePaths(std::atoi(item.text));
+                if (!paths.empty())
+                    label->setPixmap(QPixmap(QString::fromStdString(paths.back())));
+                label->setGeometry(r.x(), r.y(), 32, 32);
+            } else {
+                label->setTextFormat(Qt::PlainText);
+                label->setText(text);
+                label->setWordWrap((item.style & SS_TYPEMASK) == SS_LEFT);
+                label->setAlignment(
+                    ((item.style & SS_TYPEMASK) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft) |
+                    Qt::AlignTop);
+                label->setGeometry(r);
+            }
+            w = label;
+            break;
+        }
+        case res::ControlClass::ComboBox: {
+            auto* combo = new QComboBox(dlg);
+            combo->setEditable(true);
+            combo->setInsertPolicy(QComboBox::NoInsert);
+            combo->setCompleter(nullptr);
+            combo->setProperty("afxSorted", bool(item.style & CBS_SORT));
+            combo->setEditText(text);
+            const int fieldHeight = combo->sizeHint().height();
+            const int itemHeight = std::max(1, QFontMetrics(dlg->font()).height() + 2);
+            combo->setMaxVisibleItems(std::max(1, (r.height() - fieldHeight) / itemHeight + 1));
+            combo->setGeometry(r.x(), r.y(), r.width(), fieldHeight);
+            const int id = item.id;
+            QObject::connect(combo, &QComboBox::activated, dlg, [this, id] { OnSelChange(id); });
+            w = combo;
+            break;
+        }
+        case res::ControlClass::IpAddress: {
+            auto* ip = new afx::IpAddressWidget(dlg);
+            ip->setGeometry(r);
+            ip->SetText(item.text);
+            w = ip;
+            for (int i = 0; i < 4; ++i) {
+                QWidget* f = ip->Field(i);
+                if (item.style & WS_TABSTOP) {
+                    if (lastTab)
+                        QWidget::setTabOrder(lastTab, f);
+                    lastTab = f;
+                }
+            }
+            break;
+        }
+        }
+        w->setObjectName(QString::number(item.id));
+        if (item.style & WS_DISABLED)
+            w->setEnabled(false);
+        if (item.cls != res::ControlClass::IpAddress) {
+            if (item.style & WS_TABSTOP) {
+                tabStop = w;
+                w->setFocusPolicy(Qt::StrongFocus);
+                if (lastTab)
+                    QWidget::setTabOrder(lastTab, tabStop);
+                lastTab = tabStop;
+            } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                       qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QLineEdit*>(w)) {
+                w->setFocusPolicy(Qt::ClickFocus);
+            }
+        }
+        auto handle = std::make_unique<CWnd>();
+        handle->Attach(w, item.id);
+        m_pImpl->items.push_back(std::move(handle));
+    }
+    // Group boxes only frame the controls around them: drawn behind, never taking clicks.
+    for (QWidget* g : groupBoxes)
+        g->lower();
+
+    BuildMessageMap(m_pImpl->map);
+    return true;
+}
+
+void CDialog::RunInitialisation() {
+    m_bEnded = false;
+    m_nResult = 0;
+    DialogWidget* dlg = m_pImpl->widget;
+    const res::DialogTemplate* tpl = m_pImpl->tpl;
+    // A template at 0, 0 opens centred on its owner, or on the screen.
+    if (tpl->x == 0 && tpl->y == 0) {
+        const QWidget* owner = dlg->parentWidget();
+        const QRect area = owner ? owner->window()->frameGeometry()
+                                 : (dlg->screen() ? dlg->screen()->availableGeometry() : QRect());
+        if (area.isValid())
+            dlg->move(area.center() - QPoint(dlg->width() / 2, dlg->height() / 2));
+    }
+    if (OnInitDialog()) {
+        for (const auto& item : m_pImpl->items) {
+            QWidget* w = item->GetSafeWidget();
+            if (w->focusPolicy() & Qt::TabFocus && w->isEnabled()) {
+                w->setFocus(Qt::TabFocusReason);
+                break;
+            }
+            if (auto* ip = qobject_cast<afx::IpAddressWidget*>(w)) {
+                ip->Field(0)->setFocus(Qt::TabFocusReason);
+                break;
+            }
+        }
+    }
+}
+
+int CDialog::DoModal() {
+    if (!Build())
+        return -1;
+    RunInitialisation();
+    if (m_bEnded)
+        return m_nResult;
+    DialogWidget* dlg = m_pImpl->widget;
+    if (auto hook = afx::ModalHook()) {
+        QTimer::singleShot(0, dlg, [this, hook] {
+            if (!m_bEnded)
+                hook(*this);
+        });
+    }
+    dlg->exec();
+    if (!m_bEnded)
+        EndDialog(IDCANCEL);
+    return m_nResult;
+}
+
+bool CDialog::Create() {
+    if (!Build())
+        return false;
+    RunInitialisation();
+    if (!m_bEnded)
+        m_pImpl->widget->show();
+    return true;
+}
+
+void CDialog::EndDialog(int nResult) {
+    m_bEnded = true;
+    m_nResult = nResult;
+    for (auto& [id, timer] : m_pImpl->timers)
+        timer->stop();
+    if (m_pImpl->widget)
+        m_pImpl->widget->Finish(nResult);
+}
+
+bool CDialog::OnInitDialog() {
+    for (const res::ListInit& init : m_pImpl->tpl->init) {
+        CComboBox list;
+        if (CWnd* item = GetDlgItem(init.id))
+            list.Attach(item->GetSafeWidget(), init.id);
+        for (const char* text : init.items)
+            list.AddString(text);
+    }
+    UpdateData(false);
+    return true;
+}
+
+void CDialog::OnOK() {
+    EndDialog(IDOK);
+}
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+void CDialog::OnSysCommand(UINT nID, LPARAM) {
+    switch (nID & 0xFFF0u) {
+    case SC_MINIMIZE:
+        if (m_pImpl->widget)
+            m_pImpl->widget->showMinimized();
+        break;
+    case SC_CLOSE:
+        OnCommand(IDCANCEL);
+        break;
+    default:
+        break;
+    }
+}
+
+void CDialog::OnTimer(UINT_PTR) {}
+
+void CDialog::OnCommand(int nID) {
+    if (m_bEnded || !m_pImpl->widget)
+        return;
+    if (const auto* handler = m_pImpl->map.Clicked(nID)) {
+        (*handler)();
+    } else if (nID == IDOK) {
+        OnOK();
+    } else if (nID == IDCANCEL) {
+        OnCancel();
+    }
+}
+
+void CDialog::OnSelChange(int nID) {
+    if (const auto* handler = m_pImpl->map.SelChange(nID))
+        (*handler)();
+}
+
+int CDialog::GetDefID() const {
+    return m_pImpl->defId;
+}
+
+bool CDialog::UpdateData(bool bSaveAndValidate) {
+    if (!m_pImpl->widget)
+        return false;
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return true;
+}
+
+CWnd* CDialog::GetDlgItem(int nID) const {
+    for (const auto& item : m_pImpl->items)
+        if (item->GetDlgCtrlID() == nID)
+            return item.get();
+    return nullptr;
+}
+
+void CDialog::SetIcon(HICON hIcon, bool) {
+    if (m_pImpl->widget && hIcon)
+        m_pImpl->widget->setWindowIcon(afx::IconOf(hIcon));
+}
+
+CMenu* CDialog::GetSystemMenu(bool) {
+    Build();
+    return m_pImpl->sysMenu.get();
+}
+
+void CDialog::ShowSystemMenu() {
+    DialogWidget* dlg = m_pImpl->widget;
+    if (!dlg || !m_pImpl->sysMenu || m_bEnded)
+        return;
+    QMenu menu(dlg);
+    menu.setObjectName(QStringLiteral("afxSystemMenu"));
+    for (const CMenu::Item& item : m_pImpl->sysMenu->Items()) {
+        if (item.flags & MF_SEPARATOR) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(QString::fromStdString(item.text));
+        action->setData(QVariant::fromValue<qulonglong>(item.id));
+        if (item.id == SC_MINIMIZE && !(m_pImpl->tpl->style & WS_MINIMIZEBOX))
+            action->setEnabled(false);
+    }
+    const QPoint at = dlg->rect().contains(dlg->mapFromGlobal(QCursor::pos()))
+                          ? QCursor::pos()
+                          : dlg->mapToGlobal(QPoint(0, 0));
+    if (QAction* chosen = menu.exec(at))
+        OnSysCommand(static_cast<UINT>(chosen->data().toULongLong()), 0);
+}
+
+UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
+    DialogWidget* dlg = m_pImpl->widget;
+    if (!dlg || nIDEvent == 0)
+        return 0;
+    QTimer*& timer = m_pImpl->timers[nIDEvent];
+    if (!timer) {
+        timer = new QTimer(dlg);
+        QObject::connect(timer, &QTimer::timeout, dlg, [this, nIDEvent] { OnTimer(nIDEvent); });
+    }
+    timer->start(static_cast<int>(std::max<UINT>(nElapse, 10)));
+    return nIDEvent;
+}
+
+bool CDialog::KillTimer(UINT_PTR nIDEvent) {
+    auto it = m_pImpl->timers.find(nIDEvent);
+    if (it == m_pImpl->timers.end() || !it->second->isActive())
+        return false;
+    it->second->stop();
+    return true;
+}
+
+bool CDialog::IsTimerRunning(UINT_PTR nIDEvent) const {
+    auto it = m_pImpl->timers.find(nIDEvent);
+    return it != m_pImpl->timers.end() && it->second->isActive();
+}
+
+int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT nType) {
+    return afx::ShowMessageBox(m_pImpl->widget, text, lpszCaption, nType);
+}
+
+// ---------------------------------------------------------------------------------------------
+const std::function<void()>* CMessageMap::Clicked(int id) const {
+    auto it = m_clicked.find(id);
+    return it == m_clicked.end() ? nullptr : &it->second;
+}
+
+const std::function<void()>* CMessageMap::SelChange(int id) const {
+    auto it = m_selChange.find(id);
+    return it == m_selChange.end() ? nullptr : &it->second;
+}
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
+    if (rControl.GetSafeWidget())
+        return;
+    if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC))
+        rControl.Attach(item->GetSafeWidget(), nIDC);
+}
+
+void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
+    CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC);
+    if (!item)
+        return;
+    if (pDX->m_bSaveAndValidate)
+        value = item->GetWindowText();
+    else
+        item->SetWindowText(value);
+}

@@ -1,0 +1,323 @@
+#include "app/framework/Widgets.h"
+
+#include <QAbstractButton>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+#include <QScrollBar>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <cstring>
+
+namespace afx {
+
+// ---------------------------------------------------------------------------------------------
+DialogWidget::DialogWidget(CDialog* owner, QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags), m_owner(owner) {}
+
+void DialogWidget::Finish(int result) {
+    m_finishing = true;
+    QDialog::done(result);
+    m_finishing = false;
+}
+
+void DialogWidget::closeEvent(QCloseEvent* event) {
+    if (m_finishing) {
+        event->accept();
+        return;
+    }
+    // The close button is the cancel command; the dialog decides whether it ends.
+    event->ignore();
+    m_owner->OnCommand(IDCANCEL);
+}
+
+void DialogWidget::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+    m_owner->ShowSystemMenu();
+}
+
+void DialogWidget::accept() {
+    m_owner->OnCommand(IDOK);
+}
+void DialogWidget::reject() {
+    m_owner->OnCommand(IDCANCEL);
+}
+
+// ---------------------------------------------------------------------------------------------
+PaneEdit::PaneEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    setUndoRedoEnabled(false);
+    setTabChangesFocus(true);
+    setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_revision = document()->revision();
+}
+
+QString PaneEdit::Display(const char* data, std::size_t size) {
+    QStringDecoder decoder("GB18030");
+    QString text = decoder.isValid()
+                       ? decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)))
+                       : QString::fromLatin1(data, static_cast<qsizetype>(size));
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+void PaneEdit::SetBytes(const std::string& bytes) {
+    const bool untouched = document()->revision() == m_revision;
+    const bool grew = bytes.size() >= m_shown.size() &&
+                      std::memcmp(bytes.data(), m_shown.data(), m_shown.size()) == 0;
+    if (untouched && grew) {
+        if (bytes.size() > m_shown.size()) {
+            // Redraw only from the last line break on: a multi-byte character or a CR LF pair
+            // may have been cut by the previous write, never a line break.
+            QTextCursor cursor(document());
+            cursor.setPosition(m_stableChars);
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            cursor.insertText(Display(bytes.data() + m_stable, bytes.size() - m_stable));
+        }
+    } else {
+        setPlainText(Display(bytes.data(), bytes.size()));
+        m_stable = 0;
+        m_stableChars = 0;
+    }
+    const std::size_t lf = bytes.rfind('\n');
+    const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
+    if (stable > m_stable) {
+        m_stableChars +=
+            static_cast<int>(Display(bytes.data() + m_stable, stable - m_stable).size());
+        m_stable = stable;
+    }
+    m_shown = bytes;
+    ResetView();
+    m_revision = document()->revision();
+}
+
+std::string PaneEdit::Bytes() const {
+    if (document()->revision() == m_revision)
+        return m_shown;
+    QString text = toPlainText();
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    QStringEncoder encoder("GB18030");
+    const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(text)) : text.toLatin1();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void PaneEdit::ResetView() {
+    // A replaced text shows from its first line with the caret at the start.
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::Start);
+    setTextCursor(cursor);
+    verticalScrollBar()->setValue(0);
+    horizontalScrollBar()->setValue(0);
+}
+
+int PaneEdit::LineCount() const {
+    int lines = 0;
+    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
+        lines += std::max(1, b.lineCount());
+    return std::max(1, lines);
+}
+
+int PaneEdit::FirstVisibleLine() const {
+    return verticalScrollBar()->value();
+}
+
+void PaneEdit::ScrollLines(int lines) {
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + lines);
+}
+
+// ---------------------------------------------------------------------------------------------
+IpAddressWidget::IpAddressWidget(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Base);
+    setFocusPolicy(Qt::NoFocus);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(2, 0, 2, 0);
+    layout->setSpacing(0);
+    auto* validator =
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), this);
+    for (std::size_t i = 0; i < m_fields.size(); ++i) {
+        if (i > 0) {
+            auto* dot = new QLabel(QStringLiteral("."), this);
+            dot->setAlignment(Qt::AlignCenter);
+            layout->addWidget(dot);
+        }
+        auto* field = new QLineEdit(this);
+        field->setFrame(false);
+        field->setAlignment(Qt::AlignCenter);
+        field->setMaxLength(3);
+        field->setValidator(validator);
+        field->setContextMenuPolicy(Qt::NoContextMenu);
+        field->installEventFilter(this);
+        layout->addWidget(field, 1);
+        m_fields[i] = field;
+        connect(field, &QLineEdit::textEdited, this, [this, i](const QString& text) {
+            bool ok = false;
+            const int value = text.toInt(&ok);
+            if (ok && value > 255)
+                m_fields[i]->setText(QStringLiteral("255"));
+            if (text.size() == 3 && i + 1 < m_fields.size()) {
+                m_fields[i + 1]->setFocus();
+                m_fields[i + 1]->selectAll();
+            }
+        });
+    }
+    setFocusProxy(m_fields[0]);
+}
+
+int IpAddressWidget::FieldIndex(QObject* o) const {
+    for (std::size_t i = 0; i < m_fields.size(); ++i)
+        if (m_fields[i] == o)
+            return static_cast<int>(i);
+    return -1;
+}
+
+bool IpAddressWidget::eventFilter(QObject* watched, QEvent* event) {
+    const int i = FieldIndex(watched);
+    if (i < 0 || event->type() != QEvent::KeyPress)
+        return QFrame::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    QLineEdit* field = m_fields[static_cast<std::size_t>(i)];
+    if ((key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) && i < 3) {
+        if (!field->text().isEmpty()) {
+            m_fields[static_cast<std::size_t>(i + 1)]->setFocus();
+            m_fields[static_cast<std::size_t>(i + 1)]->selectAll();
+        }
+        return true;
+    }
+    if (key->key() == Qt::Key_Backspace && i > 0 && field->cursorPosition() == 0 &&
+        !field->hasSelectedText()) {
+        QLineEdit* prev = m_fields[static_cast<std::size_t>(i - 1)];
+        prev->setFocus();
+        prev->end(false);
+        return true;
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+int IpAddressWidget::Address(DWORD& address) const {
+    address = 0;
+    int filled = 0;
+    for (QLineEdit* f : m_fields) {
+        bool ok = false;
+        const int value = std::clamp(f->text().toInt(&ok), 0, 255);
+        if (ok)
+            ++filled;
+        address = (address << 8) | static_cast<DWORD>(ok ? value : 0);
+    }
+    return filled;
+}
+
+void IpAddressWidget::SetAddress(DWORD address) {
+    for (std::size_t i = 0; i < m_fields.size(); ++i)
+        m_fields[i]->setText(QString::number((address >> (24 - 8 * i)) & 0xFFu));
+}
+
+void IpAddressWidget::Clear() {
+    for (QLineEdit* f : m_fields)
+        f->clear();
+}
+
+bool IpAddressWidget::IsBlank() const {
+    return std::all_of(m_fields.begin(), m_fields.end(),
+                       [](QLineEdit* f) { return f->text().isEmpty(); });
+}
+
+void IpAddressWidget::SetText(const std::string& text) {
+    // Dotted decimal; a part that is not one to three digits leaves its field blank, a value
+    // above 255 shows as 255.
+    Clear();
+    std::size_t start = 0;
+    for (QLineEdit* f : m_fields) {
+        if (start > text.size())
+            break;
+        std::size_t dot = text.find('.', start);
+        if (dot == std::string::npos)
+            dot = text.size();
+        const std::string part = text.substr(start, dot - start);
+        if (!part.empty() && part.size() <= 3 &&
+            std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            f->setText(QString::number(std::min(std::stoi(part), 255)));
+        start = dot + 1;
+    }
+}
+
+std::string IpAddressWidget::Text() const {
+    DWORD a = 0;
+    Address(a);
+    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
+           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF);
+}
+
+// ---------------------------------------------------------------------------------------------
+void SetWidgetText(QWidget* w, const std::string& text) {
+    if (!w)
+        return;
+    if (auto* pane = qobject_cast<PaneEdit*>(w)) {
+        pane->SetBytes(text);
+        return;
+    }
+    const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        if (edit->text() != s)
+            edit->setText(s);
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        combo->setEditText(s);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(s);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(s);
+    } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        group->setTitle(s);
+    } else if (auto* ip = qobject_cast<IpAddressWidget*>(w)) {
+        ip->SetText(text);
+    } else {
+        w->setWindowTitle(s);
+    }
+}
+
+std::string WidgetText(const QWidget* w) {
+    if (!w)
+        return {};
+    if (auto* pane = qobject_cast<const PaneEdit*>(w))
+        return pane->Bytes();
+    if (auto* ip = qobject_cast<const IpAddressWidget*>(w))
+        return ip->Text();
+    QString s;
+    if (auto* edit = qobject_cast<const QLineEdit*>(w))
+        s = edit->text();
+    else if (auto* combo = qobject_cast<const QComboBox*>(w))
+        s = combo->currentText();
+    else if (auto* button = qobject_cast<const QAbstractButton*>(w))
+        s = button->text();
+    else if (auto* label = qobject_cast<const QLabel*>(w))
+        s = label->text();
+    else if (auto* group = qobject_cast<const QGroupBox*>(w))
+        s = group->title();
+    else
+        s = w->windowTitle();
+    return s.toStdString();
+}
+
+QFont DialogFont() {
+    // 9 points at the 96 dots per inch the templates were laid out for.
+    QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+    font.setPixelSize(12);
+    return font;
+}
+
+} // namespace afx

@@ -1,0 +1,166 @@
+// Operations of windows and control objects.
+#include "app/framework/Afx.h"
+#include "app/framework/Widgets.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+
+using afx::IpAddressWidget;
+using afx::PaneEdit;
+
+bool CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const char* lpszNewItem) {
+    if (!(nFlags & MF_SEPARATOR) && (!lpszNewItem || !*lpszNewItem))
+        return false;
+    m_items.push_back({nFlags, nIDNewItem, lpszNewItem ? lpszNewItem : ""});
+    return true;
+}
+
+void CWnd::Attach(QWidget* widget, int id) {
+    m_pWidget = widget;
+    m_nID = id;
+}
+
+void CWnd::EnableWindow(bool bEnable) {
+    if (m_pWidget)
+        m_pWidget->setEnabled(bEnable);
+}
+
+bool CWnd::IsWindowEnabled() const {
+    return m_pWidget && m_pWidget->isEnabled();
+}
+
+void CWnd::SetWindowText(const std::string& text) {
+    afx::SetWidgetText(m_pWidget, text);
+}
+
+std::string CWnd::GetWindowText() const {
+    return afx::WidgetText(m_pWidget);
+}
+
+void CWnd::SetFocus() {
+    if (m_pWidget)
+        m_pWidget->setFocus(Qt::OtherFocusReason);
+}
+
+bool CWnd::IsIconic() const {
+    return m_pWidget && m_pWidget->window()->isMinimized();
+}
+
+// ---------------------------------------------------------------------------------------------
+int CButton::GetCheck() const {
+    auto* b = qobject_cast<QAbstractButton*>(m_pWidget);
+    return b && b->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+}
+
+void CButton::SetCheck(int nCheck) {
+    if (auto* b = qobject_cast<QAbstractButton*>(m_pWidget))
+        b->setChecked(nCheck != BST_UNCHECKED);
+}
+
+// ---------------------------------------------------------------------------------------------
+int CEdit::GetLineCount() const {
+    auto* pane = qobject_cast<PaneEdit*>(m_pWidget);
+    return pane ? pane->LineCount() : 1;
+}
+
+int CEdit::GetFirstVisibleLine() const {
+    auto* pane = qobject_cast<PaneEdit*>(m_pWidget);
+    return pane ? pane->FirstVisibleLine() : 0;
+}
+
+void CEdit::LineScroll(int nLines, int /*nChars*/) {
+    if (auto* pane = qobject_cast<PaneEdit*>(m_pWidget))
+        pane->ScrollLines(nLines);
+}
+
+// ---------------------------------------------------------------------------------------------
+int CComboBox::GetCurSel() const {
+    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    return c ? c->currentIndex() : CB_ERR;
+}
+
+int CComboBox::SetCurSel(int nSelect) {
+    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    if (!c)
+        return CB_ERR;
+    if (nSelect < 0 || nSelect >= c->count()) {
+        c->setCurrentIndex(-1);
+        c->setEditText(QString());
+        return CB_ERR;
+    }
+    c->setCurrentIndex(nSelect);
+    c->setEditText(c->itemText(nSelect));
+    return nSelect;
+}
+
+int CComboBox::GetCount() const {
+    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    return c ? c->count() : 0;
+}
+
+int CComboBox::AddString(const std::string& text) {
+    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    if (!c)
+        return CB_ERR;
+    const QString s = QString::fromStdString(text);
+    int at = c->count();
+    if (c->property("afxSorted").toBool()) {
+        at = 0;
+        while (at < c->count() && QString::compare(c->itemText(at), s, Qt::CaseInsensitive) <= 0)
+            ++at;
+    }
+    // Adding items must not change what the field shows.
+    const QString field = c->currentText();
+    const int sel = c->currentIndex();
+    c->insertItem(at, s);
+    if (sel < 0) {
+        c->setCurrentIndex(-1);
+        c->setEditText(field);
+    }
+    return at;
+}
+
+void CComboBox::GetLBText(int nIndex, std::string& text) const {
+    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    text = c && nIndex >= 0 && nIndex < c->count() ? c->itemText(nIndex).toStdString() : "";
+}
+
+void CComboBox::ResetContent() {
+    if (auto* c = qobject_cast<QComboBox*>(m_pWidget)) {
+        c->clear();
+        c->setEditText(QString());
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+int CIPAddressCtrl::GetAddress(DWORD& dwAddress) const {
+    auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget);
+    dwAddress = 0;
+    return ip ? ip->Address(dwAddress) : 0;
+}
+
+int CIPAddressCtrl::GetAddress(BYTE& f0, BYTE& f1, BYTE& f2, BYTE& f3) const {
+    DWORD a = 0;
+    const int n = GetAddress(a);
+    f0 = static_cast<BYTE>(a >> 24);
+    f1 = static_cast<BYTE>(a >> 16);
+    f2 = static_cast<BYTE>(a >> 8);
+    f3 = static_cast<BYTE>(a);
+    return n;
+}
+
+void CIPAddressCtrl::SetAddress(DWORD dwAddress) {
+    if (auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget))
+        ip->SetAddress(dwAddress);
+}
+
+void CIPAddressCtrl::ClearAddress() {
+    if (auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget))
+        ip->Clear();
+}
+
+bool CIPAddressCtrl::IsBlank() const {
+    auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget);
+    return !ip || ip->IsBlank();
+}
