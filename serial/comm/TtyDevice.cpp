@@ -198,6 +198,11 @@ std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
     // TIOCEXCL keeps out other programs that do not take the lock (it does not stop root).
     ioctl(fd, TIOCEXCL);
     TtyDevice::MakeRaw(t);
+    // A terminal set up without flow-control characters gets the usual ones.
+    if (t.c_cc[VSTART] == t.c_cc[VSTOP]) {
+        t.c_cc[VSTART] = 0x11;
+        t.c_cc[VSTOP] = 0x13;
+    }
     if (int err = Ioctl(fd, TCSETS2, &t)) {
         error = ErrnoToError(err, ErrnoContext::io);
         flock(fd, LOCK_UN);

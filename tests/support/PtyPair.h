@@ -1,0 +1,66 @@
+// A pseudo-terminal pair for tests: the slave's path is what a port opens, the master is the far
+// end of the line. Also helpers to put a device under a port name and to wait with a deadline.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace testing_support {
+
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool Ok() const { return master_ >= 0; }
+    const std::string& SlavePath() const { return slavePath_; }
+    int Master() const { return master_; }
+
+    // Writes every byte to the master (the port then receives them). False on failure.
+    bool Send(const std::string& bytes);
+    // Reads from the master until `count` bytes came or the deadline passed.
+    std::string Receive(std::size_t count, std::chrono::milliseconds within);
+    // Everything the master can read within the time (until it stays quiet that long).
+    std::string Drain(std::chrono::milliseconds quiet);
+    // Closes the master: whoever holds the slave sees a hang-up.
+    void HangUp();
+
+private:
+    int master_ = -1;
+    int slave_ = -1; // kept open so that the master stays readable while no port is open
+    std::string slavePath_;
+};
+
+// Creates a fresh directory and makes it the current one for the life of the object, so that
+// ".\VarnelConfig.ini" is the test's own.
+class TempWorkDir {
+public:
+    TempWorkDir();
+    ~TempWorkDir();
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+// Names `path` as port `name` in section "Ports" of the settings file in the current directory.
+class ScopedPortName {
+public:
+    ScopedPortName(std::string name, const std::string& path);
+    ~ScopedPortName();
+
+private:
+    std::string name_;
+};
+
+// Polls `condition` until it holds or the time is up; returns its last value.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds within);
+
+// Number of open descriptors of this process.
+int OpenDescriptorCount();
+
+} // namespace testing_support
