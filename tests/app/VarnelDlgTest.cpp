@@ -1,0 +1,341 @@
+// The real main window on the offscreen platform: start-up, settings file, confirmation on
+// closing, the About box.
+#include "app/VarnelDlg.h"
+#include "app/Varnel.h"
+#include "app/framework/TestHooks.h"
+#include "app/platform/Profile.h"
+#include "app/platform/Socket.h"
+#include "framework/QtTestApp.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kFile = "VarnelConfig.ini";
+
+std::string ReadFile(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Profile(const char* section, const char* key) {
+    std::string buf(2 << 20, '\0');
+    auto n = GetPrivateProfileStringA(section, key, "<none>", buf.data(),
+                                      static_cast<std::uint32_t>(buf.size()), kFile);
+    buf.resize(n);
+    return buf;
+}
+
+// Each test runs in a fresh current directory, which is where the settings file lives.
+class VarnelDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQtApp();
+        static_cast<void>(theApp);
+        old_ = fs::current_path();
+        dir_ = fs::temp_directory_path() /
+               ("varnel-app-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        fs::current_path(dir_);
+        std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
+        g_nBaudrate = 115200;
+        g_bReopen = 1;
+        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
+            boxes.push_back(call);
+            return answer;
+        });
+    }
+    void TearDown() override {
+        dlg.reset();
+        SetMessageBoxAnswererForTest(nullptr);
+        SetModalHookForTest(nullptr);
+        sock::SetStartupFailureForTest(0);
+        fs::current_path(old_);
+        fs::remove_all(dir_);
+    }
+    void Write(const std::string& content) { std::ofstream(kFile, std::ios::binary) << content; }
+    void Open() {
+        dlg = std::make_unique<CVarnelDlg>();
+        ASSERT_TRUE(dlg->Create());
+        dlg->GetSafeWidget()->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg->GetSafeWidget()));
+    }
+    template <class T> T* W(int id) {
+        return qobject_cast<T*>(dlg->GetDlgItem(id)->GetSafeWidget());
+    }
+    void Click(int id) {
+        QWidget* w = dlg->GetDlgItem(id)->GetSafeWidget();
+        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
+    }
+    void Choose(int listId, int index) {
+        auto* combo = W<QComboBox>(listId);
+        combo->showPopup();
+        QAbstractItemView* view = combo->view();
+        ASSERT_TRUE(PumpEventsUntil([&] { return view->isVisible(); }, 5000));
+        view->setCurrentIndex(view->model()->index(index, 0));
+        QTest::keyClick(view, Qt::Key_Return);
+        ASSERT_TRUE(PumpEventsUntil([&] { return !view->isVisible(); }, 5000));
+    }
+
+    fs::path old_, dir_;
+    std::unique_ptr<CVarnelDlg> dlg;
+    std::vector<MessageBoxCall> boxes;
+    int answer = IDYES;
+};
+
+TEST_F(VarnelDlgTest, WithoutAFileShowsTheDefaultsAndCreatesNoFile) {
+    Open();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_PORT)->currentText(), "COM3");
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_BAUD)->currentText(), "115200");
+    DWORD a = 0;
+    EXPECT_EQ(dlg->m_ipServer.GetAddress(a), 4);
+    EXPECT_EQ(a, 0x7F000001u);
+    EXPECT_EQ(W<QLineEdit>(IDC_EDIT_PORT)->text(), "8000");
+    EXPECT_EQ(dlg->m_strPort, "8000");
+    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 1);
+    EXPECT_EQ(dlg->m_chk0x.GetCheck(), 0);
+    EXPECT_EQ(dlg->m_chkSingle.GetCheck(), 0);
+    EXPECT_EQ(g_bReopen, 1);
+    EXPECT_EQ(W<QLabel>(IDC_STATIC_COMCOUNT)->text(), "COM: 0");
+    EXPECT_EQ(W<QLabel>(IDC_STATIC_TCPCOUNT)->text(), "TCP: 0");
+    EXPECT_EQ(W<QLabel>(IDC_STATIC_COMSTATUS)->text(), "");
+    EXPECT_EQ(W<QLabel>(IDC_STATIC_NETSTATUS)->text(), "");
+    EXPECT_TRUE(W<QPlainTextEdit>(IDC_EDIT_COMDATA)->toPlainText().isEmpty());
+    EXPECT_TRUE(W<QPlainTextEdit>(IDC_EDIT_TCPDATA)->toPlainText().isEmpty());
+    EXPECT_EQ(W<QPushButton>(IDC_BUTTON_OPEN)->text(), QString::fromUtf8("打开"));
+    EXPECT_EQ(QApplication::focusWidget(), W<QWidget>(IDC_BUTTON_OPEN));
+    EXPECT_EQ(dlg->GetSafeWidget()->windowTitle(), "Varnel");
+    EXPECT_FALSE(dlg->GetSafeWidget()->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_FALSE(fs::exists(kFile));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(VarnelDlgTest, ChoosingAPortWritesJustItsIndex) {
+    Open();
+    Choose(IDC_COMBO_PORT, 4);
+    EXPECT_EQ(std::string(g_szComPort, 8), std::string("COM5\0\0\0\0", 8));
+    std::string content = ReadFile(kFile);
+    content.erase(std::remove(content.begin(), content.end(), '\r'), content.end());
+    EXPECT_EQ(content, "[COM]\nCOM=4\n");
+    EXPECT_EQ(g_nBaudrate, 115200u);
+}
+
+TEST_F(VarnelDlgTest, StoredBaudIndexSelectsItsRateAndArrowKeysWriteEachStep) {
+    Write("[COM]\r\nBaudRate=2\r\n");
+    Open();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_BAUD)->currentText(), "9600");
+    EXPECT_EQ(g_nBaudrate, 9600u);
+    auto* baud = W<QComboBox>(IDC_COMBO_BAUD);
+    baud->setFocus();
+    QTest::keyClick(baud, Qt::Key_Down);
+    EXPECT_EQ(Profile("COM", "BaudRate"), "3");
+    EXPECT_EQ(g_nBaudrate, 38400u);
+    QTest::keyClick(baud, Qt::Key_Down);
+    EXPECT_EQ(Profile("COM", "BaudRate"), "4");
+    EXPECT_EQ(g_nBaudrate, 57600u);
+}
+
+TEST_F(VarnelDlgTest, IndexesOutsideTheListsLeaveThemEmpty) {
+    Write("[COM]\r\nCOM=7\r\nBaudRate=-1\r\n");
+    Open();
+    EXPECT_EQ(dlg->m_cboPort.GetCurSel(), -1);
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_PORT)->currentText(), "");
+    EXPECT_EQ(dlg->m_cboBaud.GetCurSel(), -1);
+    EXPECT_EQ(g_nBaudrate, 115200u);
+    EXPECT_EQ(std::string(PortMap(7)), "COM3");
+    EXPECT_EQ(BaudMap(-1), 115200u);
+}
+
+TEST_F(VarnelDlgTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
+    Write("[SYSTEM]\r\nREOPEN=0\r\n");
+    Open();
+    EXPECT_EQ(g_bReopen, 0);
+    Click(IDC_CHECK_HEX);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "0");
+    Click(IDC_CHECK_HEX);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
+    Click(IDC_CHECK_0X);
+    EXPECT_EQ(Profile("SYSTEM", "0x"), "1");
+    Click(IDC_CHECK_SINGLE);
+    EXPECT_EQ(Profile("SYSTEM", "Single"), "1");
+    Click(IDC_CHECK_SINGLE);
+    EXPECT_EQ(Profile("SYSTEM", "Single"), "0");
+    EXPECT_EQ(Profile("SYSTEM", "REOPEN"), "0");
+    EXPECT_EQ(Profile("COM", "COM"), "<none>");
+}
+
+TEST_F(VarnelDlgTest, LongServerAndPortValuesAreCut) {
+    Write("[Socket]\r\nServerIP=192.168.100.2001\r\nPORT=123456\r\n");
+    Open();
+    EXPECT_EQ(W<QLineEdit>(IDC_EDIT_PORT)->text(), "12345");
+    EXPECT_EQ(dlg->m_strPort, "12345");
+    DWORD a = 0;
+    dlg->m_ipServer.GetAddress(a);
+    EXPECT_EQ(a, 0xC0A864C8u); // 192.168.100.200
+}
+
+TEST_F(VarnelDlgTest, JunkValuesNeitherCrashNorLoseOtherKeys) {
+    const std::string longLine(1 << 20, '7');
+    Write(std::string("; hand-made\n[com]\r\ncom = abc\nBAUDRATE=99999999999\r\n") +
+          "[Socket]\nServerIP=\x01\xff\xfe\x80\n" + "PORT=" + longLine + "\r\n" +
+          "[SYSTEM]\nHEX=-1\r\n0x=2\nSingle=abc\nREOPEN=-1\n" + "[Ports]\r\nCOM3=/dev/ttyUSB0\r\n");
+    Open();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_PORT)->currentText(), "COM1");
+    EXPECT_EQ(dlg->m_cboBaud.GetCurSel(), -1);
+    EXPECT_EQ(g_nBaudrate, 115200u);
+    EXPECT_TRUE(dlg->m_ipServer.IsBlank());
+    EXPECT_EQ(dlg->m_strPort, "77777");
+    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 1);
+    EXPECT_EQ(dlg->m_chk0x.GetCheck(), 1);
+    EXPECT_EQ(dlg->m_chkSingle.GetCheck(), 0);
+    EXPECT_EQ(g_bReopen, 1);
+
+    Click(IDC_CHECK_HEX);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "0");
+    EXPECT_EQ(Profile("Ports", "COM3"), "/dev/ttyUSB0");
+    EXPECT_EQ(Profile("Socket", "PORT"), longLine);
+    EXPECT_EQ(Profile("Socket", "ServerIP"), "\x01\xff\xfe\x80");
+    EXPECT_EQ(Profile("COM", "COM"), "abc");
+    EXPECT_EQ(Profile("SYSTEM", "REOPEN"), "-1");
+}
+
+TEST_F(VarnelDlgTest, UnwritableSettingsKeepTheChoiceForTheRun) {
+    fs::create_directory(kFile); // the settings path is a directory: nothing can be read or written
+    Open();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_BAUD)->currentText(), "115200");
+    Click(IDC_CHECK_HEX);
+    Choose(IDC_COMBO_BAUD, 1);
+    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 0);
+    EXPECT_EQ(g_nBaudrate, 1200u);
+    EXPECT_TRUE(fs::is_directory(kFile));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(VarnelDlgTest, PushRewritesWhatTheUserTypedIntoBoundControls) {
+    Open();
+    auto* pane = W<QPlainTextEdit>(IDC_EDIT_TCPDATA);
+    pane->setFocus();
+    QTest::keyClicks(pane, "scribble");
+    auto* port = W<QLineEdit>(IDC_EDIT_PORT);
+    port->setFocus();
+    port->selectAll();
+    QTest::keyClicks(port, "9x9");
+    EXPECT_EQ(port->text(), "99"); // digits only
+    dlg->m_strNetStatus = "status";
+    dlg->UpdateData(false);
+    EXPECT_TRUE(pane->toPlainText().isEmpty());
+    EXPECT_EQ(port->text(), "8000");
+    EXPECT_EQ(W<QLabel>(IDC_STATIC_NETSTATUS)->text(), "status");
+}
+
+TEST_F(VarnelDlgTest, ClosingAsksAndOnlyYesEnds) {
+    Open();
+    const std::string question = "        确定要退出？";
+    for (int no : {IDNO, IDCANCEL}) {
+        answer = no;
+        QTest::keyClick(W<QWidget>(IDC_EDIT_PORT), Qt::Key_Escape);
+        dlg->GetSafeWidget()->close();
+        dlg->OnSysCommand(SC_CLOSE, 0);
+        EXPECT_FALSE(dlg->IsEnded());
+        EXPECT_TRUE(dlg->GetSafeWidget()->isVisible());
+    }
+    ASSERT_EQ(boxes.size(), 6u);
+    for (const MessageBoxCall& call : boxes) {
+        EXPECT_EQ(call.text, question);
+        EXPECT_EQ(call.caption, "Varnel");
+        EXPECT_EQ(call.type & MB_TYPEMASK, MB_YESNOCANCEL);
+    }
+    answer = IDYES;
+    dlg->GetSafeWidget()->close();
+    EXPECT_TRUE(dlg->IsEnded());
+    EXPECT_EQ(dlg->GetResult(), IDCANCEL);
+    EXPECT_FALSE(dlg->GetSafeWidget()->isVisible());
+}
+
+TEST_F(VarnelDlgTest, SystemMenuAboutItemOpensTheAboutBoxModally) {
+    Open();
+    const auto& items = dlg->GetSystemMenu(false)->Items();
+    ASSERT_GE(items.size(), 2u);
+    EXPECT_TRUE(items[items.size() - 2].flags & MF_SEPARATOR);
+    EXPECT_EQ(items.back().id, IDM_ABOUTBOX);
+    EXPECT_EQ(items.back().text, "关于 Varnel(&A)...");
+
+    bool shown = false;
+    SetModalHookForTest([&](CDialog& about) {
+        shown = true;
+        EXPECT_EQ(about.GetTemplateID(), static_cast<UINT>(IDD_ABOUTBOX));
+        QWidget* w = about.GetSafeWidget();
+        EXPECT_EQ(QApplication::activeModalWidget(), w);
+        EXPECT_EQ(w->windowTitle(), QString::fromUtf8("关于 Varnel"));
+        QStringList texts;
+        for (QLabel* l : w->findChildren<QLabel*>())
+            texts << l->text();
+        EXPECT_TRUE(texts.contains(QString::fromUtf8("Varnel 1.0 版")));
+        QTest::keyClick(w, Qt::Key_Return); // the default button, OK
+    });
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(PumpEventsUntil([] { return QApplication::activePopupWidget(); }, 5000));
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* about = menu->actions().back();
+        EXPECT_EQ(about->text(), QString::fromUtf8("关于 Varnel(&A)..."));
+        EXPECT_TRUE(menu->actions().at(menu->actions().size() - 2)->isSeparator());
+        menu->setActiveAction(about);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QTest::keyClick(W<QWidget>(IDC_BUTTON_OPEN), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(VarnelDlgTest, FailedSocketStartShowsOnlyItsMessage) {
+    std::vector<UINT> dialogs;
+    SetModalHookForTest([&](CDialog& d) {
+        dialogs.push_back(d.GetTemplateID());
+        d.OnCommand(IDCANCEL); // answered Yes
+    });
+    sock::SetStartupFailureForTest(10091);
+    EXPECT_FALSE(theApp.InitInstance());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Windows 通信端口初始化失败。");
+    EXPECT_EQ(boxes[0].caption, "Varnel");
+    EXPECT_EQ(boxes[0].type & MB_TYPEMASK, MB_OK);
+    EXPECT_TRUE(dialogs.empty());
+
+    // With the sockets up the main window runs until it is closed.
+    sock::SetStartupFailureForTest(0);
+    boxes.clear();
+    EXPECT_FALSE(theApp.InitInstance());
+    EXPECT_EQ(dialogs, std::vector<UINT>{IDD_VARNEL_DIALOG});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "        确定要退出？");
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+} // namespace

@@ -1,0 +1,266 @@
+// The dialog framework on the real main-window template: pane push, scrolling, timers, keys,
+// message boxes, the address control and the lists.
+#include "app/framework/Afx.h"
+#include "app/framework/TestHooks.h"
+#include "app/framework/Widgets.h"
+#include "framework/QtTestApp.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <thread>
+
+namespace {
+
+constexpr int kMainTemplate = 102;
+constexpr int kPane = 1009, kPort = 1016, kOpen = 1005, kClear = 1020, kBaud = 1003, kIp = 1015,
+              kComStatus = 1008;
+
+class TestDlg : public CDialog {
+public:
+    TestDlg() : CDialog(kMainTemplate) {}
+    CEdit m_pane;
+    CComboBox m_baud;
+    CIPAddressCtrl m_ip;
+    std::string m_strPane;
+    std::string m_strStatus;
+    int opens = 0, clears = 0, selChanges = 0, cancels = 0;
+    std::map<UINT_PTR, int> ticks;
+    std::function<void(UINT_PTR)> onTick;
+
+    void OnCancel() override { ++cancels; }
+    void OnTimer(UINT_PTR id) override {
+        ++ticks[id];
+        if (onTick)
+            onTick(id);
+    }
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override {
+        DDX_Control(pDX, kPane, m_pane);
+        DDX_Control(pDX, kBaud, m_baud);
+        DDX_Control(pDX, kIp, m_ip);
+        DDX_Text(pDX, kPane, m_strPane);
+        DDX_Text(pDX, kComStatus, m_strStatus);
+    }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(TestDlg, CDialog)
+ON_BN_CLICKED(kOpen, [this] { ++opens; })
+ON_BN_CLICKED(kClear, [this] { ++clears; })
+ON_CBN_SELCHANGE(kBaud, [this] { ++selChanges; })
+END_MESSAGE_MAP()
+
+class FrameworkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQtApp();
+        ASSERT_TRUE(dlg.Create());
+        QWidget* w = dlg.GetSafeWidget();
+        w->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    }
+    void TearDown() override { SetMessageBoxAnswererForTest(nullptr); }
+    template <class T> T* Widget(int id) {
+        return qobject_cast<T*>(dlg.GetDlgItem(id)->GetSafeWidget());
+    }
+    QString PaneShows() { return Widget<QPlainTextEdit>(kPane)->toPlainText(); }
+    TestDlg dlg;
+};
+
+std::string Bytes(std::initializer_list<unsigned char> b) {
+    return std::string(b.begin(), b.end());
+}
+
+TEST_F(FrameworkTest, PaneShowsBytesDecodedAsCodePage936AndKeepsThem) {
+    // "中文" in code page 936, a broken lead byte, CR LF and a lone LF.
+    dlg.m_strPane = Bytes({0xD6, 0xD0, 0xCE, 0xC4, '\r', '\n', 'a', 0x81, '\r', '\n', 'b', '\n'});
+    dlg.UpdateData(false);
+    EXPECT_EQ(PaneShows(), QString::fromUtf8("中文\na\uFFFD\nb\n"));
+    EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane); // bytes back unchanged, broken one too
+}
+
+TEST_F(FrameworkTest, GrowingPaneAppendsAndShowsTheSameAsAFullRewrite) {
+    // Pushes that cut multi-byte characters and CR LF pairs anywhere must end up drawing
+    // exactly what one push of the whole text draws.
+    std::mt19937 rng(7);
+    const std::string alphabet = Bytes(
+        {0xD6, 0xD0, 0xCE, 0xC4, 0x81, 0x30, 0x82, 0x31, '\r', '\n', 'A', ' ', 0xFF, 0x80, '9'});
+    for (int round = 0; round < 20; ++round) {
+        dlg.m_strPane.clear();
+        dlg.UpdateData(false);
+        for (int step = 0; step < 15; ++step) {
+            const int n = static_cast<int>(rng() % 7);
+            for (int i = 0; i < n; ++i)
+                dlg.m_strPane += alphabet[rng() % alphabet.size()];
+            dlg.UpdateData(false);
+            ASSERT_EQ(PaneShows(),
+                      afx::PaneEdit::Display(dlg.m_strPane.data(), dlg.m_strPane.size()))
+                << "round " << round << " step " << step;
+        }
+    }
+}
+
+TEST_F(FrameworkTest, PushPutsBackWhatTheUserTypedAndShrinksAPane) {
+    dlg.m_strPane = "line one\r\n";
+    dlg.UpdateData(false);
+    auto* pane = Widget<QPlainTextEdit>(kPane);
+    pane->setFocus();
+    QTest::keyClicks(pane, "typed");
+    ASSERT_TRUE(PaneShows().contains("typed"));
+    dlg.m_strPane += "line two\r\n";
+    dlg.UpdateData(false);
+    EXPECT_EQ(PaneShows(), QString("line one\nline two\n"));
+    dlg.m_strPane = "x";
+    dlg.UpdateData(false);
+    EXPECT_EQ(PaneShows(), QString("x"));
+}
+
+TEST_F(FrameworkTest, PushShowsTheFirstLineAndLineScrollReachesTheLast) {
+    for (int i = 0; i < 200; ++i)
+        dlg.m_strPane += "row " + std::to_string(i) + "\r\n";
+    dlg.UpdateData(false);
+    EXPECT_GE(dlg.m_pane.GetLineCount(), 200);
+    dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
+    const int bottom = dlg.m_pane.GetFirstVisibleLine();
+    EXPECT_GT(bottom, 150);
+    dlg.m_strPane += "row 200\r\n";
+    dlg.UpdateData(false); // a push replaces the text: the view starts at the top again
+    EXPECT_EQ(dlg.m_pane.GetFirstVisibleLine(), 0);
+    dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
+    EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), bottom);
+}
+
+TEST_F(FrameworkTest, TimersTickByIdMergeWhileBusyAndStop) {
+    dlg.SetTimer(1, 20);
+    dlg.SetTimer(2, 20);
+    ASSERT_TRUE(PumpEventsUntil([&] { return dlg.ticks[1] >= 2 && dlg.ticks[2] >= 2; }, 5000));
+    EXPECT_TRUE(dlg.KillTimer(2));
+    EXPECT_FALSE(dlg.KillTimer(2));
+    EXPECT_FALSE(dlg.IsTimerRunning(2));
+    const int stopped = dlg.ticks[2];
+
+    // The thread is busy for ten periods; afterwards at most one tick of id 1 is owed.
+    dlg.onTick = [&](UINT_PTR) {
+        dlg.onTick = nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    };
+    const int before = dlg.ticks[1];
+    ASSERT_TRUE(PumpEventsUntil([&] { return !dlg.onTick; }, 5000));
+    QElapsedTimer t;
+    t.start();
+    PumpEventsUntil([&] { return t.elapsed() >= 15; }, 1000);
+    EXPECT_LE(dlg.ticks[1] - before, 3);
+    EXPECT_EQ(dlg.ticks[2], stopped);
+}
+
+TEST_F(FrameworkTest, TimersKeepTickingWhileARealMessageBoxIsOpen) {
+    dlg.SetTimer(1, 20);
+    int during = 0;
+    QTimer::singleShot(0, [&] {
+        PumpEventsUntil(
+            [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }, 5000);
+        const int start = dlg.ticks[1];
+        PumpEventsUntil([&] { return dlg.ticks[1] >= start + 3; }, 5000);
+        during = dlg.ticks[1] - start;
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), QString::fromUtf8("问？"));
+        EXPECT_EQ(box->windowTitle(), QString("Varnel"));
+        QTest::keyClick(box, Qt::Key_Escape);
+    });
+    EXPECT_EQ(dlg.MessageBox("问？", nullptr, MB_YESNOCANCEL), IDCANCEL);
+    EXPECT_GE(during, 3);
+}
+
+TEST_F(FrameworkTest, EnterPressesTheDefaultButtonFromAnyControlButTheFocusedButton) {
+    auto* pane = Widget<QPlainTextEdit>(kPane);
+    pane->setFocus();
+    QTest::keyClick(pane, Qt::Key_Return);
+    EXPECT_EQ(dlg.opens, 1);
+    EXPECT_TRUE(PaneShows().isEmpty()); // no line break in the pane
+    auto* port = Widget<QLineEdit>(kPort);
+    port->setFocus();
+    QTest::keyClick(port, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(dlg.opens, 2);
+    auto* clear = Widget<QPushButton>(kClear);
+    clear->setFocus();
+    QTest::keyClick(clear, Qt::Key_Return);
+    EXPECT_EQ(dlg.clears, 1);
+    EXPECT_EQ(dlg.opens, 2);
+    dlg.GetDlgItem(kOpen)->EnableWindow(false);
+    port->setFocus();
+    QTest::keyClick(port, Qt::Key_Return);
+    EXPECT_EQ(dlg.opens, 2);
+    EXPECT_FALSE(dlg.IsEnded()); // Enter never ends the dialog
+}
+
+TEST_F(FrameworkTest, EscAndTheCloseButtonAreTheCancelCommand) {
+    auto* port = Widget<QLineEdit>(kPort);
+    port->setFocus();
+    QTest::keyClick(port, Qt::Key_Escape);
+    EXPECT_EQ(dlg.cancels, 1);
+    dlg.GetSafeWidget()->close();
+    EXPECT_EQ(dlg.cancels, 2);
+    EXPECT_TRUE(dlg.GetSafeWidget()->isVisible()); // the handler did not end it
+    dlg.OnSysCommand(SC_CLOSE, 0);
+    EXPECT_EQ(dlg.cancels, 3);
+}
+
+TEST_F(FrameworkTest, AddressControlReadsBlankFieldsAsZeroFirstFieldHigh) {
+    DWORD a = 1;
+    dlg.m_ip.SetWindowText("IPAddress1");
+    EXPECT_EQ(dlg.m_ip.GetAddress(a), 0);
+    EXPECT_EQ(a, 0u);
+    dlg.m_ip.SetWindowText("10..300.x");
+    EXPECT_EQ(dlg.m_ip.GetAddress(a), 2);
+    EXPECT_EQ(a, 0x0A00FF00u);
+    dlg.m_ip.ClearAddress();
+    auto* ip = qobject_cast<afx::IpAddressWidget*>(dlg.m_ip.GetSafeWidget());
+    ip->Field(0)->setFocus();
+    for (char c : std::string("192.168.1.999")) // the focus moves on as a person types
+        QTest::keyClick(QApplication::focusWidget(), c);
+    EXPECT_EQ(dlg.m_ip.GetAddress(a), 4);
+    EXPECT_EQ(a, 0xC0A801FFu);
+    EXPECT_EQ(dlg.m_ip.GetWindowText(), "192.168.1.255");
+}
+
+TEST_F(FrameworkTest, ListSelectionNotifiesOnlyWhenTheUserChangesIt) {
+    ASSERT_EQ(dlg.m_baud.GetCount(), 6); // filled from the template's initialisation data
+    EXPECT_EQ(dlg.m_baud.SetCurSel(2), 2);
+    EXPECT_EQ(dlg.m_baud.GetWindowText(), "9600");
+    EXPECT_EQ(dlg.m_baud.SetCurSel(6), CB_ERR);
+    EXPECT_EQ(dlg.m_baud.GetCurSel(), -1);
+    EXPECT_EQ(dlg.m_baud.GetWindowText(), "");
+    EXPECT_EQ(dlg.selChanges, 0);
+    dlg.m_baud.SetCurSel(2);
+    auto* combo = Widget<QComboBox>(kBaud);
+    combo->setFocus();
+    QTest::keyClick(combo, Qt::Key_Down);
+    EXPECT_EQ(dlg.selChanges, 1);
+    EXPECT_EQ(dlg.m_baud.GetCurSel(), 3);
+    QTest::keyClicks(combo->lineEdit(), "7");
+    EXPECT_EQ(dlg.m_baud.GetWindowText(), "384007"); // typed text stays, no completion
+    EXPECT_EQ(dlg.selChanges, 1);
+}
+
+TEST_F(FrameworkTest, StatusLabelShowsMarkupAsPlainText) {
+    dlg.m_strStatus = "<b>x</b>";
+    dlg.UpdateData(false);
+    auto* label = Widget<QLabel>(kComStatus);
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(label->text(), QString("<b>x</b>"));
+}
+
+} // namespace
