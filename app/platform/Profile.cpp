@@ -285,7 +285,10 @@ bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, co
             out.pop_back();
         if (!out.empty())
             out.emplace_back();
-        out.push_back("[" + std::string(lpAppName) + "]");
+        std::string header = "[";
+        header += lpAppName;
+        header += ']';
+        out.push_back(std::move(header));
         out.push_back(entry);
     }
 
