@@ -1,0 +1,435 @@
+// varnel-benchrig: runs one contender (Varnel, socat, ...) between a pty pair standing for the
+// serial device and a TCP server on 127.0.0.1, drives traffic through it one direction at a
+// time and prints one line per figure:
+//     result contender=NAME run=N figure=FIGURE value=VALUE
+// With --soak it alternates directions at line rate and prints a line per minute instead.
+#include "app/platform/Profile.h"
+#include "bench/rig/Phase.h"
+#include "bench/rig/Rig.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace rig;
+
+// Varnel's most from the server to the port: one block of 3096 bytes per 100 ms tick.
+constexpr double kVarnelCap = 3096.0 / 0.1;
+
+const char* const kUsage = R"(usage: varnel-benchrig [options]
+  --contender NAME      label of the contender (default socat); "varnel" turns on --ini and
+                        --press-open
+  --cmd "COMMAND"       the contender, run by /bin/sh in a fresh folder; {pty} is the serial
+                        device, {port} the server's port, {dir} the folder. Default for socat:
+                        socat {pty},raw,echo=0 TCP:127.0.0.1:{port}
+  --ini                 write VarnelConfig.ini for the pty and the port into the folder
+  --press-open          find the window named Varnel (xdotool, needs DISPLAY) and press Enter
+  --seconds D           seconds of each paced phase (default 60)
+  --unpaced-seconds U   seconds of each unpaced phase (default 5)
+  --phase LIST          comma-separated: s2t, t2s, t2s-max, s2t-max (default s2t,t2s,t2s-max)
+  --runs R              runs, each with a fresh contender (default 1)
+  --soak MINUTES        soak mode: alternate directions at line rate for MINUTES
+  --soak-phase S        seconds of each soak phase (default 5)
+  --keep                keep the working folder
+  --strict              exit with 1 when a byte was lost or altered or the contender failed
+)";
+
+struct Options {
+    std::string contender = "socat";
+    std::string command;
+    bool ini = false;
+    bool pressOpen = false;
+    double seconds = 60;
+    double unpacedSeconds = 5;
+    std::vector<std::string> phases{"s2t", "t2s", "t2s-max"};
+    int runs = 1;
+    double soakMinutes = 0;
+    double soakPhase = 5;
+    bool keep = false;
+    bool strict = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+    bool iniSet = false, pressSet = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "varnel-benchrig: %s needs a value\n", arg.c_str());
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--contender") {
+            o.contender = value();
+        } else if (arg == "--cmd") {
+            o.command = value();
+        } else if (arg == "--ini") {
+            o.ini = iniSet = true;
+        } else if (arg == "--press-open") {
+            o.pressOpen = pressSet = true;
+        } else if (arg == "--seconds") {
+            o.seconds = std::atof(value());
+        } else if (arg == "--unpaced-seconds") {
+            o.unpacedSeconds = std::atof(value());
+        } else if (arg == "--phase") {
+            o.phases.clear();
+            std::istringstream list(value());
+            for (std::string p; std::getline(list, p, ',');) {
+                if (p != "s2t" && p != "t2s" && p != "t2s-max" && p != "s2t-max") {
+                    std::fprintf(stderr, "varnel-benchrig: unknown phase %s\n", p.c_str());
+                    return false;
+                }
+                o.phases.push_back(p);
+            }
+        } else if (arg == "--runs") {
+            o.runs = std::atoi(value());
+        } else if (arg == "--soak") {
+            o.soakMinutes = std::atof(value());
+        } else if (arg == "--soak-phase") {
+            o.soakPhase = std::atof(value());
+        } else if (arg == "--keep") {
+            o.keep = true;
+        } else if (arg == "--strict") {
+            o.strict = true;
+        } else {
+            std::fputs(kUsage, arg == "--help" || arg == "-h" ? stdout : stderr);
+            std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
+        }
+    }
+    std::string lower = o.contender;
+    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
+    const bool varnel = lower == "varnel";
+    if (varnel && !iniSet) {
+        o.ini = true;
+    }
+    if (varnel && !pressSet) {
+        o.pressOpen = true;
+    }
+    if (o.command.empty()) {
+        if (lower != "socat") {
+            std::fprintf(stderr, "varnel-benchrig: --cmd is needed for %s\n", o.contender.c_str());
+            return false;
+        }
+        o.command = "socat {pty},raw,echo=0 TCP:127.0.0.1:{port}";
+    }
+    return o.seconds > 0 && o.unpacedSeconds > 0 && o.runs > 0 && o.soakPhase > 0;
+}
+
+// Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
+// REOPEN off (the rig wants the links to stay up), text panes.
+bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port) {
+    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (here < 0 || chdir(folder.c_str()) != 0) {
+        if (here >= 0) {
+            close(here);
+        }
+        return false;
+    }
+    const char* file = ".\\VarnelConfig.ini";
+    const std::string portText = std::to_string(port);
+    bool ok = WritePrivateProfileStringA("Ports", "COM3", device.c_str(), file);
+    ok = WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", file) && ok;
+    ok = WritePrivateProfileStringA("SYSTEM", "HEX", "0", file) && ok;
+    ok = WritePrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", file) && ok;
+    ok = WritePrivateProfileStringA("Socket", "PORT", portText.c_str(), file) && ok;
+    ok = WritePrivateProfileStringA("COM", "COM", "2", file) && ok;
+    ok = WritePrivateProfileStringA("COM", "BaudRate", "5", file) && ok;
+    ok = fchdir(here) == 0 && ok;
+    close(here);
+    return ok;
+}
+
+// Presses the Open button the way a user would: waits for the window, gives it the focus and
+// presses Enter (the focus starts on the Open button, the default button). Tries again, with a
+// key press from the keyboard device rather than one sent to the window, when no connection
+// arrives.
+bool PressOpen(Server& server, Contender& contender, std::string& error) {
+    std::string out;
+    const int rc =
+        RunCapture({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Varnel$"},
+                   std::chrono::seconds(30), &out);
+    std::string window = out.substr(0, out.find('\n'));
+    if (rc != 0 || window.empty()) {
+        error = "no window named Varnel appeared (is DISPLAY set and xdotool installed?)";
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int attempt = 1; attempt <= 6; ++attempt) {
+        if (!contender.Alive()) {
+            error = "the contender ended before it connected";
+            return false;
+        }
+        RunCapture({"xdotool", "windowfocus", "--sync", window}, std::chrono::seconds(3), nullptr);
+        if (attempt % 2 == 1) {
+            RunCapture({"xdotool", "key", "--window", window, "Return"}, std::chrono::seconds(3),
+                       nullptr);
+        } else {
+            RunCapture({"xdotool", "key", "Return"}, std::chrono::seconds(3), nullptr);
+        }
+        if (server.Accept(Clock::now() + std::chrono::seconds(4))) {
+            std::fprintf(stderr, "rig: Open pressed (attempt %d), connected\n", attempt);
+            return true;
+        }
+    }
+    error = "no connection after pressing Enter on the Varnel window six times";
+    return false;
+}
+
+struct Session {
+    std::string folder;
+    Pty pty;
+    Server server;
+    Contender contender;
+    bool keep = false;
+
+    bool Up(const Options& o, std::string& error) {
+        keep = o.keep;
+        folder = MakeTempFolder(error);
+        if (folder.empty() || !pty.Open(error) || !server.Listen(error)) {
+            return false;
+        }
+        const std::string port = std::to_string(server.port);
+        if (o.ini && !WriteConfig(folder, pty.path, server.port)) {
+            error = "cannot write VarnelConfig.ini in " + folder;
+            return false;
+        }
+        const std::string command =
+            Expand(Expand(Expand(o.command, "pty", pty.path), "port", port), "dir", folder);
+        std::fprintf(stderr, "rig: %s in %s: %s\n", o.contender.c_str(), folder.c_str(),
+                     command.c_str());
+        if (!contender.Start(command, folder, error)) {
+            return false;
+        }
+        if (o.pressOpen) {
+            if (!PressOpen(server, contender, error)) {
+                return false;
+            }
+        } else if (!server.Accept(Clock::now() + std::chrono::seconds(15))) {
+            error = "the contender did not connect within 15 s";
+            return false;
+        }
+        // Let both ends settle (the serial side may open after the connection).
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return true;
+    }
+
+    void Down() {
+        contender.Stop();
+        server.Close();
+        pty.Close();
+        if (!keep) {
+            RemoveTree(folder);
+        } else if (!folder.empty()) {
+            std::fprintf(stderr, "rig: kept %s\n", folder.c_str());
+        }
+    }
+};
+
+void Emit(const Options& o, int run, const std::string& figure, double value) {
+    std::printf("result contender=%s run=%d figure=%s value=%.10g\n", o.contender.c_str(), run,
+                figure.c_str(), value);
+    std::fflush(stdout);
+}
+
+PhaseSpec SpecFor(const std::string& name, const Options& o) {
+    PhaseSpec spec;
+    spec.direction = name.rfind("s2t", 0) == 0 ? Direction::SerialToTcp : Direction::TcpToSerial;
+    spec.paced = name.find("-max") == std::string::npos;
+    spec.seconds = spec.paced ? o.seconds : o.unpacedSeconds;
+    return spec;
+}
+
+// One run: a fresh folder, pty, server and contender, then the phases. False on a failure of
+// the run or, with --strict, on a byte lost or altered.
+bool RunOnce(const Options& o, int run) {
+    Session session;
+    std::string error;
+    if (!session.Up(o, error)) {
+        std::fprintf(stderr, "rig: %s run %d: %s\n", o.contender.c_str(), run, error.c_str());
+        if (session.contender.pid > 0 || !session.contender.logPath.empty()) {
+            std::fprintf(stderr, "rig: contender output:\n%s\n",
+                         session.contender.LogTail(2000).c_str());
+        }
+        Emit(o, run, "failed", 1);
+        session.Down();
+        return false;
+    }
+    Streams streams;
+    bool clean = true;
+    double pacedCpu = 0, pacedBytes = 0;
+    for (const auto& name : o.phases) {
+        const PhaseSpec spec = SpecFor(name, o);
+        const PhaseResult r =
+            RunPhase(spec, session.pty, session.server, streams, session.contender);
+        const double share = r.sent ? 100.0 * static_cast<double>(r.delivered) / r.sent : NAN;
+        std::fprintf(
+            stderr,
+            "rig: %s run %d %s: sent %llu, delivered %llu, lost %llu, altered %llu, "
+            "extra %llu, stray %llu, %.1f s sending\n",
+            o.contender.c_str(), run, name.c_str(), static_cast<unsigned long long>(r.sent),
+            static_cast<unsigned long long>(r.delivered), static_cast<unsigned long long>(r.lost),
+            static_cast<unsigned long long>(r.altered), static_cast<unsigned long long>(r.extra),
+            static_cast<unsigned long long>(r.stray), r.sendSeconds);
+        Emit(o, run, name + "_sent", static_cast<double>(r.sent));
+        Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
+        Emit(o, run, name + "_lost", static_cast<double>(r.lost));
+        Emit(o, run, name + "_altered", static_cast<double>(r.altered));
+        Emit(o, run, name + "_extra", static_cast<double>(r.extra));
+        Emit(o, run, name + "_stray", static_cast<double>(r.stray));
+        Emit(o, run, name + "_share_pct", share);
+        Emit(o, run, name + "_cpu_s", r.cpuSeconds);
+        if (spec.paced) {
+            Emit(o, run, name + "_lat_p50_ms", Percentile(r.latencyMs, 0.50));
+            Emit(o, run, name + "_lat_p99_ms", Percentile(r.latencyMs, 0.99));
+            Emit(o, run, name + "_lat_samples", static_cast<double>(r.latencyMs.size()));
+            pacedCpu += r.cpuSeconds;
+            pacedBytes += static_cast<double>(r.delivered);
+        } else {
+            const double rate = r.sendSeconds > 0
+                                    ? static_cast<double>(r.deliveredWhileSending) / r.sendSeconds
+                                    : 0;
+            Emit(o, run, name + "_rate_Bps", rate);
+            Emit(o, run, name + "_cap_pct", 100.0 * rate / kVarnelCap);
+        }
+        if (spec.paced && (r.lost || r.altered || r.extra)) {
+            clean = false;
+        }
+        if (r.contenderGone || r.connectionClosed) {
+            std::fprintf(stderr, "rig: %s run %d %s: the contender %s\n", o.contender.c_str(), run,
+                         name.c_str(), r.contenderGone ? "ended" : "closed the connection");
+            std::fprintf(stderr, "rig: contender output:\n%s\n",
+                         session.contender.LogTail(2000).c_str());
+            Emit(o, run, "failed", 1);
+            clean = false;
+            break;
+        }
+    }
+    if (pacedBytes > 0) {
+        Emit(o, run, "cpu_s_per_mb", pacedCpu / (pacedBytes / 1e6));
+    }
+    const ProcStats stats = ReadProcStats(session.contender.pid);
+    if (stats.ok) {
+        Emit(o, run, "peak_rss_kb", static_cast<double>(stats.peakRssKb));
+        Emit(o, run, "cpu_s_total", stats.cpuSeconds);
+    }
+    session.Down();
+    return clean || !o.strict;
+}
+
+struct Totals {
+    std::uint64_t sent = 0, delivered = 0, lost = 0, altered = 0, extra = 0;
+    void Add(const PhaseResult& r) {
+        sent += r.sent;
+        delivered += r.delivered;
+        lost += r.lost;
+        altered += r.altered;
+        extra += r.extra;
+    }
+};
+
+// Soak: one contender for the whole time; directions alternate in short phases at line rate,
+// each phase waits for its bytes before the next starts.
+bool Soak(const Options& o) {
+    Session session;
+    std::string error;
+    if (!session.Up(o, error)) {
+        std::fprintf(stderr, "rig: soak: %s\n", error.c_str());
+        session.Down();
+        return false;
+    }
+    Streams streams;
+    Totals both, toTcp, toSerial;
+    const auto start = Clock::now();
+    int minute = 1;
+    long firstRss = -1, lastRss = 0, maxRss = 0;
+    bool failed = false;
+    Direction direction = Direction::SerialToTcp;
+    PhaseSpec spec;
+    spec.seconds = o.soakPhase;
+    spec.quietSeconds = 3;
+    spec.maxDrainSeconds = 30;
+    while (Seconds(Clock::now() - start) < o.soakMinutes * 60) {
+        spec.direction = direction;
+        const PhaseResult r =
+            RunPhase(spec, session.pty, session.server, streams, session.contender);
+        both.Add(r);
+        (direction == Direction::SerialToTcp ? toTcp : toSerial).Add(r);
+        direction =
+            direction == Direction::SerialToTcp ? Direction::TcpToSerial : Direction::SerialToTcp;
+        if (r.contenderGone || r.connectionClosed) {
+            std::fprintf(stderr, "rig: soak: the contender %s\n%s\n",
+                         r.contenderGone ? "ended" : "closed the connection",
+                         session.contender.LogTail(2000).c_str());
+            failed = true;
+            break;
+        }
+        const double elapsed = Seconds(Clock::now() - start);
+        if (elapsed >= minute * 60.0) {
+            const ProcStats stats = ReadProcStats(session.contender.pid);
+            if (firstRss < 0) {
+                firstRss = stats.rssKb;
+            }
+            lastRss = stats.rssKb;
+            maxRss = std::max(maxRss, stats.rssKb);
+            std::printf("soak minute=%d elapsed_s=%.0f sent=%llu delivered=%llu lost=%llu "
+                        "altered=%llu extra=%llu s2t_sent=%llu s2t_lost=%llu t2s_sent=%llu "
+                        "t2s_lost=%llu rss_kb=%ld cpu_s=%.2f\n",
+                        minute, elapsed, static_cast<unsigned long long>(both.sent),
+                        static_cast<unsigned long long>(both.delivered),
+                        static_cast<unsigned long long>(both.lost),
+                        static_cast<unsigned long long>(both.altered),
+                        static_cast<unsigned long long>(both.extra),
+                        static_cast<unsigned long long>(toTcp.sent),
+                        static_cast<unsigned long long>(toTcp.lost),
+                        static_cast<unsigned long long>(toSerial.sent),
+                        static_cast<unsigned long long>(toSerial.lost), stats.rssKb,
+                        stats.cpuSeconds);
+            std::fflush(stdout);
+            minute = static_cast<int>(elapsed / 60.0) + 1;
+        }
+    }
+    const ProcStats stats = ReadProcStats(session.contender.pid);
+    std::printf(
+        "soak_end minutes=%.1f sent=%llu delivered=%llu lost=%llu altered=%llu extra=%llu "
+        "rss_first_kb=%ld rss_last_kb=%ld rss_max_kb=%ld peak_rss_kb=%ld cpu_s=%.2f "
+        "failed=%d\n",
+        Seconds(Clock::now() - start) / 60.0, static_cast<unsigned long long>(both.sent),
+        static_cast<unsigned long long>(both.delivered), static_cast<unsigned long long>(both.lost),
+        static_cast<unsigned long long>(both.altered), static_cast<unsigned long long>(both.extra),
+        firstRss, lastRss, maxRss, stats.peakRssKb, stats.cpuSeconds, failed ? 1 : 0);
+    std::fflush(stdout);
+    session.Down();
+    const bool clean = !failed && both.lost == 0 && both.altered == 0 && both.extra == 0;
+    return clean || !o.strict;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    if (options.soakMinutes > 0) {
+        return Soak(options) ? 0 : 1;
+    }
+    bool ok = true;
+    for (int run = 1; run <= options.runs; ++run) {
+        ok = RunOnce(options, run) && ok;
+    }
+    return ok ? 0 : 1;
+}
