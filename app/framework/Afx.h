@@ -189,8 +189,10 @@ public:
 
     void SetIcon(HICON hIcon, bool bBigIcon);
     CMenu* GetSystemMenu(bool bRevert);
-    // Opens the system menu at the given global position, or below the window's top-left corner.
+    // Opens the system menu at the window's top-left corner, or at a point of the screen; the
+    // chosen item arrives at OnSysCommand.
     void ShowSystemMenu();
+    void ShowSystemMenu(int xScreen, int yScreen);
 
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
     bool KillTimer(UINT_PTR nIDEvent);
@@ -214,9 +216,11 @@ protected:
     virtual void BuildMessageMap(CMessageMap& map);
 
 private:
+    friend void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
     struct Impl;
     bool Build();
     void RunInitialisation();
+    void DestroyWindow();
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;

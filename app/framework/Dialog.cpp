@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCursor>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -98,6 +97,7 @@ struct CDialog::Impl {
     const res::DialogTemplate* tpl = nullptr;
     QPointer<DialogWidget> widget;
     std::vector<std::unique_ptr<CWnd>> items; // generic handles, template order
+    std::vector<CWnd*> bound;                 // control objects attached by DDX_Control
     std::map<UINT_PTR, QTimer*> timers;
     std::unique_ptr<CMenu> sysMenu;
     CMessageMap map;
@@ -318,7 +318,23 @@ int CDialog::DoModal() {
     dlg->exec();
     if (!m_bEnded)
         EndDialog(IDCANCEL);
+    DestroyWindow();
     return m_nResult;
+}
+
+void CDialog::DestroyWindow() {
+    // Like a destroyed window's, the control objects lose their controls; a later DoModal
+    // builds and binds everything afresh.
+    for (CWnd* control : m_pImpl->bound)
+        control->Attach(nullptr, 0);
+    m_pImpl->bound.clear();
+    m_pImpl->items.clear();
+    m_pImpl->timers.clear();
+    m_pImpl->sysMenu.reset();
+    m_pImpl->map = CMessageMap();
+    m_pImpl->defId = 0;
+    delete m_pImpl->widget.data();
+    Attach(nullptr, 0);
 }
 
 bool CDialog::Create() {
@@ -421,6 +437,13 @@ CMenu* CDialog::GetSystemMenu(bool) {
 }
 
 void CDialog::ShowSystemMenu() {
+    if (QWidget* w = m_pImpl->widget) {
+        const QPoint at = w->mapToGlobal(QPoint(0, 0));
+        ShowSystemMenu(at.x(), at.y());
+    }
+}
+
+void CDialog::ShowSystemMenu(int xScreen, int yScreen) {
     DialogWidget* dlg = m_pImpl->widget;
     if (!dlg || !m_pImpl->sysMenu || m_bEnded)
         return;
@@ -436,10 +459,7 @@ void CDialog::ShowSystemMenu() {
         if (item.id == SC_MINIMIZE && !(m_pImpl->tpl->style & WS_MINIMIZEBOX))
             action->setEnabled(false);
     }
-    const QPoint at = dlg->rect().contains(dlg->mapFromGlobal(QCursor::pos()))
-                          ? QCursor::pos()
-                          : dlg->mapToGlobal(QPoint(0, 0));
-    if (QAction* chosen = menu.exec(at))
+    if (QAction* chosen = menu.exec(QPoint(xScreen, yScreen)))
         OnSysCommand(static_cast<UINT>(chosen->data().toULongLong()), 0);
 }
 
@@ -487,8 +507,10 @@ const std::function<void()>* CMessageMap::SelChange(int id) const {
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     if (rControl.GetSafeWidget())
         return;
-    if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC))
+    if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC)) {
         rControl.Attach(item->GetSafeWidget(), nIDC);
+        pDX->m_pDlgWnd->m_pImpl->bound.push_back(&rControl);
+    }
 }
 
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {

@@ -13,7 +13,6 @@
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QStringEncoder>
-#include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -44,7 +43,7 @@ void DialogWidget::closeEvent(QCloseEvent* event) {
 
 void DialogWidget::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
-    m_owner->ShowSystemMenu();
+    m_owner->ShowSystemMenu(event->globalPos().x(), event->globalPos().y());
 }
 
 void DialogWidget::accept() {
@@ -99,7 +98,10 @@ void PaneEdit::SetBytes(const std::string& bytes) {
             static_cast<int>(Display(bytes.data() + m_stable, stable - m_stable).size());
         m_stable = stable;
     }
-    m_shown = bytes;
+    if (untouched && grew)
+        m_shown.append(bytes, m_shown.size());
+    else
+        m_shown = bytes;
     ResetView();
     m_revision = document()->revision();
 }
@@ -124,10 +126,8 @@ void PaneEdit::ResetView() {
 }
 
 int PaneEdit::LineCount() const {
-    int lines = 0;
-    for (QTextBlock b = document()->begin(); b.isValid(); b = b.next())
-        lines += std::max(1, b.lineCount());
-    return std::max(1, lines);
+    // The document keeps the sum of its display lines; no walk over the blocks.
+    return std::max(1, document()->lineCount());
 }
 
 int PaneEdit::FirstVisibleLine() const {

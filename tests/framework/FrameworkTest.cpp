@@ -255,6 +255,25 @@ TEST_F(FrameworkTest, ListSelectionNotifiesOnlyWhenTheUserChangesIt) {
     EXPECT_EQ(dlg.selChanges, 1);
 }
 
+TEST(FrameworkModalTest, EachModalRunBuildsAFreshWindowAndDetachesItsControlsAtTheEnd) {
+    EnsureQtApp();
+    TestDlg dlg;
+    std::vector<int> counts;
+    SetModalHookForTest([&](CDialog& d) {
+        auto& t = static_cast<TestDlg&>(d);
+        counts.push_back(t.m_baud.GetCount());
+        t.SetTimer(1, 10);
+        d.EndDialog(IDOK);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    EXPECT_EQ(dlg.DoModal(), IDOK);
+    SetModalHookForTest(nullptr);
+    EXPECT_EQ(counts, (std::vector<int>{6, 6}));
+    EXPECT_EQ(dlg.m_baud.GetSafeWidget(), nullptr);
+    EXPECT_EQ(dlg.m_baud.GetCurSel(), CB_ERR); // harmless once the window is gone
+    EXPECT_FALSE(dlg.IsTimerRunning(1));
+}
+
 TEST_F(FrameworkTest, StatusLabelShowsMarkupAsPlainText) {
     dlg.m_strStatus = "<b>x</b>";
     dlg.UpdateData(false);
