@@ -236,6 +236,18 @@ TEST_F(VarnelDlgTest, UnwritableSettingsKeepTheChoiceForTheRun) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_F(VarnelDlgTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "the superuser writes into read-only folders";
+    Write("[SYSTEM]\r\nHEX=1\r\n");
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    Open();
+    Click(IDC_CHECK_HEX);
+    fs::permissions(dir_, fs::perms::owner_all);
+    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 0);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
+}
+
 TEST_F(VarnelDlgTest, PushRewritesWhatTheUserTypedIntoBoundControls) {
     Open();
     auto* pane = W<QPlainTextEdit>(IDC_EDIT_TCPDATA);
