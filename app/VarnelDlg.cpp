@@ -1,7 +1,13 @@
 #include "app/VarnelDlg.h"
 
+#include "app/LinkErrors.h"
+#include "app/TrafficText.h"
+#include "app/platform/Clock.h"
+#include "app/platform/File.h"
 #include "app/platform/Profile.h"
+#include "serial/comm/PortName.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -12,6 +18,7 @@ sock::SOCKET g_sock = sock::INVALID_SOCKET;
 BYTE g_bTcpConnected = 0;
 std::int64_t g_nComBytes = 0;
 std::int64_t g_nTcpBytes = 0;
+CSerial g_serial;
 
 const char* PortMap(int nIndex) {
     static const char* const kPorts[] = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7"};
@@ -75,6 +82,7 @@ BEGIN_MESSAGE_MAP(CVarnelDlg, CDialog)
 ON_CBN_SELCHANGE(IDC_COMBO_PORT, OnSelchangePort)
 ON_CBN_SELCHANGE(IDC_COMBO_BAUD, OnSelchangeBaud)
 ON_BN_CLICKED(IDC_BUTTON_OPEN, ToggleLink)
+ON_BN_CLICKED(IDC_BUTTON_CLEAR, OnButtonClear)
 ON_BN_CLICKED(IDC_CHECK_HEX, OnCheckHex)
 ON_BN_CLICKED(IDC_CHECK_0X, OnCheck0x)
 ON_BN_CLICKED(IDC_CHECK_SINGLE, OnCheckSingle)
@@ -119,12 +127,283 @@ void CVarnelDlg::OnCancel() {
 }
 
 void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
-    // The poll of both halves of the link comes with the link control.
+    if (nIDEvent == TIMER_COM)
+        SerialPoll();
+    else if (nIDEvent == TIMER_TCP)
+        NetworkPoll();
     CDialog::OnTimer(nIDEvent);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Link control
+
+namespace {
+
+// The tooltip of a status line: why the last attempt failed, or where the link leads.
+void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip) {
+    if (CWnd* pWnd = dlg.GetDlgItem(nID))
+        pWnd->SetToolTipText(strTip);
+}
+
+// The decimal value of the port text, kept to its low 16 bits.
+std::uint16_t PortNumber(const std::string& strPort) {
+    std::uint32_t nValue = 0;
+    for (char c : strPort) {
+        if (c < '0' || c > '9')
+            break;
+        nValue = nValue * 10 + static_cast<std::uint32_t>(c - '0');
+    }
+    return static_cast<std::uint16_t>(nValue & 0xFFFF);
+}
+
+std::string DevicePathOf(const char* pszPort) {
+    std::string strPath;
+    comm::ResolvePortName(pszPort, strPath);
+    return strPath;
+}
+
+} // namespace
+
 void CVarnelDlg::ToggleLink() {
-    // Opening and closing the serial port and the TCP client comes with the link control.
+    bool bTcpFailed = ToggleTcp();
+    if (m_chkSingle.GetCheck() == BST_CHECKED) {
+        ToggleSerial();
+        return;
+    }
+    if (bTcpFailed)
+        return;
+    if (ToggleSerial())
+        ToggleTcp();
+}
+
+bool CVarnelDlg::ToggleSerial() {
+    std::string strCaption;
+    m_btnOpen.GetWindowText(strCaption);
+    if (strCaption.rfind("关闭", 0) == 0) {
+        m_cboPort.EnableWindow(true);
+        m_cboBaud.EnableWindow(true);
+        m_btnOpen.SetWindowText("打开");
+        m_strComStatus = "串口已关闭";
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
+        UpdateData(false);
+        g_serial.Close();
+        KillTimer(TIMER_COM);
+        return false;
+    }
+
+    // The name is used whole as far as the buffer holds it; a longer name names no port at all
+    // (cutting it would open another one: "COM10" is not "COM1").
+    std::string strName;
+    m_cboPort.GetWindowText(strName);
+    std::memset(g_szComPort, 0, sizeof(g_szComPort));
+    std::memcpy(g_szComPort, strName.data(), std::min(strName.size(), sizeof(g_szComPort) - 1));
+    const bool bNameFits = strName.size() < sizeof(g_szComPort);
+
+    char szStatus[128];
+    if (g_nBaudrate == 0) {
+        m_strComStatus = "串口参数错误";
+        UpdateData(false);
+        return true;
+    }
+    if (!bNameFits || g_serial.Open(g_szComPort, 2048, 2048) != 0) {
+        const long lError = bNameFits ? g_serial.GetLastError() : 2;
+        std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", strName.c_str(), "打开失败1");
+        m_strComStatus = szStatus;
+        SetStatusTip(
+            *this, IDC_STATIC_COMSTATUS,
+            DescribeSerialOpenFailure(strName, bNameFits ? DevicePathOf(g_szComPort) : "", lError));
+        UpdateData(false);
+        g_serial.Close();
+        return true;
+    }
+    if (g_serial.Setup(CSerial::Baudrate(g_nBaudrate), CSerial::data8, CSerial::parityNone,
+                       CSerial::stopOne) != 0) {
+        const long lError = g_serial.GetLastError();
+        std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", g_szComPort, "打开失败2");
+        m_strComStatus = szStatus;
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS,
+                     DescribeSerialSetupFailure(strName, DevicePathOf(g_szComPort), lError));
+        UpdateData(false);
+        g_serial.Close();
+        return true;
+    }
+    g_serial.SetupReadTimeouts(CSerial::readBlocking);
+    SetTimer(TIMER_COM, 100);
+    m_cboPort.EnableWindow(false);
+    m_cboBaud.EnableWindow(false);
+    m_btnOpen.SetWindowText("关闭");
+    std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", g_szComPort, "已打开");
+    m_strComStatus = szStatus;
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS,
+                 std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort));
+    UpdateData(false);
+    return false;
+}
+
+bool CVarnelDlg::ToggleTcp() {
+    std::string strCaption;
+    m_btnOpen.GetWindowText(strCaption);
+    if (g_bTcpConnected || strCaption != "打开") {
+        m_ipServer.EnableWindow(true);
+        m_editPort.EnableWindow(true);
+        sock::closesocket(g_sock);
+        g_sock = sock::INVALID_SOCKET;
+        KillTimer(TIMER_TCP);
+        g_bTcpConnected = 0;
+        m_strNetStatus = "已断开服务器";
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS, "");
+        UpdateData(false);
+        return false;
+    }
+
+    DWORD dwAddress = 0;
+    m_ipServer.GetAddress(dwAddress);
+    char szServerIP[16];
+    std::snprintf(szServerIP, sizeof(szServerIP), "%d.%d.%d.%d", (dwAddress >> 24) & 0xFF,
+                  (dwAddress >> 16) & 0xFF, (dwAddress >> 8) & 0xFF, dwAddress & 0xFF);
+    m_editPort.GetWindowText(m_strPort);
+    WritePrivateProfileStringA("Socket", "ServerIP", szServerIP, SETTINGS_FILE);
+    WritePrivateProfileStringA("Socket", "PORT", m_strPort.c_str(), SETTINGS_FILE);
+    const std::uint16_t nPort = PortNumber(m_strPort);
+    UpdateData(false);
+
+    g_sock = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    sock::sockaddr_in addr{};
+    addr.sin_family = sock::AF_INET;
+    addr.sin_port = sock::htons(nPort);
+    addr.sin_addr.s_addr = sock::inet_addr(szServerIP);
+    if (sock::connect(g_sock, &addr, sizeof(addr)) != 0) {
+        const int nError = sock::WSAGetLastError();
+        sock::closesocket(g_sock);
+        g_sock = sock::INVALID_SOCKET;
+        g_bTcpConnected = 0;
+        m_strNetStatus = "服务器不存在";
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                     DescribeConnectFailure(szServerIP, nPort, nError));
+        UpdateData(false);
+        return true;
+    }
+    g_bTcpConnected = 1;
+    SetTimer(TIMER_TCP, 100);
+    m_ipServer.EnableWindow(false);
+    m_editPort.EnableWindow(false);
+    m_strNetStatus = "已连接服务器";
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                 std::string(szServerIP) + ":" + std::to_string(nPort));
+    UpdateData(false);
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Polling and forwarding
+
+void CVarnelDlg::SerialPoll() {
+    char buffer[RECV_BUFFER_SIZE] = {};
+    // The port may hold more than one block: the rest waits for the next tick.
+    DWORD nQueued = std::min<DWORD>(g_serial.GetInQueueCount(), sizeof(buffer));
+    DWORD nCount = 0;
+    if (nQueued > 0)
+        g_serial.Read(buffer, nQueued, &nCount, nullptr, 100);
+    if (nCount == 0)
+        return;
+
+    sock::send(g_sock, buffer, static_cast<int>(nCount), 0);
+    ShowTrafficBlock(false, buffer, static_cast<int>(nCount));
+    g_nComBytes += nCount;
+    char szCount[32];
+    std::snprintf(szCount, sizeof(szCount), "COM: %lld", static_cast<long long>(g_nComBytes));
+    m_strComCount = szCount;
+    m_strComData += "\r\n";
+    UpdateData(false);
+    m_editComData.LineScroll(m_editComData.GetLineCount());
+    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+}
+
+void CVarnelDlg::NetworkPoll() {
+    char buffer[RECV_BUFFER_SIZE] = {};
+    if (sock::select(g_sock, 0, 50) <= 0)
+        return;
+    const int nLength = sock::recv(g_sock, buffer, sizeof(buffer), 0);
+    if (nLength == sock::SOCKET_ERROR || nLength == 0) {
+        // A receive error, or the server closed its end: take the link down.
+        ToggleLink();
+        return;
+    }
+    if (nLength < 2)
+        return; // a lone byte is not forwarded
+
+    g_serial.Purge();
+    DWORD nWritten = 0;
+    g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
+    g_serial.Flush();
+    ShowTrafficBlock(true, buffer, nLength);
+    g_nTcpBytes += nLength;
+    char szCount[32];
+    std::snprintf(szCount, sizeof(szCount), "TCP: %lld", static_cast<long long>(g_nTcpBytes));
+    m_strTcpCount = szCount;
+    m_strTcpData += "\r\n";
+    UpdateData(false);
+    m_editComData.LineScroll(m_editComData.GetLineCount());
+    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+
+    if (g_bReopen) {
+        ToggleLink();
+        Sleep(1000);
+        ToggleLink();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Traffic display and log
+
+void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    const std::size_t nSize = static_cast<std::size_t>(nLength);
+    std::string strBody = m_chkHex.GetCheck() == BST_CHECKED
+                              ? HexBody(pBuffer, nSize, m_chk0x.GetCheck() == BST_CHECKED)
+                              : TextBody(pBuffer, nSize);
+    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st);
+    strEntry += strBody;
+    strEntry += "\r\n";
+    if (bFromNetwork)
+        AppendPaneEntry(m_strTcpData, m_tcpEntries, strEntry);
+    else
+        AppendPaneEntry(m_strComData, m_comEntries, strEntry);
+    WriteTrafficLog(strBody.c_str(), nLength, bFromNetwork);
+}
+
+void CVarnelDlg::AppendPaneEntry(std::string& strPane, PaneEntries& entries,
+                                 const std::string& strEntry) {
+    entries.starts.push_back(entries.dropped + strPane.size());
+    strPane += strEntry;
+    if (strPane.size() <= PANE_TEXT_LIMIT)
+        return;
+    const std::size_t nEnd = entries.dropped + strPane.size();
+    while (entries.starts.size() > 1 && nEnd - entries.starts.front() > PANE_TEXT_KEEP)
+        entries.starts.pop_front();
+    const std::size_t nCut = entries.starts.front() - entries.dropped;
+    strPane.erase(0, nCut);
+    entries.dropped += nCut;
+}
+
+void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    const std::string strEntry = LogEntry(pszText, nByteCount, bFromNetwork, st);
+    AppendToFile(LogFileName(st).c_str(), strEntry.data(), strEntry.size());
+}
+
+void CVarnelDlg::OnButtonClear() {
+    if (MessageBox("        清空数据显示内容？ ", nullptr, MB_YESNOCANCEL) != IDYES)
+        return;
+    m_strComData.clear();
+    m_strTcpData.clear();
+    m_comEntries = {};
+    m_tcpEntries = {};
+    m_strComCount = "0";
+    m_strTcpCount = "0";
+    UpdateData(false);
 }
 
 // ---------------------------------------------------------------------------------------------

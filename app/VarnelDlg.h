@@ -4,8 +4,11 @@
 #include "app/framework/Afx.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
+#include "serial/Serial.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 // The settings file, relative to the current directory at each access.
@@ -15,6 +18,14 @@ inline constexpr char SETTINGS_FILE[] = ".\\VarnelConfig.ini";
 inline constexpr UINT_PTR TIMER_COM = 1;
 inline constexpr UINT_PTR TIMER_TCP = 2;
 
+// One poll handles at most one block of this many bytes, in either direction.
+inline constexpr int RECV_BUFFER_SIZE = 3096;
+
+// Each traffic pane keeps its newest entries: past PANE_TEXT_LIMIT bytes, whole entries are
+// dropped from the top until PANE_TEXT_KEEP bytes are left. The log keeps everything.
+inline constexpr std::size_t PANE_TEXT_LIMIT = 4u << 20;
+inline constexpr std::size_t PANE_TEXT_KEEP = 3u << 20;
+
 // Link state, used on the window thread only.
 extern char g_szComPort[8];       // port name, NUL-terminated, at most four characters
 extern std::uint32_t g_nBaudrate; // bits per second
@@ -23,6 +34,7 @@ extern sock::SOCKET g_sock;       // TCP client; INVALID_SOCKET while there is n
 extern BYTE g_bTcpConnected;      // 1 while the TCP client is connected
 extern std::int64_t g_nComBytes;  // bytes received from the serial port since start-up
 extern std::int64_t g_nTcpBytes;  // bytes received from the server since start-up
+extern CSerial g_serial;          // the bridge's serial port
 
 // Port map: index of the port list to the port name ("COM3" for any index outside the list).
 const char* PortMap(int nIndex);
@@ -69,8 +81,29 @@ public:
     void OnCheck0x();
     void OnCheckSingle();
 
-    // Link control.
+    // Link control: each toggle returns true when an open or a connect failed.
     void ToggleLink();
+    bool ToggleSerial();
+    bool ToggleTcp();
+
+    // Traffic display and log.
+    void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
+    void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
+    void OnButtonClear();
+
+private:
+    // Start offsets of the entries of one pane, counted from the first byte ever shown in it, so
+    // that the oldest entries can be dropped whole.
+    struct PaneEntries {
+        std::deque<std::size_t> starts;
+        std::size_t dropped = 0; // bytes dropped from the top so far
+    };
+    void AppendPaneEntry(std::string& strPane, PaneEntries& entries, const std::string& strEntry);
+    void SerialPoll();
+    void NetworkPoll();
+
+    PaneEntries m_comEntries;
+    PaneEntries m_tcpEntries;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

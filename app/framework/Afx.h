@@ -72,6 +72,9 @@ public:
     void SetWindowText(const std::string& text);
     std::string GetWindowText() const;
     void GetWindowText(std::string& text) const { text = GetWindowText(); }
+    // The text shown while the pointer rests on the window; empty removes it.
+    void SetToolTipText(const std::string& text);
+    std::string GetToolTipText() const;
     void SetFocus();
     bool IsIconic() const;
 

@@ -38,6 +38,15 @@ std::string CWnd::GetWindowText() const {
     return afx::WidgetText(m_pWidget);
 }
 
+void CWnd::SetToolTipText(const std::string& text) {
+    if (m_pWidget)
+        m_pWidget->setToolTip(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+std::string CWnd::GetToolTipText() const {
+    return m_pWidget ? m_pWidget->toolTip().toStdString() : std::string();
+}
+
 void CWnd::SetFocus() {
     if (m_pWidget)
         m_pWidget->setFocus(Qt::OtherFocusReason);
