@@ -1,0 +1,393 @@
+// The bridge end to end: the real main window on the offscreen platform, a pty standing for the
+// serial device under COM3 and a TCP server on 127.0.0.1.
+#include "app/Varnel.h"
+#include "app/VarnelDlg.h"
+#include "app/framework/TestHooks.h"
+#include "app/platform/Clock.h"
+#include "app/platform/Profile.h"
+#include "framework/QtTestApp.h"
+#include "support/LoopbackServer.h"
+#include "support/PtyPair.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::LoopbackServer;
+using testing_support::PtyPair;
+
+namespace {
+
+constexpr SYSTEMTIME kNoon{2026, 12, 0, 6, 10, 14, 14, 0};
+
+std::string ReadFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string AllBytes() {
+    std::string s;
+    for (int i = 0; i < 256; ++i)
+        s.push_back(static_cast<char>(i));
+    return s;
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+class BridgeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        EnsureQtApp();
+        static_cast<void>(theApp);
+        ASSERT_TRUE(pty.Ok());
+        ASSERT_TRUE(server.Listening());
+        g_nComBytes = g_nTcpBytes = 0;
+        Set("Ports", "COM3", pty.SlavePath());
+        Set("Socket", "PORT", std::to_string(server.Port()));
+        Set("SYSTEM", "REOPEN", "0");
+        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
+            boxes.push_back(call);
+            return answer;
+        });
+    }
+    void TearDown() override {
+        dlg.reset();
+        g_serial.Close();
+        sock::closesocket(g_sock);
+        g_sock = sock::INVALID_SOCKET;
+        g_bTcpConnected = 0;
+        SetClockForTest(nullptr);
+        SetMessageBoxAnswererForTest(nullptr);
+    }
+    void Set(const char* section, const char* key, const std::string& value) {
+        WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE);
+    }
+    void Start() {
+        dlg = std::make_unique<CVarnelDlg>();
+        ASSERT_TRUE(dlg->Create());
+    }
+    // Presses Open and waits for the server to take the connection.
+    void StartLinked() {
+        Start();
+        dlg->OnCommand(IDC_BUTTON_OPEN);
+        ASSERT_TRUE(server.Accept(5s));
+        ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
+        ASSERT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    }
+    bool Until(const std::function<bool()>& done, int ms = 5000) {
+        return PumpEventsUntil(done, ms);
+    }
+    // Everything the serial device receives within the time, pumping the window meanwhile.
+    std::string DeviceReceives(std::size_t count) {
+        std::string got;
+        Until([&] {
+            got += pty.Receive(count - got.size(), 1ms);
+            return got.size() >= count;
+        });
+        return got;
+    }
+    std::string ServerReceives(std::size_t count) {
+        std::string got;
+        Until([&] {
+            got += server.Receive(count - got.size(), 1ms);
+            return got.size() >= count;
+        });
+        return got;
+    }
+    std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
+    QString Shown(int id) {
+        return qobject_cast<QPlainTextEdit*>(dlg->GetDlgItem(id)->GetSafeWidget())->toPlainText();
+    }
+
+    testing_support::TempWorkDir dir;
+    PtyPair pty;
+    LoopbackServer server;
+    std::unique_ptr<CVarnelDlg> dlg;
+    std::vector<MessageBoxCall> boxes;
+    int answer = IDYES;
+};
+
+TEST_F(BridgeTest, BothDirectionsCarryEveryByteValueUnchanged) {
+    StartLinked();
+    const std::string all = AllBytes();
+    ASSERT_TRUE(pty.Send(all));
+    EXPECT_EQ(ServerReceives(all.size()), all);
+    ASSERT_TRUE(server.Send(all));
+    EXPECT_EQ(DeviceReceives(all.size()), all);
+    EXPECT_TRUE(Until([&] { return dlg->m_strComCount == "COM: 256"; }));
+    EXPECT_TRUE(Until([&] { return dlg->m_strTcpCount == "TCP: 256"; }));
+}
+
+TEST_F(BridgeTest, PaneAndLogTextsInEachForm) {
+    SetClockForTest([] { return kNoon; });
+    Set("SYSTEM", "HEX", "0");
+    StartLinked();
+
+    // Text form: the serial entry, and a zero byte ending the shown text but not the count.
+    ASSERT_TRUE(pty.Send("hello"));
+    ASSERT_TRUE(Until([&] { return g_nComBytes == 5; }));
+    EXPECT_EQ(dlg->m_strComData,
+              "\r\nRecv COM 5 Bytes Data at Time 12/06/26 10:14:14:\r\nhello\r\n\r\n");
+    ASSERT_TRUE(pty.Send(std::string("\0A", 2)));
+    ASSERT_TRUE(Until([&] { return g_nComBytes == 7; }));
+    EXPECT_TRUE(dlg->m_strComData.ends_with("Recv COM 2 Bytes Data at Time 12/06/26 10:14:14:\r\n"
+                                            "\r\n\r\n"));
+
+    // Code page 936 bytes reach the server unchanged and show as Chinese.
+    ASSERT_TRUE(server.Send("\xB4\xF2\xBF\xAA"));
+    EXPECT_EQ(DeviceReceives(4), "\xB4\xF2\xBF\xAA");
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 4; }));
+    EXPECT_TRUE(Shown(IDC_EDIT_TCPDATA).contains(QString::fromUtf8("打开")));
+
+    // Hex with and without the prefix.
+    dlg->m_chkHex.SetCheck(1);
+    ASSERT_TRUE(server.Send("\x01\xA0"));
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 6; }));
+    EXPECT_TRUE(dlg->m_strTcpData.ends_with(":\r\n01 A0 \r\n\r\n"));
+    dlg->m_chk0x.SetCheck(1);
+    ASSERT_TRUE(server.Send("\x01\xA0"));
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 8; }));
+    EXPECT_TRUE(dlg->m_strTcpData.ends_with(":\r\n0x01 0xA0 \r\n\r\n"));
+    ASSERT_TRUE(pty.Send(std::string("\xFF\x00", 2)));
+    ASSERT_TRUE(Until([&] { return g_nComBytes == 9; }));
+    EXPECT_TRUE(dlg->m_strComData.ends_with(":\r\n0xFF 0x00 \r\n\r\n"));
+
+    EXPECT_EQ(
+        ReadFile("2026-12-06.log"),
+        "Receive 5 bytes data from SPP(COM) at 2026-12-06 10:14:14  :\r\nhello \r\n\r\n"
+        "Receive 2 bytes data from SPP(COM) at 2026-12-06 10:14:14  :\r\n \r\n\r\n"
+        "Receive 4 bytes data from orvan(TCP) at 2026-12-06 10:14:14 :\r\n\xB4\xF2\xBF\xAA"
+        " \r\n\r\n"
+        "Receive 2 bytes data from orvan(TCP) at 2026-12-06 10:14:14 :\r\n01 A0  \r\n\r\n"
+        "Receive 2 bytes data from orvan(TCP) at 2026-12-06 10:14:14 :\r\n0x01 0xA0  \r\n\r\n"
+        "Receive 2 bytes data from SPP(COM) at 2026-12-06 10:14:14  :\r\n0xFF 0x00  \r\n\r\n");
+}
+
+TEST_F(BridgeTest, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
+    StartLinked();
+    ASSERT_TRUE(server.Send("A"));
+    // The poll takes the byte from the socket and drops it.
+    ASSERT_TRUE(Until([] { return sock::select(g_sock, 0, 0) == 0; }));
+    ASSERT_TRUE(server.Send("BC"));
+    EXPECT_EQ(DeviceReceives(2), "BC");
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2; }));
+    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP"), 1u);
+    EXPECT_NE(dlg->m_strTcpData.find("Recv TCP 2 Bytes"), std::string::npos);
+}
+
+TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
+    StartLinked();
+    std::string big;
+    for (int i = 0; i < 7000; ++i)
+        big.push_back(static_cast<char>('a' + i % 26));
+    ASSERT_TRUE(server.Send(big));
+    EXPECT_EQ(DeviceReceives(big.size()), big);
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 7000; }));
+    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 3096 Bytes"), 2u);
+    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 808 Bytes"), 1u);
+
+    ASSERT_TRUE(pty.Send(big));
+    EXPECT_EQ(ServerReceives(big.size()), big);
+    EXPECT_EQ(server.Accepted(), 1);
+}
+
+TEST_F(BridgeTest, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
+    Set("SYSTEM", "REOPEN", "1");
+    StartLinked();
+    ASSERT_TRUE(server.Send("hi"));
+    EXPECT_EQ(DeviceReceives(2), "hi");
+    EXPECT_TRUE(server.WaitClientClosed(5s));
+    EXPECT_TRUE(server.Accept(5s));
+    EXPECT_EQ(server.Accepted(), 2);
+    EXPECT_TRUE(Until([&] { return g_bTcpConnected == 1; }));
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    EXPECT_EQ(Caption(), "关闭");
+    // The port was reopened: the device still reaches the server.
+    ASSERT_TRUE(pty.Send("ok"));
+    EXPECT_EQ(ServerReceives(2), "ok");
+}
+
+TEST_F(BridgeTest, SingleAndAllOrNothingStates) {
+    // No server, "Single" clear: the serial half is not touched, the address is saved anyway.
+    server.StopListening();
+    Start();
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+    EXPECT_EQ(dlg->m_strNetStatus, "服务器不存在");
+    EXPECT_EQ(dlg->m_strComStatus, "");
+    EXPECT_EQ(Caption(), "打开");
+    EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+    char ip[16];
+    GetPrivateProfileStringA("Socket", "ServerIP", "", ip, sizeof ip, SETTINGS_FILE);
+    EXPECT_STREQ(ip, "127.0.0.1");
+    EXPECT_FALSE(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText().empty());
+
+    // "Single" checked: the serial half comes up alone, the next click takes everything down.
+    dlg->m_chkSingle.SetCheck(1);
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Caption(), "关闭");
+    EXPECT_EQ(dlg->m_strNetStatus, "服务器不存在");
+    EXPECT_TRUE(dlg->IsTimerRunning(TIMER_COM));
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+    // Serial blocks are still shown and counted although the send goes nowhere.
+    ASSERT_TRUE(pty.Send("xy"));
+    EXPECT_TRUE(Until([&] { return g_nComBytes == 2; }));
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    EXPECT_EQ(Caption(), "打开");
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
+}
+
+TEST_F(BridgeTest, FailedSerialOpenTakesTheConnectionDownAgain) {
+    LoopbackServer other;
+    Set("Socket", "PORT", std::to_string(other.Port()));
+    Set("COM", "COM", "5"); // COM6, which leads nowhere here
+    Set("Ports", "COM6", "/dev/varnel-no-such-device");
+    Start();
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+    EXPECT_TRUE(other.Accept(5s));
+    EXPECT_TRUE(other.WaitClientClosed(5s));
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM6打开失败1");
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(Caption(), "打开");
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+    EXPECT_NE(
+        dlg->GetDlgItem(IDC_STATIC_COMSTATUS)->GetToolTipText().find("/dev/varnel-no-such-device"),
+        std::string::npos);
+}
+
+TEST_F(BridgeTest, PortNamesAreUsedWholeUpToSevenCharacters) {
+    Set("Ports", "COM10", pty.SlavePath());
+    Set("Ports", "COM1", "/nonexistent");
+    Set("SYSTEM", "Single", "1");
+    server.StopListening();
+    Start();
+    dlg->m_cboPort.SetWindowText("COM10");
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM10已打开");
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+
+    // Eight characters do not fit: nothing is opened, not even the first seven.
+    Set("Ports", "COM1000", pty.SlavePath());
+    dlg->m_cboPort.SetWindowText("COM10000");
+    dlg->OnCommand(IDC_BUTTON_OPEN);
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM10000打开失败1");
+    EXPECT_EQ(Caption(), "打开");
+}
+
+TEST_F(BridgeTest, ServerThatClosesOrResetsTakesTheLinkDown) {
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        if (!dlg)
+            StartLinked();
+        else {
+            dlg->OnCommand(IDC_BUTTON_OPEN);
+            ASSERT_TRUE(server.Accept(5s));
+        }
+        if (reset)
+            server.ResetClient();
+        else
+            server.CloseClient();
+        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
+        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+        EXPECT_EQ(Caption(), "打开");
+        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+    }
+}
+
+TEST_F(BridgeTest, ClearAsksAndKeepsTheRunningTotals) {
+    StartLinked();
+    ASSERT_TRUE(pty.Send(std::string(100, 'x')));
+    ASSERT_TRUE(Until([&] { return g_nComBytes == 100; }));
+    answer = IDNO;
+    dlg->OnCommand(IDC_BUTTON_CLEAR);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "        清空数据显示内容？ ");
+    EXPECT_EQ(boxes[0].type & MB_TYPEMASK, MB_YESNOCANCEL);
+    EXPECT_EQ(dlg->m_strComCount, "COM: 100");
+    EXPECT_FALSE(dlg->m_strComData.empty());
+    answer = IDYES;
+    dlg->OnCommand(IDC_BUTTON_CLEAR);
+    EXPECT_TRUE(dlg->m_strComData.empty());
+    EXPECT_TRUE(Shown(IDC_EDIT_COMDATA).isEmpty());
+    EXPECT_EQ(dlg->m_strComCount, "0");
+    EXPECT_EQ(dlg->m_strTcpCount, "0");
+    ASSERT_TRUE(pty.Send("abc"));
+    EXPECT_TRUE(Until([&] { return dlg->m_strComCount == "COM: 103"; }));
+}
+
+TEST_F(BridgeTest, LogFollowsTheDateAndFailuresDoNotStopTheBridge) {
+    SYSTEMTIME now{2026, 12, 0, 31, 23, 59, 59, 0};
+    SetClockForTest([&] { return now; });
+    Set("SYSTEM", "HEX", "0");
+    // The day's log cannot be opened: forwarding and display go on.
+    fs::create_directory("2026-12-31.log");
+    StartLinked();
+    ASSERT_TRUE(pty.Send("one"));
+    EXPECT_EQ(ServerReceives(3), "one");
+    EXPECT_TRUE(Until([&] { return g_nComBytes == 3; }));
+    now = SYSTEMTIME{2027, 1, 0, 1, 0, 0, 0, 0};
+    ASSERT_TRUE(pty.Send("two"));
+    EXPECT_TRUE(Until([&] { return g_nComBytes == 6; }));
+    EXPECT_TRUE(fs::is_directory("2026-12-31.log"));
+    EXPECT_EQ(ReadFile("2027-01-01.log"),
+              "Receive 3 bytes data from SPP(COM) at 2027-01-01 00:00:00  :\r\ntwo \r\n\r\n");
+}
+
+TEST_F(BridgeTest, CountersAre64BitAndHexTextsAreNeverCut) {
+    SetClockForTest([] { return kNoon; });
+    Set("SYSTEM", "0x", "1");
+    StartLinked();
+    g_nTcpBytes = 2147483647;
+    const std::string block(3096, '\xE0');
+    ASSERT_TRUE(server.Send(block));
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2147483647LL + 3096; }));
+    EXPECT_EQ(dlg->m_strTcpCount, "TCP: 2147486743");
+    EXPECT_EQ(Count(dlg->m_strTcpData, "0xE0 "), 3096u);
+    EXPECT_EQ(Count(ReadFile("2026-12-06.log"), "0xE0 "), 3096u);
+}
+
+TEST_F(BridgeTest, PanesKeepTheirNewestWholeEntriesWithinTheirBound) {
+    SetClockForTest([] { return kNoon; });
+    Start();
+    dlg->m_chk0x.SetCheck(1);
+    std::string block(3096, '\0');
+    const int blocks = static_cast<int>(PANE_TEXT_LIMIT / (3096 * 5)) + 40;
+    for (int i = 0; i < blocks; ++i) {
+        block[0] = static_cast<char>(i);
+        dlg->ShowTrafficBlock(false, block.data(), static_cast<int>(block.size()));
+        dlg->m_strComData += "\r\n";
+        ASSERT_LE(dlg->m_strComData.size(), PANE_TEXT_LIMIT);
+    }
+    dlg->UpdateData(false);
+    const std::string& pane = dlg->m_strComData;
+    EXPECT_GE(pane.size(), PANE_TEXT_KEEP - 3096 * 5 - 100);
+    EXPECT_TRUE(pane.starts_with("\r\nRecv COM 3096 Bytes"));
+    char last[16];
+    std::snprintf(last, sizeof last, "0x%02X 0x00", (blocks - 1) & 0xFF);
+    EXPECT_NE(pane.find(last, pane.size() - 3096 * 5 - 10), std::string::npos);
+    EXPECT_EQ(Shown(IDC_EDIT_COMDATA).size(),
+              static_cast<qsizetype>(pane.size()) - static_cast<qsizetype>(Count(pane, "\r\n")));
+    // The log keeps every entry.
+    EXPECT_EQ(Count(ReadFile("2026-12-06.log"), "Receive 3096 bytes"),
+              static_cast<std::size_t>(blocks));
+}
+
+} // namespace
