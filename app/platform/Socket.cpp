@@ -179,7 +179,8 @@ std::uint32_t inet_addr(const char* cp) {
     return ::inet_addr(cp);
 }
 
-std::uint16_t htons(std::uint16_t hostshort) {
+// The parentheses keep the C library's optimised htons macro out of the name.
+std::uint16_t(htons)(std::uint16_t hostshort) {
     return ::htons(hostshort);
 }
 

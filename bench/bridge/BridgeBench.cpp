@@ -1,0 +1,121 @@
+// One block from the serial port through the real main window: forward to the server, format,
+// log, push and scroll. Measured with both panes empty and with both at their bound; the ratio of
+// the two says whether the cost of a block grows with what the panes hold.
+#include "app/Varnel.h"
+#include "app/VarnelDlg.h"
+#include "app/framework/TestHooks.h"
+#include "app/platform/Profile.h"
+#include "support/LoopbackServer.h"
+#include "support/PtyPair.h"
+
+#include <QApplication>
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A serial device on a pty under COM3 and a server that reads everything, with the window's
+// links up.
+struct Rig {
+    testing_support::TempWorkDir dir;
+    testing_support::PtyPair pty;
+    testing_support::LoopbackServer server;
+    std::unique_ptr<CVarnelDlg> dlg;
+    std::atomic<bool> stop{false};
+    std::thread reader;
+
+    Rig() {
+        WritePrivateProfileStringA("Ports", "COM3", pty.SlavePath().c_str(), SETTINGS_FILE);
+        WritePrivateProfileStringA("Socket", "PORT", std::to_string(server.Port()).c_str(),
+                                   SETTINGS_FILE);
+        WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", SETTINGS_FILE);
+        dlg = std::make_unique<CVarnelDlg>();
+        dlg->Create();
+        dlg->OnCommand(IDC_BUTTON_OPEN);
+        server.Accept(5s);
+        reader = std::thread([this] {
+            while (!stop)
+                server.Drain(50ms);
+        });
+    }
+    ~Rig() {
+        stop = true;
+        reader.join();
+        dlg.reset();
+        g_serial.Close();
+        sock::closesocket(g_sock);
+        g_sock = sock::INVALID_SOCKET;
+        g_bTcpConnected = 0;
+    }
+    // Fills both panes with blocks until they are at their bound.
+    void FillPanes() {
+        std::string block(3096, 'x');
+        while (dlg->m_strComData.size() + 3096 * 3 < PANE_TEXT_LIMIT) {
+            dlg->ShowTrafficBlock(false, block.data(), static_cast<int>(block.size()));
+            dlg->ShowTrafficBlock(true, block.data(), static_cast<int>(block.size()));
+        }
+        dlg->UpdateData(false);
+    }
+    void ClearPanes() {
+        dlg->m_strComData.clear();
+        dlg->m_strTcpData.clear();
+        dlg->UpdateData(false);
+    }
+    // One serial block of `size` bytes, handled by one tick of the serial poll.
+    void OneBlock(const std::string& bytes) {
+        pty.Send(bytes);
+        const std::int64_t before = g_nComBytes;
+        // The device's bytes are in the port's queue as soon as the kernel has them.
+        while (g_nComBytes == before)
+            dlg->OnTimer(TIMER_COM);
+    }
+};
+
+void BlockCost(benchmark::State& state, bool panesAtBound) {
+    Rig rig;
+    const std::string bytes(static_cast<std::size_t>(state.range(0)), 'A');
+    if (panesAtBound)
+        rig.FillPanes();
+    int sinceClear = 0;
+    for (auto _ : state) {
+        rig.OneBlock(bytes);
+        if (!panesAtBound && ++sinceClear == 200) {
+            state.PauseTiming();
+            rig.ClearPanes();
+            sinceClear = 0;
+            state.ResumeTiming();
+        }
+    }
+    state.counters["pane_bytes"] = static_cast<double>(rig.dlg->m_strComData.size());
+    state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+void BM_BlockEmptyPanes(benchmark::State& state) {
+    BlockCost(state, false);
+}
+void BM_BlockPanesAtBound(benchmark::State& state) {
+    BlockCost(state, true);
+}
+
+BENCHMARK(BM_BlockEmptyPanes)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_BlockPanesAtBound)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    AfxInitGui();
+    static_cast<void>(theApp);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
