@@ -264,7 +264,7 @@ bool CVarnelDlg::ToggleTcp() {
     m_editPort.GetWindowText(m_strPort);
     WritePrivateProfileStringA("Socket", "ServerIP", szServerIP, SETTINGS_FILE);
     WritePrivateProfileStringA("Socket", "PORT", m_strPort.c_str(), SETTINGS_FILE);
-    const std::uint16_t nPort = PortNumber(m_strPort);
+    const std::uint16_t nPort = PortNumber(m_strPort.Str());
     UpdateData(false);
 
     g_sock = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
@@ -373,7 +373,7 @@ void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nL
     WriteTrafficLog(strBody.c_str(), nLength, bFromNetwork);
 }
 
-void CVarnelDlg::AppendPaneEntry(std::string& strPane, PaneEntries& entries,
+void CVarnelDlg::AppendPaneEntry(CString& strPane, PaneEntries& entries,
                                  const std::string& strEntry) {
     entries.starts.push_back(entries.dropped + strPane.size());
     strPane += strEntry;
@@ -383,7 +383,7 @@ void CVarnelDlg::AppendPaneEntry(std::string& strPane, PaneEntries& entries,
     while (entries.starts.size() > 1 && nEnd - entries.starts.front() > PANE_TEXT_KEEP)
         entries.starts.pop_front();
     const std::size_t nCut = entries.starts.front() - entries.dropped;
-    strPane.erase(0, nCut);
+    strPane.Delete(0, nCut);
     entries.dropped += nCut;
 }
 
@@ -397,8 +397,8 @@ void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFrom
 void CVarnelDlg::OnButtonClear() {
     if (MessageBox("        清空数据显示内容？ ", nullptr, MB_YESNOCANCEL) != IDYES)
         return;
-    m_strComData.clear();
-    m_strTcpData.clear();
+    m_strComData.Empty();
+    m_strTcpData.Empty();
     m_comEntries = {};
     m_tcpEntries = {};
     m_strComCount = "0";

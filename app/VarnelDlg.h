@@ -58,13 +58,13 @@ public:
     CComboBox m_cboPort;
     CComboBox m_cboBaud;
     CButton m_btnOpen;
-    std::string m_strComStatus;
-    std::string m_strTcpData;
-    std::string m_strComData;
-    std::string m_strComCount;
-    std::string m_strPort;
-    std::string m_strNetStatus;
-    std::string m_strTcpCount;
+    CString m_strComStatus;
+    CString m_strTcpData;
+    CString m_strComData;
+    CString m_strComCount;
+    CString m_strPort;
+    CString m_strNetStatus;
+    CString m_strTcpCount;
     HICON m_hIcon;
 
     bool OnInitDialog() override;
@@ -98,7 +98,7 @@ private:
         std::deque<std::size_t> starts;
         std::size_t dropped = 0; // bytes dropped from the top so far
     };
-    void AppendPaneEntry(std::string& strPane, PaneEntries& entries, const std::string& strEntry);
+    void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
     void SerialPoll();
     void NetworkPoll();
 

@@ -8,6 +8,7 @@
 // drawing, so traffic bytes pass through the panes unchanged.
 #pragma once
 
+#include "app/framework/String.h"
 #include "res/WinRes.h"
 
 #include <cstdint>
@@ -72,6 +73,7 @@ public:
     void SetWindowText(const std::string& text);
     std::string GetWindowText() const;
     void GetWindowText(std::string& text) const { text = GetWindowText(); }
+    void GetWindowText(CString& text) const { text = GetWindowText(); }
     // The text shown while the pointer rests on the window; empty removes it.
     void SetToolTipText(const std::string& text);
     std::string GetToolTipText() const;
@@ -141,6 +143,9 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
 // Exchanges the whole text of control nIDC with the member. Writing a multi-line edit whose
 // member only grew since the last exchange appends just the new text.
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value);
+// The same for a CString member; a multi-line edit then follows the member's change account, so
+// the push costs what changed, not what the member holds.
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
 
 // Routing of control notifications to handlers, filled by the message-map macros.
 class CMessageMap {

@@ -513,6 +513,19 @@ void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     }
 }
 
+void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
+    CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC);
+    if (!item)
+        return;
+    if (pDX->m_bSaveAndValidate) {
+        value = item->GetWindowText();
+    } else if (auto* pane = qobject_cast<afx::PaneEdit*>(item->GetSafeWidget())) {
+        pane->SetBytes(value.Str(), value.Generation(), value.DroppedFront());
+    } else {
+        item->SetWindowText(value.Str());
+    }
+}
+
 void DDX_Text(CDataExchange* pDX, int nIDC, std::string& value) {
     CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC);
     if (!item)

@@ -73,11 +73,31 @@ QString PaneEdit::Display(const char* data, std::size_t size) {
     return text;
 }
 
-void PaneEdit::SetBytes(const std::string& bytes) {
+void PaneEdit::SetBytes(const std::string& bytes, std::uint64_t generation, std::size_t dropped) {
     const bool untouched = document()->revision() == m_revision;
-    const bool grew = bytes.size() >= m_shown.size() &&
-                      std::memcmp(bytes.data(), m_shown.data(), m_shown.size()) == 0;
+    // How much of the shown text is gone at the top; the rest must still be there, unchanged.
+    std::size_t drop = 0;
+    bool grew = false;
+    if (generation != 0 && generation == m_generation && dropped >= m_dropped) {
+        drop = dropped - m_dropped;
+        // Whole lines only, so that what stays decodes as it did.
+        grew = bytes.size() + drop >= m_shown.size() && drop <= m_stable &&
+               (drop == 0 || m_shown[drop - 1] == '\n');
+    } else {
+        grew = bytes.size() >= m_shown.size() &&
+               std::memcmp(bytes.data(), m_shown.data(), m_shown.size()) == 0;
+    }
     if (untouched && grew) {
+        if (drop > 0) {
+            const int chars = static_cast<int>(Display(m_shown.data(), drop).size());
+            QTextCursor cursor(document());
+            cursor.setPosition(0);
+            cursor.setPosition(chars, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+            m_shown.erase(0, drop);
+            m_stable -= drop;
+            m_stableChars -= chars;
+        }
         if (bytes.size() > m_shown.size()) {
             // Redraw only from the last line break on: a multi-byte character or a CR LF pair
             // may have been cut by the previous write, never a line break.
@@ -104,6 +124,8 @@ void PaneEdit::SetBytes(const std::string& bytes) {
         m_shown = bytes;
     ResetView();
     m_revision = document()->revision();
+    m_generation = generation;
+    m_dropped = dropped;
 }
 
 std::string PaneEdit::Bytes() const {

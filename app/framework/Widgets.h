@@ -43,7 +43,10 @@ class PaneEdit : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit PaneEdit(QWidget* parent);
-    void SetBytes(const std::string& bytes);
+    // Shows the bytes. With the change account of a CString (generation, bytes dropped at the
+    // front), a text that only lost lines at the top and grew at the end costs what changed;
+    // without it (generation 0) the shown text is compared with the new one.
+    void SetBytes(const std::string& bytes, std::uint64_t generation = 0, std::size_t dropped = 0);
     std::string Bytes() const;
     int LineCount() const;
     int FirstVisibleLine() const;
@@ -58,6 +61,8 @@ private:
     std::size_t m_stable = 0; // bytes up to the last LF of m_shown; their drawing never changes
     int m_stableChars = 0;    // document position where the drawing of the rest starts
     int m_revision = -1;      // document revision after the last write
+    std::uint64_t m_generation = 0; // change account of the text last written
+    std::size_t m_dropped = 0;
 };
 
 // IPv4 address control: four fields of up to three digits separated by dots.

@@ -64,8 +64,8 @@ struct Rig {
         dlg->UpdateData(false);
     }
     void ClearPanes() {
-        dlg->m_strComData.clear();
-        dlg->m_strTcpData.clear();
+        dlg->m_strComData.Empty();
+        dlg->m_strTcpData.Empty();
         dlg->UpdateData(false);
     }
     // One serial block of `size` bytes, handled by one tick of the serial poll.

@@ -42,7 +42,7 @@ std::string AllBytes() {
     return s;
 }
 
-std::size_t Count(const std::string& text, const std::string& what) {
+std::size_t Count(std::string_view text, std::string_view what) {
     std::size_t n = 0;
     for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
@@ -374,17 +374,19 @@ TEST_F(BridgeTest, PanesKeepTheirNewestWholeEntriesWithinTheirBound) {
         block[0] = static_cast<char>(i);
         dlg->ShowTrafficBlock(false, block.data(), static_cast<int>(block.size()));
         dlg->m_strComData += "\r\n";
+        dlg->UpdateData(false);
         ASSERT_LE(dlg->m_strComData.size(), PANE_TEXT_LIMIT);
     }
-    dlg->UpdateData(false);
-    const std::string& pane = dlg->m_strComData;
+    const std::string& pane = dlg->m_strComData.Str();
     EXPECT_GE(pane.size(), PANE_TEXT_KEEP - 3096 * 5 - 100);
     EXPECT_TRUE(pane.starts_with("\r\nRecv COM 3096 Bytes"));
     char last[16];
     std::snprintf(last, sizeof last, "0x%02X 0x00", (blocks - 1) & 0xFF);
     EXPECT_NE(pane.find(last, pane.size() - 3096 * 5 - 10), std::string::npos);
-    EXPECT_EQ(Shown(IDC_EDIT_COMDATA).size(),
-              static_cast<qsizetype>(pane.size()) - static_cast<qsizetype>(Count(pane, "\r\n")));
+    // The window shows exactly the member, although its top was dropped between pushes.
+    EXPECT_EQ(Shown(IDC_EDIT_COMDATA),
+              QString::fromLatin1(pane.data(), static_cast<qsizetype>(pane.size()))
+                  .replace(QLatin1String("\r\n"), QLatin1String("\n")));
     // The log keeps every entry.
     EXPECT_EQ(Count(ReadFile("2026-12-06.log"), "Receive 3096 bytes"),
               static_cast<std::size_t>(blocks));

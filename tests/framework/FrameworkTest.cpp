@@ -32,7 +32,7 @@ public:
     CEdit m_pane;
     CComboBox m_baud;
     CIPAddressCtrl m_ip;
-    std::string m_strPane;
+    CString m_strPane;
     std::string m_strStatus;
     int opens = 0, clears = 0, selChanges = 0, cancels = 0;
     std::map<UINT_PTR, int> ticks;
@@ -92,18 +92,30 @@ TEST_F(FrameworkTest, PaneShowsBytesDecodedAsCodePage936AndKeepsThem) {
 }
 
 TEST_F(FrameworkTest, GrowingPaneAppendsAndShowsTheSameAsAFullRewrite) {
-    // Pushes that cut multi-byte characters and CR LF pairs anywhere must end up drawing
-    // exactly what one push of the whole text draws.
+    // Pushes that cut multi-byte characters and CR LF pairs anywhere, drop lines at the top or
+    // change the middle must end up drawing exactly what one push of the whole text draws.
     std::mt19937 rng(7);
     const std::string alphabet = Bytes(
         {0xD6, 0xD0, 0xCE, 0xC4, 0x81, 0x30, 0x82, 0x31, '\r', '\n', 'A', ' ', 0xFF, 0x80, '9'});
     for (int round = 0; round < 20; ++round) {
-        dlg.m_strPane.clear();
+        dlg.m_strPane.Empty();
         dlg.UpdateData(false);
         for (int step = 0; step < 15; ++step) {
             const int n = static_cast<int>(rng() % 7);
             for (int i = 0; i < n; ++i)
                 dlg.m_strPane += alphabet[rng() % alphabet.size()];
+            const std::size_t lf = dlg.m_strPane.find("\n", rng() % (dlg.m_strPane.size() + 1));
+            switch (rng() % 6) {
+            case 0: // lines dropped at the top, as a bounded pane does
+                if (lf != std::string::npos)
+                    dlg.m_strPane.Delete(0, lf + 1);
+                break;
+            case 1: // anything else: a cut in the middle, or at the top inside a line
+                dlg.m_strPane.Delete(rng() % (dlg.m_strPane.size() + 1), 1 + rng() % 3);
+                break;
+            default:
+                break;
+            }
             dlg.UpdateData(false);
             ASSERT_EQ(PaneShows(),
                       afx::PaneEdit::Display(dlg.m_strPane.data(), dlg.m_strPane.size()))
