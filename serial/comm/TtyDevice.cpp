@@ -141,7 +141,15 @@ public:
     int InQueue(std::uint32_t& bytes) override { return Queue(FIONREAD, bytes); }
     int OutQueue(std::uint32_t& bytes) override { return Queue(TIOCOUTQ, bytes); }
     int DiscardInput() override { return Ioctl(fd_, TCFLSH, reinterpret_cast<void*>(TCIFLUSH)); }
-    int DiscardOutput() override { return Ioctl(fd_, TCFLSH, reinterpret_cast<void*>(TCOFLUSH)); }
+    // Only bytes that still wait to be sent are discarded. A pty has no transmit queue (its
+    // output queue reads 0 as soon as a write returned), and TCOFLUSH on it drops what the far
+    // end has received but not read yet: bytes that have already left the port.
+    int DiscardOutput() override {
+        std::uint32_t waiting = 0;
+        if (Queue(TIOCOUTQ, waiting) == 0 && waiting == 0)
+            return 0;
+        return Ioctl(fd_, TCFLSH, reinterpret_cast<void*>(TCOFLUSH));
+    }
     // TCSBRK with a non-zero argument is tcdrain().
     int Drain() override { return Ioctl(fd_, TCSBRK, reinterpret_cast<void*>(1)); }
 
