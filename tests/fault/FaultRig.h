@@ -1,0 +1,105 @@
+// The rig of the fault tests: the real main window on the offscreen platform, a pty standing for
+// the serial device under COM3, a TCP server on 127.0.0.1, and a watch on the window's own event
+// loop that tells how long it went without handling a timer.
+#pragma once
+
+#include "app/Varnel.h"
+#include "app/VarnelDlg.h"
+#include "app/framework/TestHooks.h"
+#include "app/platform/Clock.h"
+#include "app/platform/Profile.h"
+#include "framework/QtTestApp.h"
+#include "support/LoopbackServer.h"
+#include "support/PtyPair.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fault {
+
+using namespace std::chrono_literals;
+
+// A timer of the test on the window thread, firing every 10 ms. Whenever the thread is held up
+// (a tick of the bridge that blocks, a slow push), the gap between two of its firings grows.
+class TickWatch {
+public:
+    TickWatch();
+    void Start();
+    void Stop() { timer_.stop(); }
+    // The longest time between two firings since Start, the open interval up to now included.
+    qint64 LongestGapMs() const;
+    // Firings so far; readable from any thread.
+    int Beats() const { return beats_.load(); }
+
+private:
+    QTimer timer_;
+    QElapsedTimer since_;
+    qint64 longest_ = 0;
+    std::atomic<int> beats_{0};
+};
+
+// Bytes of a long stream that never repeats within a block, so that a lost, doubled or altered
+// byte shows: byte i of the stream is a hash of i.
+std::string Pattern(std::uint64_t offset, std::size_t size);
+
+// Reads the pty master on a thread of its own for as long as it lives, so that a serial write
+// of the bridge never waits for the test's loop.
+class DeviceReader {
+public:
+    explicit DeviceReader(int master);
+    ~DeviceReader();
+    std::string Taken();
+    std::size_t Size();
+
+private:
+    int master_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::string got_;
+    std::thread thread_;
+};
+
+class FaultTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void Set(const char* section, const char* key, const std::string& value);
+    void Start();
+    // Presses Open and waits for the server to take the connection.
+    void StartLinked();
+    void Press(int id);
+    bool Until(const std::function<bool()>& done, int ms = 5000) {
+        return PumpEventsUntil(done, ms);
+    }
+    // Pumps the window for the given time (a window of observation, not a wait for a result).
+    void Watch(std::chrono::milliseconds span);
+    // Everything the serial device, or the server, receives within the time, pumping meanwhile.
+    std::string DeviceReceives(std::size_t count, int ms = 5000);
+    std::string ServerReceives(std::size_t count, int ms = 5000);
+    std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
+    std::size_t LoggedEntries(const std::string& logName, const std::string& direction);
+
+    testing_support::TempWorkDir dir;
+    testing_support::PtyPair pty;
+    testing_support::LoopbackServer server;
+    std::unique_ptr<CVarnelDlg> dlg;
+    TickWatch ticks;
+};
+
+// Bounded by what the window may spend in one handler outside the waits that are allowed to
+// block it: one timer of ours must fire within a second.
+inline constexpr qint64 kResponsiveMs = 1000;
+
+} // namespace fault

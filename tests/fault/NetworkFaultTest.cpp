@@ -1,0 +1,312 @@
+// Faults on the network side: servers that refuse, never answer, close, reset, flood, trickle
+// single bytes or stop reading. Through each the window keeps handling its timers, the status
+// lines tell the link state, and every block the bridge takes in reaches the other side whole.
+#include "fault/FaultRig.h"
+#include "fault/StuckServers.h"
+
+#include <QElapsedTimer>
+
+namespace fault {
+namespace {
+
+using testing_support::LoopbackServer;
+
+class NetworkFaultTest : public FaultTest {};
+
+// True when `got` is made of runs of `stream`, each starting after the previous one ended: what
+// a receiver sees of a stream whose sends were cut short, but never reordered or altered.
+bool InOrderRuns(const std::string& got, const std::string& stream, int& runs) {
+    runs = 0;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < got.size();) {
+        if (runs > 0 && at < stream.size() && got[i] == stream[at]) {
+            ++i;
+            ++at;
+            continue;
+        }
+        // A new run: it starts where the next bytes of `got` are found, later in the stream.
+        const std::size_t found = stream.find(got.substr(i, 16), at);
+        if (found == std::string::npos)
+            return false;
+        at = found;
+        ++runs;
+    }
+    return true;
+}
+
+TEST_F(NetworkFaultTest, RefusedOrUnansweredConnectLeavesTheLinkDownAndTheWindowResponsive) {
+    std::uint16_t refusing;
+    {
+        LoopbackServer gone;
+        refusing = gone.Port();
+    }
+    Set("Socket", "PORT", std::to_string(refusing));
+    Set("SYSTEM", "Single", "1");
+    Start();
+
+    // Refused: the answer comes at once; the serial half comes up alone by the "Single" rule
+    // and its blocks are shown and counted although the send goes nowhere.
+    QElapsedTimer click;
+    click.start();
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_LT(click.elapsed(), kResponsiveMs);
+    EXPECT_EQ(dlg->m_strNetStatus, "服务器不存在");
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+    ASSERT_TRUE(pty.Send("abc"));
+    EXPECT_TRUE(Until([] { return g_nComBytes == 3; }));
+    Watch(300ms);
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+
+    // No answer at all: the connect gives up after its cap instead of the system's minutes.
+    StuckListener stuck;
+    ASSERT_NE(stuck.Port(), 0);
+    dlg->m_chkSingle.SetCheck(0);
+    dlg->m_editPort.SetWindowText(std::to_string(stuck.Port()).c_str());
+    click.restart();
+    Press(IDC_BUTTON_OPEN);
+    const qint64 stuckMs = click.elapsed();
+    RecordProperty("unanswered_connect_ms", static_cast<int>(stuckMs));
+    EXPECT_GE(stuckMs, sock::ConnectTimeoutMs() - 100);
+    EXPECT_LE(stuckMs, sock::ConnectTimeoutMs() + 1000);
+    EXPECT_EQ(dlg->m_strNetStatus, "服务器不存在");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    EXPECT_EQ(Caption(), "打开");
+
+    // The window is live again, and a reachable server is taken at the next click.
+    ticks.Start();
+    Watch(300ms);
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+    dlg->m_editPort.SetWindowText(std::to_string(server.Port()).c_str());
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(server.Accept(5s));
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    ASSERT_TRUE(server.Send("ok"));
+    EXPECT_EQ(DeviceReceives(2), "ok");
+}
+
+TEST_F(NetworkFaultTest, ServerThatAcceptsAndClosesAtOnceTakesTheLinkDownEveryTime) {
+    Start();
+    int descriptors = 0; // counted after the first round, once the toolkit has opened its own
+    for (int round = 0; round < 4; ++round) {
+        if (round == 1)
+            descriptors = testing_support::OpenDescriptorCount();
+        SCOPED_TRACE(round);
+        dlg->m_chkSingle.SetCheck(round == 3 ? 1 : 0);
+        Press(IDC_BUTTON_OPEN);
+        ASSERT_TRUE(server.Accept(5s));
+        server.CloseClient();
+        // The device talks meanwhile; whatever the bridge does with it, it must not trip.
+        ASSERT_TRUE(pty.Send("late"));
+        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
+        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+        EXPECT_EQ(Caption(), "打开");
+        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+        EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
+        EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+        pty.Drain(20ms);
+    }
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+    EXPECT_EQ(testing_support::OpenDescriptorCount(), descriptors);
+}
+
+TEST_F(NetworkFaultTest, ServerThatClosesOrResetsInTheMiddleOfATransfer) {
+    Start();
+    std::int64_t before = 0;
+    for (bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        Press(IDC_BUTTON_OPEN);
+        ASSERT_TRUE(server.Accept(5s));
+        // The server sends a block and a half and goes, while the device is sending too.
+        const std::string stream = Pattern(before, 5000);
+        ASSERT_TRUE(server.Send(stream));
+        ASSERT_TRUE(pty.Send(Pattern(7, 2000)));
+        if (reset)
+            server.ResetClient();
+        else
+            server.CloseClient();
+
+        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
+        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+        EXPECT_EQ(Caption(), "打开");
+        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+
+        // What came before the end is taken in whole blocks, and reaches the device as it was.
+        const std::string got = pty.Drain(200ms);
+        RecordProperty(reset ? "bytes_before_reset" : "bytes_before_close",
+                       static_cast<int>(got.size()));
+        EXPECT_EQ(static_cast<std::int64_t>(got.size()), g_nTcpBytes - before);
+        EXPECT_EQ(got, stream.substr(0, got.size()));
+        if (!reset) {
+            EXPECT_EQ(got.size(), stream.size()); // data before an orderly end is never lost
+        }
+        before = g_nTcpBytes;
+    }
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+
+    // The bridge comes up again at the next click.
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(server.Accept(5s));
+    pty.Drain(20ms);
+    ASSERT_TRUE(pty.Send("again"));
+    EXPECT_EQ(ServerReceives(5).substr(0, 5), "again");
+}
+
+TEST_F(NetworkFaultTest, ServerGoneAtTheReopenLeavesTheLinkDownUntilTheNextClick) {
+    Set("SYSTEM", "REOPEN", "1");
+    StartLinked();
+    // The server sends a block and stops taking connections: the reconnect one second after
+    // the block is refused.
+    ASSERT_TRUE(server.Send("hi"));
+    server.StopListening();
+    EXPECT_EQ(DeviceReceives(2), "hi");
+    EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "服务器不存在"; }));
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    EXPECT_EQ(Caption(), "打开");
+    EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+    // The reopen pause is the one long wait here.
+    const qint64 longest = ticks.LongestGapMs();
+    RecordProperty("reopen_longest_gap_ms", static_cast<int>(longest));
+    EXPECT_LT(longest, 1000 + kResponsiveMs);
+    ticks.Start();
+    Watch(300ms);
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+}
+
+TEST_F(NetworkFaultTest, FloodOfFiftyMegabytesIsTakenBlockByBlockAndTheWindowKeepsTicking) {
+    SetClockForTest([] { return SYSTEMTIME{2026, 12, 0, 6, 10, 14, 14, 0}; });
+    Start();
+    // Bring the network pane close to its bound, so that the flood also makes it drop entries.
+    const std::string filler = Pattern(1 << 30, RECV_BUFFER_SIZE);
+    while (dlg->m_strTcpData.size() + 20000 < PANE_TEXT_LIMIT) {
+        dlg->ShowTrafficBlock(true, filler.data(), static_cast<int>(filler.size()));
+        dlg->m_strTcpData += "\r\n";
+    }
+    dlg->UpdateData(false);
+    const std::size_t filled = dlg->m_strTcpData.size();
+
+    DeviceReader device(pty.Master());
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(server.Accept(5s));
+    constexpr std::uint64_t kFlood = 50ull << 20;
+    std::atomic<std::uint64_t> offered{0};
+    std::thread flood([&] {
+        constexpr std::size_t kChunk = 1 << 16;
+        for (std::uint64_t at = 0; at < kFlood; at += kChunk) {
+            if (!server.Send(Pattern(at, kChunk)))
+                return; // the bridge closed the connection
+            offered = at + kChunk;
+        }
+    });
+
+    // Watch a stretch of the flood: one block per tick, every one of them whole.
+    ticks.Start();
+    const bool enough = Until([] { return g_nTcpBytes >= 40 * RECV_BUFFER_SIZE; }, 30000);
+    const qint64 longest = ticks.LongestGapMs();
+    const std::int64_t taken = g_nTcpBytes;
+    Press(IDC_BUTTON_OPEN); // closing with data unread resets the connection: the flood ends
+    flood.join();
+
+    ASSERT_TRUE(enough) << "taken " << taken;
+    RecordProperty("flood_longest_gap_ms", static_cast<int>(longest));
+    EXPECT_LT(longest, kResponsiveMs);
+    EXPECT_GT(offered.load(), static_cast<std::uint64_t>(taken));
+    EXPECT_LT(dlg->m_strTcpData.size(), filled); // entries were dropped from the top
+    EXPECT_TRUE(Until([&] { return device.Size() >= static_cast<std::size_t>(taken); }));
+    const std::string got = device.Taken();
+    EXPECT_EQ(got.size(), static_cast<std::size_t>(taken));
+    EXPECT_TRUE(got == Pattern(0, got.size())) << "the device got altered bytes";
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+}
+
+TEST_F(NetworkFaultTest, ServerThatOnlySendsSingleBytesForwardsNothing) {
+    SetClockForTest([] { return SYSTEMTIME{2026, 12, 0, 6, 10, 14, 14, 0}; });
+    StartLinked();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(server.Send(std::string(1, static_cast<char>('A' + i))));
+        // Each byte must be alone in its tick: wait until the poll took it off the socket.
+        ASSERT_TRUE(Until([] { return sock::select(g_sock, 0, 0) == 0; }));
+    }
+    Watch(250ms);
+    EXPECT_EQ(pty.Drain(50ms), "");
+    EXPECT_EQ(g_nTcpBytes, 0);
+    EXPECT_EQ(dlg->m_strTcpCount, "TCP: 0");
+    EXPECT_TRUE(dlg->m_strTcpData.empty());
+    EXPECT_EQ(LoggedEntries("2026-12-06.log", "orvan(TCP)"), 0u);
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+}
+
+TEST_F(NetworkFaultTest, ServerThatNeverReadsDoesNotFreezeTheWindow) {
+    SilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
+    Set("Socket", "PORT", std::to_string(silent.Port()));
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(silent.Accept(5s));
+    ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    ShrinkSendBuffer(g_sock);
+
+    // The device keeps sending, about a block per tick, until the sends have found the socket
+    // full for a while.
+    std::uint64_t sent = 0;
+    QElapsedTimer stalled;
+    const bool full = Until(
+        [&] {
+            if (static_cast<std::uint64_t>(g_nComBytes) + 3000 >= sent) {
+                EXPECT_TRUE(pty.Send(Pattern(sent, 3000)));
+                sent += 3000;
+            }
+            if (!stalled.isValid() && ticks.LongestGapMs() >= 300)
+                stalled.start();
+            return stalled.isValid() && stalled.elapsed() >= 2000;
+        },
+        60000);
+    const qint64 longest = ticks.LongestGapMs();
+    RecordProperty("never_reads_longest_gap_ms", static_cast<int>(longest));
+    RecordProperty("never_reads_bytes_taken", static_cast<int>(g_nComBytes));
+    ASSERT_TRUE(full) << "the socket never filled; " << g_nComBytes << " bytes taken";
+    EXPECT_LT(longest, kResponsiveMs);
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    // Every block is still shown and counted as received from the device.
+    EXPECT_TRUE(Until([&] { return static_cast<std::uint64_t>(g_nComBytes) == sent; }));
+
+    // Once the server reads again, what it gets is the device's stream in order, with at most
+    // the tails of the sends that were cut short missing; a block sent then arrives whole.
+    std::string backlog;
+    QElapsedTimer quiet;
+    quiet.start();
+    Until(
+        [&] {
+            if (std::string more = silent.Read(1ms); !more.empty()) {
+                backlog += more;
+                quiet.restart();
+            }
+            return quiet.elapsed() >= 300;
+        },
+        10000);
+    const std::string stream = Pattern(0, sent);
+    int runs = 0;
+    EXPECT_TRUE(InOrderRuns(backlog, stream, runs)) << "the server got bytes out of order";
+    RecordProperty("never_reads_runs", runs);
+    EXPECT_EQ(backlog.substr(0, 3000), stream.substr(0, 3000));
+    ASSERT_TRUE(pty.Send("tail"));
+    std::string tail;
+    EXPECT_TRUE(Until([&] {
+        tail += silent.Read(1ms);
+        return tail.size() >= 4;
+    }));
+    EXPECT_EQ(tail, "tail");
+}
+
+} // namespace
+} // namespace fault

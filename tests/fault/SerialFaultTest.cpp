@@ -1,0 +1,171 @@
+// Faults on the serial side: a device that hangs up in the middle of a write or while idle and
+// comes back under the same name, and a device that sends as fast as the line lets it.
+#include "fault/FaultRig.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <unistd.h>
+
+namespace fault {
+namespace {
+
+using testing_support::PtyPair;
+using Clock = std::chrono::steady_clock;
+
+class SerialFaultTest : public FaultTest {
+protected:
+    // The device went away; a new one appears under the same port name, and the user closes
+    // and opens the link. Both directions then work with the new device.
+    void ComesBackUnderTheSameName() {
+        PtyPair back;
+        ASSERT_TRUE(back.Ok());
+        Set("Ports", "COM3", back.SlavePath());
+        Press(IDC_BUTTON_OPEN);
+        EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+        Press(IDC_BUTTON_OPEN);
+        ASSERT_TRUE(server.Accept(5s));
+        EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+        EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+        ASSERT_TRUE(back.Send("from the new device"));
+        EXPECT_EQ(ServerReceives(19), "from the new device");
+        ASSERT_TRUE(server.Send("to it"));
+        std::string got;
+        Until([&] {
+            got += back.Receive(5 - got.size(), 1ms);
+            return got.size() >= 5;
+        });
+        EXPECT_EQ(got, "to it");
+    }
+};
+
+TEST_F(SerialFaultTest, DeviceHangsUpWhileABlockIsBeingWritten) {
+    StartLinked();
+    // The device stops reading, so the pty fills and a write of the bridge waits for room. The
+    // server keeps sending meanwhile.
+    constexpr std::size_t kTotal = 64 << 10;
+    std::thread sender([&] { server.Send(Pattern(0, kTotal)); });
+
+    // A helper thread sees the window stop handling timers (it is inside the write) and hangs up
+    // the device right then.
+    std::atomic<bool> hungUp{false};
+    std::atomic<Clock::rep> hungAt{0};
+    std::thread hangUp([&] {
+        const auto deadline = Clock::now() + 30s;
+        int last = ticks.Beats();
+        auto since = Clock::now();
+        while (Clock::now() < deadline) {
+            std::this_thread::sleep_for(2ms); // a polling step, not a wait for a result
+            if (int beats = ticks.Beats(); beats != last) {
+                last = beats;
+                since = Clock::now();
+            } else if (Clock::now() - since >= 300ms) {
+                hungAt = Clock::now().time_since_epoch().count();
+                pty.HangUp();
+                hungUp = true;
+                return;
+            }
+        }
+    });
+    const bool happened = Until([&] { return hungUp.load(); }, 35000);
+    const auto released = Clock::now();
+    hangUp.join();
+    if (!happened) {
+        Press(IDC_BUTTON_OPEN); // the connection goes, and with it the server's sends
+        sender.join();
+        FAIL() << "the write never waited; " << g_nTcpBytes << " bytes taken";
+    }
+    const auto releaseMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               released - Clock::time_point(Clock::duration(hungAt.load())))
+                               .count();
+    RecordProperty("write_released_after_hangup_ms", static_cast<int>(releaseMs));
+    RecordProperty("stall_during_write_ms", static_cast<int>(ticks.LongestGapMs()));
+    // The write gave up when the device went, long before its own time-out.
+    EXPECT_LT(releaseMs, kResponsiveMs);
+
+    // What the server sent goes on being taken, shown and counted; the writes fail unseen.
+    ticks.Start();
+    const bool taken =
+        Until([] { return g_nTcpBytes == static_cast<std::int64_t>(kTotal); }, 20000);
+    if (!taken)
+        Press(IDC_BUTTON_OPEN); // ends the server's sends, so that the sender can be joined
+    sender.join();
+    ASSERT_TRUE(taken) << g_nTcpBytes;
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+    EXPECT_EQ(dlg->m_strTcpCount, "TCP: " + std::to_string(kTotal));
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    EXPECT_EQ(Caption(), "关闭");
+
+    ComesBackUnderTheSameName();
+}
+
+TEST_F(SerialFaultTest, DeviceThatReadsLateGetsEveryBlockWritten) {
+    StartLinked();
+    // Four blocks go out while the device reads nothing; the purge before each block must not
+    // take back what the previous blocks delivered to the line.
+    std::string sent;
+    for (int i = 0; i < 4; ++i) {
+        const std::string block = Pattern(static_cast<std::uint64_t>(i) * 3000, 3000);
+        ASSERT_TRUE(server.Send(block));
+        sent += block;
+        ASSERT_TRUE(Until([&] { return g_nTcpBytes == static_cast<std::int64_t>(sent.size()); }));
+    }
+    const std::string got = pty.Drain(200ms);
+    EXPECT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent) << "the device got altered bytes";
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+}
+
+TEST_F(SerialFaultTest, DeviceHangsUpWhileIdle) {
+    StartLinked();
+    ASSERT_TRUE(pty.Send("before"));
+    EXPECT_EQ(ServerReceives(6), "before");
+    pty.HangUp();
+    Watch(500ms);
+    ASSERT_TRUE(server.Send("ab"));
+    EXPECT_TRUE(Until([] { return g_nTcpBytes == 2; }));
+    Watch(300ms);
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    EXPECT_EQ(g_nComBytes, 6);
+
+    ComesBackUnderTheSameName();
+}
+
+TEST_F(SerialFaultTest, UnpacedFloodFromTheDeviceReachesTheServerWhole) {
+    StartLinked();
+    constexpr std::size_t kTotal = 128 << 10;
+    const std::string stream = Pattern(0, kTotal);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> wrote{false};
+    std::thread device([&] {
+        std::size_t done = 0;
+        while (done < stream.size() && !stop) {
+            ssize_t n = ::write(pty.Master(), stream.data() + done, stream.size() - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            } else {
+                pollfd p{pty.Master(), POLLOUT, 0};
+                ::poll(&p, 1, 10);
+            }
+        }
+        wrote = done == stream.size();
+    });
+    const std::string got = ServerReceives(kTotal, 60000);
+    stop = true;
+    device.join();
+    EXPECT_TRUE(wrote);
+    RecordProperty("serial_flood_longest_gap_ms", static_cast<int>(ticks.LongestGapMs()));
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+    ASSERT_EQ(got.size(), kTotal);
+    EXPECT_TRUE(got == stream) << "the server got altered bytes";
+    EXPECT_TRUE(Until([] { return g_nComBytes == static_cast<std::int64_t>(kTotal); }));
+    EXPECT_EQ(dlg->m_strComCount, "COM: " + std::to_string(kTotal));
+}
+
+} // namespace
+} // namespace fault
