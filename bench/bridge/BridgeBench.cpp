@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -104,6 +105,42 @@ void BM_BlockPanesAtBound(benchmark::State& state) {
     BlockCost(state, true);
 }
 
+// Resident memory of the process in KiB.
+double ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6));
+    return 0;
+}
+
+// Memory of the window while blocks keep coming: it must level off once both panes are at
+// their bound. Blocks of 1152 bytes are what 100 ms of a 115200-baud line bring.
+void BM_PaneMemory(benchmark::State& state) {
+    Rig rig;
+    const std::string block(1152, '\x5A');
+    const double start = ResidentKiB();
+    // Traffic for range(0) times what the two panes hold together; memory is read at each eighth.
+    const std::size_t total =
+        static_cast<std::size_t>(state.range(0)) * 2 * PANE_TEXT_LIMIT / (1152 * 3 + 64);
+    std::size_t blocks = 0;
+    for (auto _ : state) {
+        for (blocks = 0; blocks < total; ++blocks) {
+            rig.dlg->ShowTrafficBlock(blocks % 2 == 1, block.data(), 1152);
+            rig.dlg->m_strComData += "\r\n";
+            rig.dlg->UpdateData(false);
+            rig.dlg->m_editComData.LineScroll(rig.dlg->m_editComData.GetLineCount());
+            if ((blocks + 1) % (total / 8) == 0)
+                state.counters["rss_MiB_" + std::to_string((blocks + 1) / (total / 8))] =
+                    ResidentKiB() / 1024;
+        }
+    }
+    state.counters["rss_start_MiB"] = start / 1024;
+    state.counters["blocks"] = static_cast<double>(blocks);
+}
+
+BENCHMARK(BM_PaneMemory)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockEmptyPanes)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_BlockPanesAtBound)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
