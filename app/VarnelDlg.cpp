@@ -310,13 +310,7 @@ void CVarnelDlg::SerialPoll() {
     sock::send(g_sock, buffer, static_cast<int>(nCount), 0);
     ShowTrafficBlock(false, buffer, static_cast<int>(nCount));
     g_nComBytes += nCount;
-    char szCount[32];
-    std::snprintf(szCount, sizeof(szCount), "COM: %lld", static_cast<long long>(g_nComBytes));
-    m_strComCount = szCount;
-    m_strComData += "\r\n";
-    UpdateData(false);
-    m_editComData.LineScroll(m_editComData.GetLineCount());
-    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+    CompleteTrafficEntry(m_strComCount, "COM: %lld", g_nComBytes, m_strComData);
 }
 
 void CVarnelDlg::NetworkPoll() {
@@ -338,13 +332,7 @@ void CVarnelDlg::NetworkPoll() {
     g_serial.Flush();
     ShowTrafficBlock(true, buffer, nLength);
     g_nTcpBytes += nLength;
-    char szCount[32];
-    std::snprintf(szCount, sizeof(szCount), "TCP: %lld", static_cast<long long>(g_nTcpBytes));
-    m_strTcpCount = szCount;
-    m_strTcpData += "\r\n";
-    UpdateData(false);
-    m_editComData.LineScroll(m_editComData.GetLineCount());
-    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+    CompleteTrafficEntry(m_strTcpCount, "TCP: %lld", g_nTcpBytes, m_strTcpData);
 
     if (g_bReopen) {
         ToggleLink();
@@ -355,6 +343,19 @@ void CVarnelDlg::NetworkPoll() {
 
 // ---------------------------------------------------------------------------------------------
 // Traffic display and log
+
+// The end of a block's entry: the counter label from the running total, the closing line break,
+// the push, and both panes scrolled to their last line (also the one that did not change).
+void CVarnelDlg::CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
+                                      CString& strPane) {
+    char szCount[32];
+    std::snprintf(szCount, sizeof(szCount), pszFormat, static_cast<long long>(nTotal));
+    strCount = szCount;
+    strPane += "\r\n";
+    UpdateData(false);
+    m_editComData.LineScroll(m_editComData.GetLineCount());
+    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+}
 
 void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength) {
     SYSTEMTIME st;
@@ -438,37 +439,36 @@ void CVarnelDlg::LoadSettings() {
     UpdateData(false);
 }
 
+namespace {
+
+// Writes an integer setting as "%d"; a failed write goes unnoticed and the window keeps the choice.
+void WriteIntSetting(const char* pszSection, const char* pszKey, int nValue) {
+    char szValue[16];
+    std::snprintf(szValue, sizeof(szValue), "%d", nValue);
+    WritePrivateProfileStringA(pszSection, pszKey, szValue, SETTINGS_FILE);
+}
+
+} // namespace
+
 void CVarnelDlg::OnSelchangePort() {
     int nSel = m_cboPort.GetCurSel();
     std::memcpy(g_szComPort, PortMap(nSel), 4);
-
-    char szValue[16];
-    std::snprintf(szValue, sizeof(szValue), "%d", m_cboPort.GetCurSel());
-    WritePrivateProfileStringA("COM", "COM", szValue, SETTINGS_FILE);
+    WriteIntSetting("COM", "COM", m_cboPort.GetCurSel());
 }
 
 void CVarnelDlg::OnSelchangeBaud() {
     g_nBaudrate = BaudMap(m_cboBaud.GetCurSel());
-
-    char szValue[16];
-    std::snprintf(szValue, sizeof(szValue), "%d", m_cboBaud.GetCurSel());
-    WritePrivateProfileStringA("COM", "BaudRate", szValue, SETTINGS_FILE);
+    WriteIntSetting("COM", "BaudRate", m_cboBaud.GetCurSel());
 }
 
 void CVarnelDlg::OnCheckHex() {
-    char szValue[16];
-    std::snprintf(szValue, sizeof(szValue), "%d", m_chkHex.GetCheck());
-    WritePrivateProfileStringA("SYSTEM", "HEX", szValue, SETTINGS_FILE);
+    WriteIntSetting("SYSTEM", "HEX", m_chkHex.GetCheck());
 }
 
 void CVarnelDlg::OnCheck0x() {
-    char szValue[16];
-    std::snprintf(szValue, sizeof(szValue), "%d", m_chk0x.GetCheck());
-    WritePrivateProfileStringA("SYSTEM", "0x", szValue, SETTINGS_FILE);
+    WriteIntSetting("SYSTEM", "0x", m_chk0x.GetCheck());
 }
 
 void CVarnelDlg::OnCheckSingle() {
-    char szValue[16];
-    std::snprintf(szValue, sizeof(szValue), "%d", m_chkSingle.GetCheck());
-    WritePrivateProfileStringA("SYSTEM", "Single", szValue, SETTINGS_FILE);
+    WriteIntSetting("SYSTEM", "Single", m_chkSingle.GetCheck());
 }

@@ -101,6 +101,8 @@ private:
     void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
     void SerialPoll();
     void NetworkPoll();
+    void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
+                              CString& strPane);
 
     PaneEntries m_comEntries;
     PaneEntries m_tcpEntries;
