@@ -31,9 +31,9 @@ double Percentile(std::vector<double> values, double share) {
     return values[rank - 1];
 }
 
-PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& streams,
+PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& streams,
                      Contender& contender) {
-    const bool toTcp = spec.direction == Direction::SerialToTcp;
+    const bool toTcp = plan.direction == Direction::SerialToTcp;
     Pattern& pattern = toTcp ? streams.serialToTcp : streams.tcpToSerial;
     std::uint64_t& offset = toTcp ? streams.serialToTcpOffset : streams.tcpToSerialOffset;
     const int writer = toTcp ? pty.master : server.client;
@@ -46,7 +46,7 @@ PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& s
 
     const auto start = Clock::now();
     const auto sendEnd = start + std::chrono::duration_cast<Clock::duration>(
-                                     std::chrono::duration<double>(spec.seconds));
+                                     std::chrono::duration<double>(plan.seconds));
     const auto period = std::chrono::duration<double>(static_cast<double>(kChunk) / kLineRate);
 
     std::vector<std::uint8_t> pending;
@@ -76,7 +76,7 @@ PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& s
             result.deliveredWhileSending = checker.Matched();
         }
         if (sending) {
-            if (spec.paced) {
+            if (plan.paced) {
                 while (start + std::chrono::duration_cast<Clock::duration>(
                                    period * static_cast<double>(chunksQueued)) <=
                        now) {
@@ -85,7 +85,7 @@ PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& s
                 }
             } else {
                 while (pending.size() - pendingAt < 4096 &&
-                       queuedEnd - checker.Position() < spec.maxInFlight) {
+                       queuedEnd - checker.Position() < plan.maxInFlight) {
                     queue(4096);
                 }
             }
@@ -124,7 +124,7 @@ PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& s
                 break;
             }
             const double quiet = Seconds(now - std::max(lastArrival, sendDone));
-            if (quiet >= spec.quietSeconds || Seconds(now - sendDone) >= spec.maxDrainSeconds) {
+            if (quiet >= plan.quietSeconds || Seconds(now - sendDone) >= plan.maxDrainSeconds) {
                 break;
             }
         }
@@ -139,7 +139,7 @@ PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& s
         pollfd fds[2] = {{reader, POLLIN, 0},
                          {writer, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0}};
         auto wait = std::chrono::duration<double>(0.05);
-        if (sending && spec.paced) {
+        if (sending && plan.paced) {
             const auto due = start + std::chrono::duration_cast<Clock::duration>(
                                          period * static_cast<double>(chunksQueued));
             wait = std::min(wait, std::chrono::duration<double>(std::max(0.0, Seconds(due - now))));

@@ -17,7 +17,7 @@ enum class Direction { SerialToTcp, TcpToSerial };
 constexpr double kLineRate = 11520.0;
 constexpr std::size_t kChunk = 64;
 
-struct PhaseSpec {
+struct PhasePlan {
     Direction direction = Direction::SerialToTcp;
     bool paced = true;
     double seconds = 60;
@@ -52,7 +52,7 @@ struct Streams {
     std::uint64_t tcpToSerialOffset = 0;
 };
 
-PhaseResult RunPhase(const PhaseSpec& spec, Pty& pty, Server& server, Streams& streams,
+PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& streams,
                      Contender& contender);
 
 double Percentile(std::vector<double> values, double share);

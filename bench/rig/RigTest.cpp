@@ -161,11 +161,11 @@ struct PhaseFixture {
         TestBridge bridge(pty.slave, server.port, fault);
         EXPECT_TRUE(bridge.Connected());
         EXPECT_TRUE(server.Accept(Clock::now() + std::chrono::seconds(5)));
-        PhaseSpec spec;
-        spec.direction = d;
-        spec.seconds = seconds;
-        spec.quietSeconds = 0.5;
-        return RunPhase(spec, pty, server, streams, stand);
+        PhasePlan plan;
+        plan.direction = d;
+        plan.seconds = seconds;
+        plan.quietSeconds = 0.5;
+        return RunPhase(plan, pty, server, streams, stand);
     }
 };
 
@@ -213,12 +213,12 @@ TEST(RunPhase, AnUnpacedPhaseKeepsLittleInFlightAndMeasuresTheRate) {
     Streams streams;
     TestBridge bridge(f.pty.slave, f.server.port, [](std::string&, std::uint64_t) {});
     ASSERT_TRUE(f.server.Accept(Clock::now() + std::chrono::seconds(5)));
-    PhaseSpec spec;
-    spec.direction = Direction::TcpToSerial;
-    spec.paced = false;
-    spec.seconds = 0.5;
-    spec.quietSeconds = 0.5;
-    const PhaseResult r = RunPhase(spec, f.pty, f.server, streams, f.stand);
+    PhasePlan plan;
+    plan.direction = Direction::TcpToSerial;
+    plan.paced = false;
+    plan.seconds = 0.5;
+    plan.quietSeconds = 0.5;
+    const PhaseResult r = RunPhase(plan, f.pty, f.server, streams, f.stand);
     EXPECT_GT(r.sent, 10 * kLineRate); // far beyond the line rate
     EXPECT_EQ(r.delivered, r.sent);
     EXPECT_GT(r.deliveredWhileSending, 0u);
@@ -234,10 +234,10 @@ TEST(RunPhase, ABridgeThatHangsUpEndsThePhase) {
         TestBridge bridge(f.pty.slave, f.server.port, [](std::string&, std::uint64_t) {});
         ASSERT_TRUE(f.server.Accept(Clock::now() + std::chrono::seconds(5)));
     } // the bridge closes its connection
-    PhaseSpec spec;
-    spec.direction = Direction::SerialToTcp;
-    spec.seconds = 5;
-    r = RunPhase(spec, f.pty, f.server, streams, f.stand);
+    PhasePlan plan;
+    plan.direction = Direction::SerialToTcp;
+    plan.seconds = 5;
+    r = RunPhase(plan, f.pty, f.server, streams, f.stand);
     EXPECT_TRUE(r.connectionClosed);
     EXPECT_LT(Seconds(Clock::now() - start), 4);
 }

@@ -243,12 +243,12 @@ void Emit(const Options& o, int run, const std::string& figure, double value) {
     std::fflush(stdout);
 }
 
-PhaseSpec SpecFor(const std::string& name, const Options& o) {
-    PhaseSpec spec;
-    spec.direction = name.rfind("s2t", 0) == 0 ? Direction::SerialToTcp : Direction::TcpToSerial;
-    spec.paced = name.find("-max") == std::string::npos;
-    spec.seconds = spec.paced ? o.seconds : o.unpacedSeconds;
-    return spec;
+PhasePlan SpecFor(const std::string& name, const Options& o) {
+    PhasePlan plan;
+    plan.direction = name.rfind("s2t", 0) == 0 ? Direction::SerialToTcp : Direction::TcpToSerial;
+    plan.paced = name.find("-max") == std::string::npos;
+    plan.seconds = plan.paced ? o.seconds : o.unpacedSeconds;
+    return plan;
 }
 
 // One run: a fresh folder, pty, server and contender, then the phases. False on a failure of
@@ -270,9 +270,9 @@ bool RunOnce(const Options& o, int run) {
     bool clean = true;
     double pacedCpu = 0, pacedBytes = 0;
     for (const auto& name : o.phases) {
-        const PhaseSpec spec = SpecFor(name, o);
+        const PhasePlan plan = SpecFor(name, o);
         const PhaseResult r =
-            RunPhase(spec, session.pty, session.server, streams, session.contender);
+            RunPhase(plan, session.pty, session.server, streams, session.contender);
         const double share = r.sent ? 100.0 * static_cast<double>(r.delivered) / r.sent : NAN;
         std::fprintf(
             stderr,
@@ -290,7 +290,7 @@ bool RunOnce(const Options& o, int run) {
         Emit(o, run, name + "_stray", static_cast<double>(r.stray));
         Emit(o, run, name + "_share_pct", share);
         Emit(o, run, name + "_cpu_s", r.cpuSeconds);
-        if (spec.paced) {
+        if (plan.paced) {
             Emit(o, run, name + "_lat_p50_ms", Percentile(r.latencyMs, 0.50));
             Emit(o, run, name + "_lat_p99_ms", Percentile(r.latencyMs, 0.99));
             Emit(o, run, name + "_lat_samples", static_cast<double>(r.latencyMs.size()));
@@ -303,7 +303,7 @@ bool RunOnce(const Options& o, int run) {
             Emit(o, run, name + "_rate_Bps", rate);
             Emit(o, run, name + "_cap_pct", 100.0 * rate / kVarnelCap);
         }
-        if (spec.paced && (r.lost || r.altered || r.extra)) {
+        if (plan.paced && (r.lost || r.altered || r.extra)) {
             clean = false;
         }
         if (r.contenderGone || r.connectionClosed) {
@@ -356,14 +356,14 @@ bool Soak(const Options& o) {
     long firstRss = -1, lastRss = 0, maxRss = 0;
     bool failed = false;
     Direction direction = Direction::SerialToTcp;
-    PhaseSpec spec;
-    spec.seconds = o.soakPhase;
-    spec.quietSeconds = 3;
-    spec.maxDrainSeconds = 30;
+    PhasePlan plan;
+    plan.seconds = o.soakPhase;
+    plan.quietSeconds = 3;
+    plan.maxDrainSeconds = 30;
     while (Seconds(Clock::now() - start) < o.soakMinutes * 60) {
-        spec.direction = direction;
+        plan.direction = direction;
         const PhaseResult r =
-            RunPhase(spec, session.pty, session.server, streams, session.contender);
+            RunPhase(plan, session.pty, session.server, streams, session.contender);
         both.Add(r);
         (direction == Direction::SerialToTcp ? toTcp : toSerial).Add(r);
         direction =
