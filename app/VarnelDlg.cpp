@@ -374,18 +374,24 @@ void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nL
     WriteTrafficLog(strBody.c_str(), nLength, bFromNetwork);
 }
 
-void CVarnelDlg::AppendPaneEntry(CString& strPane, PaneEntries& entries,
-                                 const std::string& strEntry) {
-    entries.starts.push_back(entries.dropped + strPane.size());
+void CVarnelDlg::AppendPaneEntry(CString& strPane, PaneEntries& pane, const std::string& strEntry) {
+    // The line break that completes the entry comes after it (CompleteTrafficEntry).
+    const auto nLines =
+        static_cast<std::size_t>(std::count(strEntry.begin(), strEntry.end(), '\n')) + 1;
+    pane.entries.push_back({pane.dropped + strPane.size(), nLines});
+    pane.lines += nLines;
     strPane += strEntry;
-    if (strPane.size() <= PANE_TEXT_LIMIT)
+    if (strPane.size() <= PANE_TEXT_LIMIT && pane.lines <= PANE_LINE_LIMIT)
         return;
-    const std::size_t nEnd = entries.dropped + strPane.size();
-    while (entries.starts.size() > 1 && nEnd - entries.starts.front() > PANE_TEXT_KEEP)
-        entries.starts.pop_front();
-    const std::size_t nCut = entries.starts.front() - entries.dropped;
+    const std::size_t nEnd = pane.dropped + strPane.size();
+    while (pane.entries.size() > 1 &&
+           (nEnd - pane.entries.front().start > PANE_TEXT_KEEP || pane.lines > PANE_LINE_KEEP)) {
+        pane.lines -= pane.entries.front().lines;
+        pane.entries.pop_front();
+    }
+    const std::size_t nCut = pane.entries.front().start - pane.dropped;
     strPane.Delete(0, nCut);
-    entries.dropped += nCut;
+    pane.dropped += nCut;
 }
 
 void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork) {

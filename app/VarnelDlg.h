@@ -21,10 +21,15 @@ inline constexpr UINT_PTR TIMER_TCP = 2;
 // One poll handles at most one block of this many bytes, in either direction.
 inline constexpr int RECV_BUFFER_SIZE = 3096;
 
-// Each traffic pane keeps its newest entries: past PANE_TEXT_LIMIT bytes, whole entries are
-// dropped from the top until PANE_TEXT_KEEP bytes are left. The log keeps everything.
+// Each traffic pane keeps its newest entries: past PANE_TEXT_LIMIT bytes or PANE_LINE_LIMIT
+// lines, whole entries are dropped from the top until at most PANE_TEXT_KEEP bytes and
+// PANE_LINE_KEEP lines are left. Lines count too because the window's memory goes by lines as
+// much as by bytes: a pane of short lines costs far more than one of long lines. The log keeps
+// everything.
 inline constexpr std::size_t PANE_TEXT_LIMIT = 4u << 20;
 inline constexpr std::size_t PANE_TEXT_KEEP = 3u << 20;
+inline constexpr std::size_t PANE_LINE_LIMIT = 20000;
+inline constexpr std::size_t PANE_LINE_KEEP = 15000;
 
 // Link state, used on the window thread only.
 extern char g_szComPort[8];       // port name, NUL-terminated, at most four characters
@@ -95,8 +100,13 @@ private:
     // Start offsets of the entries of one pane, counted from the first byte ever shown in it, so
     // that the oldest entries can be dropped whole.
     struct PaneEntries {
-        std::deque<std::size_t> starts;
+        struct Entry {
+            std::size_t start; // counted from the first byte ever shown in the pane
+            std::size_t lines; // line breaks in the entry, the closing one included
+        };
+        std::deque<Entry> entries;
         std::size_t dropped = 0; // bytes dropped from the top so far
+        std::size_t lines = 0;   // line breaks in the pane
     };
     void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
     void SerialPoll();

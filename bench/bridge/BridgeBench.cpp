@@ -76,6 +76,8 @@ struct Rig {
         // The device's bytes are in the port's queue as soon as the kernel has them.
         while (g_nComBytes == before)
             dlg->OnTimer(TIMER_COM);
+        // What the window posted to itself (scroll ranges, repaints) is handled as it would be.
+        QCoreApplication::processEvents();
     }
 };
 
@@ -116,21 +118,31 @@ double ResidentKiB() {
 }
 
 // Memory of the window while blocks keep coming: it must level off once both panes are at
-// their bound. Blocks of 1152 bytes are what 100 ms of a 115200-baud line bring.
+// their bound. Arguments: traffic in multiples of what the two panes hold, the block size, and
+// 1 for hexadecimal display. Blocks of 1152 bytes are what 100 ms of a 115200-baud line bring;
+// small blocks in text form make many short lines, the dearest case for the window.
 void BM_PaneMemory(benchmark::State& state) {
     Rig rig;
-    const std::string block(1152, '\x5A');
+    const auto size = static_cast<std::size_t>(state.range(1));
+    const bool hex = state.range(2) != 0;
+    rig.dlg->m_chkHex.SetCheck(hex ? 1 : 0);
+    std::string block(size, 'Z');
+    for (std::size_t i = 8; i < size; i += 9)
+        block[i] = '\n';
     const double start = ResidentKiB();
-    // Traffic for range(0) times what the two panes hold together; memory is read at each eighth.
+    const std::size_t entry = 64 + (hex ? 3 * size : size);
     const std::size_t total =
-        static_cast<std::size_t>(state.range(0)) * 2 * PANE_TEXT_LIMIT / (1152 * 3 + 64);
+        static_cast<std::size_t>(state.range(0)) * 2 * PANE_TEXT_LIMIT / entry;
     std::size_t blocks = 0;
     for (auto _ : state) {
         for (blocks = 0; blocks < total; ++blocks) {
-            rig.dlg->ShowTrafficBlock(blocks % 2 == 1, block.data(), 1152);
-            rig.dlg->m_strComData += "\r\n";
+            const bool fromNetwork = blocks % 2 == 1;
+            rig.dlg->ShowTrafficBlock(fromNetwork, block.data(), static_cast<int>(size));
+            (fromNetwork ? rig.dlg->m_strTcpData : rig.dlg->m_strComData) += "\r\n";
             rig.dlg->UpdateData(false);
             rig.dlg->m_editComData.LineScroll(rig.dlg->m_editComData.GetLineCount());
+            rig.dlg->m_editTcpData.LineScroll(rig.dlg->m_editTcpData.GetLineCount());
+            QCoreApplication::processEvents();
             if ((blocks + 1) % (total / 8) == 0)
                 state.counters["rss_MiB_" + std::to_string((blocks + 1) / (total / 8))] =
                     ResidentKiB() / 1024;
@@ -140,7 +152,11 @@ void BM_PaneMemory(benchmark::State& state) {
     state.counters["blocks"] = static_cast<double>(blocks);
 }
 
-BENCHMARK(BM_PaneMemory)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaneMemory)
+    ->Args({8, 1152, 1})
+    ->Args({4, 40, 0})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockEmptyPanes)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_BlockPanesAtBound)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

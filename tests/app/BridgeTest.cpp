@@ -392,4 +392,22 @@ TEST_F(BridgeTest, PanesKeepTheirNewestWholeEntriesWithinTheirBound) {
               static_cast<std::size_t>(blocks));
 }
 
+TEST_F(BridgeTest, PanesOfShortLinesAreBoundedByLinesToo) {
+    Set("SYSTEM", "HEX", "0");
+    Start();
+    const std::string block(40, '\n');
+    const int blocks = static_cast<int>(PANE_LINE_LIMIT / 40) + 200;
+    for (int i = 0; i < blocks; ++i) {
+        dlg->ShowTrafficBlock(true, block.data(), static_cast<int>(block.size()));
+        dlg->m_strTcpData += "\r\n";
+        dlg->UpdateData(false);
+    }
+    const std::string& pane = dlg->m_strTcpData.Str();
+    EXPECT_LE(Count(pane, "\n"), PANE_LINE_LIMIT);
+    EXPECT_GE(Count(pane, "\n"), PANE_LINE_KEEP - 50);
+    EXPECT_TRUE(pane.starts_with("\r\nRecv TCP 40 Bytes"));
+    EXPECT_EQ(Shown(IDC_EDIT_TCPDATA).count(QLatin1Char('\n')),
+              static_cast<qsizetype>(Count(pane, "\n")));
+}
+
 } // namespace
