@@ -139,10 +139,14 @@ std::string PaneEdit::Bytes() const {
 }
 
 void PaneEdit::ResetView() {
-    // A replaced text shows from its first line with the caret at the start.
-    QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::Start);
-    setTextCursor(cursor);
+    // A replaced text shows from its first line with the caret at the start. The caret is set
+    // only when it is elsewhere: setting it makes the view lay out the first lines at once.
+    const QTextCursor caret = textCursor();
+    if (caret.position() != 0 || caret.hasSelection()) {
+        QTextCursor cursor(document());
+        cursor.movePosition(QTextCursor::Start);
+        setTextCursor(cursor);
+    }
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
 }

@@ -56,13 +56,17 @@ struct Rig {
         g_bTcpConnected = 0;
     }
     // Fills both panes with blocks until they are at their bound.
-    void FillPanes() {
-        std::string block(3096, 'x');
-        while (dlg->m_strComData.size() + 3096 * 3 < PANE_TEXT_LIMIT) {
-            dlg->ShowTrafficBlock(false, block.data(), static_cast<int>(block.size()));
-            dlg->ShowTrafficBlock(true, block.data(), static_cast<int>(block.size()));
+    // Fills both panes with blocks like `bytes` until they have reached their bound (the oldest
+    // entries begin to be dropped), as after a long run of that traffic.
+    void FillPanes(const std::string& bytes) {
+        while (dlg->m_strComData.DroppedFront() == 0 || dlg->m_strTcpData.DroppedFront() == 0) {
+            dlg->ShowTrafficBlock(false, bytes.data(), static_cast<int>(bytes.size()));
+            dlg->m_strComData += "\r\n";
+            dlg->ShowTrafficBlock(true, bytes.data(), static_cast<int>(bytes.size()));
+            dlg->m_strTcpData += "\r\n";
         }
         dlg->UpdateData(false);
+        QCoreApplication::processEvents();
     }
     void ClearPanes() {
         dlg->m_strComData.Empty();
@@ -85,7 +89,7 @@ void BlockCost(benchmark::State& state, bool panesAtBound) {
     Rig rig;
     const std::string bytes(static_cast<std::size_t>(state.range(0)), 'A');
     if (panesAtBound)
-        rig.FillPanes();
+        rig.FillPanes(bytes);
     int sinceClear = 0;
     for (auto _ : state) {
         rig.OneBlock(bytes);
