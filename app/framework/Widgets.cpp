@@ -147,8 +147,22 @@ void PaneEdit::ResetView() {
         cursor.movePosition(QTextCursor::Start);
         setTextCursor(cursor);
     }
-    verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
+    // The view goes back to the first line when the window next handles its events, unless the
+    // caller scrolls first: a jump to the top followed at once by a scroll to the bottom would
+    // make the view lay out both ends of the text, and nobody could ever see the top.
+    if (!m_topPending) {
+        m_topPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_topPending) {
+                    m_topPending = false;
+                    verticalScrollBar()->setValue(0);
+                }
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 int PaneEdit::LineCount() const {
@@ -157,12 +171,14 @@ int PaneEdit::LineCount() const {
 }
 
 int PaneEdit::FirstVisibleLine() const {
-    return verticalScrollBar()->value();
+    return m_topPending ? 0 : verticalScrollBar()->value();
 }
 
 void PaneEdit::ScrollLines(int lines) {
     QScrollBar* bar = verticalScrollBar();
-    bar->setValue(bar->value() + lines);
+    const int from = m_topPending ? 0 : bar->value();
+    m_topPending = false;
+    bar->setValue(from + lines);
 }
 
 // ---------------------------------------------------------------------------------------------

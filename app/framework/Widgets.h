@@ -63,6 +63,7 @@ private:
     int m_revision = -1;      // document revision after the last write
     std::uint64_t m_generation = 0; // change account of the text last written
     std::size_t m_dropped = 0;
+    bool m_topPending = false; // the view owes a return to the first line
 };
 
 // IPv4 address control: four fields of up to three digits separated by dots.

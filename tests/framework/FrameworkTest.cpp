@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
@@ -150,6 +151,9 @@ TEST_F(FrameworkTest, PushShowsTheFirstLineAndLineScrollReachesTheLast) {
     dlg.m_strPane += "row 200\r\n";
     dlg.UpdateData(false); // a push replaces the text: the view starts at the top again
     EXPECT_EQ(dlg.m_pane.GetFirstVisibleLine(), 0);
+    // Left alone, the view itself is back at the top once the window has handled its events.
+    QScrollBar* bar = Widget<QPlainTextEdit>(kPane)->verticalScrollBar();
+    EXPECT_TRUE(PumpEventsUntil([&] { return bar->value() == 0; }, 2000));
     dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
     EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), bottom);
 }
