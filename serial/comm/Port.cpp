@@ -168,6 +168,16 @@ void Port::HangUp() {
     Wake();
 }
 
+// A pending operation of the calling thread on the caller's record.
+std::unique_ptr<Port::Op> Port::NewOp(Kind kind, OVERLAPPED* ov, std::shared_ptr<Event> event) {
+    auto op = std::make_unique<Op>();
+    op->kind = kind;
+    op->ov = ov;
+    op->event = std::move(event);
+    op->owner = std::this_thread::get_id();
+    return op;
+}
+
 void Port::Wake() {
     if (wakeFd_ >= 0) {
         std::uint64_t one = 1;
@@ -314,11 +324,7 @@ DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> even
         Finish(ov, event, 0, 0);
         return 0;
     }
-    auto op = std::make_unique<Op>();
-    op->kind = Kind::wait;
-    op->ov = ov;
-    op->event = std::move(event);
-    op->owner = std::this_thread::get_id();
+    auto op = NewOp(Kind::wait, ov, std::move(event));
     op->events = events;
     waits_.push_back(std::move(op));
     Wake();
@@ -355,11 +361,7 @@ DWORD Port::Read(void* buffer, DWORD n, DWORD* count, OVERLAPPED* ov,
         return 0;
     }
 
-    auto op = std::make_unique<Op>();
-    op->kind = Kind::read;
-    op->ov = ov;
-    op->event = std::move(event);
-    op->owner = std::this_thread::get_id();
+    auto op = NewOp(Kind::read, ov, std::move(event));
     op->buffer = bytes;
     op->wanted = n;
     op->done = got;
@@ -419,11 +421,7 @@ DWORD Port::Write(const void* data, DWORD n, DWORD* count, OVERLAPPED* ov,
             return 0;
         }
     }
-    auto op = std::make_unique<Op>();
-    op->kind = Kind::write;
-    op->ov = ov;
-    op->event = std::move(event);
-    op->owner = std::this_thread::get_id();
+    auto op = NewOp(Kind::write, ov, std::move(event));
     op->data.assign(bytes, bytes + n);
     op->done = sent;
     const COMMTIMEOUTS& t = timeouts_;

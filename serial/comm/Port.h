@@ -112,6 +112,7 @@ private:
     void CompleteAll(OpList& ops, DWORD code);
     DWORD DeviceError(int err);
     void HangUp();
+    std::unique_ptr<Op> NewOp(Kind kind, OVERLAPPED* ov, std::shared_ptr<Event> event);
     void Wake();
     void Run();
     int PollTimeout(Clock::time_point now) const;
