@@ -141,3 +141,34 @@ std::string DescribeConnectFailure(const std::string& ip, unsigned port, int err
         return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
     }
 }
+
+std::string DescribeReceiveFailure(int errnoValue) {
+    switch (errnoValue) {
+    case 0:
+        return "the server closed the connection";
+    case ECONNRESET:
+        return "the server reset the connection";
+    case ETIMEDOUT:
+        return "the connection timed out";
+    default:
+        return ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
+    }
+}
+
+std::string DescribeStalledServer() {
+    return "the server stopped reading";
+}
+
+std::string DescribeDisconnect(const std::string& server, const std::string& reason,
+                               std::size_t undelivered) {
+    if (reason.empty() && undelivered == 0)
+        return "";
+    std::string text = server + ": " + reason;
+    if (undelivered > 0) {
+        if (!reason.empty())
+            text += "; ";
+        text += std::to_string(undelivered) + (undelivered == 1 ? " byte" : " bytes") +
+                " from the serial port could not be delivered";
+    }
+    return text;
+}

@@ -3,6 +3,7 @@
 // the failing call recorded, and name the fix where one is known.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // What the file system says about a serial device node, as far as the reason needs it.
@@ -31,3 +32,15 @@ std::string DescribeSerialSetupFailure(const std::string& portName, const std::s
 
 // Why the connect to ip:port failed; errnoValue is the error the socket layer recorded.
 std::string DescribeConnectFailure(const std::string& ip, unsigned port, int errnoValue);
+
+// What ended a connection from the far side: a receive that failed with errnoValue, or that found
+// the end of the stream (0).
+std::string DescribeReceiveFailure(int errnoValue);
+// The reason given when the server has not read for so long that the bytes waiting for it passed
+// their bound.
+std::string DescribeStalledServer();
+// The tooltip of the network status line after a disconnect: what happened (reason, empty for a
+// disconnect by the button) and how many bytes from the serial port the server never got. Empty
+// when there is nothing to say.
+std::string DescribeDisconnect(const std::string& server, const std::string& reason,
+                               std::size_t undelivered);

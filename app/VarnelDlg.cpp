@@ -246,12 +246,19 @@ bool CVarnelDlg::ToggleTcp() {
     if (g_bTcpConnected || strCaption != "打开") {
         m_ipServer.EnableWindow(true);
         m_editPort.EnableWindow(true);
+        // A last chance for what waits; whatever the server never got is told, not hidden.
+        if (g_bTcpConnected)
+            m_backlog.Flush(g_sock);
+        const std::size_t nUndelivered = m_nUndelivered + m_backlog.Drop();
+        m_nUndelivered = 0;
         sock::closesocket(g_sock);
         g_sock = sock::INVALID_SOCKET;
         KillTimer(TIMER_TCP);
         g_bTcpConnected = 0;
         m_strNetStatus = "已断开服务器";
-        SetStatusTip(*this, IDC_STATIC_NETSTATUS, "");
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                     DescribeDisconnect(m_strServer, m_strNetDownReason, nUndelivered));
+        m_strNetDownReason.clear();
         UpdateData(false);
         return false;
     }
@@ -283,13 +290,17 @@ bool CVarnelDlg::ToggleTcp() {
         UpdateData(false);
         return true;
     }
+    // The window never waits for the server: what it cannot take now waits in the backlog.
+    std::uint32_t nNonBlocking = 1;
+    sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
     g_bTcpConnected = 1;
+    m_bNetBlockFull = false;
     SetTimer(TIMER_TCP, 100);
     m_ipServer.EnableWindow(false);
     m_editPort.EnableWindow(false);
     m_strNetStatus = "已连接服务器";
-    SetStatusTip(*this, IDC_STATIC_NETSTATUS,
-                 std::string(szServerIP) + ":" + std::to_string(nPort));
+    m_strServer = std::string(szServerIP) + ":" + std::to_string(nPort);
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strServer);
     UpdateData(false);
     return false;
 }
@@ -298,35 +309,75 @@ bool CVarnelDlg::ToggleTcp() {
 // Polling and forwarding
 
 void CVarnelDlg::SerialPoll() {
-    char buffer[RECV_BUFFER_SIZE] = {};
     // The port may hold more than one block: the rest waits for the next tick.
-    DWORD nQueued = std::min<DWORD>(g_serial.GetInQueueCount(), sizeof(buffer));
-    DWORD nCount = 0;
-    if (nQueued > 0)
-        g_serial.Read(buffer, nQueued, &nCount, nullptr, 100);
-    if (nCount == 0)
-        return;
+    ForwardSerialBlock(g_serial.GetInQueueCount());
+}
 
-    sock::send(g_sock, buffer, static_cast<int>(nCount), 0);
+// Reads what the port holds, at most one buffer of it, and forwards it to the server as one
+// block. Returns the count read.
+DWORD CVarnelDlg::ForwardSerialBlock(DWORD nWanted) {
+    char buffer[RECV_BUFFER_SIZE] = {};
+    const DWORD nAsk = std::min<DWORD>(nWanted, sizeof(buffer));
+    DWORD nCount = 0;
+    if (nAsk > 0)
+        g_serial.Read(buffer, nAsk, &nCount, nullptr, 100);
+    if (nCount == 0)
+        return 0;
+
+    // Without a connection the block has nowhere to go; it is still shown, logged and counted.
+    bool bStalled = false;
+    if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
+        m_nUndelivered += nCount;
+        bStalled = true;
+    }
     ShowTrafficBlock(false, buffer, static_cast<int>(nCount));
     g_nComBytes += nCount;
     CompleteTrafficEntry(m_strComCount, "COM: %lld", g_nComBytes, m_strComData);
+    if (bStalled) {
+        // The server has not read for so long that the backlog is full: it counts as gone, and
+        // the link goes down as after a receive error rather than cut bytes out of the stream.
+        m_strNetDownReason = DescribeStalledServer();
+        ToggleLink();
+    }
+    return nCount;
+}
+
+// Forwards every byte the port holds now, in blocks of at most one buffer, so that what the
+// device sent before a block from the server reaches the server before that block is written.
+// A device that keeps sending meanwhile is heard at the next serial poll.
+void CVarnelDlg::DrainSerialInput() {
+    DWORD nQueued = g_serial.GetInQueueCount();
+    while (nQueued > 0) {
+        const DWORD nRead = ForwardSerialBlock(nQueued);
+        if (nRead == 0)
+            break;
+        nQueued -= std::min(nQueued, nRead);
+    }
 }
 
 void CVarnelDlg::NetworkPoll() {
+    // What waits for the server goes out first, as far as the server takes it.
+    m_backlog.Flush(g_sock);
     char buffer[RECV_BUFFER_SIZE] = {};
     if (sock::select(g_sock, 0, 50) <= 0)
         return;
     const int nLength = sock::recv(g_sock, buffer, sizeof(buffer), 0);
     if (nLength == sock::SOCKET_ERROR || nLength == 0) {
         // A receive error, or the server closed its end: take the link down.
+        m_strNetDownReason = DescribeReceiveFailure(nLength == 0 ? 0 : sock::WSAGetLastError());
         ToggleLink();
         return;
     }
-    if (nLength < 2)
-        return; // a lone byte is not forwarded
+    // A lone byte is not forwarded, unless it ends a burst that filled the whole buffer before.
+    const bool bTailOfBurst = m_bNetBlockFull;
+    m_bNetBlockFull = nLength == static_cast<int>(sizeof(buffer));
+    if (nLength < 2 && !bTailOfBurst)
+        return;
 
-    g_serial.Purge();
+    // The device's bytes that came before this block go to the server first; then only what
+    // still waits to be sent to the device is discarded, never what the device sent.
+    DrainSerialInput();
+    g_serial.PurgeOutput();
     DWORD nWritten = 0;
     g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
     g_serial.Flush();
@@ -334,7 +385,8 @@ void CVarnelDlg::NetworkPoll() {
     g_nTcpBytes += nLength;
     CompleteTrafficEntry(m_strTcpCount, "TCP: %lld", g_nTcpBytes, m_strTcpData);
 
-    if (g_bReopen) {
+    // Unless forwarding the device's bytes above took the link down already.
+    if (g_bReopen && g_bTcpConnected) {
         ToggleLink();
         Sleep(1000);
         ToggleLink();

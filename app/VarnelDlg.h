@@ -1,6 +1,7 @@
 // The main window of Varnel with the bridge logic and the link state, and the About box.
 #pragma once
 
+#include "app/SendBacklog.h"
 #include "app/framework/Afx.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
@@ -71,6 +72,8 @@ public:
     CString m_strNetStatus;
     CString m_strTcpCount;
     HICON m_hIcon;
+    // Bytes from the serial port that the server has not taken yet.
+    CSendBacklog m_backlog;
 
     bool OnInitDialog() override;
     void OnOK() override;
@@ -111,11 +114,18 @@ private:
     void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
     void SerialPoll();
     void NetworkPoll();
+    DWORD ForwardSerialBlock(DWORD nWanted);
+    void DrainSerialInput();
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
                               CString& strPane);
 
     PaneEntries m_comEntries;
     PaneEntries m_tcpEntries;
+
+    std::string m_strServer;        // address and port of the current connection
+    std::string m_strNetDownReason; // why the network half is being taken down, for its tooltip
+    std::size_t m_nUndelivered = 0; // bytes the backlog had to refuse since the connect
+    bool m_bNetBlockFull = false;   // the last receive filled the whole buffer
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -524,12 +524,20 @@ CSerial::LONG CSerial::Flush() {
 }
 
 CSerial::LONG CSerial::Purge() {
+    return PurgeQueues(comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR);
+}
+
+CSerial::LONG CSerial::PurgeOutput() {
+    return PurgeQueues(comm::PURGE_TXCLEAR);
+}
+
+CSerial::LONG CSerial::PurgeQueues(DWORD flags) {
     m_lErrorCode = comm::ERROR_SUCCESS;
     if (m_hPort == nullptr) {
         m_lErrorCode = kInvalidHandle;
         return m_lErrorCode;
     }
-    if (!comm::PurgeComm(m_hPort, comm::PURGE_TXCLEAR | comm::PURGE_RXCLEAR)) {
+    if (!comm::PurgeComm(m_hPort, flags)) {
         m_lErrorCode = static_cast<LONG>(comm::GetLastError());
         return m_lErrorCode;
     }

@@ -128,7 +128,10 @@ public:
     static PortState ProbePort(const char* portName);
 
     LONG Flush();
+    // Discards both queues: what waits to be sent and what was received but not yet read.
     LONG Purge();
+    // Discards only what waits to be sent; received bytes stay to be read.
+    LONG PurgeOutput();
     DWORD TakeLastEvents();
     DWORD GetError();
     DWORD GetInQueueCount();
@@ -154,6 +157,7 @@ private:
     LONG Transfer(const TransferTexts& texts, void* data, DWORD length, DWORD* count,
                   LPOVERLAPPED lpOverlapped, DWORD timeout);
     void EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count);
+    LONG PurgeQueues(DWORD flags);
     DWORD QueryStatus(comm::COMSTAT* stat, const char* notOpenedTrace, const char* failureTrace);
     bool ModemLine(DWORD bit, const char* failureTrace);
 };

@@ -157,6 +157,8 @@ int send(SOCKET s, const char* buf, int len, int flags) {
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return done > 0 ? done : Fail(errno);
+        if (int flags = ::fcntl(s, F_GETFL); flags >= 0 && (flags & O_NONBLOCK))
+            break; // a non-blocking socket takes what it has room for and no more
         ::pollfd p{s, POLLOUT, 0};
         int left = MsLeft(deadline);
         if (left == 0 || ::poll(&p, 1, left) == 0)
@@ -171,6 +173,14 @@ int closesocket(SOCKET s) {
     if (s < 0)
         return Fail(EBADF);
     return ::close(s) == 0 ? 0 : Fail(errno);
+}
+
+int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
+    if (s < 0)
+        return Fail(EBADF);
+    if (cmd != FIONBIO || !argp)
+        return Fail(EINVAL);
+    return SetNonBlocking(s, *argp != 0) ? 0 : Fail(errno);
 }
 
 std::uint32_t inet_addr(const char* cp) {

@@ -5,6 +5,9 @@
 //   a socket variable after every close, and closesocket(INVALID_SOCKET) does nothing.
 // - send() never raises SIGPIPE, whatever the peer did.
 // - connect() gives up after ConnectTimeoutMs() instead of the system's two minutes.
+// - send() on a blocking socket waits at most half a second for room; on a socket made
+//   non-blocking with ioctlsocket(FIONBIO) it never waits and fails with EWOULDBLOCK when the
+//   send buffer has no room at all.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,7 @@ inline constexpr int SOCKET_ERROR = -1;
 inline constexpr int AF_INET = 2;
 inline constexpr int SOCK_STREAM = 1;
 inline constexpr std::uint32_t INADDR_NONE = 0xFFFFFFFFu;
+inline constexpr long FIONBIO = 0x8004667E;
 
 struct in_addr {
     std::uint32_t s_addr; // network byte order
@@ -45,6 +49,8 @@ int select(SOCKET s, long sec, long usec);
 int recv(SOCKET s, char* buf, int len, int flags);
 int send(SOCKET s, const char* buf, int len, int flags);
 int closesocket(SOCKET s);
+// FIONBIO with *argp non-zero makes s non-blocking, zero blocking again; 0 or SOCKET_ERROR.
+int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp);
 std::uint32_t inet_addr(const char* cp);
 std::uint16_t htons(std::uint16_t hostshort);
 

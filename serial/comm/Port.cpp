@@ -163,9 +163,13 @@ void Port::HangUp() {
     CompleteAll(reads_, ERROR_OPERATION_ABORTED);
     CompleteAll(writes_, ERROR_OPERATION_ABORTED);
     CompleteAll(waits_, ERROR_OPERATION_ABORTED);
-    received_.Clear();
+    // What the device sent before it went stays readable: its last words are data too.
     drained_.notify_all();
     Wake();
+}
+
+bool Port::HasLastWords() const {
+    return !closed_ && hungUp_ && !received_.empty();
 }
 
 // A pending operation of the calling thread on the caller's record.
@@ -253,9 +257,9 @@ DWORD Port::SetState(const DCB& requested) {
     // Output lines. A device without modem lines still takes the rest of its settings.
     auto drive = [this](int line, bool on) -> DWORD {
         int err = device_->SetModemLines(line, on);
-        if (err == EIO)
-            return DeviceError(err);
-        return 0;
+        if (err == 0 || err == ENOTTY)
+            return 0;
+        return DeviceError(err);
     };
     if (DWORD err = drive(kLineDtr, requested.fDtrControl != DTR_CONTROL_DISABLE))
         return err;
@@ -318,6 +322,11 @@ DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> even
     if (DWORD err = Begin(ov, event))
         return err;
     SampleLineEvents();
+    if (hungUp_) {
+        // The sampling found the device gone: nothing could ever end this wait.
+        StoreInternal(ov, ERROR_ACCESS_DENIED);
+        return ERROR_ACCESS_DENIED;
+    }
     if (DWORD happened = history_ & mask_) {
         history_ = 0;
         std::atomic_ref<DWORD>(*events).store(happened, std::memory_order_relaxed);
@@ -334,18 +343,27 @@ DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> even
 DWORD Port::Read(void* buffer, DWORD n, DWORD* count, OVERLAPPED* ov,
                  std::shared_ptr<Event> event) {
     std::lock_guard lock(mutex_);
-    if (DWORD err = Usable())
+    if (DWORD err = Usable(); err != 0 && !HasLastWords())
         return err;
     if (DWORD err = Begin(ov, event))
         return err;
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     DWORD got = 0;
     if (n > 0 && reads_.empty()) {
-        if (received_.size() < n && !PumpInput()) {
+        if (received_.size() < n && !hungUp_)
+            PumpInput();
+        if (hungUp_ && received_.empty()) {
             StoreInternal(ov, ERROR_ACCESS_DENIED);
             return ERROR_ACCESS_DENIED;
         }
         got = static_cast<DWORD>(received_.Pop(bytes, n));
+    }
+    if (hungUp_) {
+        // Nothing more will come: the read ends with what the device left behind.
+        if (count)
+            *count = got;
+        Finish(ov, event, 0, got);
+        return 0;
     }
 
     const COMMTIMEOUTS& t = timeouts_;
@@ -458,6 +476,15 @@ DWORD Port::Cancel(std::thread::id owner) {
 
 DWORD Port::ClearError(DWORD* errors, COMSTAT* stat) {
     std::lock_guard lock(mutex_);
+    if (HasLastWords()) {
+        if (stat) {
+            *stat = COMSTAT{};
+            stat->cbInQue = static_cast<DWORD>(std::min<std::size_t>(received_.size(), MAXDWORD));
+        }
+        if (errors)
+            *errors = 0;
+        return 0;
+    }
     if (DWORD err = Usable())
         return err;
     DWORD flags = 0;
@@ -527,7 +554,7 @@ DWORD Port::Flush() {
         device = device_;
     }
     int err = device->Drain();
-    if (err == 0 || err == ENOTTY || err == EINVAL)
+    if (err == 0 || err == ENOTTY) // a pty has nothing to drain
         return 0;
     std::lock_guard lock(mutex_);
     if (closed_)

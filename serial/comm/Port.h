@@ -106,6 +106,8 @@ private:
     using OpList = std::deque<std::unique_ptr<Op>>;
 
     DWORD Usable() const;
+    // True when the device hung up but bytes it sent before are still to be read.
+    bool HasLastWords() const;
     DWORD Begin(OVERLAPPED* ov, const std::shared_ptr<Event>& event);
     void Finish(OVERLAPPED* ov, const std::shared_ptr<Event>& event, DWORD code, DWORD count);
     void Complete(Op& op, DWORD code);

@@ -274,6 +274,11 @@ void SimDevice::HangUp() {
     shutdown(state_->testFd, SHUT_RDWR);
 }
 
+void SimDevice::HangUpQuietly() {
+    std::lock_guard lock(state_->mutex);
+    state_->hungUp = true;
+}
+
 bool SimDevice::IsOpen() const {
     std::lock_guard lock(state_->mutex);
     return state_->open;

@@ -45,6 +45,9 @@ public:
 
     // The device disappears: the port sees a hang-up, a new open fails until the object is gone.
     void HangUp();
+    // The same, but the port's descriptor does not tell yet: the next call on the device finds
+    // out, as with a driver that reports the loss on a call before poll shows it.
+    void HangUpQuietly();
     bool IsOpen() const;
     int InputDiscards() const;
     int OutputDiscards() const;

@@ -188,6 +188,19 @@ TEST_F(BridgeTest, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2; }));
     EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP"), 1u);
     EXPECT_NE(dlg->m_strTcpData.find("Recv TCP 2 Bytes"), std::string::npos);
+
+    // One byte past a full buffer is the end of a longer burst, not a lone byte.
+    std::string burst(3097, 'x');
+    burst.back() = 'y';
+    ASSERT_TRUE(server.Send(burst));
+    EXPECT_EQ(DeviceReceives(burst.size()), burst);
+    ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2 + 3097; }));
+    EXPECT_NE(dlg->m_strTcpData.find("Recv TCP 1 Bytes"), std::string::npos);
+    ASSERT_TRUE(server.Send("Z"));
+    ASSERT_TRUE(Until([] { return sock::select(g_sock, 0, 0) == 0; }));
+    ASSERT_TRUE(server.Send("DE"));
+    EXPECT_EQ(DeviceReceives(2), "DE");
+    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 1 Bytes"), 1u);
 }
 
 TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
@@ -204,6 +217,17 @@ TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
     ASSERT_TRUE(pty.Send(big));
     EXPECT_EQ(ServerReceives(big.size()), big);
     EXPECT_EQ(server.Accepted(), 1);
+    // The serial side leaves in blocks of at most one buffer too, and each is told.
+    ASSERT_TRUE(Until([&] { return g_nComBytes == 7000; }));
+    std::size_t total = 0;
+    const std::string& pane = dlg->m_strComData.Str();
+    for (auto at = pane.find("Recv COM "); at != std::string::npos;
+         at = pane.find("Recv COM ", at + 1)) {
+        const std::size_t n = std::stoul(pane.substr(at + 9));
+        EXPECT_LE(n, 3096u);
+        total += n;
+    }
+    EXPECT_EQ(total, 7000u);
 }
 
 TEST_F(BridgeTest, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {

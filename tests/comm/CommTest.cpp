@@ -392,6 +392,28 @@ TEST_F(PtyPort, HangUpAbortsPendingWorkRefusesLaterCallsAndDoesNotSpin) {
     EXPECT_EQ(OpenPort("COM9"), INVALID_HANDLE_VALUE);
 }
 
+TEST_F(PtyPort, HangUpKeepsWhatTheDeviceSentBeforeReadable) {
+    SetTimeouts(0, 0, 100);
+    ASSERT_TRUE(pty.Send("last words"));
+    COMSTAT stat{};
+    ASSERT_TRUE(
+        WaitUntil([&] { return ClearCommError(port, nullptr, &stat) && stat.cbInQue == 10; }, 2s));
+    pty.HangUp();
+    DWORD n = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !WriteFile(port, "x", 1, &n, &ov) && GetLastError() == ERROR_ACCESS_DENIED; },
+        2s));
+    ASSERT_TRUE(ClearCommError(port, nullptr, &stat));
+    EXPECT_EQ(stat.cbInQue, 10u);
+    char buf[64] = {};
+    ASSERT_TRUE(ReadFile(port, buf, sizeof buf, &n, &ov));
+    EXPECT_EQ(std::string(buf, n), "last words");
+    EXPECT_FALSE(ClearCommError(port, nullptr, &stat));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(ReadFile(port, buf, sizeof buf, &n, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
 class SimPort : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -444,6 +466,17 @@ TEST_F(SimPort, LineEventsEndWaits) {
     sim.InjectErrors(added);
     ASSERT_TRUE(WaitCommEvent(port, &events, &ov));
     EXPECT_EQ(events, EV_BREAK | EV_CTS);
+}
+
+TEST_F(SimPort, AWaitThatFindsTheDeviceGoneEndsAtOnce) {
+    ASSERT_TRUE(SetCommMask(port, EV_CTS | EV_RXCHAR));
+    sim.HangUpQuietly();
+    OVERLAPPED ov{};
+    DWORD events = 0;
+    EXPECT_FALSE(WaitCommEvent(port, &events, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(WaitCommEvent(port, &events, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(SimPort, FaultsFailExactlyTheCallsAsked) {

@@ -119,9 +119,11 @@ TEST_F(SerialFaultTest, DeviceThatReadsLateGetsEveryBlockWritten) {
 
 TEST_F(SerialFaultTest, DeviceHangsUpWhileIdle) {
     StartLinked();
+    // Its last words reached the port just before it went: they still reach the server.
     ASSERT_TRUE(pty.Send("before"));
-    EXPECT_EQ(ServerReceives(6), "before");
+    ASSERT_TRUE(testing_support::WaitUntil([] { return g_serial.GetInQueueCount() == 6; }, 5s));
     pty.HangUp();
+    EXPECT_EQ(ServerReceives(6), "before");
     Watch(500ms);
     ASSERT_TRUE(server.Send("ab"));
     EXPECT_TRUE(Until([] { return g_nTcpBytes == 2; }));
@@ -132,6 +134,41 @@ TEST_F(SerialFaultTest, DeviceHangsUpWhileIdle) {
     EXPECT_EQ(g_nComBytes, 6);
 
     ComesBackUnderTheSameName();
+}
+
+TEST_F(SerialFaultTest, BothSidesTalkingAtOnceLoseNothingEitherWay) {
+    StartLinked();
+    // The device reports steadily while the server sends blocks of 64 to 512 bytes: every block
+    // from the server used to cost the device whatever it had sent since the last serial poll.
+    constexpr std::size_t kFromDevice = 48 << 10, kFromServer = 24 << 10;
+    const std::string fromDevice = Pattern(0, kFromDevice);
+    const std::string fromServer = Pattern(std::uint64_t{1} << 32, kFromServer);
+    DeviceReader reader(pty.Master());
+    std::thread device([&] {
+        for (std::size_t at = 0; at < kFromDevice; at += 256) {
+            pty.Send(fromDevice.substr(at, 256));
+            std::this_thread::sleep_for(15ms); // the device's pace, not a wait for a result
+        }
+    });
+    std::thread peer([&] {
+        for (std::size_t at = 0, i = 0; at < kFromServer; ++i) {
+            const std::size_t n = std::min<std::size_t>(64 + (i * 97) % 449, kFromServer - at);
+            server.Send(fromServer.substr(at, n));
+            at += n;
+            std::this_thread::sleep_for(40ms); // the server's pace
+        }
+    });
+    const std::string got = ServerReceives(kFromDevice, 60000);
+    device.join();
+    peer.join();
+    EXPECT_TRUE(Until([&] { return reader.Size() >= kFromServer; }, 20000));
+    EXPECT_EQ(got.size(), kFromDevice);
+    EXPECT_TRUE(got == fromDevice) << "the server got altered or reordered bytes";
+    const std::string taken = reader.Taken();
+    EXPECT_EQ(taken.size(), kFromServer);
+    EXPECT_TRUE(taken == fromServer) << "the device got altered or reordered bytes";
+    EXPECT_TRUE(Until([] { return g_nComBytes == static_cast<std::int64_t>(kFromDevice); }));
+    EXPECT_EQ(g_nTcpBytes, static_cast<std::int64_t>(kFromServer));
 }
 
 TEST_F(SerialFaultTest, UnpacedFloodFromTheDeviceReachesTheServerWhole) {

@@ -1,0 +1,65 @@
+#include "app/SendBacklog.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+// One send of at most INT_MAX bytes: how many went out, 0 when the socket had no room, -1 when
+// it failed.
+int SendSome(sock::SOCKET s, const char* pData, std::size_t nLength, int& nError) {
+    const int nChunk = static_cast<int>(std::min<std::size_t>(nLength, 1u << 30));
+    const int nSent = sock::send(s, pData, nChunk, 0);
+    if (nSent >= 0) {
+        nError = 0;
+        return nSent;
+    }
+    nError = sock::WSAGetLastError();
+    return nError == EWOULDBLOCK || nError == EAGAIN ? 0 : -1;
+}
+
+} // namespace
+
+bool CSendBacklog::Flush(sock::SOCKET s) {
+    while (Waiting() > 0) {
+        const int nSent = SendSome(s, m_strData.data() + m_nHead, Waiting(), m_nError);
+        if (nSent < 0)
+            return false;
+        if (nSent == 0)
+            break;
+        m_nHead += static_cast<std::size_t>(nSent);
+    }
+    if (Waiting() == 0) {
+        m_strData.clear();
+        m_nHead = 0;
+    } else if (m_nHead >= (64u << 10) && m_nHead * 2 >= m_strData.size()) {
+        m_strData.erase(0, m_nHead);
+        m_nHead = 0;
+    }
+    return true;
+}
+
+bool CSendBacklog::Send(sock::SOCKET s, const char* pData, std::size_t nLength) {
+    const bool bOk = Flush(s);
+    if (Waiting() + nLength > m_nLimit)
+        return false;
+    std::size_t nDone = 0;
+    if (bOk && Waiting() == 0) {
+        while (nDone < nLength) {
+            const int nSent = SendSome(s, pData + nDone, nLength - nDone, m_nError);
+            if (nSent <= 0)
+                break;
+            nDone += static_cast<std::size_t>(nSent);
+        }
+    }
+    m_strData.append(pData + nDone, nLength - nDone);
+    return true;
+}
+
+std::size_t CSendBacklog::Drop() {
+    const std::size_t nWaiting = Waiting();
+    m_strData.clear();
+    m_strData.shrink_to_fit();
+    m_nHead = 0;
+    return nWaiting;
+}

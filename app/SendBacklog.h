@@ -1,0 +1,40 @@
+// Bytes for the server that its connection has not taken yet. The window never waits for the
+// server: what a send cannot pass on now waits here, in order, and goes out first at the next
+// chance; new blocks queue behind it. The backlog is bounded, so that a server that stops
+// reading for good is noticed instead of holding the window's memory.
+#pragma once
+
+#include "app/platform/Socket.h"
+
+#include <cstddef>
+#include <string>
+
+// About six minutes of a serial line at 115200 baud: a server that takes longer than that to
+// read again is taken as gone.
+inline constexpr std::size_t SEND_BACKLOG_LIMIT = 4u << 20;
+
+class CSendBacklog {
+public:
+    explicit CSendBacklog(std::size_t nLimit = SEND_BACKLOG_LIMIT) : m_nLimit(nLimit) {}
+
+    // Sends what waits, then as much of the block as the socket takes; the rest waits. False,
+    // with nothing of the block kept, when waiting bytes and block together would pass the bound.
+    bool Send(sock::SOCKET s, const char* pData, std::size_t nLength);
+    // Sends what waits, as far as the socket takes it. False when the socket failed (the bytes
+    // stay; the error is in LastError()).
+    bool Flush(sock::SOCKET s);
+    std::size_t Waiting() const { return m_strData.size() - m_nHead; }
+    // Forgets what waits and returns how many bytes that was.
+    std::size_t Drop();
+    // The error of the last failed send, as errno; 0 after a send that went through.
+    int LastError() const { return m_nError; }
+
+    std::size_t Limit() const { return m_nLimit; }
+    void SetLimit(std::size_t nLimit) { m_nLimit = nLimit; }
+
+private:
+    std::string m_strData; // waiting bytes start at m_nHead
+    std::size_t m_nHead = 0;
+    std::size_t m_nLimit;
+    int m_nError = 0;
+};
