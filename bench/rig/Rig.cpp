@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
@@ -159,7 +160,16 @@ ProcStats ReadProcStats(pid_t pid) {
             stats.rssKb = std::atol(line.c_str() + 6);
         } else if (line.rfind("VmHWM:", 0) == 0) {
             stats.peakRssKb = std::atol(line.c_str() + 6);
+        } else if (line.rfind("Threads:", 0) == 0) {
+            stats.threads = std::atoi(line.c_str() + 8);
         }
+    }
+    if (DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
+        stats.descriptors = 0;
+        while (const dirent* entry = readdir(fds)) {
+            stats.descriptors += entry->d_name[0] != '.';
+        }
+        closedir(fds);
     }
     stats.ok = true;
     return stats;

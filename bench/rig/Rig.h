@@ -43,6 +43,8 @@ struct ProcStats {
     double cpuSeconds = 0; // user + system time of the process itself, children excluded
     long rssKb = 0;        // VmRSS
     long peakRssKb = 0;    // VmHWM
+    int threads = 0;
+    int descriptors = -1; // open file descriptors, -1 when /proc does not tell
 };
 
 ProcStats ReadProcStats(pid_t pid);

@@ -1,11 +1,12 @@
 // varnel-benchrig: runs one contender (Varnel, socat, ...) between a pty pair standing for the
-// serial device and a TCP server on 127.0.0.1, drives traffic through it one direction at a
-// time and prints one line per figure:
+// serial device and a TCP server on 127.0.0.1, drives traffic through it (one direction at a
+// time, both at once, and request and answer) and prints one line per figure:
 //     result contender=NAME run=N figure=FIGURE value=VALUE
-// With --soak it alternates directions at line rate and prints a line per minute instead.
+// With --soak it runs both directions at once at line rate and prints a line per minute instead.
 #include "app/platform/Profile.h"
 #include "bench/rig/Phase.h"
 #include "bench/rig/Rig.h"
+#include "bench/rig/TwoWay.h"
 
 #include <algorithm>
 #include <cmath>
@@ -37,9 +38,10 @@ const char* const kUsage = R"(usage: varnel-benchrig [options]
   --press-open          find the window named Varnel (xdotool, needs DISPLAY) and press Enter
   --seconds D           seconds of each paced phase (default 60)
   --unpaced-seconds U   seconds of each unpaced phase (default 5)
-  --phase LIST          comma-separated: s2t, t2s, t2s-max, s2t-max (default s2t,t2s,t2s-max)
+  --phase LIST          comma-separated: s2t, t2s, two-way, req-resp, t2s-max, s2t-max
+                        (default s2t,t2s,two-way,req-resp,t2s-max)
   --runs R              runs, each with a fresh contender (default 1)
-  --soak MINUTES        soak mode: alternate directions at line rate for MINUTES
+  --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
   --soak-phase S        seconds of each soak phase (default 5)
   --keep                keep the working folder
   --strict              exit with 1 when a byte was lost or altered or the contender failed
@@ -52,7 +54,7 @@ struct Options {
     bool pressOpen = false;
     double seconds = 60;
     double unpacedSeconds = 5;
-    std::vector<std::string> phases{"s2t", "t2s", "t2s-max"};
+    std::vector<std::string> phases{"s2t", "t2s", "two-way", "req-resp", "t2s-max"};
     int runs = 1;
     double soakMinutes = 0;
     double soakPhase = 5;
@@ -87,7 +89,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.phases.clear();
             std::istringstream list(value());
             for (std::string p; std::getline(list, p, ',');) {
-                if (p != "s2t" && p != "t2s" && p != "t2s-max" && p != "s2t-max") {
+                if (p != "s2t" && p != "t2s" && p != "t2s-max" && p != "s2t-max" &&
+                    p != "two-way" && p != "req-resp") {
                     std::fprintf(stderr, "varnel-benchrig: unknown phase %s\n", p.c_str());
                     return false;
                 }
@@ -251,6 +254,75 @@ PhasePlan SpecFor(const std::string& name, const Options& o) {
     return plan;
 }
 
+// Reports a contender that ended or dropped the connection in the middle of a phase.
+bool Survived(const Options& o, int run, const std::string& name, Session& session, bool gone,
+              bool closed) {
+    if (!gone && !closed) {
+        return true;
+    }
+    std::fprintf(stderr, "rig: %s run %d %s: the contender %s\n", o.contender.c_str(), run,
+                 name.c_str(), gone ? "ended" : "closed the connection");
+    std::fprintf(stderr, "rig: contender output:\n%s\n", session.contender.LogTail(2000).c_str());
+    Emit(o, run, "failed", 1);
+    return false;
+}
+
+// Both directions at once: the device at line rate, the server a block of 64..512 bytes every
+// 50 ms. False when the contender failed; `clean` turns false on a byte lost or altered.
+bool TwoWayPhase(const Options& o, int run, Session& session, Streams& streams, bool& clean) {
+    TwoWayPlan plan;
+    plan.seconds = o.seconds;
+    const TwoWayResult r =
+        RunTwoWay(plan, session.pty, session.server, streams, session.contender);
+    std::uint64_t bad = 0;
+    for (const auto& [dir, p] : {std::pair{"s2t", &r.toTcp}, std::pair{"t2s", &r.toSerial}}) {
+        std::fprintf(stderr,
+                     "rig: %s run %d two-way %s: sent %llu, delivered %llu, lost %llu, "
+                     "altered %llu, extra %llu\n",
+                     o.contender.c_str(), run, dir, static_cast<unsigned long long>(p->sent),
+                     static_cast<unsigned long long>(p->delivered),
+                     static_cast<unsigned long long>(p->lost),
+                     static_cast<unsigned long long>(p->altered),
+                     static_cast<unsigned long long>(p->extra));
+        const std::string prefix = std::string("two-way_") + dir;
+        Emit(o, run, prefix + "_sent", static_cast<double>(p->sent));
+        Emit(o, run, prefix + "_delivered", static_cast<double>(p->delivered));
+        Emit(o, run, prefix + "_lost", static_cast<double>(p->lost));
+        Emit(o, run, prefix + "_altered", static_cast<double>(p->altered + p->extra));
+        Emit(o, run, prefix + "_share_pct",
+             p->sent ? 100.0 * static_cast<double>(p->delivered) / static_cast<double>(p->sent)
+                     : NAN);
+        bad += p->lost + p->altered + p->extra;
+    }
+    Emit(o, run, "two-way_bad", static_cast<double>(bad));
+    Emit(o, run, "two-way_cpu_s", r.cpuSeconds);
+    clean = clean && bad == 0;
+    return Survived(o, run, "two-way", session, r.contenderGone, r.connectionClosed);
+}
+
+// Request and answer: 8 bytes from the server, 64..256 bytes from the device 3 ms later.
+bool RequestPhase(const Options& o, int run, Session& session, Streams& streams, bool& clean) {
+    RequestPlan plan;
+    plan.seconds = o.seconds;
+    const RequestResult r =
+        RunRequests(plan, session.pty, session.server, streams, session.contender);
+    std::fprintf(stderr,
+                 "rig: %s run %d req-resp: %llu rounds in %.1f s, %llu altered, %llu "
+                 "unanswered\n",
+                 o.contender.c_str(), run, static_cast<unsigned long long>(r.rounds), r.seconds,
+                 static_cast<unsigned long long>(r.altered),
+                 static_cast<unsigned long long>(r.unanswered));
+    Emit(o, run, "req-resp_rounds", static_cast<double>(r.rounds));
+    Emit(o, run, "req-resp_rounds_per_s",
+         r.seconds > 0 ? static_cast<double>(r.rounds) / r.seconds : 0);
+    Emit(o, run, "req-resp_rtt_p50_ms", Percentile(r.roundTripMs, 0.50));
+    Emit(o, run, "req-resp_rtt_p99_ms", Percentile(r.roundTripMs, 0.99));
+    Emit(o, run, "req-resp_altered", static_cast<double>(r.altered));
+    Emit(o, run, "req-resp_unanswered", static_cast<double>(r.unanswered));
+    clean = clean && r.altered == 0 && r.unanswered == 0;
+    return Survived(o, run, "req-resp", session, r.contenderGone, r.connectionClosed);
+}
+
 // One run: a fresh folder, pty, server and contender, then the phases. False on a failure of
 // the run or, with --strict, on a byte lost or altered.
 bool RunOnce(const Options& o, int run) {
@@ -270,6 +342,14 @@ bool RunOnce(const Options& o, int run) {
     bool clean = true;
     double pacedCpu = 0, pacedBytes = 0;
     for (const auto& name : o.phases) {
+        if (name == "two-way" || name == "req-resp") {
+            const bool ok = name == "two-way" ? TwoWayPhase(o, run, session, streams, clean)
+                                              : RequestPhase(o, run, session, streams, clean);
+            if (!ok) {
+                break;
+            }
+            continue;
+        }
         const PhasePlan plan = SpecFor(name, o);
         const PhaseResult r =
             RunPhase(plan, session.pty, session.server, streams, session.contender);
@@ -339,8 +419,9 @@ struct Totals {
     }
 };
 
-// Soak: one contender for the whole time; directions alternate in short phases at line rate,
-// each phase waits for its bytes before the next starts.
+// Soak: one contender for the whole time, both directions at once at line rate in phases of
+// --soak-phase seconds (each waits for its bytes before the next starts). Prints a line per
+// minute and a last line with what the process held at the start and at the end.
 bool Soak(const Options& o) {
     Session session;
     std::string error;
@@ -351,23 +432,22 @@ bool Soak(const Options& o) {
     }
     Streams streams;
     Totals both, toTcp, toSerial;
+    const ProcStats first = ReadProcStats(session.contender.pid);
     const auto start = Clock::now();
     int minute = 1;
-    long firstRss = -1, lastRss = 0, maxRss = 0;
+    long maxRss = 0;
     bool failed = false;
-    Direction direction = Direction::SerialToTcp;
-    PhasePlan plan;
+    TwoWayPlan plan;
     plan.seconds = o.soakPhase;
     plan.quietSeconds = 3;
     plan.maxDrainSeconds = 30;
     while (Seconds(Clock::now() - start) < o.soakMinutes * 60) {
-        plan.direction = direction;
-        const PhaseResult r =
-            RunPhase(plan, session.pty, session.server, streams, session.contender);
-        both.Add(r);
-        (direction == Direction::SerialToTcp ? toTcp : toSerial).Add(r);
-        direction =
-            direction == Direction::SerialToTcp ? Direction::TcpToSerial : Direction::SerialToTcp;
+        const TwoWayResult r =
+            RunTwoWay(plan, session.pty, session.server, streams, session.contender);
+        both.Add(r.toTcp);
+        both.Add(r.toSerial);
+        toTcp.Add(r.toTcp);
+        toSerial.Add(r.toSerial);
         if (r.contenderGone || r.connectionClosed) {
             std::fprintf(stderr, "rig: soak: the contender %s\n%s\n",
                          r.contenderGone ? "ended" : "closed the connection",
@@ -378,14 +458,10 @@ bool Soak(const Options& o) {
         const double elapsed = Seconds(Clock::now() - start);
         if (elapsed >= minute * 60.0) {
             const ProcStats stats = ReadProcStats(session.contender.pid);
-            if (firstRss < 0) {
-                firstRss = stats.rssKb;
-            }
-            lastRss = stats.rssKb;
             maxRss = std::max(maxRss, stats.rssKb);
             std::printf("soak minute=%d elapsed_s=%.0f sent=%llu delivered=%llu lost=%llu "
                         "altered=%llu extra=%llu s2t_sent=%llu s2t_lost=%llu t2s_sent=%llu "
-                        "t2s_lost=%llu rss_kb=%ld cpu_s=%.2f\n",
+                        "t2s_lost=%llu rss_kb=%ld cpu_s=%.2f fds=%d threads=%d\n",
                         minute, elapsed, static_cast<unsigned long long>(both.sent),
                         static_cast<unsigned long long>(both.delivered),
                         static_cast<unsigned long long>(both.lost),
@@ -395,20 +471,26 @@ bool Soak(const Options& o) {
                         static_cast<unsigned long long>(toTcp.lost),
                         static_cast<unsigned long long>(toSerial.sent),
                         static_cast<unsigned long long>(toSerial.lost), stats.rssKb,
-                        stats.cpuSeconds);
+                        stats.cpuSeconds, stats.descriptors, stats.threads);
             std::fflush(stdout);
             minute = static_cast<int>(elapsed / 60.0) + 1;
         }
     }
-    const ProcStats stats = ReadProcStats(session.contender.pid);
+    const ProcStats last = ReadProcStats(session.contender.pid);
     std::printf(
         "soak_end minutes=%.1f sent=%llu delivered=%llu lost=%llu altered=%llu extra=%llu "
+        "s2t_sent=%llu s2t_delivered=%llu t2s_sent=%llu t2s_delivered=%llu "
         "rss_first_kb=%ld rss_last_kb=%ld rss_max_kb=%ld peak_rss_kb=%ld cpu_s=%.2f "
-        "failed=%d\n",
+        "fds_first=%d fds_last=%d threads_first=%d threads_last=%d failed=%d\n",
         Seconds(Clock::now() - start) / 60.0, static_cast<unsigned long long>(both.sent),
         static_cast<unsigned long long>(both.delivered), static_cast<unsigned long long>(both.lost),
         static_cast<unsigned long long>(both.altered), static_cast<unsigned long long>(both.extra),
-        firstRss, lastRss, maxRss, stats.peakRssKb, stats.cpuSeconds, failed ? 1 : 0);
+        static_cast<unsigned long long>(toTcp.sent),
+        static_cast<unsigned long long>(toTcp.delivered),
+        static_cast<unsigned long long>(toSerial.sent),
+        static_cast<unsigned long long>(toSerial.delivered), first.rssKb, last.rssKb,
+        std::max(maxRss, last.rssKb), last.peakRssKb, last.cpuSeconds, first.descriptors,
+        last.descriptors, first.threads, last.threads, failed ? 1 : 0);
     std::fflush(stdout);
     session.Down();
     const bool clean = !failed && both.lost == 0 && both.altered == 0 && both.extra == 0;
