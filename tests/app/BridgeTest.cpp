@@ -333,6 +333,11 @@ TEST_F(BridgeTest, ServerThatClosesOrResetsTakesTheLinkDown) {
         EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
         EXPECT_EQ(Caption(), "打开");
         EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+        EXPECT_NE(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)
+                      ->GetToolTipText()
+                      .find(reset ? "the server reset the connection"
+                                  : "the server closed the connection"),
+                  std::string::npos);
     }
 }
 

@@ -394,12 +394,20 @@ TEST_F(PtyPort, HangUpAbortsPendingWorkRefusesLaterCallsAndDoesNotSpin) {
 
 TEST_F(PtyPort, HangUpKeepsWhatTheDeviceSentBeforeReadable) {
     SetTimeouts(0, 0, 100);
+    // The character event tells that the port, not only the system, holds the bytes.
+    ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
     ASSERT_TRUE(pty.Send("last words"));
+    DWORD events = 0, n = 0;
+    OVERLAPPED waitOv{};
+    if (!WaitCommEvent(port, &events, &waitOv)) {
+        ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+        ASSERT_TRUE(GetOverlappedResult(port, &waitOv, &n, TRUE));
+    }
+    EXPECT_EQ(events, EV_RXCHAR);
     COMSTAT stat{};
     ASSERT_TRUE(
         WaitUntil([&] { return ClearCommError(port, nullptr, &stat) && stat.cbInQue == 10; }, 2s));
     pty.HangUp();
-    DWORD n = 0;
     ASSERT_TRUE(WaitUntil(
         [&] { return !WriteFile(port, "x", 1, &n, &ov) && GetLastError() == ERROR_ACCESS_DENIED; },
         2s));

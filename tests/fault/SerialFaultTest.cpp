@@ -120,7 +120,11 @@ TEST_F(SerialFaultTest, DeviceThatReadsLateGetsEveryBlockWritten) {
 TEST_F(SerialFaultTest, DeviceHangsUpWhileIdle) {
     StartLinked();
     // Its last words reached the port just before it went: they still reach the server.
+    // No tick runs meanwhile: the test holds the window's thread until the hang-up. The
+    // character event tells that the port, not only the system, holds the bytes.
+    ASSERT_EQ(g_serial.SetMask(CSerial::eventRxChar), 0);
     ASSERT_TRUE(pty.Send("before"));
+    ASSERT_EQ(g_serial.WaitEvent(nullptr, 5000), 0);
     ASSERT_TRUE(testing_support::WaitUntil([] { return g_serial.GetInQueueCount() == 6; }, 5s));
     pty.HangUp();
     EXPECT_EQ(ServerReceives(6), "before");
