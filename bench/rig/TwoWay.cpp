@@ -64,6 +64,21 @@ void Settle(PhaseResult& r, StreamChecker& checker, std::uint64_t start, std::ui
     r.lost = checker.Skipped() + (sentEnd - std::min(checker.Position(), sentEnd));
 }
 
+// True when the contender ended; looks at most every 200 ms.
+bool Gone(Contender& contender, Clock::time_point now, Clock::time_point& lastCheck) {
+    if (Seconds(now - lastCheck) <= 0.2)
+        return false;
+    lastCheck = now;
+    return !contender.Alive();
+}
+
+// Waits at most `seconds` for either end: how many are ready, -1 when the wait failed.
+int WaitEither(pollfd (&fds)[2], double seconds) {
+    const timespec timeout = Timeout(seconds);
+    const int ready = ppoll(fds, 2, &timeout, nullptr);
+    return ready < 0 && errno == EINTR ? 0 : ready;
+}
+
 // Reads whatever the descriptor has; false when it reached its end or failed.
 bool ReadSome(int fd, std::vector<std::uint8_t>& buffer, ssize_t& n) {
     n = read(fd, buffer.data(), buffer.size());
@@ -101,8 +116,7 @@ TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams
             for (; start + Span(chunkSeconds * static_cast<double>(chunks)) <= now; ++chunks) {
                 device.Queue(kChunk);
             }
-            for (; start + Span(plan.blockSeconds * static_cast<double>(blocks)) <= now;
-                 ++blocks) {
+            for (; start + Span(plan.blockSeconds * static_cast<double>(blocks)) <= now; ++blocks) {
                 const std::size_t span = plan.maxBlock - plan.minBlock + 1;
                 peer.Queue(plan.minBlock + (blocks * 7919) % span);
             }
@@ -117,16 +131,12 @@ TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams
                 break;
             }
             const double quiet = Seconds(now - std::max(lastArrival, sendDone));
-            if (quiet >= plan.quietSeconds || Seconds(now - sendDone) >= plan.maxDrainSeconds) {
+            if (quiet >= plan.quietSeconds || Seconds(now - sendDone) >= plan.maxDrainSeconds)
                 break;
-            }
         }
-        if (Seconds(now - lastAliveCheck) > 0.2) {
-            lastAliveCheck = now;
-            if (!contender.Alive()) {
-                result.contenderGone = true;
-                break;
-            }
+        if (Gone(contender, now, lastAliveCheck)) {
+            result.contenderGone = true;
+            break;
         }
 
         pollfd fds[2] = {
@@ -138,12 +148,11 @@ TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams
             const auto nextBlock = start + Span(plan.blockSeconds * static_cast<double>(blocks));
             wait = std::min(wait, Seconds(std::min(nextChunk, nextBlock) - now));
         }
-        const timespec timeout = Timeout(wait);
-        const int ready = ppoll(fds, 2, &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) {
+        const int ready = WaitEither(fds, wait);
+        if (ready < 0) {
             break;
         }
-        if (ready <= 0) {
+        if (ready == 0) {
             continue;
         }
         ssize_t n = 0;
@@ -195,9 +204,9 @@ RequestResult RunRequests(const RequestPlan& plan, Pty& pty, Server& server, Str
     auto writeAll = [](int fd, bool isSocket, const std::vector<std::uint8_t>& bytes) {
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = isSocket ? send(fd, bytes.data() + done, bytes.size() - done,
-                                              MSG_NOSIGNAL)
-                                       : write(fd, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = isSocket
+                                  ? send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                                  : write(fd, bytes.data() + done, bytes.size() - done);
             if (n <= 0 && errno != EAGAIN && errno != EINTR) {
                 return false;
             }
@@ -245,12 +254,9 @@ RequestResult RunRequests(const RequestPlan& plan, Pty& pty, Server& server, Str
             ++result.unanswered;
             break;
         }
-        if (Seconds(now - lastAliveCheck) > 0.2) {
-            lastAliveCheck = now;
-            if (!contender.Alive()) {
-                result.contenderGone = true;
-                break;
-            }
+        if (Gone(contender, now, lastAliveCheck)) {
+            result.contenderGone = true;
+            break;
         }
 
         pollfd fds[2] = {{server.client, POLLIN, 0}, {pty.master, POLLIN, 0}};
@@ -258,12 +264,11 @@ RequestResult RunRequests(const RequestPlan& plan, Pty& pty, Server& server, Str
         if (stage == Stage::DeviceWaits) {
             wait = std::min(wait, Seconds(answerAt - now));
         }
-        const timespec timeout = Timeout(wait);
-        const int ready = ppoll(fds, 2, &timeout, nullptr);
-        if (ready < 0 && errno != EINTR) {
+        const int ready = WaitEither(fds, wait);
+        if (ready < 0) {
             break;
         }
-        if (ready <= 0) {
+        if (ready == 0) {
             continue;
         }
         ssize_t n = 0;

@@ -44,8 +44,8 @@ struct RequestPlan {
 };
 
 struct RequestResult {
-    std::uint64_t rounds = 0;    // requests answered whole and unchanged
-    std::uint64_t altered = 0;   // requests or answers that came out changed
+    std::uint64_t rounds = 0;     // requests answered whole and unchanged
+    std::uint64_t altered = 0;    // requests or answers that came out changed
     std::uint64_t unanswered = 0; // a round that timed out (the phase then ends)
     double seconds = 0;
     std::vector<double> roundTripMs; // request written to the last byte of its answer read

@@ -272,18 +272,16 @@ bool Survived(const Options& o, int run, const std::string& name, Session& sessi
 bool TwoWayPhase(const Options& o, int run, Session& session, Streams& streams, bool& clean) {
     TwoWayPlan plan;
     plan.seconds = o.seconds;
-    const TwoWayResult r =
-        RunTwoWay(plan, session.pty, session.server, streams, session.contender);
+    const TwoWayResult r = RunTwoWay(plan, session.pty, session.server, streams, session.contender);
     std::uint64_t bad = 0;
     for (const auto& [dir, p] : {std::pair{"s2t", &r.toTcp}, std::pair{"t2s", &r.toSerial}}) {
-        std::fprintf(stderr,
-                     "rig: %s run %d two-way %s: sent %llu, delivered %llu, lost %llu, "
-                     "altered %llu, extra %llu\n",
-                     o.contender.c_str(), run, dir, static_cast<unsigned long long>(p->sent),
-                     static_cast<unsigned long long>(p->delivered),
-                     static_cast<unsigned long long>(p->lost),
-                     static_cast<unsigned long long>(p->altered),
-                     static_cast<unsigned long long>(p->extra));
+        std::fprintf(
+            stderr,
+            "rig: %s run %d two-way %s: sent %llu, delivered %llu, lost %llu, "
+            "altered %llu, extra %llu\n",
+            o.contender.c_str(), run, dir, static_cast<unsigned long long>(p->sent),
+            static_cast<unsigned long long>(p->delivered), static_cast<unsigned long long>(p->lost),
+            static_cast<unsigned long long>(p->altered), static_cast<unsigned long long>(p->extra));
         const std::string prefix = std::string("two-way_") + dir;
         Emit(o, run, prefix + "_sent", static_cast<double>(p->sent));
         Emit(o, run, prefix + "_delivered", static_cast<double>(p->delivered));
