@@ -51,8 +51,21 @@ END_MESSAGE_MAP()
 // ---------------------------------------------------------------------------------------------
 // CVarnelDlg
 
+namespace {
+
+// The device that section "Ports" of the settings file names for a port, or empty.
+std::string PortsEntry(const std::string& strName) {
+    char szPath[4096] = {};
+    GetPrivateProfileStringA("Ports", strName.c_str(), "", szPath, sizeof(szPath), SETTINGS_FILE);
+    return szPath;
+}
+
+} // namespace
+
 CVarnelDlg::CVarnelDlg(CWnd* pParent) : CDialog(IDD, pParent) {
     m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
+    // The serial layer looks port names up in the settings file's own map first.
+    comm::SetPortMap(PortsEntry);
 }
 
 CVarnelDlg::~CVarnelDlg() = default;
