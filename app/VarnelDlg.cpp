@@ -224,7 +224,8 @@ bool CVarnelDlg::ToggleSerial() {
         m_strComStatus = szStatus;
         SetStatusTip(
             *this, IDC_STATIC_COMSTATUS,
-            DescribeSerialOpenFailure(strName, bNameFits ? DevicePathOf(g_szComPort) : "", lError));
+            DescribeSerialOpenFailure(strName, bNameFits ? DevicePathOf(g_szComPort) : "", lError) +
+                "\n" + DescribeSerialLinesPresent(strName));
         UpdateData(false);
         g_serial.Close();
         return true;

@@ -18,6 +18,8 @@ TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
     const DeviceProbe deniedNoGroup{true, false, ""};
     const DeviceProbe deniedOtherGroup{true, false, "uucp"};
     const DeviceProbe openable{true, true, "dialout"};
+    const DeviceProbe noUart{true, true, "dialout", comm::LineKind::noHardware};
+    const DeviceProbe console{true, true, "", comm::LineKind::notSerial};
     struct Case {
         const char* port;
         const char* path;
@@ -29,6 +31,10 @@ TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
         {"COM3", "/dev/ttyS2", 3, missing, "/dev/ttyS2: no such device"},
         {"sda", "/dev/sda", 2, openable, "/dev/sda: not a serial port"},
         {"null", "/dev/null", 1, openable, "/dev/null: not a serial port"},
+        {"COM3", "/dev/ttyS2", 2, noUart,
+         "/dev/ttyS2: no serial chip behind this port — the system lists it, but this machine "
+         "does not have it"},
+        {"tty", "/dev/tty", 2, console, "/dev/tty: a terminal of the system, not a serial port"},
         {"COM1", "/dev/ttyUSB0", 5, denied,
          "/dev/ttyUSB0: permission denied — add your user to the dialout group and log in again"},
         {"COM1", "/dev/ttyUSB0", 5, deniedOtherGroup,
@@ -54,6 +60,23 @@ TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
         SCOPED_TRACE(std::string(c.path) + " code " + std::to_string(c.code));
         EXPECT_EQ(DescribeSerialOpenFailure(c.port, c.path, c.code, c.probe), c.want);
     }
+}
+
+TEST(LinkErrors, FailedOpenListsThePortsPresent) {
+    EXPECT_EQ(DescribeSerialLinesPresent({}, "COM3"),
+              "No serial port is present on this machine: plug the adapter in and try again.");
+    const std::vector<comm::SerialLineEntry> lines = {
+        {"ttyS0", ""}, {"ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}};
+    EXPECT_EQ(DescribeSerialLinesPresent(lines, "COM3"),
+              "Serial ports on this machine: ttyS0, ttyUSB0 "
+              "(usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0).\n"
+              "To use one, type its name in the port field, or map a port name to it in section "
+              "[Ports] of VarnelConfig.ini, for example COM3=/dev/ttyS0");
+    // The example names a by-id link where there is one, and a name the port field can hold.
+    const std::string hint = DescribeSerialLinesPresent({lines[1]}, "COM10000");
+    EXPECT_NE(hint.find("COM3=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
+              std::string::npos)
+        << hint;
 }
 
 TEST(LinkErrors, SetupReasonNamesLineSettings) {
