@@ -197,11 +197,19 @@ bool CVarnelDlg::ToggleSerial() {
         m_cboBaud.EnableWindow(true);
         m_btnOpen.SetWindowText("打开");
         m_strComStatus = "串口已关闭";
-        SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
+        if (!m_bComDeviceGone) // the cue of a vanished device stays until the next open
+            SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
         UpdateData(false);
         g_serial.Close();
         KillTimer(TIMER_COM);
         return false;
+    }
+
+    if (m_bComDeviceGone) {
+        m_bComDeviceGone = false;
+        if (CWnd* pStatus = GetDlgItem(IDC_STATIC_COMSTATUS))
+            pStatus->SetErrorColour(false);
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
     }
 
     // The name is used whole as far as the buffer holds it; a longer name names no port at all
@@ -312,6 +320,7 @@ bool CVarnelDlg::ToggleTcp() {
 // Polling and forwarding
 
 void CVarnelDlg::SerialPoll() {
+    NoteSerialDeviceGone();
     char buffer[RECV_BUFFER_SIZE] = {};
     // The port may hold more than one block: the rest waits for the next tick.
     DWORD nQueued = std::min<DWORD>(g_serial.GetInQueueCount(), sizeof(buffer));
@@ -325,6 +334,25 @@ void CVarnelDlg::SerialPoll() {
     ShowTrafficBlock(false, buffer, static_cast<int>(nCount));
     g_nComBytes += nCount;
     CompleteTrafficEntry(m_strComCount, "COM: %lld", g_nComBytes, m_strComData);
+}
+
+// A device that went away while open (a USB adapter unplugged) makes the port's calls fail with
+// access denied once the bytes received before are read. The status line keeps its text and the
+// link its state; the line turns to the error colour and its tooltip says what happened and what
+// to do, until the next open.
+void CVarnelDlg::NoteSerialDeviceGone() {
+    if (m_bComDeviceGone || g_serial.GetLastError() != comm::ERROR_ACCESS_DENIED)
+        return;
+    m_bComDeviceGone = true;
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    char szTime[24];
+    std::snprintf(szTime, sizeof(szTime), "%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond);
+    if (CWnd* pStatus = GetDlgItem(IDC_STATIC_COMSTATUS))
+        pStatus->SetErrorColour(true);
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS,
+                 DevicePathOf(g_szComPort) + " was removed at " + szTime +
+                     "; press 关闭, then 打开 once it is back");
 }
 
 void CVarnelDlg::NetworkPoll() {

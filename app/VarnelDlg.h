@@ -110,12 +110,14 @@ private:
     };
     void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
     void SerialPoll();
+    void NoteSerialDeviceGone();
     void NetworkPoll();
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
                               CString& strPane);
 
     PaneEntries m_comEntries;
     PaneEntries m_tcpEntries;
+    bool m_bComDeviceGone = false; // the open port's device went away (cue shown)
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
