@@ -1,4 +1,5 @@
 #include "app/LinkErrors.h"
+#include "support/OrdinaryUser.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -152,11 +153,27 @@ TEST(LinkErrors, ProbeTellsBusyFromMissing) {
         fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(ProbeDevice(node.string()).group, "");
     }
-    ASSERT_EQ(::chown(node.c_str(), static_cast<uid_t>(-1), 0) == 0, ::geteuid() == 0);
-    if (::geteuid() == 0) {
+    // A node of root's: root's group is never worth joining, and an ordinary user who may not
+    // open it is told that it is a matter of permission (with the group to join where one may
+    // read and write it), not that the port is busy. Only root can hand a node to root.
+    if (::chown(node.c_str(), 0, 0) == 0) {
         fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write |
                                   fs::perms::group_read | fs::perms::group_write);
         EXPECT_EQ(ProbeDevice(node.string()).group, "");
+        EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+            EXPECT_EQ(DescribeSerialOpenFailure("COM3", node.string(), 5),
+                      node.string() + ": permission denied — your user may not open this device");
+            return !::testing::Test::HasFailure();
+        }));
+        const group* dialout = ::getgrnam("dialout");
+        if (dialout && ::chown(node.c_str(), 0, dialout->gr_gid) == 0) {
+            EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+                EXPECT_EQ(DescribeSerialOpenFailure("COM3", node.string(), 5),
+                          node.string() + ": permission denied — add your user to the dialout "
+                                          "group and log in again");
+                return !::testing::Test::HasFailure();
+            }));
+        }
     }
     fs::remove_all(dir);
 }
