@@ -1,5 +1,6 @@
 #include "app/LinkErrors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -116,9 +117,12 @@ std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>&
         if (!lines[i].byId.empty())
             text += " (" + lines[i].byId + ")";
     }
-    const comm::SerialLineEntry& first = lines.front();
-    const std::string path =
-        first.byId.empty() ? "/dev/" + first.name : "/dev/serial/by-id/" + first.byId;
+    // The example maps a port that has a by-id name if there is one: most likely the adapter.
+    auto example = std::find_if(lines.begin(), lines.end(), [](const comm::SerialLineEntry& line) {
+        return !line.byId.empty();
+    });
+    const std::string path = example == lines.end() ? "/dev/" + lines.front().name
+                                                    : "/dev/serial/by-id/" + example->byId;
     text +=
         ".\nTo use one, type its name in the port field, or map a port name to it in section "
         "[Ports] of VarnelConfig.ini, for example " +

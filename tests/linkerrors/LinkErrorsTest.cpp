@@ -72,12 +72,11 @@ TEST(LinkErrors, FailedOpenListsThePortsPresent) {
               "Serial ports on this machine: ttyS0, ttyUSB0 "
               "(usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0).\n"
               "To use one, type its name in the port field, or map a port name to it in section "
-              "[Ports] of VarnelConfig.ini, for example COM3=/dev/ttyS0");
-    // The example names a by-id link where there is one, and a name the port field can hold.
-    const std::string hint = DescribeSerialLinesPresent({lines[1]}, "COM10000");
-    EXPECT_NE(hint.find("COM3=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"),
-              std::string::npos)
-        << hint;
+              "[Ports] of VarnelConfig.ini, for example "
+              "COM3=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    // Without by-id names the example maps the device itself, under a name the field can hold.
+    const std::string hint = DescribeSerialLinesPresent({lines[0]}, "COM10000");
+    EXPECT_EQ(hint.substr(hint.rfind(' ') + 1), "COM3=/dev/ttyS0") << hint;
 }
 
 TEST(LinkErrors, SetupReasonNamesLineSettings) {
