@@ -15,6 +15,12 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 std::atomic<DeviceOpener> g_deviceOpener{nullptr};
+std::atomic<FaultCheck> g_faultCheck{nullptr};
+
+bool TakeFault(Call call, DWORD& error) {
+    FaultCheck check = g_faultCheck.load(std::memory_order_acquire);
+    return check != nullptr && check(call, error);
+}
 
 BOOL Fail(DWORD error) {
     t_lastError = error != 0 ? error : ERROR_GEN_FAILURE;
@@ -90,6 +96,10 @@ BOOL Started(DWORD result) {
 }
 
 } // namespace
+
+void SetFaultCheck(FaultCheck check) {
+    g_faultCheck.store(check, std::memory_order_release);
+}
 
 void SetDeviceOpener(DeviceOpener opener) {
     g_deviceOpener.store(opener, std::memory_order_release);
