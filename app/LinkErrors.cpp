@@ -1,5 +1,6 @@
 #include "app/LinkErrors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <grp.h>
@@ -20,6 +21,8 @@ constexpr long kNotSupported = 50;
 constexpr long kInvalidParameter = 87;
 constexpr long kDeviceRemoved = 1617;
 constexpr long kNotATerminal = 1;
+// The port field takes names of up to seven characters.
+constexpr std::size_t kLongestPortName = 7;
 
 std::string GroupName(gid_t gid) {
     std::vector<char> buf(4096);
@@ -42,6 +45,7 @@ DeviceProbe ProbeDevice(const std::string& devicePath) {
     if (devicePath.empty() || ::stat(devicePath.c_str(), &st) != 0)
         return probe;
     probe.exists = true;
+    probe.kind = comm::JudgeSerialLine(comm::ReadSerialLineFacts(devicePath));
     probe.mayOpen = ::access(devicePath.c_str(), R_OK | W_OK) == 0;
     // Only a group that may read and write the device is worth joining; root's group never is.
     if (st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
@@ -60,9 +64,14 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
     switch (errorCode) {
     case kFileNotFound:
     case kPathNotFound:
-        if (probe.exists)
-            return dev + ": not a serial port";
-        return dev + ": no such device";
+        if (!probe.exists)
+            return dev + ": no such device";
+        if (probe.kind == comm::LineKind::noHardware)
+            return dev + ": no serial chip behind this port — the system lists it, but this "
+                         "machine does not have it";
+        if (probe.kind == comm::LineKind::notSerial)
+            return dev + ": a terminal of the system, not a serial port";
+        return dev + ": not a serial port";
     case kNotATerminal:
         return dev + ": not a serial port";
     case kAccessDenied:
@@ -96,6 +105,34 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
 std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
                                       long errorCode) {
     return DescribeSerialOpenFailure(portName, devicePath, errorCode, ProbeDevice(devicePath));
+}
+
+std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>& lines,
+                                       const std::string& portName) {
+    if (lines.empty())
+        return "No serial port is present on this machine: plug the adapter in and try again.";
+    std::string text = "Serial ports on this machine: ";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + lines[i].name;
+        if (!lines[i].byId.empty())
+            text += " (" + lines[i].byId + ")";
+    }
+    // The example maps a port that has a by-id name if there is one: most likely the adapter.
+    auto example = std::find_if(lines.begin(), lines.end(), [](const comm::SerialLineEntry& line) {
+        return !line.byId.empty();
+    });
+    const std::string path = example == lines.end() ? "/dev/" + lines.front().name
+                                                    : "/dev/serial/by-id/" + example->byId;
+    text +=
+        ".\nTo use one, type its name in the port field, or map a port name to it in section "
+        "[Ports] of VarnelConfig.ini, for example " +
+        (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3") : portName) +
+        "=" + path;
+    return text;
+}
+
+std::string DescribeSerialLinesPresent(const std::string& portName) {
+    return DescribeSerialLinesPresent(comm::ListSerialLines(), portName);
 }
 
 std::string DescribeSerialSetupFailure(const std::string& portName, const std::string& devicePath,

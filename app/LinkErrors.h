@@ -3,17 +3,21 @@
 // the failing call recorded, and name the fix where one is known.
 #pragma once
 
+#include "serial/comm/SerialLines.h"
+
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // What the file system says about a serial device node, as far as the reason needs it.
 struct DeviceProbe {
     bool exists = false;  // the path names something
     bool mayOpen = false; // the current user may open it for reading and writing
     std::string group;    // the group that owns it, empty if unknown
+    comm::LineKind kind = comm::LineKind::notTerminal; // what the serial layer made of it
 };
 
-// Looks at the device node (stat and access); no open, so it never disturbs the port.
+// Looks at the device node (stat, access and sysfs); no open, so it never disturbs the port.
 DeviceProbe ProbeDevice(const std::string& devicePath);
 
 // Why opening the port failed. errorCode is the code the serial layer recorded (2 no such
@@ -25,6 +29,13 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
 // The same, probing devicePath itself.
 std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
                                       long errorCode);
+
+// The serial lines present and how to use one, or that there is none: the second part of the
+// tooltip of a failed open. portName is the name that failed, used in the example mapping.
+std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>& lines,
+                                       const std::string& portName);
+// The same for the serial lines present on this machine now.
+std::string DescribeSerialLinesPresent(const std::string& portName);
 
 // Why the port opened but refused the line settings (baud rate, data bits, parity, stop bits).
 std::string DescribeSerialSetupFailure(const std::string& portName, const std::string& devicePath,

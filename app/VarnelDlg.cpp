@@ -51,8 +51,21 @@ END_MESSAGE_MAP()
 // ---------------------------------------------------------------------------------------------
 // CVarnelDlg
 
+namespace {
+
+// The device that section "Ports" of the settings file names for a port, or empty.
+std::string PortsEntry(const std::string& strName) {
+    char szPath[4096] = {};
+    GetPrivateProfileStringA("Ports", strName.c_str(), "", szPath, sizeof(szPath), SETTINGS_FILE);
+    return szPath;
+}
+
+} // namespace
+
 CVarnelDlg::CVarnelDlg(CWnd* pParent) : CDialog(IDD, pParent) {
     m_hIcon = AfxGetApp()->LoadIcon(IDR_MAINFRAME);
+    // The serial layer looks port names up in the settings file's own map first.
+    comm::SetPortMap(PortsEntry);
 }
 
 CVarnelDlg::~CVarnelDlg() = default;
@@ -184,11 +197,19 @@ bool CVarnelDlg::ToggleSerial() {
         m_cboBaud.EnableWindow(true);
         m_btnOpen.SetWindowText("打开");
         m_strComStatus = "串口已关闭";
-        SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
+        if (!m_bComDeviceGone) // the cue of a vanished device stays until the next open
+            SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
         UpdateData(false);
         g_serial.Close();
         KillTimer(TIMER_COM);
         return false;
+    }
+
+    if (m_bComDeviceGone) {
+        m_bComDeviceGone = false;
+        if (CWnd* pStatus = GetDlgItem(IDC_STATIC_COMSTATUS))
+            pStatus->SetErrorColour(false);
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
     }
 
     // The name is used whole as far as the buffer holds it; a longer name names no port at all
@@ -211,7 +232,8 @@ bool CVarnelDlg::ToggleSerial() {
         m_strComStatus = szStatus;
         SetStatusTip(
             *this, IDC_STATIC_COMSTATUS,
-            DescribeSerialOpenFailure(strName, bNameFits ? DevicePathOf(g_szComPort) : "", lError));
+            DescribeSerialOpenFailure(strName, bNameFits ? DevicePathOf(g_szComPort) : "", lError) +
+                "\n" + DescribeSerialLinesPresent(strName));
         UpdateData(false);
         g_serial.Close();
         return true;
@@ -309,6 +331,7 @@ bool CVarnelDlg::ToggleTcp() {
 // Polling and forwarding
 
 void CVarnelDlg::SerialPoll() {
+    NoteSerialDeviceGone();
     // The port may hold more than one block: the rest waits for the next tick.
     ForwardSerialBlock(g_serial.GetInQueueCount());
 }
@@ -353,6 +376,25 @@ void CVarnelDlg::DrainSerialInput() {
             break;
         nQueued -= std::min(nQueued, nRead);
     }
+}
+
+// A device that went away while open (a USB adapter unplugged) makes the port's calls fail with
+// access denied once the bytes received before are read. The status line keeps its text and the
+// link its state; the line turns to the error colour and its tooltip says what happened and what
+// to do, until the next open.
+void CVarnelDlg::NoteSerialDeviceGone() {
+    if (m_bComDeviceGone || g_serial.GetLastError() != comm::ERROR_ACCESS_DENIED)
+        return;
+    m_bComDeviceGone = true;
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    char szTime[24];
+    std::snprintf(szTime, sizeof(szTime), "%02d:%02d:%02d", st.wHour, st.wMinute, st.wSecond);
+    if (CWnd* pStatus = GetDlgItem(IDC_STATIC_COMSTATUS))
+        pStatus->SetErrorColour(true);
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS,
+                 DevicePathOf(g_szComPort) + " was removed at " + szTime +
+                     "; press 关闭, then 打开 once it is back");
 }
 
 void CVarnelDlg::NetworkPoll() {

@@ -113,6 +113,7 @@ private:
     };
     void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
     void SerialPoll();
+    void NoteSerialDeviceGone();
     void NetworkPoll();
     DWORD ForwardSerialBlock(DWORD nWanted);
     void DrainSerialInput();
@@ -121,6 +122,7 @@ private:
 
     PaneEntries m_comEntries;
     PaneEntries m_tcpEntries;
+    bool m_bComDeviceGone = false; // the open port's device went away (cue shown)
 
     std::string m_strServer;        // address and port of the current connection
     std::string m_strNetDownReason; // why the network half is being taken down, for its tooltip

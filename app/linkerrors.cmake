@@ -1,4 +1,5 @@
 # The reasons shown in the status lines' tooltips: a library of its own so that the window and
-# its test both link it. No Qt here.
+# its test both link it. No Qt here; the serial layer tells serial lines from other devices.
 add_library(varnel_linkerrors STATIC ${CMAKE_CURRENT_LIST_DIR}/LinkErrors.cpp)
 target_include_directories(varnel_linkerrors PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(varnel_linkerrors PUBLIC varnel_comm)

@@ -77,6 +77,10 @@ public:
     // The text shown while the pointer rests on the window; empty removes it.
     void SetToolTipText(const std::string& text);
     std::string GetToolTipText() const;
+    // Draws the window's text in the palette's error colour (a red that reads on the window's
+    // background), or again in its usual colour.
+    void SetErrorColour(bool bError);
+    bool HasErrorColour() const;
     void SetFocus();
     bool IsIconic() const;
 

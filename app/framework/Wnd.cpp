@@ -3,8 +3,10 @@
 #include "app/framework/Widgets.h"
 
 #include <QAbstractButton>
+#include <QColor>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPalette>
 
 using afx::IpAddressWidget;
 using afx::PaneEdit;
@@ -45,6 +47,33 @@ void CWnd::SetToolTipText(const std::string& text) {
 
 std::string CWnd::GetToolTipText() const {
     return m_pWidget ? m_pWidget->toolTip().toStdString() : std::string();
+}
+
+namespace {
+
+// The error colour of a palette: a dark red on a light window, a light red on a dark one.
+QColor ErrorColour(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() >= 128 ? QColor(0xC0, 0x10, 0x10)
+                                                              : QColor(0xFF, 0x70, 0x70);
+}
+
+} // namespace
+
+void CWnd::SetErrorColour(bool bError) {
+    if (!m_pWidget)
+        return;
+    if (!bError) {
+        m_pWidget->setPalette(QPalette()); // back to the palette it inherits
+        return;
+    }
+    QPalette palette = m_pWidget->palette();
+    palette.setColor(QPalette::WindowText, ErrorColour(palette));
+    m_pWidget->setPalette(palette);
+}
+
+bool CWnd::HasErrorColour() const {
+    return m_pWidget &&
+           m_pWidget->palette().color(QPalette::WindowText) == ErrorColour(m_pWidget->palette());
 }
 
 void CWnd::SetFocus() {

@@ -3,9 +3,9 @@
 #include "serial/comm/Faults.h"
 #include "serial/comm/Port.h"
 #include "serial/comm/PortName.h"
-#include "serial/comm/SimDevice.h"
 #include "serial/comm/TtyDevice.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -14,6 +14,13 @@ namespace comm {
 namespace {
 
 thread_local DWORD t_lastError = 0;
+std::atomic<DeviceOpener> g_deviceOpener{nullptr};
+std::atomic<FaultCheck> g_faultCheck{nullptr};
+
+bool TakeFault(Call call, DWORD& error) {
+    FaultCheck check = g_faultCheck.load(std::memory_order_acquire);
+    return check != nullptr && check(call, error);
+}
 
 BOOL Fail(DWORD error) {
     t_lastError = error != 0 ? error : ERROR_GEN_FAILURE;
@@ -90,6 +97,14 @@ BOOL Started(DWORD result) {
 
 } // namespace
 
+void SetFaultCheck(FaultCheck check) {
+    g_faultCheck.store(check, std::memory_order_release);
+}
+
+void SetDeviceOpener(DeviceOpener opener) {
+    g_deviceOpener.store(opener, std::memory_order_release);
+}
+
 DWORD GetLastError() {
     return t_lastError;
 }
@@ -111,7 +126,8 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD /*dwDesiredAccess*/, DWORD /*dwShare
     }
     std::unique_ptr<Device> device;
     std::string path;
-    if (!OpenSimDevice(lpFileName, device, error)) {
+    DeviceOpener opener = g_deviceOpener.load(std::memory_order_acquire);
+    if (opener == nullptr || !opener(lpFileName, device, error)) {
         error = ResolvePortName(lpFileName, path);
         if (error == 0)
             device = OpenTtyDevice(path.c_str(), error);

@@ -12,11 +12,12 @@
 // and only while its operation is pending; once CancelIo, PurgeComm with an abort flag or
 // CloseHandle has returned, no memory of a cancelled operation is touched again.
 //
-// Port names (CreateFileA) resolve as follows: a key of that name in section "Ports" of
-// ".\VarnelConfig.ini" gives the device path; otherwise COM1, COM2, ... are /dev/ttyS0,
-// /dev/ttyS1, ...; otherwise a bare name is that name under /dev. Names with "/" or "..", and
-// paths that are not terminals, fail with ERROR_FILE_NOT_FOUND. Opening is exclusive across
-// processes (flock) and within this one.
+// Port names (CreateFileA) resolve as follows: the program's own map (PortName.h: SetPortMap)
+// gives the device path; otherwise COM1, COM2, ... are /dev/ttyS0, /dev/ttyS1, ...; otherwise a
+// bare name is that name under /dev. Names with "/" or "..", and paths that are no serial line
+// (SerialLines.h; decided before anything is opened), fail with ERROR_FILE_NOT_FOUND. Opening is
+// exclusive across processes (flock) and within this one; closing puts back the line settings
+// that the open found.
 #pragma once
 
 #include <atomic>

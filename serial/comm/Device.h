@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <sys/types.h>
 
 namespace comm {
@@ -59,5 +60,12 @@ public:
     // Waits until queued output has left; may block.
     virtual int Drain() = 0;
 };
+
+// Devices that are no device node, such as the simulated device of the tests, come in through
+// this hook, which CreateFileA asks before it resolves a name: it returns true when it knows the
+// name, with the opened device or a null device and the error code. The program installs none.
+using DeviceOpener = bool (*)(const char* name, std::unique_ptr<Device>& device,
+                              std::uint32_t& error);
+void SetDeviceOpener(DeviceOpener opener);
 
 } // namespace comm

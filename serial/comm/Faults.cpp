@@ -17,24 +17,6 @@ std::mutex g_faultMutex;
 std::array<Fault, static_cast<std::size_t>(Call::Count)> g_faults;
 std::atomic<unsigned> g_armed{0};
 
-} // namespace
-
-void FailCall(Call call, std::uint32_t error, unsigned times, unsigned skip) {
-    std::lock_guard lock(g_faultMutex);
-    Fault& fault = g_faults[static_cast<std::size_t>(call)];
-    if (fault.times == 0 && times != 0)
-        g_armed.fetch_add(1, std::memory_order_relaxed);
-    if (fault.times != 0 && times == 0)
-        g_armed.fetch_sub(1, std::memory_order_relaxed);
-    fault = Fault{error, times, skip};
-}
-
-void ClearFaults() {
-    std::lock_guard lock(g_faultMutex);
-    g_faults.fill(Fault{});
-    g_armed.store(0, std::memory_order_relaxed);
-}
-
 bool TakeFault(Call call, std::uint32_t& error) {
     if (g_armed.load(std::memory_order_relaxed) == 0)
         return false;
@@ -50,6 +32,25 @@ bool TakeFault(Call call, std::uint32_t& error) {
     if (--fault.times == 0)
         g_armed.fetch_sub(1, std::memory_order_relaxed);
     return true;
+}
+
+} // namespace
+
+void FailCall(Call call, std::uint32_t error, unsigned times, unsigned skip) {
+    SetFaultCheck(&TakeFault);
+    std::lock_guard lock(g_faultMutex);
+    Fault& fault = g_faults[static_cast<std::size_t>(call)];
+    if (fault.times == 0 && times != 0)
+        g_armed.fetch_add(1, std::memory_order_relaxed);
+    if (fault.times != 0 && times == 0)
+        g_armed.fetch_sub(1, std::memory_order_relaxed);
+    fault = Fault{error, times, skip};
+}
+
+void ClearFaults() {
+    std::lock_guard lock(g_faultMutex);
+    g_faults.fill(Fault{});
+    g_armed.store(0, std::memory_order_relaxed);
 }
 
 } // namespace comm

@@ -1,5 +1,7 @@
 // Calls of the communications layer made to fail on demand, so that every failure path of the
-// code above it can be driven. Costs one relaxed atomic load per call while nothing is armed.
+// code above it can be driven. FailCall and ClearFaults live in the library of test seams, which
+// only tests link; the first FailCall hands the layer its check (SetFaultCheck). The program sets
+// none, and the layer then pays one relaxed atomic load per call.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +38,8 @@ void FailCall(Call call, std::uint32_t error, unsigned times = 1, unsigned skip 
 // Disarms every armed failure.
 void ClearFaults();
 
-// Used by the layer: true (and the error) when this call must fail now.
-bool TakeFault(Call call, std::uint32_t& error);
+// The layer asks this check before each call: true (and the error) when the call must fail now.
+using FaultCheck = bool (*)(Call call, std::uint32_t& error);
+void SetFaultCheck(FaultCheck check);
 
 } // namespace comm

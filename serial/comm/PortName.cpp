@@ -1,8 +1,8 @@
 #include "serial/comm/PortName.h"
 
-#include "app/platform/Profile.h"
-
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace comm {
 namespace {
@@ -26,7 +26,25 @@ unsigned long ComNumber(const std::string& name) {
     return n;
 }
 
+std::mutex g_mapMutex;
+std::shared_ptr<const PortMap> g_map;
+
+std::string Mapped(const std::string& name) {
+    std::shared_ptr<const PortMap> map;
+    {
+        std::lock_guard lock(g_mapMutex);
+        map = g_map;
+    }
+    return map ? (*map)(name) : std::string();
+}
+
 } // namespace
+
+void SetPortMap(PortMap map) {
+    auto installed = map ? std::make_shared<const PortMap>(std::move(map)) : nullptr;
+    std::lock_guard lock(g_mapMutex);
+    g_map = std::move(installed);
+}
 
 std::uint32_t ResolvePortName(const char* name, std::string& path) {
     path.clear();
@@ -43,10 +61,8 @@ std::uint32_t ResolvePortName(const char* name, std::string& path) {
             return 2;
     }
 
-    char mapped[4096] = {};
-    GetPrivateProfileStringA("Ports", name, "", mapped, sizeof mapped, ".\\VarnelConfig.ini");
-    if (mapped[0] != '\0') {
-        path = mapped;
+    if (std::string mapped = Mapped(text); !mapped.empty()) {
+        path = std::move(mapped);
         return 0;
     }
     if (unsigned long n = ComNumber(text)) {

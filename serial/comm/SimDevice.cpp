@@ -155,8 +155,11 @@ SimDevice::SimDevice(const std::string& name) : state_(std::make_shared<State>()
         state_->testFd = fds[1];
         fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     }
-    std::lock_guard lock(g_registryMutex);
-    g_registry[Key(name)] = state_;
+    {
+        std::lock_guard lock(g_registryMutex);
+        g_registry[Key(name)] = state_;
+    }
+    SetDeviceOpener(&OpenSimDevice);
 }
 
 SimDevice::~SimDevice() {

@@ -1,7 +1,8 @@
-// A simulated serial device for tests. While a SimDevice object lives, CreateFileA opens it under
-// its name (before any other resolution of the name). The test plays the far end: it feeds the
-// bytes the port receives, reads what the port sent, sets the modem input lines, injects line
-// errors and breaks, and can hang the device up.
+// A simulated serial device for tests, in a library of its own that only tests link. While a
+// SimDevice object lives, CreateFileA opens it under its name (before any other resolution of the
+// name): the first object installs OpenSimDevice as the layer's device opener. The test plays the
+// far end: it feeds the bytes the port receives, reads what the port sent, sets the modem input
+// lines, injects line errors and breaks, and can hang the device up.
 #pragma once
 
 #include "serial/comm/Device.h"

@@ -3,6 +3,7 @@
 #include "serial/comm/TtyDevice.h"
 
 #include "serial/comm/Errors.h"
+#include "serial/comm/SerialLines.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -12,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace comm {
@@ -28,8 +30,11 @@ int Ioctl(int fd, unsigned long request, void* arg) {
 
 class TtyDevice final : public Device {
 public:
-    explicit TtyDevice(int fd) : fd_(fd) {}
+    // `found` holds the line settings in force before the open; the close puts them back, so
+    // that whatever used the line before (a getty, a terminal program) finds it as it left it.
+    TtyDevice(int fd, const termios2& found) : fd_(fd), found_(found) {}
     ~TtyDevice() override {
+        ioctl(fd_, TCSETS2, &found_);
         ioctl(fd_, TIOCNXCL);
         flock(fd_, LOCK_UN);
         close(fd_);
@@ -172,19 +177,17 @@ private:
     }
 
     int fd_;
+    termios2 found_;
 };
 
 } // namespace
 
 std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
-    struct stat st {};
-    if (stat(path, &st) != 0) {
-        error = ErrnoToError(errno, ErrnoContext::open);
-        return nullptr;
-    }
-    // Only character devices can be terminals; anything else is refused before it is opened.
-    if (!S_ISCHR(st.st_mode)) {
-        error = 2;
+    // Only serial lines are opened: the decision comes from stat and sysfs, before any open.
+    const SerialLineFacts facts = ReadSerialLineFacts(path);
+    const LineKind kind = JudgeSerialLine(facts);
+    if (!MayOpen(kind)) {
+        error = kind == LineKind::missing ? ErrnoToError(facts.statError, ErrnoContext::open) : 2;
         return nullptr;
     }
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -192,9 +195,12 @@ std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
         error = ErrnoToError(errno, ErrnoContext::open);
         return nullptr;
     }
-    termios2 t{};
-    if (Ioctl(fd, TCGETS2, &t) != 0) {
-        close(fd); // not a terminal, or a terminal that is gone
+    // The node may have been replaced between the decision and the open.
+    struct stat st {};
+    termios2 found{};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != facts.major ||
+        minor(st.st_rdev) != facts.minor || Ioctl(fd, TCGETS2, &found) != 0) {
+        close(fd); // not the terminal that was judged, or a terminal that is gone
         error = 2;
         return nullptr;
     }
@@ -205,6 +211,7 @@ std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
     }
     // TIOCEXCL keeps out other programs that do not take the lock (it does not stop root).
     ioctl(fd, TIOCEXCL);
+    termios2 t = found;
     TtyDevice::MakeRaw(t);
     // A terminal set up without flow-control characters gets the usual ones.
     if (t.c_cc[VSTART] == t.c_cc[VSTOP]) {
@@ -213,12 +220,13 @@ std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
     }
     if (int err = Ioctl(fd, TCSETS2, &t)) {
         error = ErrnoToError(err, ErrnoContext::io);
+        ioctl(fd, TIOCNXCL);
         flock(fd, LOCK_UN);
         close(fd);
         return nullptr;
     }
     error = 0;
-    return std::make_unique<TtyDevice>(fd);
+    return std::make_unique<TtyDevice>(fd, found);
 }
 
 } // namespace comm

@@ -6,6 +6,7 @@
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
 #include "framework/QtTestApp.h"
+#include "support/OrdinaryUser.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -236,15 +237,20 @@ TEST_F(VarnelDlgTest, UnwritableSettingsKeepTheChoiceForTheRun) {
     EXPECT_TRUE(boxes.empty());
 }
 
+// Root writes into read-only folders, so the click comes from an ordinary user.
 TEST_F(VarnelDlgTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "the superuser writes into read-only folders";
     Write("[SYSTEM]\r\nHEX=1\r\n");
-    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read |
+                              fs::perms::others_exec);
     Open();
-    Click(IDC_CHECK_HEX);
+    EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+        Click(IDC_CHECK_HEX);
+        EXPECT_EQ(dlg->m_chkHex.GetCheck(), 0);
+        EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
+        return !::testing::Test::HasFailure();
+    }));
     fs::permissions(dir_, fs::perms::owner_all);
-    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 0);
     EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
 }
 

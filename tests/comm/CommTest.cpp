@@ -1,6 +1,7 @@
 #include "serial/comm/Comm.h"
 #include "serial/comm/Faults.h"
 #include "serial/comm/PortName.h"
+#include "serial/comm/SerialLines.h"
 #include "serial/comm/SimDevice.h"
 #include "support/PtyPair.h"
 
@@ -10,10 +11,13 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -101,21 +105,174 @@ TEST(PortNameTest, ResolvesOrRefuses) {
     }
 }
 
-TEST(OpenTest, RefusesWhatIsNoPortWithoutLeaking) {
+TEST(OpenTest, RefusesWhatIsNoPortWithoutOpeningIt) {
     TempWorkDir dir;
     { std::ofstream("plain.txt") << "x"; }
     mkdir("folder", 0700);
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
     ScopedPortName file("COM5", dir.Path() + "/plain.txt");
     ScopedPortName folder("COM6", dir.Path() + "/folder");
     ScopedPortName missing("COM7", dir.Path() + "/nothing");
     ScopedPortName nonTty("COM8", "/dev/null");
+    ScopedPortName fifo("COM9", dir.Path() + "/fifo");
+    // Terminals that are no serial line: opening the first would switch the terminal this test
+    // runs in to raw mode.
+    ScopedPortName ownTerminal("COM10", "/dev/tty");
+    ScopedPortName ptmx("COM11", "/dev/ptmx");
+    // An open of the FIFO or of /dev/null would show as an event of the watch.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, "fifo", IN_OPEN), 0);
+    ASSERT_GE(inotify_add_watch(watch, "/dev/null", IN_OPEN), 0);
     const int before = testing_support::OpenDescriptorCount();
-    for (const char* name : {"COM5", "COM6", "COM7", "COM8", "ttyNoSuchDevice", "../null", ""}) {
+    for (const char* name : {"COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11",
+                             "ttyNoSuchDevice", "../null", ""}) {
         SetLastError(0);
         EXPECT_EQ(OpenPort(name), INVALID_HANDLE_VALUE) << name;
         EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND) << name;
     }
     EXPECT_EQ(testing_support::OpenDescriptorCount(), before);
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "a refused device was opened";
+    close(watch);
+}
+
+// The decision on recorded facts, as stat and sysfs show them on machines with such devices.
+TEST(SerialLineTest, OnlySerialLinesMayBeOpened) {
+    auto tty = [](unsigned major, unsigned minor, const char* name, bool device, int type = -1,
+                  bool io = true) {
+        SerialLineFacts f;
+        f.exists = f.charDevice = f.ttyClass = true;
+        f.major = major;
+        f.minor = minor;
+        f.name = name;
+        f.hasDevice = device;
+        f.uartType = type;
+        f.uartHasIo = io;
+        return f;
+    };
+    SerialLineFacts missing;
+    SerialLineFacts fifo;
+    fifo.exists = true;
+    SerialLineFacts null = tty(1, 3, "null", false);
+    null.ttyClass = false;
+    SerialLineFacts watchdog = tty(10, 130, "watchdog", true);
+    watchdog.ttyClass = false;
+    SerialLineFacts noSysfs = tty(188, 0, "", false);
+    noSysfs.ttyClass = false;
+    struct Case {
+        const char* what;
+        SerialLineFacts facts;
+        LineKind kind;
+    } cases[] = {
+        {"ttyS0 with a 16550A", tty(4, 64, "ttyS0", true, 4), LineKind::serialLine},
+        {"ttyUSB0", tty(188, 0, "ttyUSB0", true), LineKind::serialLine},
+        {"ttyACM0", tty(166, 0, "ttyACM0", true), LineKind::serialLine},
+        {"ttyAMA0 (memory mapped)", tty(204, 64, "ttyAMA0", true, 83), LineKind::serialLine},
+        {"rfcomm0 before its link is up", tty(216, 0, "rfcomm0", false), LineKind::serialLine},
+        {"pty slave", tty(136, 3, "", false), LineKind::ptySlave},
+        {"pty slave, last major", tty(143, 9, "", false), LineKind::ptySlave},
+        {"ttyS2 listed without a UART", tty(4, 66, "ttyS2", true, 0), LineKind::noHardware},
+        {"ttyS3 without port or memory", tty(4, 67, "ttyS3", true, 4, false), LineKind::noHardware},
+        {"/dev/tty", tty(5, 0, "tty", false), LineKind::notSerial},
+        {"/dev/console", tty(5, 1, "console", false), LineKind::notSerial},
+        {"/dev/ptmx", tty(5, 2, "ptmx", false), LineKind::notSerial},
+        {"/dev/tty even with a device", tty(5, 0, "tty", true), LineKind::notSerial},
+        {"tty0", tty(4, 0, "tty0", false), LineKind::notSerial},
+        {"tty63", tty(4, 63, "tty63", true), LineKind::notSerial},
+        {"ttyprintk", tty(5, 3, "ttyprintk", false), LineKind::notSerial},
+        {"/dev/null", null, LineKind::notTerminal},
+        {"watchdog", watchdog, LineKind::notTerminal},
+        {"a device sysfs does not show", noSysfs, LineKind::notTerminal},
+        {"FIFO", fifo, LineKind::notTerminal},
+        {"nothing there", missing, LineKind::missing},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JudgeSerialLine(c.facts), c.kind) << c.what;
+        EXPECT_EQ(MayOpen(JudgeSerialLine(c.facts)),
+                  c.kind == LineKind::serialLine || c.kind == LineKind::ptySlave)
+            << c.what;
+    }
+}
+
+// The serial lines present, listed from a /dev and a /sys made up for the test.
+TEST(SerialLineTest, ListsThePortsPresentWithTheirByIdNames) {
+    namespace fs = std::filesystem;
+    TempWorkDir dir;
+    const fs::path sys = fs::path(dir.Path()) / "sys", dev = fs::path(dir.Path()) / "dev";
+    auto device = [&](const char* name, const char* numbers, bool hardware, const char* type,
+                      bool node = true) {
+        fs::path d = sys / "class" / "tty" / name;
+        fs::create_directories(d);
+        fs::create_directory_symlink("../../../../class/tty", d / "subsystem");
+        if (hardware)
+            fs::create_directory_symlink("../../..", d / "device");
+        std::ofstream(d / "dev") << numbers << "\n";
+        if (*type)
+            std::ofstream(d / "type") << type << "\n";
+        if (node)
+            std::ofstream(dev / name) << "";
+    };
+    fs::create_directories(dev / "serial" / "by-id");
+    EXPECT_TRUE(ListSerialLines(dev.string(), sys.string()).empty());
+
+    device("ttyUSB0", "188:0", true, "");
+    device("ttyS0", "4:64", true, "4");
+    device("ttyS2", "4:66", true, "0");        // no UART behind it
+    device("ttyS5", "4:69", true, "4", false); // no node under /dev
+    device("tty1", "4:1", false, "");          // a virtual console
+    device("console", "5:1", false, "");
+    fs::create_symlink("../../ttyUSB0",
+                       dev / "serial" / "by-id" / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    const std::vector<SerialLineEntry> lines = ListSerialLines(dev.string(), sys.string());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].name, "ttyS0");
+    EXPECT_EQ(lines[0].byId, "");
+    EXPECT_EQ(lines[1].name, "ttyUSB0");
+    EXPECT_EQ(lines[1].byId, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+}
+
+// Whatever used the line before finds it as it left it: after a close, and after an open that
+// only probes.
+TEST(OpenTest, CloseRestoresTheLineSettingsFoundAtOpen) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ScopedPortName name("COM4", pty.SlavePath());
+    const int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(slave, 0);
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(slave, &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    cooked.c_iflag |= ICRNL;
+    cooked.c_oflag |= OPOST;
+    cfsetspeed(&cooked, B4800);
+    ASSERT_EQ(tcsetattr(slave, TCSANOW, &cooked), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
+    auto same = [&] {
+        termios now{};
+        return tcgetattr(slave, &now) == 0 && now.c_iflag == before.c_iflag &&
+               now.c_oflag == before.c_oflag && now.c_cflag == before.c_cflag &&
+               now.c_lflag == before.c_lflag && cfgetospeed(&now) == cfgetospeed(&before) &&
+               std::memcmp(now.c_cc, before.c_cc, sizeof now.c_cc) == 0;
+    };
+
+    HANDLE port = OpenPort("COM4");
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(same()); // open makes the line raw
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    dcb.BaudRate = 115200;
+    dcb.fOutX = 1;
+    ASSERT_TRUE(SetCommState(port, &dcb));
+    ASSERT_TRUE(CloseHandle(port));
+    EXPECT_TRUE(same());
+
+    port = OpenPort("COM4"); // what a probe does
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(CloseHandle(port));
+    EXPECT_TRUE(same());
+    close(slave);
 }
 
 TEST(OpenTest, IsExclusiveWithinAndAcrossProcesses) {

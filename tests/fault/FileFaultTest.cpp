@@ -1,6 +1,7 @@
 // Faults of the files: a day's log that cannot be written, a settings file that cannot be read or
 // written, and a settings file full of junk.
 #include "fault/FaultRig.h"
+#include "support/OrdinaryUser.h"
 
 #include <QElapsedTimer>
 
@@ -81,11 +82,6 @@ TEST_F(FileFaultTest, LogThatCannotBeWrittenStopsNeitherForwardingNorDisplay) {
         {"the day's log is a link into a missing folder",
          [](const std::string& n) { fs::create_symlink("no-such-folder/x.log", n); }},
     };
-    if (::geteuid() != 0) // the superuser writes into any folder whatever its mode
-        obstacles.push_back({"the folder is read-only", [&](const std::string&) {
-                                 fs::permissions(dir.Path(),
-                                                 fs::perms::owner_read | fs::perms::owner_exec);
-                             }});
 
     std::int64_t com = 0, tcp = 0;
     for (const Obstacle& obstacle : obstacles) {
@@ -106,6 +102,18 @@ TEST_F(FileFaultTest, LogThatCannotBeWrittenStopsNeitherForwardingNorDisplay) {
         EXPECT_NE(dlg->m_strTcpData.find("Recv TCP 1500 Bytes"), std::string::npos);
         EXPECT_EQ(LoggedEntries(log, "SPP(COM)"), 0u);
     }
+    // A folder the user may not write to. The superuser writes into any folder whatever its
+    // mode, so an ordinary user gets the block: it is shown, and its entry is lost silently.
+    ++now.wDay;
+    fs::permissions(dir.Path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+        dlg->ShowTrafficBlock(false, "late", 4);
+        EXPECT_NE(dlg->m_strComData.find("Recv COM 4 Bytes"), std::string::npos);
+        EXPECT_FALSE(fs::exists(logOf()));
+        return !::testing::Test::HasFailure();
+    }));
     fs::permissions(dir.Path(), fs::perms::owner_all);
     EXPECT_TRUE(fs::is_directory("2026-12-02.log"));
     EXPECT_TRUE(fs::is_symlink("2026-12-03.log"));

@@ -2,6 +2,7 @@
 // comes back under the same name, and a device that sends as fast as the line lets it.
 #include "fault/FaultRig.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <unistd.h>
@@ -16,14 +17,29 @@ class SerialFaultTest : public FaultTest {
 protected:
     // The device went away; a new one appears under the same port name, and the user closes
     // and opens the link. Both directions then work with the new device.
+    // The status line keeps its text, but turns to the error colour and says in its tooltip what
+    // happened and what to do, until the next open.
     void ComesBackUnderTheSameName() {
+        CWnd* status = dlg->GetDlgItem(IDC_STATIC_COMSTATUS);
+        ASSERT_TRUE(Until([&] { return status->HasErrorColour(); }));
+        const std::string cue = status->GetToolTipText();
+        const std::string removed = pty.SlavePath() + " was removed at ";
+        EXPECT_EQ(cue.rfind(removed, 0), 0u) << cue;
+        EXPECT_EQ(cue.substr(std::min(cue.size(), removed.size() + 8)),
+                  "; press 关闭, then 打开 once it is back");
+        EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+        EXPECT_EQ(Caption(), "关闭");
+
         PtyPair back;
         ASSERT_TRUE(back.Ok());
         Set("Ports", "COM3", back.SlavePath());
         Press(IDC_BUTTON_OPEN);
         EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
         EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+        EXPECT_TRUE(status->HasErrorColour());
         Press(IDC_BUTTON_OPEN);
+        EXPECT_FALSE(status->HasErrorColour());
+        EXPECT_EQ(status->GetToolTipText(), "COM3: " + back.SlavePath());
         ASSERT_TRUE(server.Accept(5s));
         EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
         EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");

@@ -1,4 +1,5 @@
 #include "app/LinkErrors.h"
+#include "support/OrdinaryUser.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -18,6 +19,8 @@ TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
     const DeviceProbe deniedNoGroup{true, false, ""};
     const DeviceProbe deniedOtherGroup{true, false, "uucp"};
     const DeviceProbe openable{true, true, "dialout"};
+    const DeviceProbe noUart{true, true, "dialout", comm::LineKind::noHardware};
+    const DeviceProbe console{true, true, "", comm::LineKind::notSerial};
     struct Case {
         const char* port;
         const char* path;
@@ -29,6 +32,10 @@ TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
         {"COM3", "/dev/ttyS2", 3, missing, "/dev/ttyS2: no such device"},
         {"sda", "/dev/sda", 2, openable, "/dev/sda: not a serial port"},
         {"null", "/dev/null", 1, openable, "/dev/null: not a serial port"},
+        {"COM3", "/dev/ttyS2", 2, noUart,
+         "/dev/ttyS2: no serial chip behind this port — the system lists it, but this machine "
+         "does not have it"},
+        {"tty", "/dev/tty", 2, console, "/dev/tty: a terminal of the system, not a serial port"},
         {"COM1", "/dev/ttyUSB0", 5, denied,
          "/dev/ttyUSB0: permission denied — add your user to the dialout group and log in again"},
         {"COM1", "/dev/ttyUSB0", 5, deniedOtherGroup,
@@ -54,6 +61,22 @@ TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
         SCOPED_TRACE(std::string(c.path) + " code " + std::to_string(c.code));
         EXPECT_EQ(DescribeSerialOpenFailure(c.port, c.path, c.code, c.probe), c.want);
     }
+}
+
+TEST(LinkErrors, FailedOpenListsThePortsPresent) {
+    EXPECT_EQ(DescribeSerialLinesPresent({}, "COM3"),
+              "No serial port is present on this machine: plug the adapter in and try again.");
+    const std::vector<comm::SerialLineEntry> lines = {
+        {"ttyS0", ""}, {"ttyUSB0", "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"}};
+    EXPECT_EQ(DescribeSerialLinesPresent(lines, "COM3"),
+              "Serial ports on this machine: ttyS0, ttyUSB0 "
+              "(usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0).\n"
+              "To use one, type its name in the port field, or map a port name to it in section "
+              "[Ports] of VarnelConfig.ini, for example "
+              "COM3=/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    // Without by-id names the example maps the device itself, under a name the field can hold.
+    const std::string hint = DescribeSerialLinesPresent({lines[0]}, "COM10000");
+    EXPECT_EQ(hint.substr(hint.rfind(' ') + 1), "COM3=/dev/ttyS0") << hint;
 }
 
 TEST(LinkErrors, SetupReasonNamesLineSettings) {
@@ -129,11 +152,27 @@ TEST(LinkErrors, ProbeTellsBusyFromMissing) {
         fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(ProbeDevice(node.string()).group, "");
     }
-    ASSERT_EQ(::chown(node.c_str(), static_cast<uid_t>(-1), 0) == 0, ::geteuid() == 0);
-    if (::geteuid() == 0) {
+    // A node of root's: root's group is never worth joining, and an ordinary user who may not
+    // open it is told that it is a matter of permission (with the group to join where one may
+    // read and write it), not that the port is busy. Only root can hand a node to root.
+    if (::chown(node.c_str(), 0, 0) == 0) {
         fs::permissions(node, fs::perms::owner_read | fs::perms::owner_write |
                                   fs::perms::group_read | fs::perms::group_write);
         EXPECT_EQ(ProbeDevice(node.string()).group, "");
+        EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+            EXPECT_EQ(DescribeSerialOpenFailure("COM3", node.string(), 5),
+                      node.string() + ": permission denied — your user may not open this device");
+            return !::testing::Test::HasFailure();
+        }));
+        const group* dialout = ::getgrnam("dialout");
+        if (dialout && ::chown(node.c_str(), 0, dialout->gr_gid) == 0) {
+            EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+                EXPECT_EQ(DescribeSerialOpenFailure("COM3", node.string(), 5),
+                          node.string() + ": permission denied — add your user to the dialout "
+                                          "group and log in again");
+                return !::testing::Test::HasFailure();
+            }));
+        }
     }
     fs::remove_all(dir);
 }

@@ -1,4 +1,5 @@
 #include "app/platform/Profile.h"
+#include "support/OrdinaryUser.h"
 
 #include <filesystem>
 #include <fstream>
@@ -120,15 +121,21 @@ TEST_F(ProfileTest, UnwritableTargetsFailWithoutChangingAnything) {
     EXPECT_TRUE(fs::is_symlink(file_));
     EXPECT_EQ(Str("A", "c"), "2");
 
-    // A folder that cannot be written: the write fails, the old file is untouched, and no
-    // temporary file is left behind. Root ignores directory modes, so only check when it counts.
-    if (::geteuid() != 0) {
-        fs::remove(file_);
-        Put("[A]\nb=1\n");
-        fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    // A folder that cannot be written, around a file that can: a write in place would succeed,
+    // but a write that replaces the file fails, the old file is untouched and no temporary file
+    // is left behind. Root ignores modes, so an ordinary user tries it.
+    fs::remove(file_);
+    Put("[A]\nb=1\n");
+    fs::permissions(file_, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
+                                              fs::perms::others_exec));
+    fs::permissions(dir_, fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
+                                             fs::perms::others_write));
+    EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
         EXPECT_FALSE(WritePrivateProfileStringA("A", "b", "2", file_.c_str()));
         EXPECT_EQ(Get(), "[A]\nb=1\n");
-    }
+        return !::testing::Test::HasFailure();
+    }));
+    EXPECT_EQ(Get(), "[A]\nb=1\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <mutex>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using testing_support::PtyPair;
@@ -93,7 +96,16 @@ TEST_F(SerialTest, OpenAndCloseLifecycle) {
     EXPECT_EQ(port.Open("ttyNoSuchPort", 2048, 2048), 2);
     EXPECT_TRUE(traces.Saw("CSerial::Open - Unable to open port\n"));
     EXPECT_EQ(port.m_hPort, nullptr);
+    // A probe leaves the line settings as it found them.
+    const int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios before{}, after{};
+    ASSERT_EQ(tcgetattr(slave, &before), 0);
     EXPECT_EQ(CSerial::ProbePort("COM9"), CSerial::portAvailable);
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    close(slave);
+    EXPECT_TRUE(before.c_iflag == after.c_iflag && before.c_oflag == after.c_oflag &&
+                before.c_cflag == after.c_cflag && before.c_lflag == after.c_lflag &&
+                std::memcmp(before.c_cc, after.c_cc, sizeof before.c_cc) == 0);
 
     OpenPty();
     EXPECT_EQ(port.Open("SIM2", 2048, 2048), comm::ERROR_ALREADY_INITIALIZED);

@@ -1,6 +1,7 @@
 #include "support/PtyPair.h"
 
 #include "app/platform/Profile.h"
+#include "serial/comm/PortName.h"
 
 #include <cerrno>
 #include <climits>
@@ -118,6 +119,14 @@ TempWorkDir::~TempWorkDir() {
 
 ScopedPortName::ScopedPortName(std::string name, const std::string& path) : name_(std::move(name)) {
     WritePrivateProfileStringA("Ports", name_.c_str(), path.c_str(), ".\\VarnelConfig.ini");
+    // What the program hands the serial layer: the section of the settings file in the current
+    // directory, read at each open.
+    comm::SetPortMap([](const std::string& port) {
+        char path[4096] = {};
+        GetPrivateProfileStringA("Ports", port.c_str(), "", path, sizeof path,
+                                 ".\\VarnelConfig.ini");
+        return std::string(path);
+    });
 }
 
 ScopedPortName::~ScopedPortName() {

@@ -47,7 +47,8 @@ private:
     std::string previous_;
 };
 
-// Names `path` as port `name` in section "Ports" of the settings file in the current directory.
+// Names `path` as port `name` in section "Ports" of the settings file in the current directory,
+// and hands the serial layer that section as its port map, the way the program does.
 class ScopedPortName {
 public:
     ScopedPortName(std::string name, const std::string& path);
