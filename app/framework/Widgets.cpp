@@ -60,6 +60,12 @@ PaneEdit::PaneEdit(QWidget* parent) : QPlainTextEdit(parent) {
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The panes show hex digits and Latin text, which look the same without shaping: skip it
+    // where the script does not need it. Scripts that do (and Chinese, which has no kerning to
+    // lose) are drawn as before.
+    QFont font = DialogFont();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(font);
     m_revision = document()->revision();
 }
 
