@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStyleOptionSlider>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -54,7 +55,45 @@ void DialogWidget::reject() {
 }
 
 // ---------------------------------------------------------------------------------------------
+PaneScrollBar::Look PaneScrollBar::Current() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
+}
+
+void PaneScrollBar::Hold() {
+    // Only a bar whose updates are on is held, so that Release never turns on what another
+    // owner (a hidden or frozen window) turned off.
+    if (m_held || !updatesEnabled())
+        return;
+    m_held = true;
+    // Set directly: switching updates back on through setUpdatesEnabled repaints the bar.
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    QMetaObject::invokeMethod(
+        this, [this] { Release(); }, Qt::QueuedConnection);
+}
+
+void PaneScrollBar::Release() {
+    if (!m_held)
+        return;
+    m_held = false;
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (!m_everPainted || !(Current() == m_painted))
+        update();
+}
+
+void PaneScrollBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    m_painted = Current();
+    m_everPainted = true;
+}
+
+// ---------------------------------------------------------------------------------------------
 PaneEdit::PaneEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    m_bar = new PaneScrollBar(this);
+    setVerticalScrollBar(m_bar);
     setUndoRedoEnabled(false);
     setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -80,6 +119,8 @@ QString PaneEdit::Display(const char* data, std::size_t size) {
 }
 
 void PaneEdit::SetBytes(const std::string& bytes, std::uint64_t generation, std::size_t dropped) {
+    // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
+    m_bar->Hold();
     const bool untouched = document()->revision() == m_revision;
     // How much of the shown text is gone at the top; the rest must still be there, unchanged.
     std::size_t drop = 0;

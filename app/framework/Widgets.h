@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 
 #include <array>
 #include <string>
@@ -37,6 +38,35 @@ private:
     bool m_finishing = false;
 };
 
+// Scroll bar of a pane. The view sets its range every time the text changes, and a new range
+// repaints the bar and everything beneath it (frame, group box, window) even when the bar looks
+// the same, as it does for a long text that grew by a few lines or lost as many at the top as
+// it gained. Held, the bar paints nothing until the window next handles its events; then it is
+// repainted only if its look changed meanwhile.
+class PaneScrollBar : public QScrollBar {
+    Q_OBJECT
+public:
+    explicit PaneScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {}
+    void Hold();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // What the bar shows: where its slider is and whether either end is reached.
+    struct Look {
+        QRect slider;
+        bool atMin = false;
+        bool atMax = false;
+        bool operator==(const Look&) const = default;
+    };
+    Look Current() const;
+    void Release();
+    Look m_painted;
+    bool m_everPainted = false;
+    bool m_held = false;
+};
+
 // Multi-line edit holding 8-bit code page 936 text. Writing a text that only extends what was
 // written last (and that the user has not edited since) appends just the new part.
 class PaneEdit : public QPlainTextEdit {
@@ -57,6 +87,7 @@ public:
 
 private:
     void ResetView();
+    PaneScrollBar* m_bar;
     std::string m_shown;      // the bytes last written
     std::size_t m_stable = 0; // bytes up to the last LF of m_shown; their drawing never changes
     int m_stableChars = 0;    // document position where the drawing of the rest starts
