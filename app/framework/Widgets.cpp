@@ -122,53 +122,44 @@ void PaneEdit::SetBytes(const std::string& bytes, std::uint64_t generation, std:
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
     const bool untouched = document()->revision() == m_revision;
-    // How much of the shown text is gone at the top; the rest must still be there, unchanged.
-    std::size_t drop = 0;
+    // Only a text that grew at the end is appended. One that also lost lines at the top (a pane
+    // at its bound, about once per quarter of the bound) is written whole: removing the lines
+    // from the document would leave their characters in its buffer and keep the layouts of
+    // every line that ever came into view; a fresh document lays out only what is shown.
     bool grew = false;
-    if (generation != 0 && generation == m_generation && dropped >= m_dropped) {
-        drop = dropped - m_dropped;
-        // Whole lines only, so that what stays decodes as it did.
-        grew = bytes.size() + drop >= m_shown.size() && drop <= m_stable &&
-               (drop == 0 || m_shown[drop - 1] == '\n');
-    } else {
+    if (generation != 0 && generation == m_generation)
+        grew = dropped == m_dropped && bytes.size() >= m_shown.size();
+    else
         grew = bytes.size() >= m_shown.size() &&
                std::memcmp(bytes.data(), m_shown.data(), m_shown.size()) == 0;
-    }
+    const std::size_t lf = bytes.rfind('\n');
+    const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
     if (untouched && grew) {
-        if (drop > 0) {
-            const int chars = static_cast<int>(Display(m_shown.data(), drop).size());
-            QTextCursor cursor(document());
-            cursor.setPosition(0);
-            cursor.setPosition(chars, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-            m_shown.erase(0, drop);
-            m_stable -= drop;
-            m_stableChars -= chars;
-        }
         if (bytes.size() > m_shown.size()) {
             // Redraw only from the last line break on: a multi-byte character or a CR LF pair
             // may have been cut by the previous write, never a line break.
+            const QString tail = Display(bytes.data() + m_stable, bytes.size() - m_stable);
             QTextCursor cursor(document());
             cursor.setPosition(m_stableChars);
             cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            cursor.insertText(Display(bytes.data() + m_stable, bytes.size() - m_stable));
+            cursor.insertText(tail);
+            if (stable == bytes.size()) {
+                m_stableChars += static_cast<int>(tail.size());
+                m_stable = stable;
+            }
         }
+        m_shown.append(bytes, m_shown.size());
     } else {
         setPlainText(Display(bytes.data(), bytes.size()));
         m_stable = 0;
         m_stableChars = 0;
+        m_shown = bytes;
     }
-    const std::size_t lf = bytes.rfind('\n');
-    const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
     if (stable > m_stable) {
         m_stableChars +=
             static_cast<int>(Display(bytes.data() + m_stable, stable - m_stable).size());
         m_stable = stable;
     }
-    if (untouched && grew)
-        m_shown.append(bytes, m_shown.size());
-    else
-        m_shown = bytes;
     ResetView();
     m_revision = document()->revision();
     m_generation = generation;
