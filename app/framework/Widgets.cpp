@@ -118,24 +118,48 @@ QString PaneEdit::Display(const char* data, std::size_t size) {
     return text;
 }
 
-void PaneEdit::SetBytes(const std::string& bytes, std::uint64_t generation, std::size_t dropped) {
+void PaneEdit::SetText(const CString& text) {
+    // A text that lost lines at the top (a pane at its bound, about once per quarter of the
+    // bound) is written whole: removing the lines from the document would leave their characters
+    // in its buffer and keep the layouts of every line that ever came into view, while a fresh
+    // document lays out only what is shown.
+    const bool grew = m_source == &text && text.Generation() == m_generation &&
+                      text.DroppedFront() == m_dropped && text.size() >= m_size;
+    Show(text.Str(), grew);
+    m_source = &text;
+    m_generation = text.Generation();
+    m_dropped = text.DroppedFront();
+    m_copy.clear();
+    m_copy.shrink_to_fit();
+}
+
+void PaneEdit::SetBytes(const std::string& bytes) {
+    const std::string* shown = Shown();
+    const bool grew = shown && bytes.size() >= shown->size() &&
+                      std::memcmp(bytes.data(), shown->data(), shown->size()) == 0;
+    Show(bytes, grew);
+    m_copy = bytes;
+    m_source = nullptr;
+}
+
+const std::string* PaneEdit::Shown() const {
+    if (!m_source)
+        return &m_copy;
+    if (m_source->Generation() == m_generation && m_source->DroppedFront() == m_dropped &&
+        m_source->size() == m_size)
+        return &m_source->Str();
+    return nullptr;
+}
+
+// Writes `bytes`; with `grew`, they are what was written last and more at the end.
+void PaneEdit::Show(const std::string& bytes, bool grew) {
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
     const bool untouched = document()->revision() == m_revision;
-    // Only a text that grew at the end is appended. One that also lost lines at the top (a pane
-    // at its bound, about once per quarter of the bound) is written whole: removing the lines
-    // from the document would leave their characters in its buffer and keep the layouts of
-    // every line that ever came into view; a fresh document lays out only what is shown.
-    bool grew = false;
-    if (generation != 0 && generation == m_generation)
-        grew = dropped == m_dropped && bytes.size() >= m_shown.size();
-    else
-        grew = bytes.size() >= m_shown.size() &&
-               std::memcmp(bytes.data(), m_shown.data(), m_shown.size()) == 0;
     const std::size_t lf = bytes.rfind('\n');
     const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
     if (untouched && grew) {
-        if (bytes.size() > m_shown.size()) {
+        if (bytes.size() > m_size) {
             // Redraw only from the last line break on: a multi-byte character or a CR LF pair
             // may have been cut by the previous write, never a line break.
             const QString tail = Display(bytes.data() + m_stable, bytes.size() - m_stable);
@@ -148,27 +172,25 @@ void PaneEdit::SetBytes(const std::string& bytes, std::uint64_t generation, std:
                 m_stable = stable;
             }
         }
-        m_shown.append(bytes, m_shown.size());
     } else {
         setPlainText(Display(bytes.data(), bytes.size()));
         m_stable = 0;
         m_stableChars = 0;
-        m_shown = bytes;
     }
     if (stable > m_stable) {
         m_stableChars +=
             static_cast<int>(Display(bytes.data() + m_stable, stable - m_stable).size());
         m_stable = stable;
     }
+    m_size = bytes.size();
     ResetView();
     m_revision = document()->revision();
-    m_generation = generation;
-    m_dropped = dropped;
 }
 
 std::string PaneEdit::Bytes() const {
     if (document()->revision() == m_revision)
-        return m_shown;
+        if (const std::string* shown = Shown())
+            return *shown;
     QString text = toPlainText();
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QStringEncoder encoder("GB18030");

@@ -73,10 +73,13 @@ class PaneEdit : public QPlainTextEdit {
     Q_OBJECT
 public:
     explicit PaneEdit(QWidget* parent);
-    // Shows the bytes. With the change account of a CString (generation, bytes dropped at the
-    // front), a text that only lost lines at the top and grew at the end costs what changed;
-    // without it (generation 0) the shown text is compared with the new one.
-    void SetBytes(const std::string& bytes, std::uint64_t generation = 0, std::size_t dropped = 0);
+    // Shows the text of the member the pane is bound to. With its change account (generation,
+    // bytes dropped at the front), a text that only grew at the end costs what was added. The
+    // pane keeps no copy: the member stays the pane's text as long as its account is unchanged,
+    // and it lives as long as the dialog's window.
+    void SetText(const CString& text);
+    // Shows the bytes of any other text; the pane keeps a copy, compared with the next one.
+    void SetBytes(const std::string& bytes);
     std::string Bytes() const;
     int LineCount() const;
     int FirstVisibleLine() const;
@@ -86,13 +89,19 @@ public:
     static QString Display(const char* data, std::size_t size);
 
 private:
+    void Show(const std::string& bytes, bool grew);
+    // The bytes last written, if still known: the bound member while its account is unchanged,
+    // or the copy of a text from elsewhere.
+    const std::string* Shown() const;
     void ResetView();
     PaneScrollBar* m_bar;
-    std::string m_shown;      // the bytes last written
-    std::size_t m_stable = 0; // bytes up to the last LF of m_shown; their drawing never changes
-    int m_stableChars = 0;    // document position where the drawing of the rest starts
-    int m_revision = -1;      // document revision after the last write
-    std::uint64_t m_generation = 0; // change account of the text last written
+    const CString* m_source = nullptr; // the bound member last written
+    std::string m_copy;                // a text from elsewhere, last written
+    std::size_t m_size = 0;            // bytes last written
+    std::size_t m_stable = 0;       // bytes up to the last LF written; their drawing never changes
+    int m_stableChars = 0;          // document position where the drawing of the rest starts
+    int m_revision = -1;            // document revision after the last write
+    std::uint64_t m_generation = 0; // change account of the member last written
     std::size_t m_dropped = 0;
     bool m_topPending = false; // the view owes a return to the first line
 };
