@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <malloc.h>
 
 namespace afx {
 
@@ -173,7 +174,12 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
             }
         }
     } else {
+        const bool large = m_size >= (1u << 20);
         setPlainText(Display(bytes.data(), bytes.size()));
+        // The old document was many small blocks; hand the pages they leave free back to the
+        // system, or they stay resident until chance fills them again.
+        if (large)
+            malloc_trim(0);
         m_stable = 0;
         m_stableChars = 0;
     }
