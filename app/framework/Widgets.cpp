@@ -110,7 +110,10 @@ PaneEdit::PaneEdit(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 QString PaneEdit::Display(const char* data, std::size_t size) {
-    QStringDecoder decoder("GB18030");
+    // Opening the converter costs more than decoding a block: one per thread, reset for each
+    // text so that every text decodes as with a fresh one.
+    thread_local QStringDecoder decoder("GB18030");
+    decoder.resetState();
     QString text = decoder.isValid()
                        ? decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)))
                        : QString::fromLatin1(data, static_cast<qsizetype>(size));
