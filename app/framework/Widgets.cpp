@@ -123,10 +123,9 @@ QString PaneEdit::Display(const char* data, std::size_t size) {
 }
 
 void PaneEdit::SetText(const CString& text) {
-    // A text that lost lines at the top (a pane at its bound, about once per quarter of the
-    // bound) is written whole: removing the lines from the document would leave their characters
-    // in its buffer and keep the layouts of every line that ever came into view, while a fresh
-    // document lays out only what is shown.
+    // A text that lost lines at the top (a bounded pane, now and then) is written whole: removing
+    // the lines from the document would leave their characters in its buffer and keep the layouts
+    // of every line that ever came into view, while a fresh document lays out only what is shown.
     const bool grew = m_source == &text && text.Generation() == m_generation &&
                       text.DroppedFront() == m_dropped && text.size() >= m_size;
     Show(text.Str(), grew);
@@ -178,13 +177,18 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
         }
     } else {
         const bool large = m_size >= (1u << 20);
-        setPlainText(Display(bytes.data(), bytes.size()));
+        const QString all = Display(bytes.data(), bytes.size());
+        setPlainText(all);
         // The old document was many small blocks; hand the pages they leave free back to the
         // system, or they stay resident until chance fills them again.
         if (large)
             malloc_trim(0);
         m_stable = 0;
         m_stableChars = 0;
+        if (stable == bytes.size()) {
+            m_stable = stable;
+            m_stableChars = static_cast<int>(all.size());
+        }
     }
     if (stable > m_stable) {
         m_stableChars +=
