@@ -106,7 +106,47 @@ PaneEdit::PaneEdit(QWidget* parent) : QPlainTextEdit(parent) {
     QFont font = DialogFont();
     font.setStyleStrategy(QFont::PreferNoShaping);
     setFont(font);
+    // Emitted before the view lays out what changed.
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int from, int, int added) { KeepGlyphs(from, added); });
     m_revision = document()->revision();
+}
+
+int PaneEdit::LastLinesKept() const {
+    return viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 2;
+}
+
+void PaneEdit::KeepGlyphs(int from, int added) {
+    // Without this, every repaint shapes the lines it draws again.
+    const QTextBlock first = document()->findBlock(from);
+    QTextBlock block = document()->findBlock(from + added);
+    for (int n = LastLinesKept(); n > 0 && block.isValid(); --n, block = block.previous()) {
+        if (!block.layout()->cacheEnabled()) {
+            block.layout()->setCacheEnabled(true);
+            m_glyphsKept.push_back(block);
+        }
+        if (block == first)
+            break;
+    }
+}
+
+void PaneEdit::DropGlyphs(bool all) {
+    if (all) {
+        // The whole text is about to be replaced, and every block with it; the user may
+        // already have removed some of these blocks.
+        m_glyphsKept.clear();
+        return;
+    }
+    const int keepFrom = document()->blockCount() - LastLinesKept();
+    std::erase_if(m_glyphsKept, [&](QTextBlock& block) {
+        if (block.blockNumber() >= keepFrom)
+            return false;
+        // A text of its own frees a block's layout; the view lays the line out again from the
+        // block's text if it ever comes into view.
+        block.layout()->setCacheEnabled(false);
+        block.layout()->setText(QString());
+        return true;
+    });
 }
 
 QString PaneEdit::Display(const char* data, std::size_t size) {
@@ -159,6 +199,7 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
     const bool untouched = document()->revision() == m_revision;
+    DropGlyphs(!(untouched && grew));
     const std::size_t lf = bytes.rfind('\n');
     const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
     if (untouched && grew) {

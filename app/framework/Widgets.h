@@ -7,9 +7,11 @@
 #include <QFrame>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QTextBlock>
 
 #include <array>
 #include <string>
+#include <vector>
 
 class QLineEdit;
 
@@ -90,11 +92,17 @@ public:
 
 private:
     void Show(const std::string& bytes, bool grew);
+    // The lines at the end of a change are laid out at once for the view; their glyphs are kept
+    // for drawing them, and dropped once the lines are no longer among the last ones.
+    void KeepGlyphs(int from, int added);
+    void DropGlyphs(bool all);
+    int LastLinesKept() const;
     // The bytes last written, if still known: the bound member while its account is unchanged,
     // or the copy of a text from elsewhere.
     const std::string* Shown() const;
     void ResetView();
     PaneScrollBar* m_bar;
+    std::vector<QTextBlock> m_glyphsKept;
     const CString* m_source = nullptr; // the bound member last written
     std::string m_copy;                // a text from elsewhere, last written
     std::size_t m_size = 0;            // bytes last written

@@ -160,6 +160,14 @@ TEST_F(FrameworkTest, BoundedPaneOfWrappedLinesAndChineseShowsItsLastLineAfterEv
     EXPECT_GT(dlg.m_strPane.DroppedFront(), 0u);
     EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), 0);
     EXPECT_TRUE(bar->updatesEnabled()); // the bar is not left frozen after the pushes
+    // Lines long out of view are laid out again, wrapped as before, when scrolled back to.
+    const int wrapped = pane->document()->lastBlock().previous().previous().layout()->lineCount();
+    bar->setValue(0);
+    pane->viewport()->grab();
+    const QTextBlock firstHex = pane->document()->findBlockByNumber(2);
+    ASSERT_TRUE(firstHex.text().startsWith("0x"));
+    EXPECT_EQ(firstHex.layout()->lineCount(), wrapped);
+    EXPECT_EQ(pane->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
     // The text shown, not the member's since, until the next push.
     const CString pushed = dlg.m_strPane;
     dlg.m_strPane += "not pushed\r\n";
