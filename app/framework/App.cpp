@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <malloc.h>
 #include <map>
 #include <utility>
 
@@ -177,6 +178,11 @@ bool AfxSocketInit() {
 }
 
 void AfxInitGui() {
+    // The panes hold texts of megabytes that are replaced whole now and then. Blocks that large
+    // get pages of their own, which go back to the system when freed; left to itself, the
+    // allocator raises that threshold after the first such free and keeps the freed megabytes
+    // in its heap for good.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     QApplication::setFont(afx::DialogFont());
     QCoreApplication::setApplicationName(QString::fromUtf8(AfxGetAppName()));
     QCoreApplication::setApplicationVersion(QString::fromStdString(res::VersionText()));

@@ -520,7 +520,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     if (pDX->m_bSaveAndValidate) {
         value = item->GetWindowText();
     } else if (auto* pane = qobject_cast<afx::PaneEdit*>(item->GetSafeWidget())) {
-        pane->SetBytes(value.Str(), value.Generation(), value.DroppedFront());
+        pane->SetText(value);
     } else {
         item->SetWindowText(value.Str());
     }

@@ -13,11 +13,13 @@
 #include <QScrollBar>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStyleOptionSlider>
 #include <QTextCursor>
 #include <QTextDocument>
 
 #include <algorithm>
 #include <cstring>
+#include <malloc.h>
 
 namespace afx {
 
@@ -54,17 +56,104 @@ void DialogWidget::reject() {
 }
 
 // ---------------------------------------------------------------------------------------------
+PaneScrollBar::Look PaneScrollBar::Current() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
+}
+
+void PaneScrollBar::Hold() {
+    // Only a bar whose updates are on is held, so that Release never turns on what another
+    // owner (a hidden or frozen window) turned off.
+    if (m_held || !updatesEnabled())
+        return;
+    m_held = true;
+    // Set directly: switching updates back on through setUpdatesEnabled repaints the bar.
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    QMetaObject::invokeMethod(
+        this, [this] { Release(); }, Qt::QueuedConnection);
+}
+
+void PaneScrollBar::Release() {
+    if (!m_held)
+        return;
+    m_held = false;
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (!m_everPainted || !(Current() == m_painted))
+        update();
+}
+
+void PaneScrollBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    m_painted = Current();
+    m_everPainted = true;
+}
+
+// ---------------------------------------------------------------------------------------------
 PaneEdit::PaneEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    m_bar = new PaneScrollBar(this);
+    setVerticalScrollBar(m_bar);
     setUndoRedoEnabled(false);
     setTabChangesFocus(true);
     setLineWrapMode(QPlainTextEdit::WidgetWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The panes show hex digits and Latin text, which look the same without shaping: skip it
+    // where the script does not need it. Scripts that do (and Chinese, which has no kerning to
+    // lose) are drawn as before.
+    QFont font = DialogFont();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(font);
+    // Emitted before the view lays out what changed.
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int from, int, int added) { KeepGlyphs(from, added); });
     m_revision = document()->revision();
 }
 
+int PaneEdit::LastLinesKept() const {
+    return viewport()->height() / std::max(1, fontMetrics().lineSpacing()) + 2;
+}
+
+void PaneEdit::KeepGlyphs(int from, int added) {
+    // Without this, every repaint shapes the lines it draws again.
+    const QTextBlock first = document()->findBlock(from);
+    QTextBlock block = document()->findBlock(from + added);
+    for (int n = LastLinesKept(); n > 0 && block.isValid(); --n, block = block.previous()) {
+        if (!block.layout()->cacheEnabled()) {
+            block.layout()->setCacheEnabled(true);
+            m_glyphsKept.push_back(block);
+        }
+        if (block == first)
+            break;
+    }
+}
+
+void PaneEdit::DropGlyphs(bool all) {
+    if (all) {
+        // The whole text is about to be replaced, and every block with it; the user may
+        // already have removed some of these blocks.
+        m_glyphsKept.clear();
+        return;
+    }
+    const int keepFrom = document()->blockCount() - LastLinesKept();
+    std::erase_if(m_glyphsKept, [&](QTextBlock& block) {
+        if (block.blockNumber() >= keepFrom)
+            return false;
+        // A text of its own frees a block's layout; the view lays the line out again from the
+        // block's text if it ever comes into view.
+        block.layout()->setCacheEnabled(false);
+        block.layout()->setText(QString());
+        return true;
+    });
+}
+
 QString PaneEdit::Display(const char* data, std::size_t size) {
-    QStringDecoder decoder("GB18030");
+    // Opening the converter costs more than decoding a block: one per thread, reset for each
+    // text so that every text decodes as with a fresh one.
+    thread_local QStringDecoder decoder("GB18030");
+    decoder.resetState();
     QString text = decoder.isValid()
                        ? decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)))
                        : QString::fromLatin1(data, static_cast<qsizetype>(size));
@@ -73,64 +162,89 @@ QString PaneEdit::Display(const char* data, std::size_t size) {
     return text;
 }
 
-void PaneEdit::SetBytes(const std::string& bytes, std::uint64_t generation, std::size_t dropped) {
+void PaneEdit::SetText(const CString& text) {
+    // A text that lost lines at the top (a bounded pane, now and then) is written whole: removing
+    // the lines from the document would leave their characters in its buffer and keep the layouts
+    // of every line that ever came into view, while a fresh document lays out only what is shown.
+    const bool grew = m_source == &text && text.Generation() == m_generation &&
+                      text.DroppedFront() == m_dropped && text.size() >= m_size;
+    Show(text.Str(), grew);
+    m_source = &text;
+    m_generation = text.Generation();
+    m_dropped = text.DroppedFront();
+    m_copy.clear();
+    m_copy.shrink_to_fit();
+}
+
+void PaneEdit::SetBytes(const std::string& bytes) {
+    const std::string* shown = Shown();
+    const bool grew = shown && bytes.size() >= shown->size() &&
+                      std::memcmp(bytes.data(), shown->data(), shown->size()) == 0;
+    Show(bytes, grew);
+    m_copy = bytes;
+    m_source = nullptr;
+}
+
+const std::string* PaneEdit::Shown() const {
+    if (!m_source)
+        return &m_copy;
+    if (m_source->Generation() == m_generation && m_source->DroppedFront() == m_dropped &&
+        m_source->size() == m_size)
+        return &m_source->Str();
+    return nullptr;
+}
+
+// Writes `bytes`; with `grew`, they are what was written last and more at the end.
+void PaneEdit::Show(const std::string& bytes, bool grew) {
+    // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
+    m_bar->Hold();
     const bool untouched = document()->revision() == m_revision;
-    // How much of the shown text is gone at the top; the rest must still be there, unchanged.
-    std::size_t drop = 0;
-    bool grew = false;
-    if (generation != 0 && generation == m_generation && dropped >= m_dropped) {
-        drop = dropped - m_dropped;
-        // Whole lines only, so that what stays decodes as it did.
-        grew = bytes.size() + drop >= m_shown.size() && drop <= m_stable &&
-               (drop == 0 || m_shown[drop - 1] == '\n');
-    } else {
-        grew = bytes.size() >= m_shown.size() &&
-               std::memcmp(bytes.data(), m_shown.data(), m_shown.size()) == 0;
-    }
+    DropGlyphs(!(untouched && grew));
+    const std::size_t lf = bytes.rfind('\n');
+    const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
     if (untouched && grew) {
-        if (drop > 0) {
-            const int chars = static_cast<int>(Display(m_shown.data(), drop).size());
-            QTextCursor cursor(document());
-            cursor.setPosition(0);
-            cursor.setPosition(chars, QTextCursor::KeepAnchor);
-            cursor.removeSelectedText();
-            m_shown.erase(0, drop);
-            m_stable -= drop;
-            m_stableChars -= chars;
-        }
-        if (bytes.size() > m_shown.size()) {
+        if (bytes.size() > m_size) {
             // Redraw only from the last line break on: a multi-byte character or a CR LF pair
             // may have been cut by the previous write, never a line break.
+            const QString tail = Display(bytes.data() + m_stable, bytes.size() - m_stable);
             QTextCursor cursor(document());
             cursor.setPosition(m_stableChars);
             cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-            cursor.insertText(Display(bytes.data() + m_stable, bytes.size() - m_stable));
+            cursor.insertText(tail);
+            if (stable == bytes.size()) {
+                m_stableChars += static_cast<int>(tail.size());
+                m_stable = stable;
+            }
         }
     } else {
-        setPlainText(Display(bytes.data(), bytes.size()));
+        const bool large = m_size >= (1u << 20);
+        const QString all = Display(bytes.data(), bytes.size());
+        setPlainText(all);
+        // The old document was many small blocks; hand the pages they leave free back to the
+        // system, or they stay resident until chance fills them again.
+        if (large)
+            malloc_trim(0);
         m_stable = 0;
         m_stableChars = 0;
+        if (stable == bytes.size()) {
+            m_stable = stable;
+            m_stableChars = static_cast<int>(all.size());
+        }
     }
-    const std::size_t lf = bytes.rfind('\n');
-    const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
     if (stable > m_stable) {
         m_stableChars +=
             static_cast<int>(Display(bytes.data() + m_stable, stable - m_stable).size());
         m_stable = stable;
     }
-    if (untouched && grew)
-        m_shown.append(bytes, m_shown.size());
-    else
-        m_shown = bytes;
+    m_size = bytes.size();
     ResetView();
     m_revision = document()->revision();
-    m_generation = generation;
-    m_dropped = dropped;
 }
 
 std::string PaneEdit::Bytes() const {
     if (document()->revision() == m_revision)
-        return m_shown;
+        if (const std::string* shown = Shown())
+            return *shown;
     QString text = toPlainText();
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QStringEncoder encoder("GB18030");

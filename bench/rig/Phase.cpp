@@ -34,8 +34,12 @@ double Percentile(std::vector<double> values, double share) {
 PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& streams,
                      Contender& contender) {
     const bool toTcp = plan.direction == Direction::SerialToTcp;
-    Pattern& pattern = toTcp ? streams.serialToTcp : streams.tcpToSerial;
-    std::uint64_t& offset = toTcp ? streams.serialToTcpOffset : streams.tcpToSerialOffset;
+    Pattern& pattern = plan.lines ? streams.serialLines
+                       : toTcp    ? streams.serialToTcp
+                                  : streams.tcpToSerial;
+    std::uint64_t& offset = plan.lines ? streams.serialLinesOffset
+                            : toTcp    ? streams.serialToTcpOffset
+                                       : streams.tcpToSerialOffset;
     const int writer = toTcp ? pty.master : server.client;
     const int reader = toTcp ? server.client : pty.master;
     const bool writerIsSocket = !toTcp;
@@ -47,7 +51,9 @@ PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& s
     const auto start = Clock::now();
     const auto sendEnd = start + std::chrono::duration_cast<Clock::duration>(
                                      std::chrono::duration<double>(plan.seconds));
-    const auto period = std::chrono::duration<double>(static_cast<double>(kChunk) / kLineRate);
+    const std::size_t chunk = plan.chunk;
+    const auto period = std::chrono::duration<double>(
+        plan.period > 0 ? plan.period : static_cast<double>(chunk) / kLineRate);
 
     std::vector<std::uint8_t> pending;
     std::size_t pendingAt = 0;
@@ -80,7 +86,7 @@ PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& s
                 while (start + std::chrono::duration_cast<Clock::duration>(
                                    period * static_cast<double>(chunksQueued)) <=
                        now) {
-                    queue(kChunk);
+                    queue(chunk);
                     ++chunksQueued;
                 }
             } else {
@@ -101,7 +107,7 @@ PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& s
             pendingAt += static_cast<std::size_t>(n);
             sentEnd += static_cast<std::uint64_t>(n);
             now = Clock::now();
-            while (sentEnd >= offset + (chunkWritten.size() + 1) * kChunk) {
+            while (sentEnd >= offset + (chunkWritten.size() + 1) * chunk) {
                 chunkWritten.push_back(now);
             }
         }
@@ -161,7 +167,7 @@ PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& s
                 lastArrival = now;
                 checker.Feed(buffer.data(), static_cast<std::size_t>(n), sentEnd);
                 while (nextLatency < chunkWritten.size() &&
-                       checker.Position() >= offset + (nextLatency + 1) * kChunk) {
+                       checker.Position() >= offset + (nextLatency + 1) * chunk) {
                     result.latencyMs.push_back(Seconds(now - chunkWritten[nextLatency]) * 1000.0);
                     ++nextLatency;
                 }

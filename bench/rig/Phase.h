@@ -23,6 +23,11 @@ struct PhasePlan {
     double seconds = 60;
     // Unpaced: at most this many bytes sent and not yet arrived.
     std::uint64_t maxInFlight = 64 * 1024;
+    // Paced: `chunk` bytes every `period` seconds (0: the chunk's time at line rate). Lines: the
+    // stream of sensor text lines instead of the byte permutations.
+    std::size_t chunk = kChunk;
+    double period = 0;
+    bool lines = false;
     // After sending, the phase ends when everything arrived, or nothing arrived for this long.
     double quietSeconds = 2;
     double maxDrainSeconds = 20;
@@ -50,6 +55,8 @@ struct Streams {
     Pattern tcpToSerial{0x5EA1'0002};
     std::uint64_t serialToTcpOffset = 0;
     std::uint64_t tcpToSerialOffset = 0;
+    Pattern serialLines{0x5EA1'0003, Pattern::Kind::Lines};
+    std::uint64_t serialLinesOffset = 0;
 };
 
 PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& streams,

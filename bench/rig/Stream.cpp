@@ -1,6 +1,8 @@
 #include "bench/rig/Stream.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace rig {
 namespace {
@@ -26,7 +28,30 @@ void Pattern::Load(std::uint64_t block) {
     block_ = block;
 }
 
+// One line, such as "#00000042 T=+21.37 H=48.2 P=1008.61 V=3.297 OK\r\n": a line number and
+// readings that wander from line to line.
+void Pattern::LoadLine(std::uint64_t line) {
+    std::uint64_t state = seed_ ^ (line * 0xD1B54A32D192ED03ULL);
+    const std::uint64_t r = SplitMix(state);
+    char text[kLineSize + 16];
+    std::snprintf(text, sizeof(text), "#%08llu T=%+06.2f H=%04.1f P=%07.2f V=%5.3f OK",
+                  static_cast<unsigned long long>(line % 100000000), -10.0 + (r % 5000) / 100.0,
+                  20.0 + (r >> 16) % 700 / 10.0, 950.0 + (r >> 32) % 10000 / 100.0,
+                  3.0 + (r >> 48) % 600 / 1000.0);
+    std::memset(bytes_, ' ', kLineSize);
+    std::memcpy(bytes_, text, std::min(std::strlen(text), kLineSize - 2));
+    bytes_[kLineSize - 2] = '\r';
+    bytes_[kLineSize - 1] = '\n';
+    block_ = line;
+}
+
 std::uint8_t Pattern::At(std::uint64_t offset) {
+    if (kind_ == Kind::Lines) {
+        if (offset / kLineSize != block_) {
+            LoadLine(offset / kLineSize);
+        }
+        return bytes_[offset % kLineSize];
+    }
     if (offset / 256 != block_) {
         Load(offset / 256);
     }

@@ -11,7 +11,13 @@ namespace rig {
 
 class Pattern {
 public:
-    explicit Pattern(std::uint64_t seed) : seed_(seed) {}
+    // Permutation: blocks of all 256 byte values. Lines: ASCII text lines of a sensor that
+    // reports readings, each kLineSize bytes with CR LF, numbered so that no line repeats.
+    enum class Kind { Permutation, Lines };
+    static constexpr std::size_t kLineSize = 46;
+
+    explicit Pattern(std::uint64_t seed, Kind kind = Kind::Permutation)
+        : seed_(seed), kind_(kind) {}
 
     std::uint8_t At(std::uint64_t offset);
     // Copies `count` bytes starting at `offset` into `out`.
@@ -19,8 +25,10 @@ public:
 
 private:
     void Load(std::uint64_t block);
+    void LoadLine(std::uint64_t line);
 
     std::uint64_t seed_;
+    Kind kind_;
     std::uint64_t block_ = UINT64_MAX;
     std::uint8_t bytes_[256] = {};
 };

@@ -31,6 +31,31 @@ TEST(Pattern, EveryBlockHoldsAllByteValuesAndTheStreamIsRepeatable) {
     EXPECT_NE(Bytes(a, 0, 256), Bytes(other, 0, 256));
 }
 
+TEST(Pattern, SensorLinesArePrintableRepeatableAndAHoleInThemIsFound) {
+    constexpr std::size_t kLine = Pattern::kLineSize;
+    Pattern a(9, Pattern::Kind::Lines), b(9, Pattern::Kind::Lines);
+    const auto text = Bytes(a, 0, 40 * kLine);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::size_t column = i % kLine;
+        if (column == kLine - 2) {
+            EXPECT_EQ(text[i], '\r') << i;
+        } else if (column == kLine - 1) {
+            EXPECT_EQ(text[i], '\n') << i;
+        } else {
+            EXPECT_TRUE(text[i] >= 0x20 && text[i] < 0x7F) << i;
+        }
+    }
+    EXPECT_EQ(Bytes(a, 1000, 500), Bytes(b, 1000, 500));
+    // Text that repeats itself would make the checker resynchronise in the wrong place.
+    StreamChecker c(a, 0);
+    auto data = text;
+    data.erase(data.begin() + 300, data.begin() + 530);
+    c.Feed(data.data(), data.size(), text.size());
+    c.Finish(text.size());
+    EXPECT_EQ(c.Skipped(), 230u);
+    EXPECT_EQ(c.Altered(), 0u);
+}
+
 TEST(StreamChecker, AnExactCopyFedInPiecesMatchesEveryByte) {
     Pattern p(1);
     StreamChecker c(p, 500);

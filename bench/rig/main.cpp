@@ -38,8 +38,12 @@ const char* const kUsage = R"(usage: varnel-benchrig [options]
   --press-open          find the window named Varnel (xdotool, needs DISPLAY) and press Enter
   --seconds D           seconds of each paced phase (default 60)
   --unpaced-seconds U   seconds of each unpaced phase (default 5)
-  --phase LIST          comma-separated: s2t, t2s, two-way, req-resp, t2s-max, s2t-max
-                        (default s2t,t2s,two-way,req-resp,t2s-max)
+  --phase LIST          comma-separated: s2t, t2s, two-way, req-resp, t2s-max, s2t-max,
+                        s2t-lines (default s2t,t2s,two-way,req-resp,t2s-max); s2t-lines sends
+                        sensor text lines from the device, 230 bytes every 20 ms, and reports
+                        its own CPU per MB
+  --hex                 Varnel shows the panes in hexadecimal (HEX=1 in the settings); the
+                        figures of s2t-lines are then named s2t-lines-hex
   --runs R              runs, each with a fresh contender (default 1)
   --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
   --soak-phase S        seconds of each soak phase (default 5)
@@ -60,6 +64,7 @@ struct Options {
     double soakPhase = 5;
     bool keep = false;
     bool strict = false;
+    bool hex = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -90,7 +95,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             std::istringstream list(value());
             for (std::string p; std::getline(list, p, ',');) {
                 if (p != "s2t" && p != "t2s" && p != "t2s-max" && p != "s2t-max" &&
-                    p != "two-way" && p != "req-resp") {
+                    p != "two-way" && p != "req-resp" && p != "s2t-lines") {
                     std::fprintf(stderr, "varnel-benchrig: unknown phase %s\n", p.c_str());
                     return false;
                 }
@@ -106,6 +111,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.keep = true;
         } else if (arg == "--strict") {
             o.strict = true;
+        } else if (arg == "--hex") {
+            o.hex = true;
         } else {
             std::fputs(kUsage, arg == "--help" || arg == "-h" ? stdout : stderr);
             std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
@@ -131,8 +138,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 // Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
-// REOPEN off (the rig wants the links to stay up), text panes.
-bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port) {
+// REOPEN off (the rig wants the links to stay up), text or hexadecimal panes.
+bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port,
+                 bool hex) {
     const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || chdir(folder.c_str()) != 0) {
         if (here >= 0) {
@@ -144,7 +152,7 @@ bool WriteConfig(const std::string& folder, const std::string& device, std::uint
     const std::string portText = std::to_string(port);
     bool ok = WritePrivateProfileStringA("Ports", "COM3", device.c_str(), file);
     ok = WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", file) && ok;
-    ok = WritePrivateProfileStringA("SYSTEM", "HEX", "0", file) && ok;
+    ok = WritePrivateProfileStringA("SYSTEM", "HEX", hex ? "1" : "0", file) && ok;
     ok = WritePrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", file) && ok;
     ok = WritePrivateProfileStringA("Socket", "PORT", portText.c_str(), file) && ok;
     ok = WritePrivateProfileStringA("COM", "COM", "2", file) && ok;
@@ -204,7 +212,7 @@ struct Session {
             return false;
         }
         const std::string port = std::to_string(server.port);
-        if (o.ini && !WriteConfig(folder, pty.path, server.port)) {
+        if (o.ini && !WriteConfig(folder, pty.path, server.port, o.hex)) {
             error = "cannot write VarnelConfig.ini in " + folder;
             return false;
         }
@@ -251,6 +259,12 @@ PhasePlan SpecFor(const std::string& name, const Options& o) {
     plan.direction = name.rfind("s2t", 0) == 0 ? Direction::SerialToTcp : Direction::TcpToSerial;
     plan.paced = name.find("-max") == std::string::npos;
     plan.seconds = plan.paced ? o.seconds : o.unpacedSeconds;
+    if (name == "s2t-lines") {
+        // A device that reports a few text lines every 20 ms, about the line rate.
+        plan.lines = true;
+        plan.chunk = 5 * Pattern::kLineSize;
+        plan.period = 0.020;
+    }
     return plan;
 }
 
@@ -339,16 +353,18 @@ bool RunOnce(const Options& o, int run) {
     Streams streams;
     bool clean = true;
     double pacedCpu = 0, pacedBytes = 0;
-    for (const auto& name : o.phases) {
-        if (name == "two-way" || name == "req-resp") {
-            const bool ok = name == "two-way" ? TwoWayPhase(o, run, session, streams, clean)
-                                              : RequestPhase(o, run, session, streams, clean);
+    for (const auto& phase : o.phases) {
+        if (phase == "two-way" || phase == "req-resp") {
+            const bool ok = phase == "two-way" ? TwoWayPhase(o, run, session, streams, clean)
+                                               : RequestPhase(o, run, session, streams, clean);
             if (!ok) {
                 break;
             }
             continue;
         }
-        const PhasePlan plan = SpecFor(name, o);
+        const PhasePlan plan = SpecFor(phase, o);
+        // The display option matters to Varnel's cost: the figures of a lines phase say which.
+        const std::string name = plan.lines && o.hex ? phase + "-hex" : phase;
         const PhaseResult r =
             RunPhase(plan, session.pty, session.server, streams, session.contender);
         const double share = r.sent ? 100.0 * static_cast<double>(r.delivered) / r.sent : NAN;
@@ -372,8 +388,15 @@ bool RunOnce(const Options& o, int run) {
             Emit(o, run, name + "_lat_p50_ms", Percentile(r.latencyMs, 0.50));
             Emit(o, run, name + "_lat_p99_ms", Percentile(r.latencyMs, 0.99));
             Emit(o, run, name + "_lat_samples", static_cast<double>(r.latencyMs.size()));
-            pacedCpu += r.cpuSeconds;
-            pacedBytes += static_cast<double>(r.delivered);
+            if (plan.lines) {
+                if (r.delivered > 0) {
+                    Emit(o, run, name + "_cpu_s_per_mb",
+                         r.cpuSeconds / (static_cast<double>(r.delivered) / 1e6));
+                }
+            } else {
+                pacedCpu += r.cpuSeconds;
+                pacedBytes += static_cast<double>(r.delivered);
+            }
         } else {
             const double rate = r.sendSeconds > 0
                                     ? static_cast<double>(r.deliveredWhileSending) / r.sendSeconds

@@ -14,6 +14,10 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -123,6 +127,51 @@ TEST_F(FrameworkTest, GrowingPaneAppendsAndShowsTheSameAsAFullRewrite) {
                 << "round " << round << " step " << step;
         }
     }
+}
+
+TEST_F(FrameworkTest, BoundedPaneOfWrappedLinesAndChineseShowsItsLastLineAfterEveryPush) {
+    // As in a running window: entries of a Chinese line and a long hex line that wraps, each
+    // pushed and scrolled to the end, the oldest dropped now and then as a bounded pane does.
+    auto* pane = Widget<QPlainTextEdit>(kPane);
+    QScrollBar* bar = pane->verticalScrollBar();
+    const std::string chinese = Bytes({0xD6, 0xD0, 0xCE, 0xC4}); // "中文"
+    for (int entry = 0; entry < 60; ++entry) {
+        std::string hex;
+        for (int i = 0; i < 200; ++i)
+            hex += "0x" + std::to_string(10 + (entry + i) % 90) + " ";
+        dlg.m_strPane +=
+            "\r\nRecv " + chinese + " " + std::to_string(entry) + ":\r\n" + hex + "\r\n\r\n";
+        if (entry % 7 == 6)
+            dlg.m_strPane.Delete(0, dlg.m_strPane.find("Recv", 8) - 2);
+        dlg.UpdateData(false);
+        dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
+        QCoreApplication::processEvents();
+        ASSERT_EQ(PaneShows(), afx::PaneEdit::Display(dlg.m_strPane.data(), dlg.m_strPane.size()))
+            << "entry " << entry;
+        const QTextBlock hexLine = pane->document()->lastBlock().previous().previous();
+        ASSERT_TRUE(hexLine.text().startsWith("0x")) << "entry " << entry;
+        EXPECT_GT(hexLine.layout()->lineCount(), 1) << "entry " << entry; // wrapped
+        EXPECT_EQ(bar->value(), bar->maximum()) << "entry " << entry;
+        const QTextCursor bottom =
+            pane->cursorForPosition(QPoint(2, pane->viewport()->height() - 2));
+        EXPECT_GE(bottom.blockNumber(), hexLine.blockNumber()) << "entry " << entry;
+        EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane) << "entry " << entry;
+    }
+    EXPECT_GT(dlg.m_strPane.DroppedFront(), 0u);
+    EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), 0);
+    EXPECT_TRUE(bar->updatesEnabled()); // the bar is not left frozen after the pushes
+    // Lines long out of view are laid out again, wrapped as before, when scrolled back to.
+    const int wrapped = pane->document()->lastBlock().previous().previous().layout()->lineCount();
+    bar->setValue(0);
+    pane->viewport()->grab();
+    const QTextBlock firstHex = pane->document()->findBlockByNumber(2);
+    ASSERT_TRUE(firstHex.text().startsWith("0x"));
+    EXPECT_EQ(firstHex.layout()->lineCount(), wrapped);
+    EXPECT_EQ(pane->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+    // The text shown, not the member's since, until the next push.
+    const CString pushed = dlg.m_strPane;
+    dlg.m_strPane += "not pushed\r\n";
+    EXPECT_EQ(dlg.m_pane.GetWindowText(), pushed);
 }
 
 TEST_F(FrameworkTest, PushPutsBackWhatTheUserTypedAndShrinksAPane) {
