@@ -199,6 +199,10 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
     const bool untouched = document()->revision() == m_revision;
+    // Every line that came into view keeps a layout until its block goes, so after many new
+    // lines the text is written whole again, which leaves layouts only for what is in view.
+    if (document()->blockCount() - m_blocksWritten > kLinesBetweenRewrites)
+        grew = false;
     DropGlyphs(!(untouched && grew));
     const std::size_t lf = bytes.rfind('\n');
     const std::size_t stable = lf == std::string::npos ? 0 : lf + 1;
@@ -236,6 +240,8 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
             static_cast<int>(Display(bytes.data() + m_stable, stable - m_stable).size());
         m_stable = stable;
     }
+    if (!(untouched && grew))
+        m_blocksWritten = document()->blockCount();
     m_size = bytes.size();
     ResetView();
     m_revision = document()->revision();

@@ -106,6 +106,8 @@ private:
     const CString* m_source = nullptr; // the bound member last written
     std::string m_copy;                // a text from elsewhere, last written
     std::size_t m_size = 0;            // bytes last written
+    static constexpr int kLinesBetweenRewrites = 4000;
+    int m_blocksWritten = 0;        // blocks after the last time the text was written whole
     std::size_t m_stable = 0;       // bytes up to the last LF written; their drawing never changes
     int m_stableChars = 0;          // document position where the drawing of the rest starts
     int m_revision = -1;            // document revision after the last write
