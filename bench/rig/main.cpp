@@ -453,7 +453,9 @@ bool Soak(const Options& o) {
     }
     Streams streams;
     Totals both, toTcp, toSerial;
-    const ProcStats first = ReadProcStats(session.contender.pid);
+    // What the process holds is read once its first phase is over: right after the start a
+    // window still has helper threads and descriptors of its own start-up.
+    ProcStats first;
     const auto start = Clock::now();
     int minute = 1;
     long maxRss = 0;
@@ -469,6 +471,9 @@ bool Soak(const Options& o) {
         both.Add(r.toSerial);
         toTcp.Add(r.toTcp);
         toSerial.Add(r.toSerial);
+        if (!first.ok) {
+            first = ReadProcStats(session.contender.pid);
+        }
         if (r.contenderGone || r.connectionClosed) {
             std::fprintf(stderr, "rig: soak: the contender %s\n%s\n",
                          r.contenderGone ? "ended" : "closed the connection",
