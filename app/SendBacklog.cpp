@@ -40,19 +40,12 @@ bool CSendBacklog::Flush(sock::SOCKET s) {
 }
 
 bool CSendBacklog::Send(sock::SOCKET s, const char* pData, std::size_t nLength) {
-    const bool bOk = Flush(s);
+    // What waits goes first: the block queues behind it and leaves with it as far as it can.
+    Flush(s);
     if (Waiting() + nLength > m_nLimit)
         return false;
-    std::size_t nDone = 0;
-    if (bOk && Waiting() == 0) {
-        while (nDone < nLength) {
-            const int nSent = SendSome(s, pData + nDone, nLength - nDone, m_nError);
-            if (nSent <= 0)
-                break;
-            nDone += static_cast<std::size_t>(nSent);
-        }
-    }
-    m_strData.append(pData + nDone, nLength - nDone);
+    m_strData.append(pData, nLength);
+    Flush(s);
     return true;
 }
 
