@@ -180,7 +180,7 @@ bool CDialog::Build() {
         case res::ControlClass::Edit: {
             if (item.style & ES_MULTILINE) {
                 auto* pane = new afx::PaneEdit(dlg);
-                pane->setReadOnly(item.style & ES_READONLY);
+                pane->SetReadOnly(item.style & ES_READONLY);
                 pane->setVerticalScrollBarPolicy(
                     (item.style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
                 w = pane;
@@ -258,7 +258,7 @@ bool CDialog::Build() {
                     QWidget::setTabOrder(lastTab, tabStop);
                 lastTab = tabStop;
             } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
-                       qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QLineEdit*>(w)) {
+                       qobject_cast<afx::PaneEdit*>(w) || qobject_cast<QLineEdit*>(w)) {
                 w->setFocusPolicy(Qt::ClickFocus);
             }
         }

@@ -1,8 +1,9 @@
 // The bridge end to end: the real main window on the offscreen platform, a pty standing for the
 // serial device under COM3 and a TCP server on 127.0.0.1.
-#include "app/Varnel.h"
 #include "app/LinkErrors.h"
+#include "app/Varnel.h"
 #include "app/VarnelDlg.h"
+#include "app/framework/PaneEdit.h"
 #include "app/framework/TestHooks.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
@@ -11,7 +12,6 @@
 #include "support/PtyPair.h"
 
 #include <QLabel>
-#include <QPlainTextEdit>
 
 #include <gtest/gtest.h>
 
@@ -112,7 +112,7 @@ protected:
     }
     std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
     QString Shown(int id) {
-        return qobject_cast<QPlainTextEdit*>(dlg->GetDlgItem(id)->GetSafeWidget())->toPlainText();
+        return qobject_cast<afx::PaneEdit*>(dlg->GetDlgItem(id)->GetSafeWidget())->ShownText();
     }
 
     testing_support::TempWorkDir dir;
@@ -295,8 +295,8 @@ TEST_F(BridgeTest, FailedSerialOpenTakesTheConnectionDownAgain) {
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
     // The tooltip says why, then which serial ports this machine has instead.
     const std::string tip = dlg->GetDlgItem(IDC_STATIC_COMSTATUS)->GetToolTipText();
-    EXPECT_EQ(tip, "/dev/varnel-no-such-device: no such device\n" +
-                       DescribeSerialLinesPresent("COM6"));
+    EXPECT_EQ(tip,
+              "/dev/varnel-no-such-device: no such device\n" + DescribeSerialLinesPresent("COM6"));
 }
 
 TEST_F(BridgeTest, PortNamesAreUsedWholeUpToSevenCharacters) {

@@ -2,6 +2,7 @@
 // closing, the About box.
 #include "app/VarnelDlg.h"
 #include "app/Varnel.h"
+#include "app/framework/PaneEdit.h"
 #include "app/framework/TestHooks.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -126,8 +126,8 @@ TEST_F(VarnelDlgTest, WithoutAFileShowsTheDefaultsAndCreatesNoFile) {
     EXPECT_EQ(W<QLabel>(IDC_STATIC_TCPCOUNT)->text(), "TCP: 0");
     EXPECT_EQ(W<QLabel>(IDC_STATIC_COMSTATUS)->text(), "");
     EXPECT_EQ(W<QLabel>(IDC_STATIC_NETSTATUS)->text(), "");
-    EXPECT_TRUE(W<QPlainTextEdit>(IDC_EDIT_COMDATA)->toPlainText().isEmpty());
-    EXPECT_TRUE(W<QPlainTextEdit>(IDC_EDIT_TCPDATA)->toPlainText().isEmpty());
+    EXPECT_TRUE(W<afx::PaneEdit>(IDC_EDIT_COMDATA)->ShownText().isEmpty());
+    EXPECT_TRUE(W<afx::PaneEdit>(IDC_EDIT_TCPDATA)->ShownText().isEmpty());
     EXPECT_EQ(W<QPushButton>(IDC_BUTTON_OPEN)->text(), QString::fromUtf8("打开"));
     EXPECT_EQ(QApplication::focusWidget(), W<QWidget>(IDC_BUTTON_OPEN));
     EXPECT_EQ(dlg->GetSafeWidget()->windowTitle(), "Varnel");
@@ -256,7 +256,7 @@ TEST_F(VarnelDlgTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
 
 TEST_F(VarnelDlgTest, PushRewritesWhatTheUserTypedIntoBoundControls) {
     Open();
-    auto* pane = W<QPlainTextEdit>(IDC_EDIT_TCPDATA);
+    auto* pane = W<afx::PaneEdit>(IDC_EDIT_TCPDATA);
     pane->setFocus();
     QTest::keyClicks(pane, "scribble");
     auto* port = W<QLineEdit>(IDC_EDIT_PORT);
@@ -266,7 +266,7 @@ TEST_F(VarnelDlgTest, PushRewritesWhatTheUserTypedIntoBoundControls) {
     EXPECT_EQ(port->text(), "99"); // digits only
     dlg->m_strNetStatus = "status";
     dlg->UpdateData(false);
-    EXPECT_TRUE(pane->toPlainText().isEmpty());
+    EXPECT_TRUE(pane->ShownText().isEmpty());
     EXPECT_EQ(port->text(), "8000");
     EXPECT_EQ(W<QLabel>(IDC_STATIC_NETSTATUS)->text(), "status");
 }

@@ -1,6 +1,5 @@
 #include "fault/FaultRig.h"
 
-#include <QPlainTextEdit>
 #include <QTest>
 
 #include <cerrno>

@@ -13,11 +13,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStringEncoder>
 #include <QTest>
-#include <QTextBlock>
 #include <QTextCursor>
-#include <QTextDocument>
-#include <QTextLayout>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -80,7 +78,7 @@ protected:
     template <class T> T* Widget(int id) {
         return qobject_cast<T*>(dlg.GetDlgItem(id)->GetSafeWidget());
     }
-    QString PaneShows() { return Widget<QPlainTextEdit>(kPane)->toPlainText(); }
+    QString PaneShows() { return Widget<afx::PaneEdit>(kPane)->ShownText(); }
     TestDlg dlg;
 };
 
@@ -132,7 +130,7 @@ TEST_F(FrameworkTest, GrowingPaneAppendsAndShowsTheSameAsAFullRewrite) {
 TEST_F(FrameworkTest, BoundedPaneOfWrappedLinesAndChineseShowsItsLastLineAfterEveryPush) {
     // As in a running window: entries of a Chinese line and a long hex line that wraps, each
     // pushed and scrolled to the end, the oldest dropped now and then as a bounded pane does.
-    auto* pane = Widget<QPlainTextEdit>(kPane);
+    auto* pane = Widget<afx::PaneEdit>(kPane);
     QScrollBar* bar = pane->verticalScrollBar();
     const std::string chinese = Bytes({0xD6, 0xD0, 0xCE, 0xC4}); // "中文"
     for (int entry = 0; entry < 60; ++entry) {
@@ -148,36 +146,81 @@ TEST_F(FrameworkTest, BoundedPaneOfWrappedLinesAndChineseShowsItsLastLineAfterEv
         QCoreApplication::processEvents();
         ASSERT_EQ(PaneShows(), afx::PaneEdit::Display(dlg.m_strPane.data(), dlg.m_strPane.size()))
             << "entry " << entry;
-        const QTextBlock hexLine = pane->document()->lastBlock().previous().previous();
-        ASSERT_TRUE(hexLine.text().startsWith("0x")) << "entry " << entry;
-        EXPECT_GT(hexLine.layout()->lineCount(), 1) << "entry " << entry; // wrapped
+        const int hexLine = pane->TextLines() - 3;
+        ASSERT_TRUE(pane->TextLine(hexLine).startsWith("0x")) << "entry " << entry;
+        EXPECT_GT(pane->RowsOf(hexLine), 1) << "entry " << entry; // wrapped
         EXPECT_EQ(bar->value(), bar->maximum()) << "entry " << entry;
-        const QTextCursor bottom =
-            pane->cursorForPosition(QPoint(2, pane->viewport()->height() - 2));
-        EXPECT_GE(bottom.blockNumber(), hexLine.blockNumber()) << "entry " << entry;
+        EXPECT_GE(pane->TextLineAt(QPoint(2, pane->viewport()->height() - 2)), hexLine)
+            << "entry " << entry;
         EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane) << "entry " << entry;
     }
     EXPECT_GT(dlg.m_strPane.DroppedFront(), 0u);
     EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), 0);
     EXPECT_TRUE(bar->updatesEnabled()); // the bar is not left frozen after the pushes
     // Lines long out of view are laid out again, wrapped as before, when scrolled back to.
-    const int wrapped = pane->document()->lastBlock().previous().previous().layout()->lineCount();
+    const int wrapped = pane->RowsOf(pane->TextLines() - 3);
     bar->setValue(0);
     pane->viewport()->grab();
-    const QTextBlock firstHex = pane->document()->findBlockByNumber(2);
-    ASSERT_TRUE(firstHex.text().startsWith("0x"));
-    EXPECT_EQ(firstHex.layout()->lineCount(), wrapped);
-    EXPECT_EQ(pane->cursorForPosition(QPoint(2, 2)).blockNumber(), 0);
+    ASSERT_TRUE(pane->TextLine(2).startsWith("0x"));
+    EXPECT_EQ(pane->RowsOf(2), wrapped);
+    EXPECT_EQ(pane->TextLineAt(QPoint(2, 2)), 0);
     // The text shown, not the member's since, until the next push.
     const CString pushed = dlg.m_strPane;
     dlg.m_strPane += "not pushed\r\n";
     EXPECT_EQ(dlg.m_pane.GetWindowText(), pushed);
 }
 
+TEST_F(FrameworkTest, PaneDrawsWhatTheStockEditDrawsAndAClickEditsItInPlace) {
+    // Entries as the window writes them: wrapped hex, Chinese, a word longer than a row, a tab,
+    // empty lines. The pane must look exactly like a stock edit of the same size and font, at
+    // the top and at the bottom, and a click must hand over the same view to the editor.
+    auto* pane = Widget<afx::PaneEdit>(kPane);
+    QStringEncoder gbk("GB18030");
+    auto entry = [&](const char* body) {
+        return "\r\nRecv COM 5 Bytes Data at Time 12/06/26 10:14:14:\r\n" +
+               QByteArray(gbk.encode(QString::fromUtf8(body))).toStdString() + "\r\n";
+    };
+    std::string hex;
+    for (int i = 0; i < 400; ++i)
+        hex += "0x" + std::to_string(10 + i % 90) + " ";
+    for (int i = 0; i < 6; ++i)
+        dlg.m_strPane += entry(hex.c_str()) +
+                         entry("温度 23.5 C, 电压 3.30 V, 设备状态 正常 (device OK)") +
+                         entry(std::string(300, 'w').c_str()) + entry("a\tb\r\n\r\nend");
+    dlg.UpdateData(false);
+    QPlainTextEdit stock(dlg.GetSafeWidget());
+    stock.setGeometry(pane->geometry());
+    stock.setFont(pane->font());
+    stock.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    stock.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    stock.show();
+    stock.setPlainText(afx::PaneEdit::Display(dlg.m_strPane.data(), dlg.m_strPane.size()));
+    auto picture = [](QWidget* view) {
+        QCoreApplication::processEvents();
+        return view->grab().toImage();
+    };
+    EXPECT_EQ(picture(pane->viewport()), picture(stock.viewport())) << "top";
+    dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
+    stock.verticalScrollBar()->setValue(stock.verticalScrollBar()->maximum());
+    const QImage bottom = picture(pane->viewport());
+    EXPECT_EQ(bottom, picture(stock.viewport())) << "bottom";
+    stock.hide();
+
+    const QPoint middle(pane->viewport()->width() / 2, pane->viewport()->height() / 2);
+    const int line = pane->TextLineAt(middle);
+    QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, middle);
+    QPlainTextEdit* editor = pane->Editor();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->textCursor().blockNumber(), line);
+    editor->setCursorWidth(0);
+    EXPECT_EQ(picture(editor->viewport()), bottom) << "editor";
+    EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane); // clicked, not changed
+}
+
 TEST_F(FrameworkTest, PushPutsBackWhatTheUserTypedAndShrinksAPane) {
     dlg.m_strPane = "line one\r\n";
     dlg.UpdateData(false);
-    auto* pane = Widget<QPlainTextEdit>(kPane);
+    auto* pane = Widget<afx::PaneEdit>(kPane);
     pane->setFocus();
     QTest::keyClicks(pane, "typed");
     ASSERT_TRUE(PaneShows().contains("typed"));
@@ -201,7 +244,7 @@ TEST_F(FrameworkTest, PushShowsTheFirstLineAndLineScrollReachesTheLast) {
     dlg.UpdateData(false); // a push replaces the text: the view starts at the top again
     EXPECT_EQ(dlg.m_pane.GetFirstVisibleLine(), 0);
     // Left alone, the view itself is back at the top once the window has handled its events.
-    QScrollBar* bar = Widget<QPlainTextEdit>(kPane)->verticalScrollBar();
+    QScrollBar* bar = Widget<afx::PaneEdit>(kPane)->verticalScrollBar();
     EXPECT_TRUE(PumpEventsUntil([&] { return bar->value() == 0; }, 2000));
     dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
     EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), bottom);
@@ -250,7 +293,7 @@ TEST_F(FrameworkTest, TimersKeepTickingWhileARealMessageBoxIsOpen) {
 }
 
 TEST_F(FrameworkTest, EnterPressesTheDefaultButtonFromAnyControlButTheFocusedButton) {
-    auto* pane = Widget<QPlainTextEdit>(kPane);
+    auto* pane = Widget<afx::PaneEdit>(kPane);
     pane->setFocus();
     QTest::keyClick(pane, Qt::Key_Return);
     EXPECT_EQ(dlg.opens, 1);

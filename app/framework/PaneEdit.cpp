@@ -1,0 +1,561 @@
+#include "app/framework/PaneEdit.h"
+
+#include "app/framework/Widgets.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QStyleOptionSlider>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace afx {
+
+// ---------------------------------------------------------------------------------------------
+PaneScrollBar::Look PaneScrollBar::Current() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return {
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() == minimum(), value() == maximum()};
+}
+
+void PaneScrollBar::Hold() {
+    // Only a bar whose updates are on is held, so that Release never turns on what another
+    // owner (a hidden or frozen window) turned off.
+    if (m_held || !updatesEnabled())
+        return;
+    m_held = true;
+    // Set directly: switching updates back on through setUpdatesEnabled repaints the bar.
+    setAttribute(Qt::WA_UpdatesDisabled, true);
+    QMetaObject::invokeMethod(
+        this, [this] { Release(); }, Qt::QueuedConnection);
+}
+
+void PaneScrollBar::Release() {
+    if (!m_held)
+        return;
+    m_held = false;
+    setAttribute(Qt::WA_UpdatesDisabled, false);
+    if (!m_everPainted || !(Current() == m_painted))
+        update();
+}
+
+void PaneScrollBar::paintEvent(QPaintEvent* event) {
+    QScrollBar::paintEvent(event);
+    m_painted = Current();
+    m_everPainted = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+namespace {
+
+// Decodes as a fresh GB18030 decoder would. Opening the converter costs more than decoding a
+// line: one per thread, reset for each text.
+QString Decode(const char* data, std::size_t size) {
+    thread_local QStringDecoder decoder("GB18030");
+    decoder.resetState();
+    return decoder.isValid() ? decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)))
+                             : QString::fromLatin1(data, static_cast<qsizetype>(size));
+}
+
+} // namespace
+
+PaneEdit::PaneEdit(QWidget* parent) : QAbstractScrollArea(parent) {
+    m_bar = new PaneScrollBar(this);
+    setVerticalScrollBar(m_bar);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    viewport()->setCursor(Qt::IBeamCursor);
+    // The panes show hex digits and Latin text, which look the same without shaping: skip it
+    // where the script does not need it. Scripts that do (and Chinese, which has no kerning to
+    // lose) are drawn as before.
+    QFont font = DialogFont();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    setFont(font);
+    m_option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    Index(m_copy, 0);
+}
+
+PaneEdit::~PaneEdit() = default;
+
+QString PaneEdit::Display(const char* data, std::size_t size) {
+    QString text = Decode(data, size);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+void PaneEdit::SetText(const CString& text) {
+    // A text that lost lines at the top (a bounded pane, now and then) is indexed again whole.
+    const bool grew = m_source == &text && text.Generation() == m_generation &&
+                      text.DroppedFront() == m_dropped && text.size() >= m_size;
+    m_source = &text;
+    m_generation = text.Generation();
+    m_dropped = text.DroppedFront();
+    m_copy.clear();
+    m_copy.shrink_to_fit();
+    Show(text.Str(), grew);
+}
+
+void PaneEdit::SetBytes(const std::string& bytes) {
+    const char* shown = Shown();
+    const bool grew = shown && bytes.size() >= m_size && std::memcmp(bytes.data(), shown, m_size) == 0;
+    m_copy = bytes;
+    m_source = nullptr;
+    Show(m_copy, grew);
+}
+
+const char* PaneEdit::Shown() const {
+    if (!m_source)
+        return m_copy.data();
+    // A member that only grew since still starts with what is shown.
+    if (m_source->Generation() == m_generation && m_source->DroppedFront() == m_dropped &&
+        m_source->size() >= m_size)
+        return m_source->Str().data();
+    return nullptr;
+}
+
+// Shows `bytes`; with `grew`, they are what was shown last and more at the end.
+void PaneEdit::Show(const std::string& bytes, bool grew) {
+    // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
+    m_bar->Hold();
+    EndEditing();
+    if (!grew) {
+        m_lines.clear();
+        m_laid.clear();
+        m_rows = 0;
+        m_reindexFrom = 0;
+    }
+    // The same text again (the other pane's push) changes nothing.
+    if (!grew || bytes.size() != m_size || m_lines.empty()) {
+        Index(bytes, m_reindexFrom);
+        m_size = bytes.size();
+        UpdateRange();
+    }
+    ResetView();
+    viewport()->update();
+}
+
+// Indexes the text lines of `bytes` from text line `from` on; the lines before it are unchanged.
+void PaneEdit::Index(const std::string& bytes, std::size_t from) {
+    std::size_t pos = 0;
+    if (from < m_lines.size()) {
+        pos = m_lines[from].begin;
+        for (std::size_t i = from; i < m_lines.size(); ++i)
+            m_rows -= m_lines[i].rows;
+        m_lines.resize(from);
+        m_laid.erase(m_laid.lower_bound(from), m_laid.end());
+    }
+    const char* data = bytes.data();
+    const std::size_t size = bytes.size();
+    for (;;) {
+        std::size_t end = pos;
+        while (end < size && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        if (end == size) {
+            m_lines.push_back({pos, size, 0, 1});
+            ++m_rows;
+            break;
+        }
+        const std::uint8_t brk =
+            (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? 2 : 1;
+        m_lines.push_back({pos, end, brk, 1});
+        ++m_rows;
+        pos = end + brk;
+    }
+    // The last line may still grow; a CR at the very end may yet be the start of a CR LF.
+    m_reindexFrom = m_lines.size() - 1;
+    if (size > 0 && data[size - 1] == '\r' && m_reindexFrom > 0)
+        --m_reindexFrom;
+}
+
+QString PaneEdit::Decoded(std::size_t line) const {
+    const char* bytes = Shown();
+    if (!bytes || line >= m_lines.size())
+        return {};
+    // Decoded with its break, as the whole text would be: a broken sequence at the end of a
+    // line is then marked, and a cut one at the end of the text is not shown yet.
+    const Line& l = m_lines[line];
+    QString text = Decode(bytes + l.begin, l.end - l.begin + l.brk);
+    for (int n = 0; n < l.brk && !text.isEmpty() &&
+                    (text.back() == QLatin1Char('\n') || text.back() == QLatin1Char('\r'));
+         ++n)
+        text.chop(1);
+    return text;
+}
+
+qreal PaneEdit::AvailableWidth() const {
+    return viewport()->width() - 2 * kMargin;
+}
+
+PaneEdit::Laid& PaneEdit::LayoutOf(std::size_t line) {
+    auto it = m_laid.find(line);
+    if (it != m_laid.end())
+        return it->second;
+    // Laid out as the stock edit lays out a block: rows at the left margin, one under the other,
+    // their leading included.
+    Laid laid;
+    laid.layout = std::make_unique<QTextLayout>(Decoded(line), font());
+    QTextLayout& layout = *laid.layout;
+    layout.setTextOption(m_option);
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    qreal height = 0;
+    for (;;) {
+        QTextLine row = layout.createLine();
+        if (!row.isValid())
+            break;
+        row.setLeadingIncluded(true);
+        row.setLineWidth(AvailableWidth());
+        row.setPosition(QPointF(kMargin, height));
+        height += row.height();
+        if (row.leading() < 0)
+            height += std::ceil(row.leading());
+    }
+    layout.endLayout();
+    laid.bottom = layout.boundingRect().bottom();
+    const int rows = std::max(1, layout.lineCount());
+    m_rows += rows - m_lines[line].rows;
+    m_lines[line].rows = rows;
+    return m_laid.emplace(line, std::move(laid)).first->second;
+}
+
+qreal PaneEdit::HeightOf(std::size_t line) {
+    // The last line keeps the bottom margin under it.
+    return LayoutOf(line).bottom + (line + 1 == m_lines.size() ? kMargin : 0);
+}
+
+std::pair<std::size_t, int> PaneEdit::Locate(int displayLine) const {
+    int rest = std::clamp(displayLine, 0, std::max(0, m_rows - 1));
+    if (rest <= m_rows / 2) {
+        for (std::size_t i = 0; i < m_lines.size(); ++i) {
+            if (rest < m_lines[i].rows)
+                return {i, rest};
+            rest -= m_lines[i].rows;
+        }
+        return {m_lines.size() - 1, 0};
+    }
+    int fromEnd = m_rows - rest;
+    for (std::size_t i = m_lines.size(); i-- > 0;) {
+        fromEnd -= m_lines[i].rows;
+        if (fromEnd <= 0)
+            return {i, -fromEnd};
+    }
+    return {0, 0};
+}
+
+PaneEdit::TopRow PaneEdit::Top() {
+    const int first = m_topPending ? 0 : m_bar->value();
+    auto [line, row] = Locate(first);
+    const Laid& laid = LayoutOf(line);
+    row = std::clamp(row, 0, laid.layout->lineCount() - 1);
+    // The first row in view starts at the top edge; at the very top the margin is above it.
+    qreal y = row > 0 ? -laid.layout->lineAt(row - 1).naturalTextRect().bottom() : 0;
+    if (line == 0 && row == 0)
+        y += kMargin;
+    return {line, row, y};
+}
+
+void PaneEdit::UpdateRange() {
+    m_rangeOwed = false;
+    // The rows that fill the view from the bottom are the page; the last of them can be scrolled
+    // to the top of the view no further than that.
+    const qreal visible = viewport()->height() - kMargin - 1;
+    qreal y = 0;
+    int fromBottom = 0;
+    m_bottomFirst = m_lines.size();
+    for (std::size_t i = m_lines.size(); i-- > 0;) {
+        y += HeightOf(i);
+        m_bottomFirst = i;
+        const QTextLayout& layout = *m_laid.at(i).layout;
+        const int rows = layout.lineCount();
+        if (y > visible) {
+            // Of the line that reaches above the view, the rows that start in it.
+            int row = 0;
+            while (row < rows && layout.lineAt(row).naturalTextRect().top() < y - visible)
+                ++row;
+            fromBottom += rows - row;
+            break;
+        }
+        fromBottom += rows;
+    }
+    m_bar->setPageStep(fromBottom);
+    m_bar->setRange(0, std::max(0, m_rows - fromBottom));
+    TrimLayouts();
+}
+
+void PaneEdit::TrimLayouts() {
+    // Only the lines in view and those at the bottom keep their layouts (and glyphs).
+    for (auto it = m_laid.begin(); it != m_laid.end();) {
+        const std::size_t line = it->first;
+        if (line < m_bottomFirst && (line < m_paintedFirst || line > m_paintedLast))
+            it = m_laid.erase(it);
+        else
+            ++it;
+    }
+}
+
+void PaneEdit::Relayout() {
+    m_laid.clear();
+    for (Line& line : m_lines)
+        line.rows = 1;
+    m_rows = static_cast<int>(m_lines.size());
+    UpdateRange();
+    viewport()->update();
+}
+
+void PaneEdit::paintEvent(QPaintEvent* event) {
+    if (m_editor)
+        return;
+    QPainter painter(viewport());
+    const QRect view = viewport()->rect();
+    QRect clip = event->rect();
+    // Keep the right margin clean, as the stock edit does.
+    clip.setRight(std::min(clip.right(), view.width() - kMargin + 1));
+    painter.setClipRect(clip);
+    painter.setPen(palette().text().color());
+    const int rowsBefore = m_rows;
+    auto [line, row, y] = Top();
+    m_paintedFirst = line;
+    for (; line < m_lines.size(); ++line) {
+        const qreal height = HeightOf(line);
+        if (y + height >= clip.top() && y <= clip.bottom())
+            m_laid.at(line).layout->draw(&painter, QPointF(0, y), {}, QRectF(clip));
+        m_paintedLast = line;
+        y += height;
+        if (y > view.height())
+            break;
+    }
+    // Lines laid out for the first time may take more rows than counted so far.
+    if (m_rows != rowsBefore && !m_rangeOwed) {
+        m_rangeOwed = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_rangeOwed)
+                    UpdateRange();
+            },
+            Qt::QueuedConnection);
+    }
+    TrimLayouts();
+}
+
+void PaneEdit::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    if (m_editor)
+        m_editor->setGeometry(rect());
+    Relayout();
+}
+
+void PaneEdit::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        Relayout();
+}
+
+void PaneEdit::scrollContentsBy(int, int) {
+    viewport()->update();
+}
+
+void PaneEdit::ResetView() {
+    // The view goes back to the first line when the window next handles its events, unless the
+    // caller scrolls first: a jump to the top followed at once by a scroll to the bottom would
+    // lay out and draw both ends of the text, and nobody could ever see the top.
+    if (m_topPending)
+        return;
+    m_topPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_topPending) {
+                m_topPending = false;
+                m_bar->setValue(0);
+                viewport()->update();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+int PaneEdit::LineCount() const {
+    if (m_editor)
+        return std::max(1, m_editor->document()->lineCount());
+    return std::max(1, m_rows);
+}
+
+int PaneEdit::FirstVisibleLine() const {
+    if (m_editor)
+        return m_editor->verticalScrollBar()->value();
+    return m_topPending ? 0 : m_bar->value();
+}
+
+void PaneEdit::ScrollLines(int lines) {
+    if (m_rangeOwed)
+        UpdateRange();
+    QScrollBar* bar = m_editor ? m_editor->verticalScrollBar() : m_bar;
+    const int from = (m_topPending && !m_editor) ? 0 : bar->value();
+    m_topPending = false;
+    bar->setValue(from + lines);
+    viewport()->update();
+}
+
+std::string PaneEdit::Bytes() const {
+    const char* shown = Shown();
+    if (shown && (!m_editor || m_editor->document()->revision() == m_editorRevision))
+        return std::string(shown, m_size);
+    QString text = ShownText();
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    QStringEncoder encoder("GB18030");
+    const QByteArray bytes = encoder.isValid() ? QByteArray(encoder.encode(text)) : text.toLatin1();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+QString PaneEdit::ShownText() const {
+    if (m_editor)
+        return m_editor->toPlainText();
+    QString text;
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        if (i > 0)
+            text += QLatin1Char('\n');
+        text += Decoded(i);
+    }
+    return text;
+}
+
+int PaneEdit::TextLines() const {
+    return m_editor ? m_editor->document()->blockCount() : static_cast<int>(m_lines.size());
+}
+
+QString PaneEdit::TextLine(int line) const {
+    if (m_editor)
+        return m_editor->document()->findBlockByNumber(line).text();
+    return line >= 0 ? Decoded(static_cast<std::size_t>(line)) : QString();
+}
+
+int PaneEdit::RowsOf(int line) {
+    if (line < 0 || static_cast<std::size_t>(line) >= m_lines.size())
+        return 0;
+    return LayoutOf(static_cast<std::size_t>(line)).layout->lineCount();
+}
+
+int PaneEdit::TextLineAt(QPoint point) {
+    // As a click puts the caret: a point under the last line is on the last line.
+    auto [line, row, y] = Top();
+    for (; line + 1 < m_lines.size(); ++line) {
+        y += HeightOf(line);
+        if (point.y() < y)
+            break;
+    }
+    return static_cast<int>(line);
+}
+
+void PaneEdit::SetReadOnly(bool readOnly) {
+    m_readOnly = readOnly;
+    if (m_editor)
+        m_editor->setReadOnly(readOnly);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Editing: a stock editor over the whole pane, showing the same rows at the same places.
+
+void PaneEdit::BeginEditing() {
+    if (m_editor)
+        return;
+    const TopRow top = Top();
+    auto* editor = new QPlainTextEdit(this);
+    editor->setFont(font());
+    editor->setUndoRedoEnabled(false);
+    editor->setTabChangesFocus(true);
+    editor->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    editor->setWordWrapMode(m_option.wrapMode());
+    editor->setVerticalScrollBarPolicy(verticalScrollBarPolicy());
+    editor->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    editor->setFrameStyle(frameStyle());
+    editor->setReadOnly(m_readOnly);
+    editor->setGeometry(rect());
+    QWidget::setTabOrder(this, editor);
+    editor->show();
+    editor->raise();
+    editor->setPlainText(ShownText());
+    // The same first row as the view: lay out its block, then scroll to that row.
+    const QTextBlock block = editor->document()->findBlockByNumber(static_cast<int>(top.line));
+    editor->document()->documentLayout()->blockBoundingRect(block);
+    editor->verticalScrollBar()->setValue(block.firstLineNumber() + top.row);
+    m_editor = editor;
+    m_editorRevision = editor->document()->revision();
+    const bool focused = hasFocus();
+    setFocusProxy(editor);
+    if (focused)
+        editor->setFocus();
+}
+
+void PaneEdit::EndEditing() {
+    if (!m_editor)
+        return;
+    QPlainTextEdit* editor = m_editor;
+    m_editor = nullptr;
+    setFocusProxy(nullptr);
+    if (editor->hasFocus())
+        setFocus();
+    editor->hide();
+    // The write may come from inside one of the editor's own events (a key the window acts
+    // on): it goes once those are done.
+    editor->deleteLater();
+}
+
+void PaneEdit::Forward(QObject* to, QEvent* event) {
+    const std::unique_ptr<QEvent> copy(event->clone());
+    QCoreApplication::sendEvent(to, copy.get());
+    event->setAccepted(copy->isAccepted());
+}
+
+void PaneEdit::mousePressEvent(QMouseEvent* event) {
+    BeginEditing();
+    Forward(m_editor->viewport(), event);
+}
+
+void PaneEdit::mouseMoveEvent(QMouseEvent* event) {
+    if (m_editor)
+        Forward(m_editor->viewport(), event);
+}
+
+void PaneEdit::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_editor)
+        Forward(m_editor->viewport(), event);
+}
+
+void PaneEdit::mouseDoubleClickEvent(QMouseEvent* event) {
+    BeginEditing();
+    Forward(m_editor->viewport(), event);
+}
+
+void PaneEdit::contextMenuEvent(QContextMenuEvent* event) {
+    BeginEditing();
+    Forward(m_editor->viewport(), event);
+    event->accept();
+}
+
+void PaneEdit::keyPressEvent(QKeyEvent* event) {
+    BeginEditing();
+    Forward(m_editor, event);
+}
+
+void PaneEdit::inputMethodEvent(QInputMethodEvent* event) {
+    BeginEditing();
+    Forward(m_editor, event);
+}
+
+} // namespace afx
