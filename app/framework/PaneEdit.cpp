@@ -113,7 +113,8 @@ void PaneEdit::SetText(const CString& text) {
 
 void PaneEdit::SetBytes(const std::string& bytes) {
     const char* shown = Shown();
-    const bool grew = shown && bytes.size() >= m_size && std::memcmp(bytes.data(), shown, m_size) == 0;
+    const bool grew =
+        shown && bytes.size() >= m_size && std::memcmp(bytes.data(), shown, m_size) == 0;
     m_copy = bytes;
     m_source = nullptr;
     Show(m_copy, grew);
