@@ -409,8 +409,8 @@ void PaneEdit::ScrollLines(int lines) {
     QScrollBar* bar = m_editor ? m_editor->verticalScrollBar() : m_bar;
     const int from = (m_topPending && !m_editor) ? 0 : bar->value();
     m_topPending = false;
+    // A new value repaints the view; the same one leaves it as drawn.
     bar->setValue(from + lines);
-    viewport()->update();
 }
 
 std::string PaneEdit::Bytes() const {
