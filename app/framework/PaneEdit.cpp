@@ -141,14 +141,14 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
         m_rows = 0;
         m_reindexFrom = 0;
     }
-    // The same text again (the other pane's push) changes nothing.
+    // The same text again (the other pane's push) changes nothing that is drawn.
     if (!grew || bytes.size() != m_size || m_lines.empty()) {
         Index(bytes, m_reindexFrom);
         m_size = bytes.size();
         UpdateRange();
+        viewport()->update();
     }
     ResetView();
-    viewport()->update();
 }
 
 // Indexes the text lines of `bytes` from text line `from` on; the lines before it are unchanged.
