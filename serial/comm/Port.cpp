@@ -322,11 +322,8 @@ DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> even
     if (DWORD err = Begin(ov, event))
         return err;
     SampleLineEvents();
-    // Bytes that arrived before the wait are its events as well.
-    if (!hungUp_ && (mask_ & (EV_RXCHAR | EV_RXFLAG)))
-        PumpInput();
     if (hungUp_) {
-        // The device is gone: nothing could ever end this wait.
+        // The sampling found the device gone: nothing could ever end this wait.
         StoreInternal(ov, ERROR_ACCESS_DENIED);
         return ERROR_ACCESS_DENIED;
     }
@@ -736,10 +733,8 @@ void Port::Run() {
         nfds_t count = 1;
         if (!hungUp_) {
             // A hung-up device polls as ready for ever: it is left out of the set.
-            // Received bytes wait in the terminal's own buffer until a read or an event wait
-            // wants them (the queue's count includes them): no wake-up per arriving chunk.
             short wanted = 0;
-            if (!reads_.empty() || (!waits_.empty() && (mask_ & (EV_RXCHAR | EV_RXFLAG))))
+            if (received_.size() < inCapacity_ || !reads_.empty())
                 wanted |= POLLIN;
             if (!writes_.empty())
                 wanted |= POLLOUT;
