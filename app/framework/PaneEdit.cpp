@@ -5,11 +5,13 @@
 #include <QAbstractTextDocumentLayout>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QGlyphRun>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QRawFont>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QStyleOptionSlider>
@@ -210,7 +212,9 @@ PaneEdit::Laid& PaneEdit::LayoutOf(std::size_t line) {
     // Laid out as the stock edit lays out a block: rows at the left margin, one under the other,
     // their leading included.
     Laid laid;
-    laid.layout = std::make_unique<QTextLayout>(Decoded(line), font());
+    const QString text = Decoded(line);
+    laid.wide = std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0x7F; });
+    laid.layout = std::make_unique<QTextLayout>(text, font());
     QTextLayout& layout = *laid.layout;
     layout.setTextOption(m_option);
     layout.setCacheEnabled(true);
@@ -335,7 +339,7 @@ void PaneEdit::paintEvent(QPaintEvent* event) {
     for (; line < m_lines.size(); ++line) {
         const qreal height = HeightOf(line);
         if (y + height >= clip.top() && y <= clip.bottom())
-            m_laid.at(line).layout->draw(&painter, QPointF(0, y), {}, QRectF(clip));
+            Draw(painter, m_laid.at(line), y, QRectF(clip));
         m_paintedLast = line;
         y += height;
         if (y > view.height())
@@ -353,6 +357,39 @@ void PaneEdit::paintEvent(QPaintEvent* event) {
             Qt::QueuedConnection);
     }
     TrimLayouts();
+}
+
+void PaneEdit::Draw(QPainter& painter, const Laid& laid, qreal y, const QRectF& clip) const {
+    if (!laid.wide) {
+        laid.layout->draw(&painter, QPointF(0, y), {}, clip);
+        return;
+    }
+    // Full-width characters (Chinese, mostly) are drawn at whole pixels. The font engine keeps
+    // every glyph it has drawn once for each quarter-pixel position it was drawn at, and a pane
+    // of Chinese text at fractional positions would keep four images of each of thousands of
+    // characters. Latin text keeps its exact positions; a full-width glyph moves by less than
+    // half a pixel.
+    painter.save();
+    painter.setClipRect(clip);
+    const QTextLayout& layout = *laid.layout;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine row = layout.lineAt(i);
+        const QRectF rect = row.rect().translated(0, y);
+        if (rect.bottom() < clip.top() || rect.top() > clip.bottom())
+            continue;
+        for (QGlyphRun run : row.glyphRuns()) {
+            const QRawFont font = run.rawFont();
+            const QList<QPointF> advances = font.advancesForGlyphIndexes(run.glyphIndexes());
+            QList<QPointF> positions = run.positions();
+            const qreal fullWidth = font.pixelSize() - 0.5;
+            for (qsizetype g = 0; g < positions.size() && g < advances.size(); ++g)
+                if (advances[g].x() >= fullWidth)
+                    positions[g].setX(std::round(positions[g].x()));
+            run.setPositions(positions);
+            painter.drawGlyphRun(QPointF(0, y), run);
+        }
+    }
+    painter.restore();
 }
 
 void PaneEdit::resizeEvent(QResizeEvent* event) {
@@ -491,9 +528,12 @@ void PaneEdit::BeginEditing() {
     editor->show();
     editor->raise();
     editor->setPlainText(ShownText());
-    // The same first row as the view: lay out its block, then scroll to that row.
+    // The same first row as the view: lay out the blocks in view, so that the range counts their
+    // rows, then scroll to that row.
     const QTextBlock block = editor->document()->findBlockByNumber(static_cast<int>(top.line));
-    editor->document()->documentLayout()->blockBoundingRect(block);
+    qreal height = top.y;
+    for (QTextBlock b = block; b.isValid() && height < viewport()->height(); b = b.next())
+        height += editor->document()->documentLayout()->blockBoundingRect(b).height();
     editor->verticalScrollBar()->setValue(block.firstLineNumber() + top.row);
     m_editor = editor;
     m_editorRevision = editor->document()->revision();

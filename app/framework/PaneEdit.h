@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class QPainter;
 class QPlainTextEdit;
 class QTextLayout;
 
@@ -114,7 +115,8 @@ private:
     };
     struct Laid {
         std::unique_ptr<QTextLayout> layout;
-        qreal bottom = 0; // of the last row
+        qreal bottom = 0;  // of the last row
+        bool wide = false; // has characters beyond ASCII
     };
     // The bytes shown (m_size of them): the bound member while its account is unchanged, or
     // the copy; null once the member changed other than at its end.
@@ -137,6 +139,7 @@ private:
     void UpdateRange();
     void Relayout();
     void TrimLayouts();
+    void Draw(QPainter& painter, const Laid& laid, qreal y, const QRectF& clip) const;
     void ResetView();
     void BeginEditing();
     void EndEditing();

@@ -5,6 +5,7 @@
 #include "app/framework/Widgets.h"
 #include "framework/QtTestApp.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -15,7 +16,9 @@
 #include <QScrollBar>
 #include <QStringEncoder>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -171,22 +174,24 @@ TEST_F(FrameworkTest, BoundedPaneOfWrappedLinesAndChineseShowsItsLastLineAfterEv
 }
 
 TEST_F(FrameworkTest, PaneDrawsWhatTheStockEditDrawsAndAClickEditsItInPlace) {
-    // Entries as the window writes them: wrapped hex, Chinese, a word longer than a row, a tab,
-    // empty lines. The pane must look exactly like a stock edit of the same size and font, at
-    // the top and at the bottom, and a click must hand over the same view to the editor.
+    // Entries as the window writes them: wrapped hex, a word longer than a row, a tab, empty
+    // lines, wrapped Chinese in the middle. The pane must draw exactly like a stock edit of the
+    // same size and font at the top and at the bottom, wrap the Chinese into the same rows (its
+    // glyphs sit on whole pixels), and hand over the same view to the editor on a click.
     auto* pane = Widget<afx::PaneEdit>(kPane);
     QStringEncoder gbk("GB18030");
-    auto entry = [&](const char* body) {
+    auto entry = [&](const QString& body) {
         return "\r\nRecv COM 5 Bytes Data at Time 12/06/26 10:14:14:\r\n" +
-               QByteArray(gbk.encode(QString::fromUtf8(body))).toStdString() + "\r\n";
+               QByteArray(gbk.encode(body)).toStdString() + "\r\n";
     };
-    std::string hex;
+    QString hex;
     for (int i = 0; i < 400; ++i)
-        hex += "0x" + std::to_string(10 + i % 90) + " ";
+        hex += "0x" + QString::number(10 + i % 90) + " ";
+    const QString chinese =
+        QString::fromUtf8("温度 23.5 C, 电压 3.30 V, 设备状态 正常 (device OK) ").repeated(6);
     for (int i = 0; i < 6; ++i)
-        dlg.m_strPane += entry(hex.c_str()) +
-                         entry("温度 23.5 C, 电压 3.30 V, 设备状态 正常 (device OK)") +
-                         entry(std::string(300, 'w').c_str()) + entry("a\tb\r\n\r\nend");
+        dlg.m_strPane +=
+            entry(hex) + entry(i == 3 ? chinese : QString(300, 'w')) + entry("a\tb\r\n\r\nend");
     dlg.UpdateData(false);
     QPlainTextEdit stock(dlg.GetSafeWidget());
     stock.setGeometry(pane->geometry());
@@ -215,6 +220,14 @@ TEST_F(FrameworkTest, PaneDrawsWhatTheStockEditDrawsAndAClickEditsItInPlace) {
     editor->setCursorWidth(0);
     EXPECT_EQ(picture(editor->viewport()), bottom) << "editor";
     EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane); // clicked, not changed
+
+    const int wide = pane->ShownText().split('\n').indexOf(chinese);
+    ASSERT_GT(wide, 0);
+    const QTextBlock block = stock.document()->findBlockByNumber(wide);
+    stock.document()->documentLayout()->blockBoundingRect(block);
+    dlg.UpdateData(false);
+    EXPECT_EQ(pane->RowsOf(wide), block.layout()->lineCount());
+    EXPECT_GT(pane->RowsOf(wide), 1);
 }
 
 TEST_F(FrameworkTest, PushPutsBackWhatTheUserTypedAndShrinksAPane) {
