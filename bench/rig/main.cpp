@@ -453,8 +453,8 @@ bool Soak(const Options& o) {
     }
     Streams streams;
     Totals both, toTcp, toSerial;
-    // What the process holds is read once its first phase is over: right after the start a
-    // window still has helper threads and descriptors of its own start-up.
+    // What the process holds is first read at minute 1: for the first half minute a window
+    // still has helper threads of its own start-up (idle pool threads end after 30 s).
     ProcStats first;
     const auto start = Clock::now();
     int minute = 1;
@@ -471,9 +471,6 @@ bool Soak(const Options& o) {
         both.Add(r.toSerial);
         toTcp.Add(r.toTcp);
         toSerial.Add(r.toSerial);
-        if (!first.ok) {
-            first = ReadProcStats(session.contender.pid);
-        }
         if (r.contenderGone || r.connectionClosed) {
             std::fprintf(stderr, "rig: soak: the contender %s\n%s\n",
                          r.contenderGone ? "ended" : "closed the connection",
@@ -484,6 +481,8 @@ bool Soak(const Options& o) {
         const double elapsed = Seconds(Clock::now() - start);
         if (elapsed >= minute * 60.0) {
             const ProcStats stats = ReadProcStats(session.contender.pid);
+            if (!first.ok)
+                first = stats;
             maxRss = std::max(maxRss, stats.rssKb);
             std::printf("soak minute=%d elapsed_s=%.0f sent=%llu delivered=%llu lost=%llu "
                         "altered=%llu extra=%llu s2t_sent=%llu s2t_lost=%llu t2s_sent=%llu "
