@@ -3,6 +3,7 @@
 #include "app/framework/Widgets.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QGlyphRun>
@@ -16,6 +17,7 @@
 #include <QStringEncoder>
 #include <QStyleOptionSlider>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 
@@ -136,7 +138,12 @@ const char* PaneEdit::Shown() const {
 void PaneEdit::Show(const std::string& bytes, bool grew) {
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
-    EndEditing();
+    // The user keeps working in the editor while the text only grows and what they typed is
+    // not at stake: a selection, a context menu or the caret survive the traffic.
+    if (m_editor && !(grew && m_editor->document()->revision() == m_editorRevision &&
+                      (m_editor->hasFocus() || m_editor->textCursor().hasSelection() ||
+                       QApplication::activePopupWidget())))
+        EndEditing();
     if (!grew) {
         m_lines.clear();
         m_laid.clear();
@@ -145,12 +152,36 @@ void PaneEdit::Show(const std::string& bytes, bool grew) {
     }
     // The same text again (the other pane's push) changes nothing that is drawn.
     if (!grew || bytes.size() != m_size || m_lines.empty()) {
-        Index(bytes, m_reindexFrom);
+        const std::size_t from = m_reindexFrom;
+        Index(bytes, from);
         m_size = bytes.size();
         UpdateRange();
         viewport()->update();
+        if (m_editor)
+            Append(from);
     }
     ResetView();
+}
+
+// Writes the text lines from `from` on into the editor, in place of its blocks from there.
+void PaneEdit::Append(std::size_t from) {
+    QTextDocument* document = m_editor->document();
+    const QTextBlock first = document->findBlockByNumber(static_cast<int>(from));
+    if (!first.isValid()) {
+        EndEditing();
+        return;
+    }
+    QString tail;
+    for (std::size_t i = from; i < m_lines.size(); ++i) {
+        if (i > from)
+            tail += QLatin1Char('\n');
+        tail += Decoded(i);
+    }
+    QTextCursor cursor(document);
+    cursor.setPosition(first.position());
+    cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+    cursor.insertText(tail);
+    m_editorRevision = document->revision();
 }
 
 // Indexes the text lines of `bytes` from text line `from` on; the lines before it are unchanged.

@@ -54,8 +54,10 @@ private:
 // only grew at the end costs what was added, whatever its length.
 //
 // When the user works in the pane (a click, a key, a context menu), a stock editor takes over
-// the text as shown, at the same place, and gets the event. The next write ends the editing and
-// shows the new text, as writing a text into an edit control does.
+// the text as shown, at the same place, and gets the event. While the text only grows and the
+// user has typed nothing, the editor gets the new lines and a selection survives the traffic;
+// otherwise the next write ends the editing and shows the new text, as writing a text into an
+// edit control does.
 class PaneEdit : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -143,6 +145,7 @@ private:
     void ResetView();
     void BeginEditing();
     void EndEditing();
+    void Append(std::size_t from);
     void Forward(QObject* to, QEvent* event);
     qreal AvailableWidth() const;
 

@@ -220,6 +220,20 @@ TEST_F(FrameworkTest, PaneDrawsWhatTheStockEditDrawsAndAClickEditsItInPlace) {
     editor->setCursorWidth(0);
     EXPECT_EQ(picture(editor->viewport()), bottom) << "editor";
     EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane); // clicked, not changed
+    // Traffic goes on while the user selects: the editor gets the new lines, the selection stays.
+    QTextCursor selection(editor->document());
+    selection.setPosition(5);
+    selection.setPosition(40, QTextCursor::KeepAnchor);
+    editor->setTextCursor(selection);
+    const QString selected = editor->textCursor().selectedText();
+    dlg.m_strPane += entry("more\r\n");
+    dlg.UpdateData(false);
+    dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
+    ASSERT_EQ(pane->Editor(), editor);
+    EXPECT_EQ(editor->textCursor().selectedText(), selected);
+    EXPECT_EQ(editor->toPlainText(),
+              afx::PaneEdit::Display(dlg.m_strPane.data(), dlg.m_strPane.size()));
+    EXPECT_EQ(dlg.m_pane.GetWindowText(), dlg.m_strPane);
 
     const int wide = pane->ShownText().split('\n').indexOf(chinese);
     ASSERT_GT(wide, 0);
