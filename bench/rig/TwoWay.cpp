@@ -85,6 +85,17 @@ bool ReadSome(int fd, std::vector<std::uint8_t>& buffer, ssize_t& n) {
     return n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
 }
 
+// Reads what an end of the wait has when it reported one of `events`: the count (0 for
+// nothing), -1 when the end was reached or the read failed.
+ssize_t ReadReady(const pollfd& end, short events, std::vector<std::uint8_t>& buffer) {
+    if (!(end.revents & events))
+        return 0;
+    ssize_t n = 0;
+    if (!ReadSome(end.fd, buffer, n))
+        return -1;
+    return std::max<ssize_t>(n, 0);
+}
+
 } // namespace
 
 TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams& streams,
@@ -148,29 +159,21 @@ TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams
             const auto nextBlock = start + Span(plan.blockSeconds * static_cast<double>(blocks));
             wait = std::min(wait, Seconds(std::min(nextChunk, nextBlock) - now));
         }
-        const int ready = WaitEither(fds, wait);
-        if (ready < 0) {
+        if (WaitEither(fds, wait) < 0) {
             break;
         }
-        if (ready == 0) {
-            continue;
+        const ssize_t fromServer = ReadReady(fds[0], POLLIN | POLLHUP | POLLERR, buffer);
+        if (fromServer < 0) {
+            result.connectionClosed = true;
+            break;
         }
-        ssize_t n = 0;
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (!ReadSome(server.client, buffer, n)) {
-                result.connectionClosed = true;
-                break;
-            }
-            if (n > 0) {
-                lastArrival = Clock::now();
-                toTcp.Feed(buffer.data(), static_cast<std::size_t>(n), device.sentEnd);
-            }
+        if (fromServer > 0) {
+            lastArrival = Clock::now();
+            toTcp.Feed(buffer.data(), static_cast<std::size_t>(fromServer), device.sentEnd);
         }
-        if (fds[1].revents & POLLIN) {
-            if (ReadSome(pty.master, buffer, n) && n > 0) {
-                lastArrival = Clock::now();
-                toSerial.Feed(buffer.data(), static_cast<std::size_t>(n), peer.sentEnd);
-            }
+        if (const ssize_t fromDevice = ReadReady(fds[1], POLLIN, buffer); fromDevice > 0) {
+            lastArrival = Clock::now();
+            toSerial.Feed(buffer.data(), static_cast<std::size_t>(fromDevice), peer.sentEnd);
         }
     }
 
@@ -264,38 +267,32 @@ RequestResult RunRequests(const RequestPlan& plan, Pty& pty, Server& server, Str
         if (stage == Stage::DeviceWaits) {
             wait = std::min(wait, Seconds(answerAt - now));
         }
-        const int ready = WaitEither(fds, wait);
-        if (ready < 0) {
+        if (WaitEither(fds, wait) < 0) {
             break;
         }
-        if (ready == 0) {
-            continue;
+        const ssize_t n = ReadReady(fds[0], POLLIN | POLLHUP | POLLERR, buffer);
+        if (n < 0) {
+            result.connectionClosed = true;
+            break;
         }
-        ssize_t n = 0;
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            if (!ReadSome(server.client, buffer, n)) {
-                result.connectionClosed = true;
-                break;
-            }
-            if (n > 0 && stage == Stage::ServerReads) {
-                got.insert(got.end(), buffer.begin(), buffer.begin() + n);
-                if (got.size() >= expected.size()) {
-                    const auto done = Clock::now();
-                    if (got != expected) {
-                        ++result.altered;
-                    } else {
-                        ++result.rounds;
-                        result.roundTripMs.push_back(Seconds(done - asked) * 1000.0);
-                    }
-                    stage = Stage::Ask;
+        if (n > 0 && stage == Stage::ServerReads) {
+            got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+            if (got.size() >= expected.size()) {
+                const auto done = Clock::now();
+                if (got != expected) {
+                    ++result.altered;
+                } else {
+                    ++result.rounds;
+                    result.roundTripMs.push_back(Seconds(done - asked) * 1000.0);
                 }
-            } else if (n > 0) {
-                ++result.altered; // bytes from the device that nobody asked for
+                stage = Stage::Ask;
             }
+        } else if (n > 0) {
+            ++result.altered; // bytes from the device that nobody asked for
         }
-        if ((fds[1].revents & POLLIN) && ReadSome(pty.master, buffer, n) && n > 0) {
+        if (const ssize_t fromDevice = ReadReady(fds[1], POLLIN, buffer); fromDevice > 0) {
             if (stage == Stage::DeviceReads) {
-                got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+                got.insert(got.end(), buffer.begin(), buffer.begin() + fromDevice);
                 if (got.size() >= expected.size()) {
                     if (got != expected) {
                         ++result.altered;
