@@ -69,6 +69,9 @@ namespace {
 // Decodes as a fresh GB18030 decoder would. Opening the converter costs more than decoding a
 // line: one per thread, reset for each text.
 QString Decode(const char* data, std::size_t size) {
+    // ASCII is the same in code page 936, and most lines are nothing else.
+    if (std::all_of(data, data + size, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return QString::fromLatin1(data, static_cast<qsizetype>(size));
     thread_local QStringDecoder decoder("GB18030");
     decoder.resetState();
     return decoder.isValid() ? decoder.decode(QByteArrayView(data, static_cast<qsizetype>(size)))
@@ -84,12 +87,7 @@ PaneEdit::PaneEdit(QWidget* parent) : QAbstractScrollArea(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
-    // The panes show hex digits and Latin text, which look the same without shaping: skip it
-    // where the script does not need it. Scripts that do (and Chinese, which has no kerning to
-    // lose) are drawn as before.
-    QFont font = DialogFont();
-    font.setStyleStrategy(QFont::PreferNoShaping);
-    setFont(font);
+    setFont(DialogFont());
     m_option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     Index(m_copy, 0);
 }
