@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -607,7 +608,9 @@ bool Port::PumpInput() {
 }
 
 void Port::DeliverReads() {
-    const auto now = Clock::now();
+    // The clock is read only for a read that waits on an interval: on some machines reading it
+    // is a system call, and this runs for every chunk the device sends.
+    std::optional<Clock::time_point> now;
     while (!reads_.empty() && !received_.empty()) {
         Op& op = *reads_.front();
         std::size_t k = received_.Pop(op.buffer + op.done, op.wanted - op.done);
@@ -617,8 +620,11 @@ void Port::DeliverReads() {
             reads_.pop_front();
             continue;
         }
-        if (op.interval != 0 && k > 0)
-            op.intervalDeadline = now + std::chrono::milliseconds(op.interval);
+        if (op.interval != 0 && k > 0) {
+            if (!now)
+                now = Clock::now();
+            op.intervalDeadline = *now + std::chrono::milliseconds(op.interval);
+        }
     }
 }
 
@@ -741,7 +747,9 @@ void Port::Run() {
             fds[1] = {device_->Fd(), wanted, 0};
             count = 2;
         }
-        int timeout = PollTimeout(Clock::now());
+        // Only pending reads and writes have deadlines; the clock is not read without them.
+        const bool timed = !reads_.empty() || !writes_.empty();
+        int timeout = PollTimeout(timed ? Clock::now() : Clock::time_point{});
         lock.unlock();
         int ready = poll(fds, count, timeout);
         lock.lock();
@@ -760,7 +768,10 @@ void Port::Run() {
             if (!hungUp_ && (fds[1].revents & POLLOUT))
                 PumpOutput();
         }
-        ExpireTimeouts(Clock::now());
+        if (!reads_.empty() || !writes_.empty())
+            ExpireTimeouts(Clock::now());
+        else
+            drained_.notify_all();
         if (Samples())
             SampleLineEvents();
     }
