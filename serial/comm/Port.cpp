@@ -608,8 +608,7 @@ bool Port::PumpInput() {
 }
 
 void Port::DeliverReads() {
-    // The clock is read only for a read that waits on an interval: on some machines reading it
-    // is a system call, and this runs for every chunk the device sends.
+    // The clock is read only for a read that waits on an interval (see ExpireTimeouts).
     std::optional<Clock::time_point> now;
     while (!reads_.empty() && !received_.empty()) {
         Op& op = *reads_.front();
@@ -658,8 +657,12 @@ void Port::PumpOutput() {
     }
 }
 
-void Port::ExpireTimeouts(Clock::time_point now) {
-    // A COMMTIMEOUTS time-out is a success with the bytes moved so far.
+void Port::ExpireTimeouts() {
+    // A COMMTIMEOUTS time-out is a success with the bytes moved so far. Only pending reads and
+    // writes have deadlines: without them the clock is not read (on some machines that is a
+    // system call, and this runs for every chunk the device sends).
+    const Clock::time_point now =
+        reads_.empty() && writes_.empty() ? Clock::time_point{} : Clock::now();
     for (OpList* list : {&reads_, &writes_}) {
         for (auto it = list->begin(); it != list->end();) {
             if (Elapsed((*it)->deadline, now) || Elapsed((*it)->intervalDeadline, now)) {
@@ -716,7 +719,7 @@ void Port::SampleLineEvents() {
     RecordEvents(events);
 }
 
-int Port::PollTimeout(Clock::time_point now) const {
+int Port::PollTimeout() const {
     Clock::time_point next = Clock::time_point::max();
     for (const OpList* list : {&reads_, &writes_}) {
         for (const auto& op : *list)
@@ -724,7 +727,7 @@ int Port::PollTimeout(Clock::time_point now) const {
     }
     int timeout = -1;
     if (next != Clock::time_point::max()) {
-        auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
         timeout = static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
     }
     if (Samples() && (timeout < 0 || timeout > kSampleMs))
@@ -747,9 +750,7 @@ void Port::Run() {
             fds[1] = {device_->Fd(), wanted, 0};
             count = 2;
         }
-        // Only pending reads and writes have deadlines; the clock is not read without them.
-        const bool timed = !reads_.empty() || !writes_.empty();
-        int timeout = PollTimeout(timed ? Clock::now() : Clock::time_point{});
+        int timeout = PollTimeout();
         lock.unlock();
         int ready = poll(fds, count, timeout);
         lock.lock();
@@ -768,10 +769,7 @@ void Port::Run() {
             if (!hungUp_ && (fds[1].revents & POLLOUT))
                 PumpOutput();
         }
-        if (!reads_.empty() || !writes_.empty())
-            ExpireTimeouts(Clock::now());
-        else
-            drained_.notify_all();
+        ExpireTimeouts();
         if (Samples())
             SampleLineEvents();
     }

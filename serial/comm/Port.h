@@ -117,11 +117,11 @@ private:
     std::unique_ptr<Op> NewOp(Kind kind, OVERLAPPED* ov, std::shared_ptr<Event> event);
     void Wake();
     void Run();
-    int PollTimeout(Clock::time_point now) const;
+    int PollTimeout() const;
     bool PumpInput();
     void DeliverReads();
     void PumpOutput();
-    void ExpireTimeouts(Clock::time_point now);
+    void ExpireTimeouts();
     void RecordEvents(DWORD events);
     void SampleLineEvents();
     bool Samples() const;
