@@ -14,6 +14,7 @@
 char g_szComPort[8] = "COM3";
 std::uint32_t g_nBaudrate = 115200;
 BYTE g_bReopen = 1;
+BYTE g_bFast = 0;
 sock::SOCKET g_sock = sock::INVALID_SOCKET;
 BYTE g_bTcpConnected = 0;
 std::int64_t g_nComBytes = 0;
@@ -32,6 +33,14 @@ std::uint32_t BaudMap(int nIndex) {
     if (nIndex < 0 || nIndex >= static_cast<int>(std::size(kRates)))
         return 115200;
     return kRates[nIndex];
+}
+
+UINT SerialQuietGapMs(std::uint32_t nBaudrate) {
+    if (nBaudrate == 0)
+        return 1;
+    // 3.5 characters of 10 bits each: 35000 / baud milliseconds, rounded up.
+    const std::uint64_t nMs = (35000u + std::uint64_t{nBaudrate} - 1) / nBaudrate;
+    return static_cast<UINT>(std::max<std::uint64_t>(nMs, 1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -68,7 +77,12 @@ CVarnelDlg::CVarnelDlg(CWnd* pParent) : CDialog(IDD, pParent) {
     comm::SetPortMap(PortsEntry);
 }
 
-CVarnelDlg::~CVarnelDlg() = default;
+CVarnelDlg::~CVarnelDlg() {
+    // The port outlives the window: a wait still pending on it must not outlive the record.
+    StopSerialWatch();
+    if (m_hevtComWait != nullptr)
+        comm::CloseHandle(m_hevtComWait);
+}
 
 void CVarnelDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
@@ -144,7 +158,22 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
         SerialPoll();
     else if (nIDEvent == TIMER_TCP)
         NetworkPoll();
+    else if (nIDEvent == TIMER_COM_QUIET)
+        OnSerialQuiet();
+    else if (nIDEvent == TIMER_TCP_QUIET)
+        OnNetworkQuiet();
+    else if (nIDEvent == TIMER_PUSH)
+        PushTraffic();
     CDialog::OnTimer(nIDEvent);
+}
+
+void CVarnelDlg::OnWatch(UINT_PTR nID) {
+    if (nID == WATCH_COM)
+        OnSerialEvent();
+    else if (nID == WATCH_TCP)
+        GatherNetworkBurst();
+    else if (nID == WATCH_TCP_SEND)
+        OnNetworkWritable();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -200,6 +229,7 @@ bool CVarnelDlg::ToggleSerial() {
         if (!m_bComDeviceGone) // the cue of a vanished device stays until the next open
             SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
         UpdateData(false);
+        StopSerialWatch();
         g_serial.Close();
         KillTimer(TIMER_COM);
         return false;
@@ -250,7 +280,10 @@ bool CVarnelDlg::ToggleSerial() {
         return true;
     }
     g_serial.SetupReadTimeouts(CSerial::readBlocking);
-    SetTimer(TIMER_COM, 100);
+    if (g_bFast)
+        StartSerialWatch();
+    else
+        SetTimer(TIMER_COM, 100);
     m_cboPort.EnableWindow(false);
     m_cboBaud.EnableWindow(false);
     m_btnOpen.SetWindowText("关闭");
@@ -273,6 +306,7 @@ bool CVarnelDlg::ToggleTcp() {
             m_backlog.Flush(g_sock);
         const std::size_t nUndelivered = m_nUndelivered + m_backlog.Drop();
         m_nUndelivered = 0;
+        StopNetworkWatch();
         sock::closesocket(g_sock);
         g_sock = sock::INVALID_SOCKET;
         KillTimer(TIMER_TCP);
@@ -317,7 +351,10 @@ bool CVarnelDlg::ToggleTcp() {
     sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
     g_bTcpConnected = 1;
     m_bNetBlockFull = false;
-    SetTimer(TIMER_TCP, 100);
+    if (g_bFast)
+        WatchSocket(WATCH_TCP, g_sock);
+    else
+        SetTimer(TIMER_TCP, 100);
     m_ipServer.EnableWindow(false);
     m_editPort.EnableWindow(false);
     m_strNetStatus = "已连接服务器";
@@ -352,6 +389,8 @@ DWORD CVarnelDlg::ForwardSerialBlock(DWORD nWanted) {
     if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
         m_nUndelivered += nCount;
         bStalled = true;
+    } else if (g_bFast) {
+        WatchBacklog();
     }
     ShowTrafficBlock(false, buffer, static_cast<int>(nCount));
     g_nComBytes += nCount;
@@ -410,9 +449,15 @@ void CVarnelDlg::NetworkPoll() {
         ToggleLink();
         return;
     }
+    ForwardNetworkBlock(buffer, nLength);
+}
+
+// Writes one block from the server to the port, after what the device sent before it, then shows,
+// logs and counts it; with REOPEN both links are cycled after it.
+void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     // A lone byte is not forwarded, unless it ends a burst that filled the whole buffer before.
     const bool bTailOfBurst = m_bNetBlockFull;
-    m_bNetBlockFull = nLength == static_cast<int>(sizeof(buffer));
+    m_bNetBlockFull = nLength == RECV_BUFFER_SIZE;
     if (nLength < 2 && !bTailOfBurst)
         return;
 
@@ -446,9 +491,164 @@ void CVarnelDlg::CompleteTrafficEntry(CString& strCount, const char* pszFormat, 
     std::snprintf(szCount, sizeof(szCount), pszFormat, static_cast<long long>(nTotal));
     strCount = szCount;
     strPane += "\r\n";
+    if (!g_bFast) {
+        PushTraffic();
+        return;
+    }
+    // However many blocks arrive, the panes and counters are repainted at most once a period:
+    // the first news at once, what comes after it at the end of the period.
+    if (IsTimerRunning(TIMER_PUSH)) {
+        m_bPushDue = true;
+        return;
+    }
+    m_bPushDue = true;
+    PushTraffic();
+    SetTimer(TIMER_PUSH, PUSH_PERIOD_MS);
+}
+
+// The push of the texts, and both panes scrolled to their last line. Paced by TIMER_PUSH in the
+// fast mode, which stops once a period went by without news.
+void CVarnelDlg::PushTraffic() {
+    if (g_bFast) {
+        if (!m_bPushDue) {
+            KillTimer(TIMER_PUSH);
+            return;
+        }
+        m_bPushDue = false;
+    }
     UpdateData(false);
     m_editComData.LineScroll(m_editComData.GetLineCount());
     m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fast mode: the window's thread waits on the port's receive event and on the connection, and
+// forwards a burst as one block once its side has been quiet for a moment. The rules of the
+// polls hold for every block.
+
+void CVarnelDlg::StartSerialWatch() {
+    if (m_hevtComWait == nullptr)
+        m_hevtComWait = comm::CreateEventA(nullptr, comm::TRUE, comm::FALSE, nullptr);
+    m_ovComWait = {};
+    m_ovComWait.hEvent = m_hevtComWait;
+    m_nComQueued = 0;
+    g_serial.SetMask(CSerial::eventRxChar);
+    m_bComWatched = m_hevtComWait != nullptr && WatchEvent(WATCH_COM, m_hevtComWait);
+    if (m_bComWatched)
+        ArmSerialWait();
+}
+
+void CVarnelDlg::StopSerialWatch() {
+    if (!m_bComWatched)
+        return;
+    m_bComWatched = false;
+    Unwatch(WATCH_COM);
+    KillTimer(TIMER_COM_QUIET);
+    // A new mask ends a pending wait at once, so the record is free again.
+    if (!HasOverlappedIoCompleted(&m_ovComWait))
+        g_serial.SetMask(CSerial::eventNone);
+}
+
+// Waits, in the background, for the next bytes from the device. A wait that cannot start means
+// the device is gone; what it sent before is still forwarded when the quiet gap ends.
+void CVarnelDlg::ArmSerialWait() {
+    if (g_serial.WaitEvent(&m_ovComWait, 0) != 0)
+        NoteSerialDeviceGone();
+}
+
+void CVarnelDlg::OnSerialEvent() {
+    if (!m_bComWatched || !HasOverlappedIoCompleted(&m_ovComWait))
+        return; // a late notice of a wait that was handled already
+    DWORD nQueued = g_serial.GetInQueueCount();
+    NoteSerialDeviceGone();
+    // A full buffer is a block of its own at once; the rest waits for the line to go quiet.
+    while (nQueued >= static_cast<DWORD>(RECV_BUFFER_SIZE)) {
+        const DWORD nRead = ForwardSerialBlock(nQueued);
+        if (nRead == 0 || !m_bComWatched)
+            return;
+        nQueued -= nRead;
+    }
+    if (nQueued > 0) {
+        m_nComQueued = nQueued;
+        SetOneShotTimer(TIMER_COM_QUIET, SerialQuietGapMs(g_nBaudrate));
+    }
+    ArmSerialWait();
+}
+
+void CVarnelDlg::OnSerialQuiet() {
+    if (!m_bComWatched)
+        return;
+    const DWORD nQueued = g_serial.GetInQueueCount();
+    NoteSerialDeviceGone();
+    if (nQueued > m_nComQueued) {
+        // Bytes came whose news is still on its way: the burst goes on.
+        m_nComQueued = nQueued;
+        SetOneShotTimer(TIMER_COM_QUIET, SerialQuietGapMs(g_nBaudrate));
+        return;
+    }
+    m_nComQueued = 0;
+    DrainSerialInput();
+}
+
+void CVarnelDlg::GatherNetworkBurst() {
+    if (!g_bTcpConnected || sock::select(g_sock, 0, 0) <= 0)
+        return;
+    const int nLength =
+        sock::recv(g_sock, m_netBurst + m_nNetBurst, RECV_BUFFER_SIZE - m_nNetBurst, 0);
+    if (nLength == sock::SOCKET_ERROR || nLength == 0) {
+        const int nError = nLength == 0 ? 0 : sock::WSAGetLastError();
+        // What the server sent before it went is delivered first.
+        const sock::SOCKET s = g_sock;
+        ForwardNetworkBurst();
+        if (!g_bTcpConnected || g_sock != s)
+            return; // forwarding took the link down or cycled it already
+        m_strNetDownReason = DescribeReceiveFailure(nError);
+        ToggleLink();
+        return;
+    }
+    m_nNetBurst += nLength;
+    if (m_nNetBurst == RECV_BUFFER_SIZE)
+        ForwardNetworkBurst();
+    else
+        SetOneShotTimer(TIMER_TCP_QUIET, TCP_QUIET_MS);
+}
+
+void CVarnelDlg::OnNetworkQuiet() {
+    // Bytes whose news is still on its way continue the burst.
+    if (g_bTcpConnected && sock::select(g_sock, 0, 0) > 0)
+        GatherNetworkBurst();
+    else
+        ForwardNetworkBurst();
+}
+
+void CVarnelDlg::ForwardNetworkBurst() {
+    KillTimer(TIMER_TCP_QUIET);
+    const int nLength = m_nNetBurst;
+    m_nNetBurst = 0;
+    if (nLength == 0)
+        return;
+    char buffer[RECV_BUFFER_SIZE];
+    std::memcpy(buffer, m_netBurst, static_cast<std::size_t>(nLength));
+    ForwardNetworkBlock(buffer, nLength);
+}
+
+// While bytes wait for the server, the connection is watched until it takes them.
+void CVarnelDlg::WatchBacklog() {
+    if (g_bTcpConnected && m_backlog.Waiting() > 0 && !IsWatching(WATCH_TCP_SEND))
+        WatchSocket(WATCH_TCP_SEND, g_sock, true);
+}
+
+void CVarnelDlg::OnNetworkWritable() {
+    // A failed send is the receive side's to notice; watching on would only spin.
+    if (!m_backlog.Flush(g_sock) || m_backlog.Waiting() == 0)
+        Unwatch(WATCH_TCP_SEND);
+}
+
+void CVarnelDlg::StopNetworkWatch() {
+    Unwatch(WATCH_TCP);
+    Unwatch(WATCH_TCP_SEND);
+    KillTimer(TIMER_TCP_QUIET);
+    m_nNetBurst = 0;
 }
 
 void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength) {
@@ -533,6 +733,7 @@ void CVarnelDlg::LoadSettings() {
     m_chkSingle.SetCheck(GetPrivateProfileIntA("SYSTEM", "Single", 0, SETTINGS_FILE));
 
     g_bReopen = GetPrivateProfileIntA("SYSTEM", "REOPEN", 1, SETTINGS_FILE) != 0 ? 1 : 0;
+    g_bFast = GetPrivateProfileIntA("SYSTEM", "FAST", 0, SETTINGS_FILE) != 0 ? 1 : 0;
 
     m_strComCount = "COM: 0";
     m_strTcpCount = "TCP: 0";

@@ -22,6 +22,22 @@ inline constexpr UINT_PTR TIMER_TCP = 2;
 // One poll handles at most one block of this many bytes, in either direction.
 inline constexpr int RECV_BUFFER_SIZE = 3096;
 
+// The fast mode (FAST in the settings file) waits on the two sides instead of polling them and
+// forwards each burst as one block once its side has been quiet for a moment. Its watches, and
+// its one-shot timers for the quiet gaps and the pacing of the panes' repaints.
+inline constexpr UINT_PTR WATCH_COM = 1;       // the port's receive event
+inline constexpr UINT_PTR WATCH_TCP = 2;       // the connection has bytes to read
+inline constexpr UINT_PTR WATCH_TCP_SEND = 3;  // the connection takes bytes that wait for it
+inline constexpr UINT_PTR TIMER_COM_QUIET = 3; // the device's line has been quiet for a gap
+inline constexpr UINT_PTR TIMER_TCP_QUIET = 4; // the server has been quiet for TCP_QUIET_MS
+inline constexpr UINT_PTR TIMER_PUSH = 5;      // at most one repaint of the panes per period
+inline constexpr UINT TCP_QUIET_MS = 1;
+inline constexpr UINT PUSH_PERIOD_MS = 100;
+
+// The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
+// rate, rounded up to whole milliseconds and never less than 1.
+UINT SerialQuietGapMs(std::uint32_t nBaudrate);
+
 // Each traffic pane keeps its newest entries: past PANE_TEXT_LIMIT bytes or PANE_LINE_LIMIT
 // lines, whole entries are dropped from the top until at most PANE_TEXT_KEEP bytes and
 // PANE_LINE_KEEP lines are left. Lines count too because the window's memory goes by lines as
@@ -36,6 +52,7 @@ inline constexpr std::size_t PANE_LINE_KEEP = 15000;
 extern char g_szComPort[8];       // port name, NUL-terminated, at most four characters
 extern std::uint32_t g_nBaudrate; // bits per second
 extern BYTE g_bReopen;            // 1: cycle both links after each block from the server
+extern BYTE g_bFast;              // 1: the fast mode, read from the settings at start-up
 extern sock::SOCKET g_sock;       // TCP client; INVALID_SOCKET while there is none
 extern BYTE g_bTcpConnected;      // 1 while the TCP client is connected
 extern std::int64_t g_nComBytes;  // bytes received from the serial port since start-up
@@ -80,6 +97,7 @@ public:
     void OnCancel() override;
     void OnSysCommand(UINT nID, LPARAM lParam) override;
     void OnTimer(UINT_PTR nIDEvent) override;
+    void OnWatch(UINT_PTR nID) override;
 
     // Settings.
     void LoadSettings();
@@ -115,10 +133,25 @@ private:
     void SerialPoll();
     void NoteSerialDeviceGone();
     void NetworkPoll();
+    void ForwardNetworkBlock(const char* pBuffer, int nLength);
     DWORD ForwardSerialBlock(DWORD nWanted);
     void DrainSerialInput();
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
                               CString& strPane);
+    void PushTraffic();
+
+    // Fast mode.
+    void StartSerialWatch();
+    void StopSerialWatch();
+    void ArmSerialWait();
+    void OnSerialEvent();
+    void OnSerialQuiet();
+    void GatherNetworkBurst();
+    void OnNetworkQuiet();
+    void ForwardNetworkBurst();
+    void WatchBacklog();
+    void OnNetworkWritable();
+    void StopNetworkWatch();
 
     PaneEntries m_comEntries;
     PaneEntries m_tcpEntries;
@@ -128,6 +161,16 @@ private:
     std::string m_strNetDownReason; // why the network half is being taken down, for its tooltip
     std::size_t m_nUndelivered = 0; // bytes the backlog had to refuse since the connect
     bool m_bNetBlockFull = false;   // the last receive filled the whole buffer
+
+    // Fast mode: the port's event wait, the device's burst so far (it waits in the port's queue)
+    // and the server's, and whether the panes have news that the next repaint shows.
+    CSerial::HANDLE m_hevtComWait = nullptr;
+    comm::OVERLAPPED m_ovComWait{};
+    bool m_bComWatched = false;
+    DWORD m_nComQueued = 0; // the port's queue at the last receive event
+    char m_netBurst[RECV_BUFFER_SIZE] = {};
+    int m_nNetBurst = 0;
+    bool m_bPushDue = false;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -207,8 +207,21 @@ public:
     void ShowSystemMenu(int xScreen, int yScreen);
 
     UINT_PTR SetTimer(UINT_PTR nIDEvent, UINT nElapse);
+    // A timer that fires once, nElapse milliseconds from now (at least 1, where SetTimer's least
+    // is 10); setting it again before it fired starts the wait anew. KillTimer stops it.
+    UINT_PTR SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse);
     bool KillTimer(UINT_PTR nIDEvent);
     bool IsTimerRunning(UINT_PTR nIDEvent) const;
+
+    // Watches, for a window that waits on its sources instead of polling them: OnWatch(nID)
+    // runs on the window's thread while the socket is readable (with bWritable: writable), or
+    // after the event, one of the serial layer's, was set (several sets before the call may
+    // make one call). A watch of an id in use replaces the old one. After Unwatch returns, no
+    // call for the watch comes any more. Ending the window ends its watches.
+    bool WatchSocket(UINT_PTR nID, std::intptr_t socket, bool bWritable = false);
+    bool WatchEvent(UINT_PTR nID, void* hEvent);
+    void Unwatch(UINT_PTR nID);
+    bool IsWatching(UINT_PTR nID) const;
 
     // A message box owned by this window; nullptr caption shows the application's title.
     int MessageBox(const std::string& text, const char* lpszCaption = nullptr, UINT nType = MB_OK);
@@ -219,6 +232,7 @@ public:
     virtual void OnCancel();
     virtual void OnSysCommand(UINT nID, LPARAM lParam);
     virtual void OnTimer(UINT_PTR nIDEvent);
+    virtual void OnWatch(UINT_PTR nID);
     void OnCommand(int nID);   // a click on button nID, or the accept/cancel command
     void OnSelChange(int nID); // the user changed the selection of list nID
     int GetDefID() const;      // the default push button, 0 when there is none
@@ -233,6 +247,7 @@ private:
     bool Build();
     void RunInitialisation();
     void DestroyWindow();
+    void EndWatches();
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;

@@ -3,6 +3,7 @@
 #include "app/framework/Internal.h"
 #include "app/framework/Widgets.h"
 #include "res/Resources.h"
+#include "serial/comm/EventListener.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,9 +20,11 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 using afx::DialogWidget;
 
@@ -93,12 +96,30 @@ struct DialogUnits {
 
 } // namespace
 
+namespace {
+
+// What a listener on a serial-layer event shares with the window's thread: whether the watch is
+// still wanted, and whether a call is already on its way (so that a burst of sets is one call).
+struct EventWatchState {
+    std::atomic<bool> live{true};
+    std::atomic<bool> posted{false};
+};
+
+struct Watch {
+    std::unique_ptr<QSocketNotifier> notifier; // a socket's watch
+    void* event = nullptr;                     // an event's watch
+    std::shared_ptr<EventWatchState> state;
+};
+
+} // namespace
+
 struct CDialog::Impl {
     const res::DialogTemplate* tpl = nullptr;
     QPointer<DialogWidget> widget;
     std::vector<std::unique_ptr<CWnd>> items; // generic handles, template order
     std::vector<CWnd*> bound;                 // control objects attached by DDX_Control
     std::map<UINT_PTR, QTimer*> timers;
+    std::map<UINT_PTR, Watch> watches;
     std::unique_ptr<CMenu> sysMenu;
     CMessageMap map;
     int defId = 0;
@@ -108,6 +129,7 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_pImpl(std::make_unique<Impl>()) {}
 
 CDialog::~CDialog() {
+    EndWatches();
     delete m_pImpl->widget.data();
 }
 
@@ -330,6 +352,7 @@ void CDialog::DestroyWindow() {
     m_pImpl->bound.clear();
     m_pImpl->items.clear();
     m_pImpl->timers.clear();
+    EndWatches();
     m_pImpl->sysMenu.reset();
     m_pImpl->map = CMessageMap();
     m_pImpl->defId = 0;
@@ -472,7 +495,19 @@ UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
         timer = new QTimer(dlg);
         QObject::connect(timer, &QTimer::timeout, dlg, [this, nIDEvent] { OnTimer(nIDEvent); });
     }
+    timer->setSingleShot(false);
+    timer->setTimerType(Qt::CoarseTimer);
     timer->start(static_cast<int>(std::max<UINT>(nElapse, 10)));
+    return nIDEvent;
+}
+
+UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
+    if (SetTimer(nIDEvent, 10) == 0)
+        return 0;
+    QTimer* timer = m_pImpl->timers[nIDEvent];
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    timer->start(static_cast<int>(std::max<UINT>(nElapse, 1)));
     return nIDEvent;
 }
 
@@ -487,6 +522,70 @@ bool CDialog::KillTimer(UINT_PTR nIDEvent) {
 bool CDialog::IsTimerRunning(UINT_PTR nIDEvent) const {
     auto it = m_pImpl->timers.find(nIDEvent);
     return it != m_pImpl->timers.end() && it->second->isActive();
+}
+
+void CDialog::OnWatch(UINT_PTR) {}
+
+bool CDialog::WatchSocket(UINT_PTR nID, std::intptr_t socket, bool bWritable) {
+    Unwatch(nID);
+    DialogWidget* dlg = m_pImpl->widget;
+    if (!dlg || socket < 0)
+        return false;
+    auto notifier = std::make_unique<QSocketNotifier>(
+        static_cast<qintptr>(socket), bWritable ? QSocketNotifier::Write : QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, dlg,
+                     [this, nID] { OnWatch(nID); });
+    m_pImpl->watches[nID].notifier = std::move(notifier);
+    return true;
+}
+
+bool CDialog::WatchEvent(UINT_PTR nID, void* hEvent) {
+    Unwatch(nID);
+    DialogWidget* dlg = m_pImpl->widget;
+    if (!dlg)
+        return false;
+    auto state = std::make_shared<EventWatchState>();
+    // The listener runs on the thread that sets the event; it only posts a call to this thread.
+    // The window outlives the listener: Unwatch, which every ending of the window goes through,
+    // returns only when the listener is gone, and calls still queued die with the window.
+    auto notify = [this, dlg, nID, state] {
+        if (!state->live.load() || state->posted.exchange(true))
+            return;
+        QMetaObject::invokeMethod(
+            dlg,
+            [this, nID, state] {
+                state->posted.store(false);
+                if (state->live.load())
+                    OnWatch(nID);
+            },
+            Qt::QueuedConnection);
+    };
+    if (!comm::SetEventListener(hEvent, std::move(notify)))
+        return false;
+    Watch& watch = m_pImpl->watches[nID];
+    watch.event = hEvent;
+    watch.state = std::move(state);
+    return true;
+}
+
+void CDialog::Unwatch(UINT_PTR nID) {
+    auto it = m_pImpl->watches.find(nID);
+    if (it == m_pImpl->watches.end())
+        return;
+    if (it->second.state) {
+        it->second.state->live.store(false);
+        comm::SetEventListener(it->second.event, nullptr);
+    }
+    m_pImpl->watches.erase(it);
+}
+
+bool CDialog::IsWatching(UINT_PTR nID) const {
+    return m_pImpl->watches.count(nID) != 0;
+}
+
+void CDialog::EndWatches() {
+    while (!m_pImpl->watches.empty())
+        Unwatch(m_pImpl->watches.begin()->first);
 }
 
 int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT nType) {

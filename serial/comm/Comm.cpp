@@ -1,4 +1,5 @@
 #include "serial/comm/Comm.h"
+#include "serial/comm/EventListener.h"
 
 #include "serial/comm/Faults.h"
 #include "serial/comm/Port.h"
@@ -179,6 +180,14 @@ BOOL SetEvent(HANDLE hEvent) {
     if (!event)
         return Fail(ERROR_INVALID_HANDLE);
     event->Set();
+    return TRUE;
+}
+
+BOOL SetEventListener(HANDLE hEvent, std::function<void()> notify) {
+    auto event = Handles().Get<Event>(hEvent);
+    if (!event)
+        return Fail(ERROR_INVALID_HANDLE);
+    event->SetListener(std::move(notify));
     return TRUE;
 }
 

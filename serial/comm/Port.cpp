@@ -40,6 +40,14 @@ void Event::Set() {
         signalled_ = true;
     }
     cv_.notify_all();
+    std::lock_guard lock(listenerMutex_);
+    if (listener_)
+        listener_();
+}
+
+void Event::SetListener(std::function<void()> notify) {
+    std::lock_guard lock(listenerMutex_);
+    listener_ = std::move(notify);
 }
 
 void Event::Reset() {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -27,12 +28,17 @@ public:
     void Reset();
     // True when signalled within the time (INFINITE: no limit); an auto-reset event is reset.
     bool Wait(DWORD milliseconds);
+    // Calls notify after every Set, on the thread that sets the event; an empty function stops
+    // that. Once a call that stops it has returned, notify is not running and never runs again.
+    void SetListener(std::function<void()> notify);
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
     const bool manual_;
     bool signalled_;
+    std::mutex listenerMutex_;
+    std::function<void()> listener_;
 };
 
 // Waits until the record is no longer pending, whatever completes it.
