@@ -123,7 +123,18 @@ protected:
     int answer = IDYES;
 };
 
-TEST_F(BridgeTest, BothDirectionsCarryEveryByteValueUnchanged) {
+// The rules that hold for every block, with the fast mode off and on.
+class BridgeModes : public BridgeTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        BridgeTest::SetUp();
+        Set("SYSTEM", "FAST", GetParam() ? "1" : "0");
+    }
+};
+INSTANTIATE_TEST_SUITE_P(, BridgeModes, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Fast" : "Polled"; });
+
+TEST_P(BridgeModes, BothDirectionsCarryEveryByteValueUnchanged) {
     StartLinked();
     const std::string all = AllBytes();
     ASSERT_TRUE(pty.Send(all));
@@ -179,11 +190,14 @@ TEST_F(BridgeTest, PaneAndLogTextsInEachForm) {
         "Receive 2 bytes data from SPP(COM) at 2026-12-06 10:14:14  :\r\n0xFF 0x00  \r\n\r\n");
 }
 
-TEST_F(BridgeTest, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
+TEST_P(BridgeModes, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
     StartLinked();
+    // The bridge takes the byte from the socket and, once nothing followed it, drops it.
+    const auto taken = [&] {
+        return sock::select(g_sock, 0, 0) == 0 && !dlg->IsTimerRunning(TIMER_TCP_QUIET);
+    };
     ASSERT_TRUE(server.Send("A"));
-    // The poll takes the byte from the socket and drops it.
-    ASSERT_TRUE(Until([] { return sock::select(g_sock, 0, 0) == 0; }));
+    ASSERT_TRUE(Until(taken));
     ASSERT_TRUE(server.Send("BC"));
     EXPECT_EQ(DeviceReceives(2), "BC");
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2; }));
@@ -198,7 +212,7 @@ TEST_F(BridgeTest, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2 + 3097; }));
     EXPECT_NE(dlg->m_strTcpData.find("Recv TCP 1 Bytes"), std::string::npos);
     ASSERT_TRUE(server.Send("Z"));
-    ASSERT_TRUE(Until([] { return sock::select(g_sock, 0, 0) == 0; }));
+    ASSERT_TRUE(Until(taken));
     ASSERT_TRUE(server.Send("DE"));
     EXPECT_EQ(DeviceReceives(2), "DE");
     EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 1 Bytes"), 1u);
@@ -231,7 +245,42 @@ TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
     EXPECT_EQ(total, 7000u);
 }
 
-TEST_F(BridgeTest, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
+TEST_F(BridgeTest, FastModeSendsEachBurstAsOneBlockAndSplitsItAtTheBuffer) {
+    Set("SYSTEM", "FAST", "1");
+    Set("COM", "BaudRate", "0"); // 300 baud: the line counts as quiet after 117 ms
+    StartLinked();
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+
+    // Two pieces 30 ms apart are one burst at this rate.
+    ASSERT_TRUE(pty.Send("abc"));
+    PumpEventsUntil([] { return false; }, 30);
+    ASSERT_TRUE(pty.Send("def"));
+    EXPECT_EQ(ServerReceives(6), "abcdef");
+    ASSERT_TRUE(Until([] { return g_nComBytes == 6; }));
+    EXPECT_EQ(Count(dlg->m_strComData, "Recv COM 6 Bytes"), 1u);
+
+    // A burst longer than the buffer leaves as a full block and the rest, in either direction.
+    std::string big;
+    for (int i = 0; i < 5000; ++i)
+        big.push_back(static_cast<char>(i * 7));
+    ASSERT_TRUE(pty.Send(big));
+    EXPECT_EQ(ServerReceives(big.size()), big);
+    ASSERT_TRUE(server.Send(big));
+    EXPECT_EQ(DeviceReceives(big.size()), big);
+    ASSERT_TRUE(Until([] { return g_nComBytes == 5006 && g_nTcpBytes == 5000; }));
+    EXPECT_EQ(Count(dlg->m_strComData, "Recv COM 3096 Bytes"), 1u);
+    EXPECT_EQ(Count(dlg->m_strComData, "Recv COM 1904 Bytes"), 1u);
+    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 3096 Bytes"), 1u);
+    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 1904 Bytes"), 1u);
+    // The window shows it all once the bursts are over.
+    EXPECT_TRUE(Until([&] {
+        return dlg->GetDlgItem(IDC_STATIC_COMCOUNT)->GetWindowText() == "COM: 5006" &&
+               dlg->GetDlgItem(IDC_STATIC_TCPCOUNT)->GetWindowText() == "TCP: 5000";
+    }));
+}
+
+TEST_P(BridgeModes, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
     Set("SYSTEM", "REOPEN", "1");
     StartLinked();
     ASSERT_TRUE(server.Send("hi"));
@@ -318,7 +367,7 @@ TEST_F(BridgeTest, PortNamesAreUsedWholeUpToSevenCharacters) {
     EXPECT_EQ(Caption(), "打开");
 }
 
-TEST_F(BridgeTest, ServerThatClosesOrResetsTakesTheLinkDown) {
+TEST_P(BridgeModes, ServerThatClosesOrResetsTakesTheLinkDown) {
     for (bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "reset" : "orderly close");
         if (!dlg)

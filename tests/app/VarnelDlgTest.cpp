@@ -173,9 +173,10 @@ TEST_F(VarnelDlgTest, IndexesOutsideTheListsLeaveThemEmpty) {
 }
 
 TEST_F(VarnelDlgTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
-    Write("[SYSTEM]\r\nREOPEN=0\r\n");
+    Write("[SYSTEM]\r\nREOPEN=0\r\nFAST=7\r\n");
     Open();
     EXPECT_EQ(g_bReopen, 0);
+    EXPECT_EQ(g_bFast, 1); // any value but 0
     Click(IDC_CHECK_HEX);
     EXPECT_EQ(Profile("SYSTEM", "HEX"), "0");
     Click(IDC_CHECK_HEX);
@@ -187,7 +188,16 @@ TEST_F(VarnelDlgTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
     Click(IDC_CHECK_SINGLE);
     EXPECT_EQ(Profile("SYSTEM", "Single"), "0");
     EXPECT_EQ(Profile("SYSTEM", "REOPEN"), "0");
+    EXPECT_EQ(Profile("SYSTEM", "FAST"), "7");
     EXPECT_EQ(Profile("COM", "COM"), "<none>");
+}
+
+TEST(QuietGap, IsThreeAndAHalfCharactersRoundedUpToWholeMilliseconds) {
+    const std::pair<std::uint32_t, UINT> table[] = {
+        {300, 117}, {1200, 30}, {9600, 4}, {19200, 2}, {38400, 1}, {115200, 1}, {921600, 1}, {0, 1},
+    };
+    for (const auto& [baud, ms] : table)
+        EXPECT_EQ(SerialQuietGapMs(baud), ms) << baud << " baud";
 }
 
 TEST_F(VarnelDlgTest, LongServerAndPortValuesAreCut) {

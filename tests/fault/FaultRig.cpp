@@ -1,5 +1,7 @@
 #include "fault/FaultRig.h"
 
+#include <cstdlib>
+
 #include <QTest>
 
 #include <cerrno>
@@ -79,6 +81,9 @@ void FaultTest::SetUp() {
     Set("Ports", "COM3", pty.SlavePath());
     Set("Socket", "PORT", std::to_string(server.Port()));
     Set("SYSTEM", "REOPEN", "0");
+    // The fast-mode run of these tests (see CMakeLists.txt) turns it on for every window.
+    if (const char* fast = std::getenv("VARNEL_FAULT_FAST"))
+        Set("SYSTEM", "FAST", fast);
     SetMessageBoxAnswererForTest([](const MessageBoxCall&) { return IDYES; });
 }
 

@@ -191,6 +191,47 @@ TEST_F(SerialFaultTest, BothSidesTalkingAtOnceLoseNothingEitherWay) {
     EXPECT_EQ(g_nTcpBytes, static_cast<std::int64_t>(kFromServer));
 }
 
+TEST_F(SerialFaultTest, FastModeRepaintsAFloodOfSmallBlocksAtMostTenTimesASecond) {
+    SetClockForTest([] { return SYSTEMTIME{2026, 12, 0, 6, 10, 14, 14, 0}; });
+    Set("SYSTEM", "FAST", "1");
+    StartLinked();
+    // Every change of the counter's label on screen, seen between any two handlers.
+    CWnd* counter = dlg->GetDlgItem(IDC_STATIC_COMCOUNT);
+    std::string shown = counter->GetWindowText();
+    int repaints = 0;
+    QTimer sampler;
+    sampler.setInterval(0);
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (std::string now = counter->GetWindowText(); now != shown) {
+            shown = now;
+            ++repaints;
+        }
+    });
+    sampler.start();
+    QElapsedTimer clock;
+    clock.start();
+
+    // Small blocks with quiet gaps between them, far more than ten a second.
+    constexpr std::size_t kBlocks = 300, kSize = 16;
+    std::thread device([&] {
+        for (std::size_t i = 0; i < kBlocks; ++i) {
+            pty.Send(Pattern(i * kSize, kSize));
+            std::this_thread::sleep_for(3ms); // the device's pace
+        }
+    });
+    const std::string got = ServerReceives(kBlocks * kSize, 30000);
+    device.join();
+    EXPECT_TRUE(got == Pattern(0, kBlocks * kSize)) << "the server got altered bytes";
+    // The last news is shown too, without another block to bring it.
+    EXPECT_TRUE(Until([&] { return shown == "COM: " + std::to_string(kBlocks * kSize); }));
+    const qint64 elapsed = clock.elapsed();
+    sampler.stop();
+
+    const std::size_t blocks = LoggedEntries("2026-12-06.log", "SPP(COM)");
+    EXPECT_GE(blocks, kBlocks / 4) << "too few blocks to load the window";
+    EXPECT_LE(repaints, elapsed / 100 + 2) << blocks << " blocks in " << elapsed << " ms";
+}
+
 TEST_F(SerialFaultTest, UnpacedFloodFromTheDeviceReachesTheServerWhole) {
     StartLinked();
     constexpr std::size_t kTotal = 128 << 10;
