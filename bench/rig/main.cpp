@@ -44,6 +44,7 @@ const char* const kUsage = R"(usage: varnel-benchrig [options]
                         its own CPU per MB
   --hex                 Varnel shows the panes in hexadecimal (HEX=1 in the settings); the
                         figures of s2t-lines are then named s2t-lines-hex
+  --fast                Varnel runs in its fast mode (FAST=1 in the settings)
   --runs R              runs, each with a fresh contender (default 1)
   --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
   --soak-phase S        seconds of each soak phase (default 5)
@@ -65,6 +66,7 @@ struct Options {
     bool keep = false;
     bool strict = false;
     bool hex = false;
+    bool fast = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -113,6 +115,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.strict = true;
         } else if (arg == "--hex") {
             o.hex = true;
+        } else if (arg == "--fast") {
+            o.fast = true;
         } else {
             std::fputs(kUsage, arg == "--help" || arg == "-h" ? stdout : stderr);
             std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
@@ -120,7 +124,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     }
     std::string lower = o.contender;
     std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-    const bool varnel = lower == "varnel";
+    const bool varnel = lower.rfind("varnel", 0) == 0; // "Varnel", "Varnel-fast"
     if (varnel && !iniSet) {
         o.ini = true;
     }
@@ -138,9 +142,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 // Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
-// REOPEN off (the rig wants the links to stay up), text or hexadecimal panes.
+// REOPEN off (the rig wants the links to stay up), text or hexadecimal panes, either mode.
 bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port,
-                 bool hex) {
+                 bool hex, bool fast) {
     const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || chdir(folder.c_str()) != 0) {
         if (here >= 0) {
@@ -153,6 +157,7 @@ bool WriteConfig(const std::string& folder, const std::string& device, std::uint
     bool ok = WritePrivateProfileStringA("Ports", "COM3", device.c_str(), file);
     ok = WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", file) && ok;
     ok = WritePrivateProfileStringA("SYSTEM", "HEX", hex ? "1" : "0", file) && ok;
+    ok = WritePrivateProfileStringA("SYSTEM", "FAST", fast ? "1" : "0", file) && ok;
     ok = WritePrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", file) && ok;
     ok = WritePrivateProfileStringA("Socket", "PORT", portText.c_str(), file) && ok;
     ok = WritePrivateProfileStringA("COM", "COM", "2", file) && ok;
@@ -212,7 +217,7 @@ struct Session {
             return false;
         }
         const std::string port = std::to_string(server.port);
-        if (o.ini && !WriteConfig(folder, pty.path, server.port, o.hex)) {
+        if (o.ini && !WriteConfig(folder, pty.path, server.port, o.hex, o.fast)) {
             error = "cannot write VarnelConfig.ini in " + folder;
             return false;
         }
