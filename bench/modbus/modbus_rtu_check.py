@@ -2,8 +2,9 @@
 """A Modbus RTU master with a 100 ms response time-out talks through a bridge to a slave.
 
 The slave sits on the device's end of a pty pair and answers each request 5 ms after it came,
-in one write. The master (Debian's pymodbus, RTU framing over TCP) sits on the server's side:
-the bridge connects to this script's server, which relays to the master's connection. For a
+in one write. The master (Debian's pymodbus, a serial RTU master on a pty of its own) sits on the
+server's side: the bridge connects to this script's server, which relays between the connection
+and the master's pty. For a
 while the master reads ten holding registers at a moving address and checks the values.
 
 Prints, in the bench rig's form:
@@ -17,6 +18,7 @@ contender whose name starts with "Varnel" gets a settings file and its Open butt
 """
 import argparse
 import glob
+import logging
 import os
 import pty
 import select
@@ -29,7 +31,7 @@ import threading
 import time
 import tty
 
-from pymodbus.client import ModbusTcpClient
+from pymodbus.client import ModbusSerialClient
 from pymodbus.framer.rtu_framer import ModbusRtuFramer
 from pymodbus.utilities import computeCRC
 
@@ -69,22 +71,20 @@ def slave(master_fd, stop):
             os.write(master_fd, body + computeCRC(body).to_bytes(2, "big"))
 
 
-def relay(a, b, stop):
-    a.setblocking(False)
-    b.setblocking(False)
+def relay(fd, conn, stop):
+    """Copies between the master's pty and the bridge's connection, both ways, as bytes come."""
     while not stop.is_set():
-        ready, _, _ = select.select([a, b], [], [], 0.05)
-        for s in ready:
-            other = b if s is a else a
-            try:
-                data = s.recv(65536)
-            except BlockingIOError:
-                continue
-            except OSError:
-                return
-            if not data:
-                return
-            other.sendall(data)
+        ready, _, _ = select.select([fd, conn], [], [], 0.05)
+        try:
+            if fd in ready:
+                conn.sendall(os.read(fd, 65536))
+            if conn in ready:
+                data = conn.recv(65536)
+                if not data:
+                    return
+                os.write(fd, data)
+        except OSError:
+            return
 
 
 def write_settings(folder, device, port, fast):
@@ -137,13 +137,16 @@ def main():
         print("result contender=%s run=%d figure=%s value=%.10g" % (o.contender, o.run, figure, value),
               flush=True)
 
+    logging.getLogger("pymodbus").setLevel(logging.CRITICAL)
     folder = tempfile.mkdtemp(prefix="varnel-modbus-")
     stop = threading.Event()
+    bus_fd, bus_slave_fd = pty.openpty()
+    tty.setraw(bus_slave_fd)
+    bus_path = os.ttyname(bus_slave_fd)
     master_fd, slave_fd = pty.openpty()
     tty.setraw(slave_fd)
     device = os.ttyname(slave_fd)
     bridge_listener = socket.create_server(("127.0.0.1", 0))
-    master_listener = socket.create_server(("127.0.0.1", 0))
     port = bridge_listener.getsockname()[1]
     command = o.cmd.replace("{pty}", device).replace("{port}", str(port)).replace("{dir}", folder)
     proc = None
@@ -165,14 +168,16 @@ def main():
             return
         time.sleep(1)  # the serial side opens after the connection
         threading.Thread(target=slave, args=(master_fd, stop), daemon=True).start()
-        client = ModbusTcpClient("127.0.0.1", port=master_listener.getsockname()[1],
-                                 framer=ModbusRtuFramer, timeout=0.1, retries=0)
-        accepted = []
-        t = threading.Thread(target=lambda: accepted.append(master_listener.accept()[0]))
-        t.start()
-        client.connect()
-        t.join(5)
-        threading.Thread(target=relay, args=(accepted[0], bridge, stop), daemon=True).start()
+        threading.Thread(target=relay, args=(bus_fd, bridge, stop), daemon=True).start()
+        client = ModbusSerialClient(bus_path, framer=ModbusRtuFramer, baudrate=115200,
+                                    retries=0, strict=False)
+        # This pymodbus takes the time-out given to its constructor as whole seconds: set the
+        # 100 ms before the port opens.
+        client.params.timeout = 0.1
+        if not client.connect():
+            log("the master could not open " + bus_path)
+            emit("failed", 1)
+            return
 
         ok = tried = 0
         end = time.monotonic() + o.seconds
@@ -203,6 +208,8 @@ def main():
             except subprocess.TimeoutExpired:
                 os.killpg(proc.pid, 9)
         os.close(master_fd)
+        os.close(bus_fd)
+        os.close(bus_slave_fd)
         if slave_fd >= 0:
             os.close(slave_fd)
         if o.keep:
