@@ -408,7 +408,10 @@ DWORD CVarnelDlg::ForwardSerialBlock(DWORD nWanted) {
 // device sent before a block from the server reaches the server before that block is written.
 // A device that keeps sending meanwhile is heard at the next serial poll.
 void CVarnelDlg::DrainSerialInput() {
-    DWORD nQueued = g_serial.GetInQueueCount();
+    DrainSerialInput(g_serial.GetInQueueCount());
+}
+
+void CVarnelDlg::DrainSerialInput(DWORD nQueued) {
     while (nQueued > 0) {
         const DWORD nRead = ForwardSerialBlock(nQueued);
         if (nRead == 0)
@@ -587,7 +590,7 @@ void CVarnelDlg::OnSerialQuiet() {
         return;
     }
     m_nComQueued = 0;
-    DrainSerialInput();
+    DrainSerialInput(nQueued);
 }
 
 void CVarnelDlg::GatherNetworkBurst() {

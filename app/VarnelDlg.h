@@ -136,6 +136,7 @@ private:
     void ForwardNetworkBlock(const char* pBuffer, int nLength);
     DWORD ForwardSerialBlock(DWORD nWanted);
     void DrainSerialInput();
+    void DrainSerialInput(DWORD nQueued); // nQueued: what the port holds, as just asked
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
                               CString& strPane);
     void PushTraffic();
