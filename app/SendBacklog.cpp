@@ -32,7 +32,7 @@ bool CSendBacklog::Flush(sock::SOCKET s) {
     if (Waiting() == 0) {
         m_strData.clear();
         m_nHead = 0;
-    } else if (m_nHead >= (64u << 10) && m_nHead * 2 >= m_strData.size()) {
+    } else if (m_nHead >= SEND_BACKLOG_COMPACT_AT && m_nHead * 2 >= m_strData.size()) {
         m_strData.erase(0, m_nHead);
         m_nHead = 0;
     }

@@ -12,6 +12,9 @@
 // About six minutes of a serial line at 115200 baud: a server that takes longer than that to
 // read again is taken as gone.
 inline constexpr std::size_t SEND_BACKLOG_LIMIT = 4u << 20;
+// Bytes already sent are cut from the front of the buffer once there are at least this many of
+// them and they make up at least half of it, so that a backlog that never runs empty stays small.
+inline constexpr std::size_t SEND_BACKLOG_COMPACT_AT = 64u << 10;
 
 class CSendBacklog {
 public:

@@ -178,6 +178,8 @@ TEST(SerialLineTest, OnlySerialLinesMayBeOpened) {
         {"/dev/console", tty(5, 1, "console", false), LineKind::notSerial},
         {"/dev/ptmx", tty(5, 2, "ptmx", false), LineKind::notSerial},
         {"/dev/tty even with a device", tty(5, 0, "tty", true), LineKind::notSerial},
+        {"/dev/console with a device", tty(5, 1, "console", true), LineKind::notSerial},
+        {"/dev/ptmx with a device", tty(5, 2, "ptmx", true), LineKind::notSerial},
         {"tty0", tty(4, 0, "tty0", false), LineKind::notSerial},
         {"tty63", tty(4, 63, "tty63", true), LineKind::notSerial},
         {"ttyprintk", tty(5, 3, "ttyprintk", false), LineKind::notSerial},

@@ -158,6 +158,36 @@ TEST_F(NetworkFaultTest, ServerGoneAtTheReopenLeavesTheLinkDownUntilTheNextClick
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
 }
 
+TEST_F(NetworkFaultTest, BacklogOverflowAtAReopenLeavesTheLinkDownWithItsReason) {
+    Set("SYSTEM", "REOPEN", "1");
+    StartLinked();
+    dlg->m_backlog.SetLimit(2048);
+    // The server sends a block and reads nothing, while the device's bytes wait in the port:
+    // forwarding them first, ahead of the block, passes the bound. The test holds the window's
+    // thread until it runs the network poll itself, so that it is that poll which overflows.
+    ASSERT_TRUE(pty.Send(Pattern(0, 3000)));
+    ASSERT_TRUE(testing_support::WaitUntil([] { return g_serial.GetInQueueCount() == 3000; }, 5s));
+    ASSERT_TRUE(server.Send("hi"));
+    ASSERT_TRUE(testing_support::WaitUntil([] { return sock::select(g_sock, 0, 0) == 1; }, 5s));
+    dlg->OnTimer(TIMER_TCP);
+
+    // The overflow took the link down, and the reopen after the block does not bring it up.
+    EXPECT_EQ(g_bTcpConnected, 0);
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    EXPECT_EQ(Caption(), "打开");
+    EXPECT_EQ(server.Drain(), ""); // the block was refused whole
+    EXPECT_FALSE(server.Accept(0ms)) << "the bridge connected again after the overflow";
+    Watch(300ms);
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
+    EXPECT_EQ(g_nComBytes, 3000);
+    EXPECT_EQ(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText(),
+              "127.0.0.1:" + std::to_string(server.Port()) +
+                  ": the server stopped reading; 3000 bytes from the serial port could not be "
+                  "delivered");
+}
+
 TEST_F(NetworkFaultTest, FloodOfFiftyMegabytesIsTakenBlockByBlockAndTheWindowKeepsTicking) {
     SetClockForTest([] { return SYSTEMTIME{2026, 12, 0, 6, 10, 14, 14, 0}; });
     Start();
@@ -237,7 +267,9 @@ TEST_F(NetworkFaultTest, ServerThatStopsReadingGetsEveryByteOrTheLinkGoesDownWit
     ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
     ShrinkSendBuffer(g_sock);
 
-    // The device keeps sending, about a block per tick, while the server reads nothing.
+    // The device keeps sending, about a block per tick, while the server reads nothing, until
+    // far more waits in the backlog than the socket buffers of both ends hold: enough that, as
+    // the server reads it back, the bytes already sent are cut from its front while more wait.
     std::uint64_t sent = 0;
     auto feed = [&] {
         if (static_cast<std::uint64_t>(g_nComBytes) + 3000 >= sent) {
@@ -248,7 +280,7 @@ TEST_F(NetworkFaultTest, ServerThatStopsReadingGetsEveryByteOrTheLinkGoesDownWit
     ASSERT_TRUE(Until(
         [&] {
             feed();
-            return dlg->m_backlog.Waiting() >= 40000;
+            return dlg->m_backlog.Waiting() >= 2 * SEND_BACKLOG_COMPACT_AT;
         },
         60000))
         << "the socket never filled; " << g_nComBytes << " bytes taken";

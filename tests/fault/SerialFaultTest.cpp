@@ -36,7 +36,9 @@ protected:
         Press(IDC_BUTTON_OPEN);
         EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
         EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+        // The cue stays while the user follows it: colour and explanation both.
         EXPECT_TRUE(status->HasErrorColour());
+        EXPECT_EQ(status->GetToolTipText(), cue);
         Press(IDC_BUTTON_OPEN);
         EXPECT_FALSE(status->HasErrorColour());
         EXPECT_EQ(status->GetToolTipText(), "COM3: " + back.SlavePath());

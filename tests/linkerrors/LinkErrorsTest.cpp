@@ -2,6 +2,7 @@
 #include "support/OrdinaryUser.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
@@ -123,6 +124,25 @@ TEST(LinkErrors, ConnectReasonFollowsErrno) {
     const std::string other = DescribeConnectFailure("127.0.0.1", 8000, EPROTO);
     EXPECT_EQ(other.rfind("127.0.0.1:8000: error " + std::to_string(EPROTO) + " (", 0), 0u)
         << other;
+}
+
+TEST(LinkErrors, ReceiveFailureNamesWhatEndedTheConnection) {
+    struct Case {
+        int err;
+        const char* want;
+    } cases[] = {
+        {0, "the server closed the connection"},
+        {ECONNRESET, "the server reset the connection"},
+        // Retransmissions given up (a pulled cable): nobody reset anything.
+        {ETIMEDOUT, "the connection timed out"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("errno " + std::to_string(c.err));
+        EXPECT_EQ(DescribeReceiveFailure(c.err), c.want);
+    }
+    // Anything else keeps its number and the system's words.
+    EXPECT_EQ(DescribeReceiveFailure(EHOSTUNREACH),
+              "error " + std::to_string(EHOSTUNREACH) + " (" + std::strerror(EHOSTUNREACH) + ")");
 }
 
 TEST(LinkErrors, ProbeTellsBusyFromMissing) {
