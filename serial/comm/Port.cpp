@@ -347,8 +347,7 @@ DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> even
     waits_.push_back(std::move(op));
     // The worker reads the device whether or not anyone waits; it only needs waking when the
     // wait makes it sample the modem lines.
-    if (Samples())
-        Wake();
+    Wake();
     return ERROR_IO_PENDING;
 }
 
@@ -368,7 +367,12 @@ DWORD Port::Read(void* buffer, DWORD n, DWORD* count, OVERLAPPED* ov,
             StoreInternal(ov, ERROR_ACCESS_DENIED);
             return ERROR_ACCESS_DENIED;
         }
+        const bool wasFull = received_.size() >= inCapacity_;
         got = static_cast<DWORD>(received_.Pop(bytes, n));
+        // A full queue made the worker stop reading the device; room again, it reads on, so that
+        // what the device sends meanwhile is not left where a hang-up would discard it.
+        if (wasFull && received_.size() < inCapacity_)
+            Wake();
     }
     if (hungUp_) {
         // Nothing more will come: the read ends with what the device left behind.
