@@ -24,7 +24,10 @@ std::string DescribeSerialLinesPresent(const std::string& portName) {
 
 std::string DescribeSerialSetupFailure(const std::string& portName, const std::string& devicePath,
                                        long errorCode) {
-    const std::string& subject = devicePath.empty() ? portName : devicePath;
+    // A name in Windows' device namespace (\\.\COM12) is shown as the user knows it.
+    std::string subject = devicePath.empty() ? portName : devicePath;
+    if (subject.rfind("\\\\.\\", 0) == 0)
+        subject.erase(0, 4);
     if (errorCode == kDeviceRemoved)
         return subject + ": the device was removed";
     std::string text = subject + ": the port refused the line settings";
