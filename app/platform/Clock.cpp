@@ -1,7 +1,8 @@
 #include "app/platform/Clock.h"
 
+#include "app/platform/System.h"
+
 #include <chrono>
-#include <ctime>
 #include <mutex>
 #include <thread>
 
@@ -20,16 +21,9 @@ void GetLocalTime(SYSTEMTIME* lpSystemTime) {
             return;
         }
     }
-    auto now = std::chrono::system_clock::now();
-    std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-    *lpSystemTime = SYSTEMTIME{
-        static_cast<std::uint16_t>(tm.tm_year + 1900), static_cast<std::uint16_t>(tm.tm_mon + 1),
-        static_cast<std::uint16_t>(tm.tm_wday),        static_cast<std::uint16_t>(tm.tm_mday),
-        static_cast<std::uint16_t>(tm.tm_hour),        static_cast<std::uint16_t>(tm.tm_min),
-        static_cast<std::uint16_t>(tm.tm_sec),         static_cast<std::uint16_t>(ms.count())};
+    const platform::LocalTime now = platform::NowLocal();
+    *lpSystemTime = SYSTEMTIME{now.year, now.month,  now.dayOfWeek, now.day,
+                               now.hour, now.minute, now.second,    now.milliseconds};
 }
 
 void SetClockForTest(std::function<SYSTEMTIME()> clock) {

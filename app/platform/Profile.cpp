@@ -1,48 +1,16 @@
 #include "app/platform/Profile.h"
 
+#include "app/platform/System.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
-
-std::string PathOf(const char* fileName) {
-    std::string path = fileName ? fileName : "";
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
-}
-
-// Reads the whole file; nullopt when it cannot be opened or is not a regular file.
-std::optional<std::string> ReadWhole(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string data;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        data.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return data;
-}
 
 std::string_view Trim(std::string_view s) {
     auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -113,7 +81,7 @@ std::optional<std::pair<std::string_view, std::string_view>> EntryOf(std::string
 std::optional<std::string> Lookup(const char* section, const char* key, const char* fileName) {
     if (!section || !key)
         return std::nullopt;
-    auto data = ReadWhole(PathOf(fileName));
+    auto data = platform::ReadRegularFile(platform::NativePath(fileName));
     if (!data)
         return std::nullopt;
     bool inSection = false;
@@ -133,55 +101,6 @@ std::optional<std::string> Lookup(const char* section, const char* key, const ch
         }
     }
     return std::nullopt;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Replaces the file at path with data: next to it, then rename, so that a crash or a full disk
-// never leaves it half written. A link is written through; a target that is not a regular file
-// is written in place.
-bool ReplaceFile(const std::string& path, const std::string& data) {
-    std::string target = path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved))
-        target = resolved;
-
-    struct stat st {};
-    bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists && S_ISDIR(st.st_mode))
-        return false;
-    if (exists && !S_ISREG(st.st_mode)) {
-        int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        bool ok = WriteAll(fd, data);
-        return ::close(fd) == 0 && ok;
-    }
-
-    std::string temp = target + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0)
-        return false;
-    ::fchmod(fd, exists ? (st.st_mode & 07777) : 0644);
-    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(name.data(), target.c_str()) == 0)
-        return true;
-    ::unlink(name.data());
-    return false;
 }
 
 } // namespace
@@ -227,13 +146,12 @@ bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, co
                                 const char* lpFileName) {
     if (!lpAppName || !lpKeyName)
         return false;
-    const std::string path = PathOf(lpFileName);
-    struct stat st {};
-    bool exists = ::stat(path.c_str(), &st) == 0;
+    const std::string path = platform::NativePath(lpFileName);
+    const platform::PathKind kind = platform::KindOf(path);
     std::string old;
-    if (exists) {
-        auto data = ReadWhole(path);
-        if (!data && S_ISREG(st.st_mode))
+    if (kind != platform::PathKind::missing) {
+        auto data = platform::ReadRegularFile(path);
+        if (!data && kind == platform::PathKind::regular)
             return false; // unreadable: never replace what we could not read
         if (data)
             old = std::move(*data);
@@ -297,5 +215,5 @@ bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, co
         data += line;
         data += eol;
     }
-    return ReplaceFile(path, data);
+    return platform::ReplaceFileContent(path, data);
 }

@@ -1,23 +1,25 @@
 // The communications API that CSerial is written against, with the names, records and error
-// codes of the platform it was first written for, implemented on POSIX terminals.
+// codes of the platform it was first written for. One backend per platform implements it:
+// linux/ on POSIX terminals, win32/ by forwarding every call to the system's own API (the records
+// below match the system's, which win32/Comm.cpp checks at compile time).
 //
-// Handles are small numbers handed out by this layer and never reused while the process runs, so
-// a stale or made-up handle fails with ERROR_INVALID_HANDLE instead of reaching another object.
-// Every failing call sets the calling thread's last error to a non-zero code; successful calls
-// leave it alone.
+// On Linux, handles are small numbers handed out by this layer and never reused while the process
+// runs, so a stale or made-up handle fails with ERROR_INVALID_HANDLE instead of reaching another
+// object. Every failing call sets the calling thread's last error to a non-zero code; successful
+// calls leave it alone.
 //
-// Each open port has one worker thread of its own that owns the descriptor: it moves received
-// bytes into the port's receive queue, finishes pending writes, watches time-outs and line events
-// and completes overlapped operations. A caller's buffer is written only under the port's lock
-// and only while its operation is pending; once CancelIo, PurgeComm with an abort flag or
-// CloseHandle has returned, no memory of a cancelled operation is touched again.
+// Each open port has one worker thread of its own there that owns the descriptor: it moves
+// received bytes into the port's receive queue, finishes pending writes, watches time-outs and
+// line events and completes overlapped operations. A caller's buffer is written only under the
+// port's lock and only while its operation is pending; once CancelIo, PurgeComm with an abort
+// flag or CloseHandle has returned, no memory of a cancelled operation is touched again.
 //
-// Port names (CreateFileA) resolve as follows: the program's own map (PortName.h: SetPortMap)
-// gives the device path; otherwise COM1, COM2, ... are /dev/ttyS0, /dev/ttyS1, ...; otherwise a
-// bare name is that name under /dev. Names with "/" or "..", and paths that are no serial line
-// (SerialLines.h; decided before anything is opened), fail with ERROR_FILE_NOT_FOUND. Opening is
-// exclusive across processes (flock) and within this one; closing puts back the line settings
-// that the open found.
+// Port names (CreateFileA) resolve through PortName.h: the program's own map (SetPortMap) gives
+// the device; otherwise the platform's rule applies (COMn is /dev/ttySn-1 on Linux, \\.\COMn on
+// Windows). On Linux, names with "/" or "..", and paths that are no serial line
+// (linux/SerialLines.h; decided before anything is opened), fail with ERROR_FILE_NOT_FOUND;
+// opening is exclusive across processes (flock) and within this one; closing puts back the line
+// settings that the open found.
 #pragma once
 
 #include <atomic>

@@ -7,25 +7,6 @@
 namespace comm {
 namespace {
 
-// COMn with n a decimal number from 1 without leading zeros; 0 otherwise.
-unsigned long ComNumber(const std::string& name) {
-    if (name.size() < 4 || name.size() > 12)
-        return 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if ((name[i] & ~0x20) != "COM"[i])
-            return 0;
-    }
-    if (name[3] == '0')
-        return 0;
-    unsigned long n = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9')
-            return 0;
-        n = n * 10 + static_cast<unsigned long>(name[i] - '0');
-    }
-    return n;
-}
-
 std::mutex g_mapMutex;
 std::shared_ptr<const PortMap> g_map;
 
@@ -62,14 +43,10 @@ std::uint32_t ResolvePortName(const char* name, std::string& path) {
     }
 
     if (std::string mapped = Mapped(text); !mapped.empty()) {
-        path = std::move(mapped);
+        path = MappedDevicePath(std::move(mapped));
         return 0;
     }
-    if (unsigned long n = ComNumber(text)) {
-        path = "/dev/ttyS" + std::to_string(n - 1);
-        return 0;
-    }
-    path = "/dev/" + text;
+    path = DefaultDevicePath(text);
     return 0;
 }
 

@@ -1,26 +1,12 @@
-// Which device nodes are serial lines: the decision made before a path is opened, and the list of
-// serial lines present on this machine. Both look only at stat and sysfs and never open a device,
-// since opening some devices has side effects (a watchdog is armed, a terminal changes mode).
+// Which devices are serial lines: the kinds a port's device can be, and the list of serial ports
+// present on this machine, for the reasons given when a port would not open. Each backend reads
+// them from its own system (linux/SerialLines.h: stat and sysfs; win32: the registry).
 #pragma once
 
 #include <string>
 #include <vector>
 
 namespace comm {
-
-// What stat and sysfs say about a path, as far as the decision needs it.
-struct SerialLineFacts {
-    bool exists = false; // stat succeeded
-    int statError = 0;   // errno of a failed stat
-    bool charDevice = false;
-    unsigned major = 0, minor = 0;
-    // From sysfs (/sys/dev/char/MAJOR:MINOR), false or empty where sysfs says nothing.
-    bool ttyClass = false;  // the device belongs to the tty class
-    bool hasDevice = false; // a device of a bus or a platform driver stands behind it
-    std::string name;       // the kernel's name for it, such as ttyUSB0
-    int uartType = -1;      // the serial core's port type (0: no UART found); -1 not shown
-    bool uartHasIo = true;  // false when the serial core shows neither an I/O port nor memory
-};
 
 enum class LineKind {
     serialLine,  // a terminal of a serial driver (ttyS, ttyUSB, ttyACM, ttyAMA, rfcomm ...)
@@ -31,26 +17,18 @@ enum class LineKind {
     noHardware, // a legacy UART that the kernel lists although there is no chip behind it
 };
 
-// Reads the facts of `path` (links followed) from stat and from the sysfs under `sysRoot`.
-SerialLineFacts ReadSerialLineFacts(const std::string& path, const std::string& sysRoot = "/sys");
-
-// The decision, on facts alone.
-LineKind JudgeSerialLine(const SerialLineFacts& facts);
-
 // Only these two kinds are ever opened.
 inline bool MayOpen(LineKind kind) {
     return kind == LineKind::serialLine || kind == LineKind::ptySlave;
 }
 
-// A serial line present on this machine.
+// A serial port present on this machine.
 struct SerialLineEntry {
-    std::string name; // device name under /dev, such as ttyUSB0
+    std::string name; // device name: under /dev (ttyUSB0) on Linux, COMn on Windows
     std::string byId; // its name under /dev/serial/by-id, empty if it has none
 };
 
-// The serial lines that sysfs shows with hardware behind them and that have a node under
-// `devRoot`, sorted by name. Pseudo-terminals are not listed.
-std::vector<SerialLineEntry> ListSerialLines(const std::string& devRoot = "/dev",
-                                             const std::string& sysRoot = "/sys");
+// The serial ports present on this machine now, sorted by name; pseudo-terminals are not listed.
+std::vector<SerialLineEntry> ListSerialLines();
 
 } // namespace comm

@@ -1,8 +1,8 @@
 #include "serial/comm/Comm.h"
 #include "serial/comm/Faults.h"
 #include "serial/comm/PortName.h"
-#include "serial/comm/SerialLines.h"
-#include "serial/comm/SimDevice.h"
+#include "serial/comm/linux/SerialLines.h"
+#include "serial/comm/linux/SimDevice.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 // terminal and read back with every field that a terminal holds.
 #include "FuzzCheck.h"
 
-#include "serial/comm/DcbLine.h"
-#include "serial/comm/TtyDevice.h"
+#include "serial/comm/linux/DcbLine.h"
+#include "serial/comm/linux/TtyDevice.h"
 
 #include <climits>
 #include <cstring>

@@ -1,49 +1,7 @@
-#include "app/platform/Profile.h"
-#include "support/OrdinaryUser.h"
-
-#include <filesystem>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <iterator>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
+// The profile reader and writer on every platform (the Windows build runs this file under Wine).
+#include "platform/ProfileTest.h"
 
 namespace {
-
-class ProfileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("profile-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        file_ = (dir_ / "VarnelConfig.ini").string();
-    }
-    void TearDown() override {
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add);
-        fs::remove_all(dir_);
-    }
-    void Put(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
-    std::string Get() const {
-        std::ifstream in(file_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::string Str(const char* section, const char* key, std::uint32_t size = 64) {
-        std::string buf(size, 'x');
-        GetPrivateProfileStringA(section, key, "<none>", buf.data(), size, file_.c_str());
-        return buf.c_str();
-    }
-    int Int(const char* section, const char* key) {
-        return GetPrivateProfileIntA(section, key, 77, file_.c_str());
-    }
-
-    fs::path dir_;
-    std::string file_;
-};
 
 TEST_F(ProfileTest, MissingFileGivesDefaultsAndFirstWriteCreatesOneCrLfSection) {
     EXPECT_EQ(Int("COM", "COM"), 77);
@@ -97,46 +55,6 @@ TEST_F(ProfileTest, WritesKeepEveryOtherKeyCommentAndTheFilesLineEnding) {
                      "[Ports]\nCOM3=/dev/pts/9\n" +
                          junk + "\n\n[Socket]\nPORT=9000\n");
     EXPECT_EQ(Str("Ports", "com3"), "/dev/pts/9");
-}
-
-TEST_F(ProfileTest, UnwritableTargetsFailWithoutChangingAnything) {
-    // A settings path that is a directory reads as missing and cannot be written.
-    fs::create_directories(file_);
-    EXPECT_EQ(Int("COM", "COM"), 77);
-    EXPECT_FALSE(WritePrivateProfileStringA("COM", "COM", "1", file_.c_str()));
-    EXPECT_TRUE(fs::is_directory(file_));
-    fs::remove(file_);
-
-    // A device behind a link is written in place, and a full device reports the failure.
-    fs::create_symlink("/dev/full", file_);
-    EXPECT_FALSE(WritePrivateProfileStringA("COM", "COM", "1", file_.c_str()));
-    EXPECT_TRUE(fs::is_symlink(file_));
-    fs::remove(file_);
-
-    // A link to a regular file is written through and stays a link.
-    std::string real = (dir_ / "real.ini").string();
-    std::ofstream(real) << "[A]\nb=1\n";
-    fs::create_symlink(real, file_);
-    EXPECT_TRUE(WritePrivateProfileStringA("A", "c", "2", file_.c_str()));
-    EXPECT_TRUE(fs::is_symlink(file_));
-    EXPECT_EQ(Str("A", "c"), "2");
-
-    // A folder that cannot be written, around a file that can: a write in place would succeed,
-    // but a write that replaces the file fails, the old file is untouched and no temporary file
-    // is left behind. Root ignores modes, so an ordinary user tries it.
-    fs::remove(file_);
-    Put("[A]\nb=1\n");
-    fs::permissions(file_, fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec |
-                                              fs::perms::others_exec));
-    fs::permissions(dir_, fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
-                                             fs::perms::others_write));
-    EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
-        EXPECT_FALSE(WritePrivateProfileStringA("A", "b", "2", file_.c_str()));
-        EXPECT_EQ(Get(), "[A]\nb=1\n");
-        return !::testing::Test::HasFailure();
-    }));
-    EXPECT_EQ(Get(), "[A]\nb=1\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
 }
 
 TEST_F(ProfileTest, BackslashNameMeansTheCurrentDirectory) {

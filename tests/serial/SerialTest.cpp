@@ -1,7 +1,7 @@
 #include "serial/Serial.h"
 #include "serial/Report.h"
 #include "serial/comm/Faults.h"
-#include "serial/comm/SimDevice.h"
+#include "serial/comm/linux/SimDevice.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "serial/comm/Errors.h"
+#include "serial/comm/linux/Errors.h"
 
 #include <cerrno>
 

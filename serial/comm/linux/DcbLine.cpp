@@ -1,4 +1,4 @@
-#include "serial/comm/DcbLine.h"
+#include "serial/comm/linux/DcbLine.h"
 
 namespace comm {
 

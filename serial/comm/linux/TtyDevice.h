@@ -1,7 +1,7 @@
 // A terminal device opened by path.
 #pragma once
 
-#include "serial/comm/Device.h"
+#include "serial/comm/linux/Device.h"
 
 #include <memory>
 

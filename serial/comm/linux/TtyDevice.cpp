@@ -1,9 +1,9 @@
 // Terminal devices. The kernel's termios2 interface is used throughout (it is the only one that
 // takes any baud rate), so this file must not include the C library's <termios.h>.
-#include "serial/comm/TtyDevice.h"
+#include "serial/comm/linux/TtyDevice.h"
 
-#include "serial/comm/Errors.h"
-#include "serial/comm/SerialLines.h"
+#include "serial/comm/linux/Errors.h"
+#include "serial/comm/linux/SerialLines.h"
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>

@@ -1,4 +1,4 @@
-#include "serial/comm/SerialLines.h"
+#include "serial/comm/linux/SerialLines.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -141,6 +141,10 @@ std::vector<SerialLineEntry> ListSerialLines(const std::string& devRoot,
     std::sort(lines.begin(), lines.end(),
               [](const SerialLineEntry& a, const SerialLineEntry& b) { return a.name < b.name; });
     return lines;
+}
+
+std::vector<SerialLineEntry> ListSerialLines() {
+    return ListSerialLines("/dev", "/sys");
 }
 
 } // namespace comm

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "serial/comm/Comm.h"
-#include "serial/comm/Device.h"
+#include "serial/comm/linux/Device.h"
 
 namespace comm {
 

@@ -2,9 +2,9 @@
 #include "serial/comm/EventListener.h"
 
 #include "serial/comm/Faults.h"
-#include "serial/comm/Port.h"
 #include "serial/comm/PortName.h"
-#include "serial/comm/TtyDevice.h"
+#include "serial/comm/linux/Port.h"
+#include "serial/comm/linux/TtyDevice.h"
 
 #include <atomic>
 #include <mutex>

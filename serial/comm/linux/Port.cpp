@@ -1,7 +1,7 @@
-#include "serial/comm/Port.h"
+#include "serial/comm/linux/Port.h"
 
-#include "serial/comm/DcbLine.h"
-#include "serial/comm/Errors.h"
+#include "serial/comm/linux/DcbLine.h"
+#include "serial/comm/linux/Errors.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,7 +5,7 @@
 // lines, injects line errors and breaks, and can hang the device up.
 #pragma once
 
-#include "serial/comm/Device.h"
+#include "serial/comm/linux/Device.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "serial/comm/SimDevice.h"
+#include "serial/comm/linux/SimDevice.h"
 
 #include <cerrno>
 #include <fcntl.h>

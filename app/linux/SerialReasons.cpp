@@ -1,0 +1,130 @@
+// The reasons of the serial port's failures that depend on Linux: what the device node, its group
+// and sysfs say, and the serial lines this machine has.
+#include "app/LinkErrors.h"
+
+#include "serial/comm/linux/SerialLines.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Codes the serial layer records (the communications API's numbering).
+constexpr long kFileNotFound = 2;
+constexpr long kPathNotFound = 3;
+constexpr long kTooManyOpenFiles = 4;
+constexpr long kAccessDenied = 5;
+constexpr long kNotEnoughMemory = 8;
+constexpr long kGeneralFailure = 31;
+constexpr long kNotSupported = 50;
+constexpr long kInvalidParameter = 87;
+constexpr long kDeviceRemoved = 1617;
+constexpr long kNotATerminal = 1;
+// The port field takes names of up to seven characters.
+constexpr std::size_t kLongestPortName = 7;
+
+std::string GroupName(gid_t gid) {
+    std::vector<char> buf(4096);
+    group g{};
+    group* found = nullptr;
+    while (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) == ERANGE && buf.size() < 65536)
+        buf.resize(buf.size() * 2);
+    return found ? std::string(found->gr_name) : std::string();
+}
+
+std::string ErrorNumber(long code) {
+    return "error " + std::to_string(code);
+}
+
+} // namespace
+
+DeviceProbe ProbeDevice(const std::string& devicePath) {
+    DeviceProbe probe;
+    struct stat st {};
+    if (devicePath.empty() || ::stat(devicePath.c_str(), &st) != 0)
+        return probe;
+    probe.exists = true;
+    probe.kind = comm::JudgeSerialLine(comm::ReadSerialLineFacts(devicePath));
+    probe.mayOpen = ::access(devicePath.c_str(), R_OK | W_OK) == 0;
+    // Only a group that may read and write the device is worth joining; root's group never is.
+    if (st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+        probe.group = GroupName(st.st_gid);
+    return probe;
+}
+
+std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
+                                      long errorCode, const DeviceProbe& probe) {
+    if (devicePath.empty()) {
+        if (portName.empty())
+            return "no port name given";
+        return portName + ": no such port";
+    }
+    const std::string& dev = devicePath;
+    switch (errorCode) {
+    case kFileNotFound:
+    case kPathNotFound:
+        if (!probe.exists)
+            return dev + ": no such device";
+        if (probe.kind == comm::LineKind::noHardware)
+            return dev + ": no serial chip behind this port — the system lists it, but this "
+                         "machine does not have it";
+        if (probe.kind == comm::LineKind::notSerial)
+            return dev + ": a terminal of the system, not a serial port";
+        return dev + ": not a serial port";
+    case kNotATerminal:
+        return dev + ": not a serial port";
+    case kAccessDenied:
+        if (!probe.exists)
+            return dev + ": no such device";
+        if (probe.mayOpen)
+            return dev + " is in use by another program";
+        if (!probe.group.empty())
+            return dev + ": permission denied — add your user to the " + probe.group +
+                   " group and log in again";
+        return dev + ": permission denied — your user may not open this device";
+    case kTooManyOpenFiles:
+        return dev + ": too many open files";
+    case kNotEnoughMemory:
+        return dev + ": out of memory";
+    case kGeneralFailure:
+        return dev + ": the device does not respond — is the hardware there? (error 31)";
+    case kNotSupported:
+        return dev + ": not a serial port (error 50)";
+    case kInvalidParameter:
+        return dev + ": the device rejected the request (error 87)";
+    case kDeviceRemoved:
+        return dev + ": the device was removed";
+    case 0:
+        return dev + ": could not be opened";
+    default:
+        return dev + ": " + ErrorNumber(errorCode);
+    }
+}
+
+std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>& lines,
+                                       const std::string& portName) {
+    if (lines.empty())
+        return "No serial port is present on this machine: plug the adapter in and try again.";
+    std::string text = "Serial ports on this machine: ";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        text += (i == 0 ? "" : ", ") + lines[i].name;
+        if (!lines[i].byId.empty())
+            text += " (" + lines[i].byId + ")";
+    }
+    // The example maps a port that has a by-id name if there is one: most likely the adapter.
+    auto example = std::find_if(lines.begin(), lines.end(), [](const comm::SerialLineEntry& line) {
+        return !line.byId.empty();
+    });
+    const std::string path = example == lines.end() ? "/dev/" + lines.front().name
+                                                    : "/dev/serial/by-id/" + example->byId;
+    text +=
+        ".\nTo use one, type its name in the port field, or map a port name to it in section "
+        "[Ports] of VarnelConfig.ini, for example " +
+        (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3") : portName) +
+        "=" + path;
+    return text;
+}

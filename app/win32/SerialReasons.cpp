@@ -1,0 +1,125 @@
+// The reasons of the serial port's failures on Windows, from the system's error codes. A port
+// that another program holds is refused with access denied (or a sharing violation): serial
+// ports are opened exclusively, and there are no device permissions to fix at a desk.
+#include "app/LinkErrors.h"
+
+#include "serial/comm/SerialLines.h"
+
+#include <algorithm>
+
+namespace {
+
+// The system's codes that a user meets when opening a port.
+constexpr long kInvalidFunction = 1;
+constexpr long kFileNotFound = 2;
+constexpr long kPathNotFound = 3;
+constexpr long kTooManyOpenFiles = 4;
+constexpr long kAccessDenied = 5;
+constexpr long kNotEnoughMemory = 8;
+constexpr long kGeneralFailure = 31;
+constexpr long kSharingViolation = 32;
+constexpr long kNotSupported = 50;
+constexpr long kInvalidParameter = 87;
+constexpr long kSemaphoreTimeout = 121;
+constexpr long kInvalidName = 123;
+constexpr long kNoSuchDevice = 433;
+constexpr long kDeviceNotConnected = 1167;
+constexpr long kDeviceRemoved = 1617;
+// The port field takes names of up to seven characters.
+constexpr std::size_t kLongestPortName = 7;
+
+std::string ErrorNumber(long code) {
+    return "error " + std::to_string(code);
+}
+
+// The name the user knows: \\.\COM12 is COM12.
+std::string Shown(const std::string& devicePath) {
+    return devicePath.rfind("\\\\.\\", 0) == 0 ? devicePath.substr(4) : devicePath;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
+    });
+}
+
+} // namespace
+
+// Windows has no device node to look at without opening it: the port exists when the serial
+// drivers list it. Who may open it is not known before the open.
+DeviceProbe ProbeDevice(const std::string& devicePath) {
+    DeviceProbe probe;
+    if (devicePath.empty())
+        return probe;
+    const std::string name = Shown(devicePath);
+    const std::vector<comm::SerialLineEntry> lines = comm::ListSerialLines();
+    probe.exists = std::any_of(lines.begin(), lines.end(), [&](const comm::SerialLineEntry& line) {
+        return SameName(line.name, name);
+    });
+    probe.mayOpen = probe.exists;
+    probe.kind = probe.exists ? comm::LineKind::serialLine : comm::LineKind::missing;
+    return probe;
+}
+
+std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
+                                      long errorCode, const DeviceProbe& probe) {
+    if (devicePath.empty()) {
+        if (portName.empty())
+            return "no port name given";
+        return portName + ": no such port";
+    }
+    const std::string dev = Shown(devicePath);
+    switch (errorCode) {
+    case kFileNotFound:
+    case kPathNotFound:
+    case kNoSuchDevice:
+        if (probe.exists)
+            return dev + ": the port is listed but did not open — unplug the adapter and plug it "
+                         "in again";
+        return dev + ": no such port";
+    case kInvalidName:
+        return dev + ": not a valid port name";
+    case kAccessDenied:
+    case kSharingViolation:
+        return dev + " is in use by another program — close it (a terminal, another Varnel) "
+                     "and try again";
+    case kInvalidFunction:
+    case kNotSupported:
+        return dev + ": not a serial port (" + ErrorNumber(errorCode) + ")";
+    case kTooManyOpenFiles:
+        return dev + ": too many open files";
+    case kNotEnoughMemory:
+        return dev + ": out of memory";
+    case kGeneralFailure:
+    case kSemaphoreTimeout:
+        return dev + ": the device does not respond — unplug the adapter and plug it in again (" +
+               ErrorNumber(errorCode) + ")";
+    case kInvalidParameter:
+        return dev + ": the device rejected the request (error 87)";
+    case kDeviceNotConnected:
+    case kDeviceRemoved:
+        return dev + ": the device was removed — plug it in again";
+    case 0:
+        return dev + ": could not be opened";
+    default:
+        return dev + ": " + ErrorNumber(errorCode);
+    }
+}
+
+std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>& lines,
+                                       const std::string& portName) {
+    if (lines.empty())
+        return "No serial port is present on this machine: plug the adapter in and try again.";
+    std::string text = "Serial ports on this machine: ";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        text += (i == 0 ? "" : ", ") + lines[i].name;
+    const std::string& example = lines.back().name; // the newest adapter has the highest number
+    text += ".\nTo use one, type its name in the port field";
+    if (example.size() <= kLongestPortName)
+        return text + ".";
+    text +=
+        ", or map a port name to it in section [Ports] of VarnelConfig.ini, for example " +
+        (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3") : portName) +
+        "=" + example;
+    return text;
+}
