@@ -3,7 +3,7 @@
 #include "app/framework/Internal.h"
 #include "app/framework/Widgets.h"
 #include "res/Resources.h"
-#include "serial/comm/EventListener.h"
+#include "serial/comm/linux/EventListener.h"
 
 #include <QAbstractButton>
 #include <QApplication>
