@@ -1,6 +1,7 @@
 // The send backlog on its own, against a peer that takes a few bytes at a time: a socket pair
 // whose buffers are as small as the system allows, so that most of what is sent has to wait.
 #include "app/SendBacklog.h"
+#include "support/Pattern.h"
 
 #include <gtest/gtest.h>
 
@@ -12,17 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Byte i of the stream is a hash of i, so that a lost, doubled or moved byte shows.
-std::string Stream(std::size_t offset, std::size_t size) {
-    std::string out(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        std::uint64_t x = (offset + i) * 0x9E3779B97F4A7C15ull;
-        x ^= x >> 29;
-        out[i] = static_cast<char>(x >> 24);
-    }
-    return out;
-}
 
 class SendBacklogTest : public ::testing::Test {
 protected:
@@ -54,7 +44,7 @@ protected:
     }
     // Offers the next `size` bytes of the stream; they count as sent when the backlog took them.
     bool Offer(CSendBacklog& backlog, std::size_t size) {
-        const std::string block = Stream(sent.size(), size);
+        const std::string block = testing_support::Pattern(sent.size(), size);
         if (!backlog.Send(ours, block.data(), block.size()))
             return false;
         sent += block;

@@ -31,16 +31,6 @@ qint64 TickWatch::LongestGapMs() const {
     return timer_.isActive() ? std::max(longest_, since_.elapsed()) : longest_;
 }
 
-std::string Pattern(std::uint64_t offset, std::size_t size) {
-    std::string out(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        std::uint64_t x = (offset + i) * 0x9E3779B97F4A7C15ull;
-        x ^= x >> 29;
-        out[i] = static_cast<char>(x >> 24);
-    }
-    return out;
-}
-
 DeviceReader::DeviceReader(int master) : master_(master) {
     thread_ = std::thread([this] {
         char buf[65536];

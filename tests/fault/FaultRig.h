@@ -10,6 +10,7 @@
 #include "app/platform/Profile.h"
 #include "framework/QtTestApp.h"
 #include "support/LoopbackServer.h"
+#include "support/Pattern.h"
 #include "support/PtyPair.h"
 
 #include <QElapsedTimer>
@@ -49,9 +50,7 @@ private:
     std::atomic<int> beats_{0};
 };
 
-// Bytes of a long stream that never repeats within a block, so that a lost, doubled or altered
-// byte shows: byte i of the stream is a hash of i.
-std::string Pattern(std::uint64_t offset, std::size_t size);
+using testing_support::Pattern;
 
 // Reads the pty master on a thread of its own for as long as it lives, so that a serial write
 // of the bridge never waits for the test's loop.
