@@ -345,9 +345,10 @@ DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> even
     auto op = NewOp(Kind::wait, ov, std::move(event));
     op->events = events;
     waits_.push_back(std::move(op));
-    // The worker reads the device whether or not anyone waits; it only needs waking when the
-    // wait makes it sample the modem lines.
-    Wake();
+    // The worker reads the device whether anyone waits or not (a read that empties a full queue
+    // wakes it); a wait changes what it polls for only when it has to sample the modem lines.
+    if (Samples())
+        Wake();
     return ERROR_IO_PENDING;
 }
 
