@@ -500,13 +500,11 @@ void CVarnelDlg::CompleteTrafficEntry(CString& strCount, const char* pszFormat, 
     }
     // However many blocks arrive, the panes and counters are repainted at most once a period:
     // the first news at once, what comes after it at the end of the period.
-    if (IsTimerRunning(TIMER_PUSH)) {
-        m_bPushDue = true;
-        return;
-    }
     m_bPushDue = true;
-    PushTraffic();
-    SetTimer(TIMER_PUSH, PUSH_PERIOD_MS);
+    if (!IsTimerRunning(TIMER_PUSH)) {
+        PushTraffic();
+        SetTimer(TIMER_PUSH, PUSH_PERIOD_MS);
+    }
 }
 
 // The push of the texts, and both panes scrolled to their last line. Paced by TIMER_PUSH in the
