@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/framework/Afx.h"
+#include "app/framework/qt/QtWindow.h"
 
 #include <QApplication>
 

@@ -1,8 +1,9 @@
 // The application object, start-up, message boxes and icons.
 #include "app/framework/Afx.h"
-#include "app/framework/Internal.h"
 #include "app/framework/TestHooks.h"
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Internal.h"
+#include "app/framework/qt/QtWindow.h"
+#include "app/framework/qt/Widgets.h"
 #include "app/platform/Socket.h"
 #include "res/Resources.h"
 
@@ -165,7 +166,7 @@ std::string AfxLoadString(UINT nID) {
 int AfxMessageBox(const std::string& text, UINT nType) {
     QWidget* owner = nullptr;
     if (g_pApp && g_pApp->m_pMainWnd)
-        owner = g_pApp->m_pMainWnd->GetSafeWidget();
+        owner = afx::WidgetOf(g_pApp->m_pMainWnd);
     return afx::ShowMessageBox(owner, text, nullptr, nType);
 }
 

@@ -1,6 +1,6 @@
-#include "app/framework/PaneEdit.h"
+#include "app/framework/qt/PaneEdit.h"
 
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Widgets.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
