@@ -594,16 +594,6 @@ int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT n
 }
 
 // ---------------------------------------------------------------------------------------------
-const std::function<void()>* CMessageMap::Clicked(int id) const {
-    auto it = m_clicked.find(id);
-    return it == m_clicked.end() ? nullptr : &it->second;
-}
-
-const std::function<void()>* CMessageMap::SelChange(int id) const {
-    auto it = m_selChange.find(id);
-    return it == m_selChange.end() ? nullptr : &it->second;
-}
-
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
     if (rControl.GetSafeHwnd())
         return;

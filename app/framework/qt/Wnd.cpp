@@ -12,13 +12,6 @@
 using afx::IpAddressWidget;
 using afx::PaneEdit;
 
-bool CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const char* lpszNewItem) {
-    if (!(nFlags & MF_SEPARATOR) && (!lpszNewItem || !*lpszNewItem))
-        return false;
-    m_items.push_back({nFlags, nIDNewItem, lpszNewItem ? lpszNewItem : ""});
-    return true;
-}
-
 void CWnd::Attach(HWND hWnd, int id) {
     m_hWnd = hWnd;
     m_nID = id;
