@@ -114,3 +114,36 @@ int AfxWinMain(int, char**) {
     const int exitCode = pApp->ExitInstance();
     return result ? result : exitCode;
 }
+
+// ---------------------------------------------------------------------------------------------
+void EnsureGuiForTest() {
+    w32::InitGui();
+}
+
+void ClickForTest(const CWnd& button) {
+    if (w32::IsEnabled(button.GetSafeHwnd()))
+        w32::ClickButton(button.GetSafeHwnd());
+}
+
+void ChooseForTest(const CWnd& list, int index) {
+    HWND combo = list.GetSafeHwnd();
+    if (combo)
+        w32::ChooseListItem(w32::ParentOf(combo), combo, index);
+}
+
+std::string ShownTextForTest(const CWnd& wnd) {
+    HWND h = wnd.GetSafeHwnd();
+    return w32::IsPane(h) ? w32::PaneShownUtf8(h) : w32::GetText(h);
+}
+
+bool IsShownForTest(const CWnd& wnd) {
+    return w32::IsVisible(wnd.GetSafeHwnd());
+}
+
+void SystemCommandForTest(CDialog& dlg, UINT id) {
+    w32::SendSysCommand(dlg.GetSafeHwnd(), id);
+}
+
+void CloseForTest(CDialog& dlg) {
+    w32::CloseWindow(dlg.GetSafeHwnd());
+}
