@@ -169,9 +169,12 @@ TEST_P(ProgramTest, BridgesThePortAndALoopbackServerBothWaysNothingLostLogExact)
     ::PostMessageW(wnd, WM_COMMAND, MAKEWPARAM(kOpenButton, BN_CLICKED),
                    reinterpret_cast<LPARAM>(open));
     ASSERT_TRUE(server.Accept(10s));
+    // The window sets the texts once both halves are up; the test sees them from outside.
     EXPECT_TRUE(WaitUntil([&] { return TextOf(open) == "关闭"; }, 5s));
-    EXPECT_EQ(TextOf(::GetDlgItem(wnd, kComStatus)), "串口COM3已打开");
-    EXPECT_EQ(TextOf(::GetDlgItem(wnd, kNetStatus)), "已连接服务器");
+    EXPECT_TRUE(
+        WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kComStatus)) == "串口COM3已打开"; }, 5s));
+    EXPECT_TRUE(
+        WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kNetStatus)) == "已连接服务器"; }, 5s));
 
     // Two small blocks, then thirty thousand bytes each way.
     ASSERT_TRUE(device.Send("hello"));
