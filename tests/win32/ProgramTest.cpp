@@ -46,6 +46,26 @@ std::string TextOf(HWND wnd) {
     return Utf8(std::wstring(text, static_cast<std::size_t>(std::max(n, 0))));
 }
 
+struct FindWindowOf {
+    DWORD process;
+    HWND found = nullptr;
+};
+
+// The visible main window of a process (other programs in the prefix may have one too).
+BOOL CALLBACK FindProgramWindow(HWND wnd, LPARAM lp) {
+    auto* find = reinterpret_cast<FindWindowOf*>(lp);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(wnd, &process);
+    wchar_t title[16] = {};
+    ::GetWindowTextW(wnd, title, 16);
+    if (process == find->process && ::IsWindowVisible(wnd) && std::wstring(title) == L"Varnel" &&
+        !::GetWindow(wnd, GW_OWNER)) {
+        find->found = wnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 struct FindBox {
     HWND owner;
     HWND found = nullptr;
@@ -134,14 +154,14 @@ protected:
                                 dir_.wstring().c_str(), &si, &process_) != FALSE;
     }
     HWND Window() {
-        HWND wnd = nullptr;
+        FindWindowOf find{process_.dwProcessId};
         WaitUntil(
             [&] {
-                wnd = ::FindWindowW(L"#32770", L"Varnel");
-                return wnd && ::IsWindowVisible(wnd);
+                ::EnumWindows(FindProgramWindow, reinterpret_cast<LPARAM>(&find));
+                return find.found != nullptr;
             },
             30s);
-        return wnd;
+        return find.found;
     }
     std::string Received(RelayDevice& device, std::size_t count) {
         return device.Receive(count, 30s);
