@@ -6,6 +6,7 @@
 #include "res/Resources.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -123,6 +124,7 @@ std::vector<std::uint8_t> BuildTemplate(const res::DialogTemplate& tpl) {
 struct TimerState {
     bool running = false;
     bool oneShot = false;
+    unsigned ms = 0;          // the one-shot's wait
     unsigned handle = 0;      // the one-shot's multimedia timer
     std::uint32_t serial = 0; // of the one-shot last started
 };
@@ -132,6 +134,9 @@ struct WatchState {
     bool writable = false;
     void* event = nullptr; // an event's watch
     void* wait = nullptr;
+    unsigned later = 0; // the multimedia timer of a call put off (see HostEvent)
+    std::chrono::steady_clock::time_point since; // the waiter last asked for a call
+    unsigned backoff = 0;                        // ms, while its waits end at once
     std::uint32_t serial = 0;
 };
 
@@ -171,14 +176,46 @@ struct CDialog::Impl : w32::DialogHost {
         auto it = watches.find(id);
         if (it == watches.end() || !it->second.event || it->second.serial != serial)
             return;
+        // Under Wine a wait on an idle port ends after about 2 ms; one that ends within 5 ms
+        // counts as ending at once. A call that was put off says nothing about the wait.
+        const bool fromWaiter = !it->second.later;
+        const bool atOnce = fromWaiter && std::chrono::steady_clock::now() - it->second.since <
+                                              std::chrono::milliseconds(5);
         owner->OnWatch(id);
-        // The wait fires once per registration: the next set needs a new one.
         it = watches.find(id);
         if (it == watches.end() || it->second.serial != serial)
             return;
-        w32::UnregisterEventWait(it->second.wait);
-        it->second.serial = ++nextSerial;
-        it->second.wait = w32::RegisterEventWait(hwnd, it->second.event, id, it->second.serial);
+        WatchState& watch = it->second;
+        watch.later = 0;
+        watch.serial = ++nextSerial;
+        if (!atOnce && !w32::IsSignalled(watch.event)) {
+            if (fromWaiter)
+                watch.backoff = 0;
+            watch.since = std::chrono::steady_clock::now();
+            w32::ArmEventWait(watch.wait, watch.serial);
+            return;
+        }
+        // Set again at once: the waits the calls start end at once, as a port's event wait does
+        // under Wine whenever bytes are queued (and, with none, at once with no event). Calling
+        // again at once would keep the window busy and restart its one-shot timers for ever.
+        // While one runs (a burst is being gathered), the next call comes once the longest of
+        // them could have fired; otherwise after 10 ms, twice that each time the wait again
+        // ends at once, up to 100 ms, the polled mode's period.
+        unsigned delay = 0;
+        for (const auto& [timerId, timer] : timers)
+            if (timer.running && timer.oneShot)
+                delay = std::max(delay, 2 * timer.ms + 1);
+        if (delay == 0) {
+            watch.backoff = watch.backoff ? std::min(2 * watch.backoff, 100u) : 10u;
+            delay = watch.backoff;
+        } else {
+            watch.backoff = 0;
+        }
+        watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial, delay);
+        if (!watch.later) {
+            watch.since = std::chrono::steady_clock::now();
+            w32::ArmEventWait(watch.wait, watch.serial);
+        }
     }
     void HostSocket(std::intptr_t socket, bool readable, bool writable) override {
         std::vector<std::pair<UINT_PTR, std::uint32_t>> due;
@@ -469,6 +506,7 @@ UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
     w32::StopOneShot(timer.handle);
     timer.running = true;
     timer.oneShot = true;
+    timer.ms = std::max<UINT>(nElapse, 1);
     timer.serial = ++m_pImpl->nextSerial;
     timer.handle =
         w32::StartOneShot(m_pImpl->hwnd, nIDEvent, timer.serial, std::max<UINT>(nElapse, 1));
@@ -517,10 +555,12 @@ bool CDialog::WatchEvent(UINT_PTR nID, void* hEvent) {
     if (!m_pImpl->hwnd || !hEvent)
         return false;
     const std::uint32_t serial = ++m_pImpl->nextSerial;
+    const auto since = std::chrono::steady_clock::now();
     void* wait = w32::RegisterEventWait(m_pImpl->hwnd, hEvent, nID, serial);
     if (!wait)
         return false;
     WatchState& watch = m_pImpl->watches[nID];
+    watch.since = since;
     watch.event = hEvent;
     watch.wait = wait;
     watch.serial = serial;
@@ -535,6 +575,7 @@ void CDialog::Unwatch(UINT_PTR nID) {
     m_pImpl->watches.erase(it);
     if (watch.wait)
         w32::UnregisterEventWait(watch.wait);
+    w32::StopOneShot(watch.later);
     if (watch.socket >= 0)
         m_pImpl->SelectSocket(watch.socket);
 }

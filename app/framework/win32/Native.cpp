@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <map>
 #include <memory>
@@ -53,20 +54,35 @@ std::map<HWND, HWND> g_tips; // dialog -> its tooltip window
 std::map<HWND, std::wstring> g_tipTexts;
 std::set<HWND> g_errorColour;
 
+// The waiter of an event watch: a thread that waits for the event, posts one message to the
+// window and then waits until the window asks for the next one (ArmEventWait), so that an event
+// that stays set is one message per call, not a stream.
 struct EventWait {
     HWND dlg;
     UINT_PTR id;
-    std::uint32_t serial;
-    HANDLE wait = nullptr;
+    HANDLE event;
+    std::atomic<std::uint32_t> serial;
+    HANDLE ack = nullptr;  // auto-reset: the window wants the next set
+    HANDLE stop = nullptr; // manual-reset: the watch ends
+    HANDLE thread = nullptr;
 };
 
-VOID CALLBACK EventSignalled(PVOID context, BOOLEAN) {
+DWORD WINAPI EventWaiter(LPVOID context) {
     auto* w = static_cast<EventWait*>(context);
-    ::PostMessageW(w->dlg, WM_APP_EVENT, w->id, static_cast<LPARAM>(w->serial));
+    for (;;) {
+        HANDLE set[2] = {w->stop, w->event};
+        if (::WaitForMultipleObjects(2, set, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            return 0;
+        ::PostMessageW(w->dlg, WM_APP_EVENT, w->id, static_cast<LPARAM>(w->serial.load()));
+        HANDLE next[2] = {w->stop, w->ack};
+        if (::WaitForMultipleObjects(2, next, FALSE, INFINITE) != WAIT_OBJECT_0 + 1)
+            return 0;
+    }
 }
 
 struct OneShot {
     HWND dlg;
+    UINT msg;
     UINT_PTR id;
     std::uint32_t serial;
 };
@@ -78,7 +94,7 @@ void CALLBACK OneShotFired(UINT timer, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
     auto it = g_oneShots.find(timer);
     if (it == g_oneShots.end())
         return;
-    ::PostMessageW(it->second.dlg, WM_APP_ONESHOT, it->second.id,
+    ::PostMessageW(it->second.dlg, it->second.msg, it->second.id,
                    static_cast<LPARAM>(it->second.serial));
     g_oneShots.erase(it);
 }
@@ -548,18 +564,34 @@ void StopTimer(Hwnd dlg, std::uintptr_t id) {
     ::KillTimer(dlg, id);
 }
 
-unsigned StartOneShot(Hwnd dlg, std::uintptr_t id, std::uint32_t serial, unsigned ms) {
+namespace {
+
+unsigned StartPost(Hwnd dlg, UINT msg, std::uintptr_t id, std::uint32_t serial, unsigned ms) {
     InitGui();
     std::lock_guard lock(g_oneShotMutex);
     const MMRESULT timer = ::timeSetEvent(
         ms, 1, OneShotFired, 0, TIME_ONESHOT | TIME_CALLBACK_FUNCTION | TIME_KILL_SYNCHRONOUS);
     if (timer == 0) {
-        // No multimedia timer: the system's timer, at its 10 ms, as a last resort.
-        ::PostMessageW(dlg, WM_APP_ONESHOT, id, static_cast<LPARAM>(serial));
+        // No multimedia timer (none left): the message goes at once.
+        ::PostMessageW(dlg, msg, id, static_cast<LPARAM>(serial));
         return 0;
     }
-    g_oneShots[timer] = OneShot{dlg, id, serial};
+    g_oneShots[timer] = OneShot{dlg, msg, id, serial};
     return timer;
+}
+
+} // namespace
+
+unsigned StartOneShot(Hwnd dlg, std::uintptr_t id, std::uint32_t serial, unsigned ms) {
+    return StartPost(dlg, WM_APP_ONESHOT, id, serial, ms);
+}
+
+unsigned StartDelayedEvent(Hwnd dlg, std::uintptr_t id, std::uint32_t serial, unsigned ms) {
+    return StartPost(dlg, WM_APP_EVENT, id, serial, ms);
+}
+
+bool IsSignalled(void* event) {
+    return event && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
 void StopOneShot(unsigned timer) {
@@ -571,20 +603,39 @@ void StopOneShot(unsigned timer) {
 }
 
 void* RegisterEventWait(Hwnd dlg, void* event, std::uintptr_t id, std::uint32_t serial) {
-    auto* w = new EventWait{dlg, id, serial};
-    if (!::RegisterWaitForSingleObject(&w->wait, event, EventSignalled, w, INFINITE,
-                                       WT_EXECUTEONLYONCE | WT_EXECUTEINWAITTHREAD)) {
-        delete w;
+    auto* w = new EventWait{dlg, id, event, {serial}};
+    w->ack = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    w->stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (w->ack && w->stop)
+        w->thread = ::CreateThread(nullptr, 64 * 1024, EventWaiter, w, 0, nullptr);
+    if (!w->thread) {
+        UnregisterEventWait(w);
         return nullptr;
     }
     return w;
+}
+
+void ArmEventWait(void* wait, std::uint32_t serial) {
+    auto* w = static_cast<EventWait*>(wait);
+    if (!w)
+        return;
+    w->serial.store(serial);
+    ::SetEvent(w->ack);
 }
 
 void UnregisterEventWait(void* wait) {
     auto* w = static_cast<EventWait*>(wait);
     if (!w)
         return;
-    ::UnregisterWaitEx(w->wait, INVALID_HANDLE_VALUE);
+    if (w->thread) {
+        ::SetEvent(w->stop);
+        ::WaitForSingleObject(w->thread, INFINITE);
+        ::CloseHandle(w->thread);
+    }
+    if (w->ack)
+        ::CloseHandle(w->ack);
+    if (w->stop)
+        ::CloseHandle(w->stop);
     delete w;
 }
 

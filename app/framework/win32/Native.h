@@ -105,12 +105,17 @@ int ShowMessageBox(Hwnd owner, const std::string& text, const std::string& capti
 // that they keep coming while a message box or a menu runs a loop of its own. Periodic timers
 // are the system's (at least 10 ms); a one-shot timer is a multimedia timer (1 ms resolution)
 // whose thread posts to the window; a socket's readiness comes from WSAAsyncSelect; a kernel
-// event from a wait of the thread pool that posts to the window once per registration.
+// event from a thread of its own that posts to the window once per call the window asks for.
 void StartTimer(Hwnd dlg, std::uintptr_t id, unsigned ms);
 void StopTimer(Hwnd dlg, std::uintptr_t id);
 unsigned StartOneShot(Hwnd dlg, std::uintptr_t id, std::uint32_t serial, unsigned ms);
+// The event watch's message, ms milliseconds from now (a multimedia timer as above).
+unsigned StartDelayedEvent(Hwnd dlg, std::uintptr_t id, std::uint32_t serial, unsigned ms);
+bool IsSignalled(void* event);
 void StopOneShot(unsigned timer);
 void* RegisterEventWait(Hwnd dlg, void* event, std::uintptr_t id, std::uint32_t serial);
+// After a call: the next set of the event makes the next call, with this serial.
+void ArmEventWait(void* wait, std::uint32_t serial);
 // Returns once the wait's call, if it ran, is over.
 void UnregisterEventWait(void* wait);
 // The socket's notices the window wants: none, readable (and closed), writable, or both.
