@@ -243,6 +243,18 @@ TEST_P(WindowModes, PanesAndCountersShowBothDirections) {
     EXPECT_TRUE(boxes.empty());
 }
 
+TEST_P(WindowModes, RequestsAndAnswersGoRoundWithNothingLeftBehind) {
+    OpenLinked(GetParam());
+    for (int round = 0; round < 5; ++round) {
+        const std::string request = "REQ" + std::to_string(round) + "abcd";
+        ASSERT_TRUE(server.Send(request));
+        ASSERT_EQ(DeviceReceives(request.size()), request) << round;
+        const std::string answer(100, static_cast<char>('a' + round));
+        ASSERT_TRUE(device.Send(answer));
+        ASSERT_EQ(ServerReceives(answer.size()), answer) << round;
+    }
+}
+
 TEST_F(WindowTest, ClearAsksAndKeepsTheRunningTotals) {
     OpenLinked(false);
     ASSERT_TRUE(device.Send(std::string(100, 'x')));

@@ -129,6 +129,8 @@ struct TimerState {
     std::uint32_t serial = 0; // of the one-shot last started
 };
 
+constexpr std::uint32_t kDelayed = 0x80000000u; // an event watch's call that was put off
+
 struct WatchState {
     std::intptr_t socket = -1; // a socket's watch
     bool writable = false;
@@ -172,27 +174,33 @@ struct CDialog::Impl : w32::DialogHost {
         it->second.handle = 0;
         owner->OnTimer(id);
     }
-    void HostEvent(std::uintptr_t id, std::uint32_t serial) override {
+    void HostEvent(std::uintptr_t id, std::uint32_t message) override {
+        // The waiter posts the watch's serial; a call put off (below) has kDelayed set.
+        const bool fromWaiter = !(message & kDelayed);
+        const std::uint32_t serial = message & ~kDelayed;
         auto it = watches.find(id);
         if (it == watches.end() || !it->second.event || it->second.serial != serial)
             return;
         // Under Wine a wait on an idle port ends after about 2 ms; one that ends within 5 ms
-        // counts as ending at once. A call that was put off says nothing about the wait.
-        const bool fromWaiter = !it->second.later;
+        // counts as ending at once.
         const bool atOnce = fromWaiter && std::chrono::steady_clock::now() - it->second.since <
                                               std::chrono::milliseconds(5);
+        w32::StopOneShot(it->second.later);
+        it->second.later = 0;
         owner->OnWatch(id);
         it = watches.find(id);
         if (it == watches.end() || it->second.serial != serial)
             return;
         WatchState& watch = it->second;
-        watch.later = 0;
         watch.serial = ++nextSerial;
         if (!atOnce && !w32::IsSignalled(watch.event)) {
             if (fromWaiter)
                 watch.backoff = 0;
             watch.since = std::chrono::steady_clock::now();
             w32::ArmEventWait(watch.wait, watch.serial);
+            // A call every 100 ms all the same, the polled mode's period, in case a wait that
+            // should end never does (the window takes a call without news as a late one).
+            watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial | kDelayed, 100);
             return;
         }
         // Set again at once: the waits the calls start end at once, as a port's event wait does
@@ -211,7 +219,7 @@ struct CDialog::Impl : w32::DialogHost {
         } else {
             watch.backoff = 0;
         }
-        watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial, delay);
+        watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial | kDelayed, delay);
         if (!watch.later) {
             watch.since = std::chrono::steady_clock::now();
             w32::ArmEventWait(watch.wait, watch.serial);
