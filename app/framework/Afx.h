@@ -1,7 +1,8 @@
 // The window framework the bridge is written against: an application object, modal dialogs built
 // from the templates of res/, control objects bound to the dialog's controls, the push of text
 // members into their controls, window timers by id, message boxes, the system menu and icons.
-// Built on Qt Widgets; nothing of Qt shows through this header.
+// Each platform has a backend of its own (qt/ on Linux, win32/ on Windows); nothing of either
+// shows through this header. A window is named by an opaque handle that only the backend reads.
 //
 // Text: every text passed here is UTF-8, except the text of a multi-line edit, which is 8-bit
 // text in code page 936: its bytes are kept as they are and only decoded (as GB18030) for
@@ -18,7 +19,9 @@
 #include <string>
 #include <vector>
 
-class QWidget;
+// Opaque handle of a window; what it points to belongs to the backend.
+struct HWND__;
+using HWND = HWND__*;
 
 using UINT = unsigned int;
 using DWORD = std::uint32_t;
@@ -65,7 +68,7 @@ public:
     CWnd& operator=(const CWnd&) = delete;
     virtual ~CWnd() = default;
 
-    QWidget* GetSafeWidget() const { return m_pWidget; }
+    HWND GetSafeHwnd() const { return m_hWnd; }
     int GetDlgCtrlID() const { return m_nID; }
 
     void EnableWindow(bool bEnable = true);
@@ -84,10 +87,10 @@ public:
     void SetFocus();
     bool IsIconic() const;
 
-    void Attach(QWidget* widget, int id);
+    void Attach(HWND hWnd, int id);
 
 protected:
-    QWidget* m_pWidget = nullptr;
+    HWND m_hWnd = nullptr;
     int m_nID = 0;
 };
 
@@ -283,8 +286,6 @@ int AfxMessageBox(const std::string& text, UINT nType = MB_OK);
 int AfxMessageBox(UINT nIDPrompt, UINT nType = MB_OK);
 // Start-up of the socket library; false when it failed.
 bool AfxSocketInit();
-// Sets up the GUI (font, style, names) on an existing Qt application object.
-void AfxInitGui();
 // The program's entry: creates the GUI, runs the application object's InitInstance and, if that
 // returns true, a message loop until the last window closes.
 int AfxWinMain(int argc, char** argv);

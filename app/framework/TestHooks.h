@@ -22,3 +22,17 @@ void SetModalHookForTest(std::function<void(CDialog&)> hook);
 
 // Runs the window thread's event loop until done() holds or timeoutMs passed; returns done().
 bool PumpEventsUntil(const std::function<bool()>& done, int timeoutMs);
+
+// What a user does and sees, the same on every backend, for tests that run on all of them.
+// Sets up the GUI of the test program once (nothing to do where the backend needs nothing).
+void EnsureGuiForTest();
+// A click on a push button or a check box (nothing happens to a disabled one).
+void ClickForTest(const CWnd& button);
+// The user picks item `index` of a drop-down list.
+void ChooseForTest(const CWnd& list, int index);
+// What a control shows, UTF-8: a pane's text decoded from code page 936, lines joined by LF.
+std::string ShownTextForTest(const CWnd& wnd);
+bool IsShownForTest(const CWnd& wnd);
+// An item of the window's system menu is chosen; the window's close box is clicked.
+void SystemCommandForTest(CDialog& dlg, UINT id);
+void CloseForTest(CDialog& dlg);

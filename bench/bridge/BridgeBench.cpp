@@ -4,6 +4,7 @@
 #include "app/Varnel.h"
 #include "app/VarnelDlg.h"
 #include "app/framework/TestHooks.h"
+#include "app/framework/qt/QtWindow.h"
 #include "app/platform/Profile.h"
 #include "support/LoopbackServer.h"
 #include "support/PtyPair.h"

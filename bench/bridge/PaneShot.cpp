@@ -5,6 +5,7 @@
 #include "app/Varnel.h"
 #include "app/VarnelDlg.h"
 #include "app/framework/TestHooks.h"
+#include "app/framework/qt/QtWindow.h"
 #include "support/PtyPair.h"
 
 #include <QApplication>
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
     testing_support::TempWorkDir dir;
     CVarnelDlg dlg;
     dlg.Create();
-    QWidget* window = dlg.GetSafeWidget();
+    QWidget* window = afx::WidgetOf(&dlg);
     window->show();
     int n = 0;
     // Each block is shown as the running window shows it: push, scroll, paint.

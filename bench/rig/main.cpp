@@ -45,6 +45,8 @@ const char* const kUsage = R"(usage: varnel-benchrig [options]
   --hex                 Varnel shows the panes in hexadecimal (HEX=1 in the settings); the
                         figures of s2t-lines are then named s2t-lines-hex
   --fast                Varnel runs in its fast mode (FAST=1 in the settings)
+  --wine-prefix DIR     Varnel is varnel.exe under Wine in the prefix DIR: the pty is linked
+                        there as COM3 (DIR/dosdevices/com3) instead of named in the settings
   --runs R              runs, each with a fresh contender (default 1)
   --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
   --soak-phase S        seconds of each soak phase (default 5)
@@ -67,6 +69,7 @@ struct Options {
     bool strict = false;
     bool hex = false;
     bool fast = false;
+    std::string winePrefix;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -117,6 +120,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.hex = true;
         } else if (arg == "--fast") {
             o.fast = true;
+        } else if (arg == "--wine-prefix") {
+            o.winePrefix = value();
         } else {
             std::fputs(kUsage, arg == "--help" || arg == "-h" ? stdout : stderr);
             std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
@@ -143,8 +148,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 
 // Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
 // REOPEN off (the rig wants the links to stay up), text or hexadecimal panes, either mode.
-bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port,
-                 bool hex, bool fast) {
+bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port, bool hex,
+                 bool fast) {
     const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || chdir(folder.c_str()) != 0) {
         if (here >= 0) {
@@ -154,7 +159,8 @@ bool WriteConfig(const std::string& folder, const std::string& device, std::uint
     }
     const char* file = ".\\VarnelConfig.ini";
     const std::string portText = std::to_string(port);
-    bool ok = WritePrivateProfileStringA("Ports", "COM3", device.c_str(), file);
+    // No device: COM3 is found by the contender's platform (the Wine prefix's link).
+    bool ok = device.empty() || WritePrivateProfileStringA("Ports", "COM3", device.c_str(), file);
     ok = WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", file) && ok;
     ok = WritePrivateProfileStringA("SYSTEM", "HEX", hex ? "1" : "0", file) && ok;
     ok = WritePrivateProfileStringA("SYSTEM", "FAST", fast ? "1" : "0", file) && ok;
@@ -209,6 +215,7 @@ struct Session {
     Server server;
     Contender contender;
     bool keep = false;
+    std::string wineLink; // the prefix's COM3, linked to the pty
 
     bool Up(const Options& o, std::string& error) {
         keep = o.keep;
@@ -217,7 +224,16 @@ struct Session {
             return false;
         }
         const std::string port = std::to_string(server.port);
-        if (o.ini && !WriteConfig(folder, pty.path, server.port, o.hex, o.fast)) {
+        if (!o.winePrefix.empty()) {
+            wineLink = o.winePrefix + "/dosdevices/com3";
+            unlink(wineLink.c_str());
+            if (symlink(pty.path.c_str(), wineLink.c_str()) != 0) {
+                error = "cannot link " + wineLink + " to " + pty.path;
+                return false;
+            }
+        }
+        if (o.ini && !WriteConfig(folder, o.winePrefix.empty() ? pty.path : "", server.port, o.hex,
+                                  o.fast)) {
             error = "cannot write VarnelConfig.ini in " + folder;
             return false;
         }
@@ -243,6 +259,9 @@ struct Session {
 
     void Down() {
         contender.Stop();
+        if (!wineLink.empty()) {
+            unlink(wineLink.c_str());
+        }
         server.Close();
         pty.Close();
         if (!keep) {

@@ -3,8 +3,8 @@
 #include "app/LinkErrors.h"
 #include "app/Varnel.h"
 #include "app/VarnelDlg.h"
-#include "app/framework/PaneEdit.h"
 #include "app/framework/TestHooks.h"
+#include "app/framework/qt/PaneEdit.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
 #include "framework/QtTestApp.h"
@@ -112,7 +112,7 @@ protected:
     }
     std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
     QString Shown(int id) {
-        return qobject_cast<afx::PaneEdit*>(dlg->GetDlgItem(id)->GetSafeWidget())->ShownText();
+        return qobject_cast<afx::PaneEdit*>(afx::WidgetOf(dlg->GetDlgItem(id)))->ShownText();
     }
 
     testing_support::TempWorkDir dir;

@@ -2,8 +2,8 @@
 // closing, the About box.
 #include "app/VarnelDlg.h"
 #include "app/Varnel.h"
-#include "app/framework/PaneEdit.h"
 #include "app/framework/TestHooks.h"
+#include "app/framework/qt/PaneEdit.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
 #include "framework/QtTestApp.h"
@@ -83,14 +83,12 @@ protected:
     void Open() {
         dlg = std::make_unique<CVarnelDlg>();
         ASSERT_TRUE(dlg->Create());
-        dlg->GetSafeWidget()->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(dlg->GetSafeWidget()));
+        afx::WidgetOf(dlg.get())->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(afx::WidgetOf(dlg.get())));
     }
-    template <class T> T* W(int id) {
-        return qobject_cast<T*>(dlg->GetDlgItem(id)->GetSafeWidget());
-    }
+    template <class T> T* W(int id) { return qobject_cast<T*>(afx::WidgetOf(dlg->GetDlgItem(id))); }
     void Click(int id) {
-        QWidget* w = dlg->GetDlgItem(id)->GetSafeWidget();
+        QWidget* w = afx::WidgetOf(dlg->GetDlgItem(id));
         QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
     }
     void Choose(int listId, int index) {
@@ -130,8 +128,8 @@ TEST_F(VarnelDlgTest, WithoutAFileShowsTheDefaultsAndCreatesNoFile) {
     EXPECT_TRUE(W<afx::PaneEdit>(IDC_EDIT_TCPDATA)->ShownText().isEmpty());
     EXPECT_EQ(W<QPushButton>(IDC_BUTTON_OPEN)->text(), QString::fromUtf8("打开"));
     EXPECT_EQ(QApplication::focusWidget(), W<QWidget>(IDC_BUTTON_OPEN));
-    EXPECT_EQ(dlg->GetSafeWidget()->windowTitle(), "Varnel");
-    EXPECT_FALSE(dlg->GetSafeWidget()->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(afx::WidgetOf(dlg.get())->windowTitle(), "Varnel");
+    EXPECT_FALSE(afx::WidgetOf(dlg.get())->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_FALSE(fs::exists(kFile));
     EXPECT_TRUE(boxes.empty());
 }
@@ -287,10 +285,10 @@ TEST_F(VarnelDlgTest, ClosingAsksAndOnlyYesEnds) {
     for (int no : {IDNO, IDCANCEL}) {
         answer = no;
         QTest::keyClick(W<QWidget>(IDC_EDIT_PORT), Qt::Key_Escape);
-        dlg->GetSafeWidget()->close();
+        afx::WidgetOf(dlg.get())->close();
         dlg->OnSysCommand(SC_CLOSE, 0);
         EXPECT_FALSE(dlg->IsEnded());
-        EXPECT_TRUE(dlg->GetSafeWidget()->isVisible());
+        EXPECT_TRUE(afx::WidgetOf(dlg.get())->isVisible());
     }
     ASSERT_EQ(boxes.size(), 6u);
     for (const MessageBoxCall& call : boxes) {
@@ -299,10 +297,10 @@ TEST_F(VarnelDlgTest, ClosingAsksAndOnlyYesEnds) {
         EXPECT_EQ(call.type & MB_TYPEMASK, MB_YESNOCANCEL);
     }
     answer = IDYES;
-    dlg->GetSafeWidget()->close();
+    afx::WidgetOf(dlg.get())->close();
     EXPECT_TRUE(dlg->IsEnded());
     EXPECT_EQ(dlg->GetResult(), IDCANCEL);
-    EXPECT_FALSE(dlg->GetSafeWidget()->isVisible());
+    EXPECT_FALSE(afx::WidgetOf(dlg.get())->isVisible());
 }
 
 TEST_F(VarnelDlgTest, SystemMenuAboutItemOpensTheAboutBoxModally) {
@@ -317,7 +315,7 @@ TEST_F(VarnelDlgTest, SystemMenuAboutItemOpensTheAboutBoxModally) {
     SetModalHookForTest([&](CDialog& about) {
         shown = true;
         EXPECT_EQ(about.GetTemplateID(), static_cast<UINT>(IDD_ABOUTBOX));
-        QWidget* w = about.GetSafeWidget();
+        QWidget* w = afx::WidgetOf(&about);
         EXPECT_EQ(QApplication::activeModalWidget(), w);
         EXPECT_EQ(w->windowTitle(), QString::fromUtf8("关于 Varnel"));
         QStringList texts;

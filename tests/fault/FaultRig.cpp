@@ -107,7 +107,7 @@ void FaultTest::StartLinked() {
 }
 
 void FaultTest::Press(int id) {
-    QWidget* w = dlg->GetDlgItem(id)->GetSafeWidget();
+    QWidget* w = afx::WidgetOf(dlg->GetDlgItem(id));
     QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
 }
 

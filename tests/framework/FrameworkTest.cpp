@@ -2,7 +2,7 @@
 // message boxes, the address control and the lists.
 #include "app/framework/Afx.h"
 #include "app/framework/TestHooks.h"
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Widgets.h"
 #include "framework/QtTestApp.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -73,13 +73,13 @@ protected:
     void SetUp() override {
         EnsureQtApp();
         ASSERT_TRUE(dlg.Create());
-        QWidget* w = dlg.GetSafeWidget();
+        QWidget* w = afx::WidgetOf(&dlg);
         w->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(w));
     }
     void TearDown() override { SetMessageBoxAnswererForTest(nullptr); }
     template <class T> T* Widget(int id) {
-        return qobject_cast<T*>(dlg.GetDlgItem(id)->GetSafeWidget());
+        return qobject_cast<T*>(afx::WidgetOf(dlg.GetDlgItem(id)));
     }
     QString PaneShows() { return Widget<afx::PaneEdit>(kPane)->ShownText(); }
     TestDlg dlg;
@@ -193,7 +193,7 @@ TEST_F(FrameworkTest, PaneDrawsWhatTheStockEditDrawsAndAClickEditsItInPlace) {
         dlg.m_strPane +=
             entry(hex) + entry(i == 3 ? chinese : QString(300, 'w')) + entry("a\tb\r\n\r\nend");
     dlg.UpdateData(false);
-    QPlainTextEdit stock(dlg.GetSafeWidget());
+    QPlainTextEdit stock(afx::WidgetOf(&dlg));
     stock.setGeometry(pane->geometry());
     stock.setFont(pane->font());
     stock.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -346,9 +346,9 @@ TEST_F(FrameworkTest, EscAndTheCloseButtonAreTheCancelCommand) {
     port->setFocus();
     QTest::keyClick(port, Qt::Key_Escape);
     EXPECT_EQ(dlg.cancels, 1);
-    dlg.GetSafeWidget()->close();
+    afx::WidgetOf(&dlg)->close();
     EXPECT_EQ(dlg.cancels, 2);
-    EXPECT_TRUE(dlg.GetSafeWidget()->isVisible()); // the handler did not end it
+    EXPECT_TRUE(afx::WidgetOf(&dlg)->isVisible()); // the handler did not end it
     dlg.OnSysCommand(SC_CLOSE, 0);
     EXPECT_EQ(dlg.cancels, 3);
 }
@@ -362,7 +362,7 @@ TEST_F(FrameworkTest, AddressControlReadsBlankFieldsAsZeroFirstFieldHigh) {
     EXPECT_EQ(dlg.m_ip.GetAddress(a), 2);
     EXPECT_EQ(a, 0x0A00FF00u);
     dlg.m_ip.ClearAddress();
-    auto* ip = qobject_cast<afx::IpAddressWidget*>(dlg.m_ip.GetSafeWidget());
+    auto* ip = qobject_cast<afx::IpAddressWidget*>(afx::WidgetOf(&dlg.m_ip));
     ip->Field(0)->setFocus();
     for (char c : std::string("192.168.1.999")) // the focus moves on as a person types
         QTest::keyClick(QApplication::focusWidget(), c);
@@ -404,7 +404,7 @@ TEST(FrameworkModalTest, EachModalRunBuildsAFreshWindowAndDetachesItsControlsAtT
     EXPECT_EQ(dlg.DoModal(), IDOK);
     SetModalHookForTest(nullptr);
     EXPECT_EQ(counts, (std::vector<int>{6, 6}));
-    EXPECT_EQ(dlg.m_baud.GetSafeWidget(), nullptr);
+    EXPECT_EQ(afx::WidgetOf(&dlg.m_baud), nullptr);
     EXPECT_EQ(dlg.m_baud.GetCurSel(), CB_ERR); // harmless once the window is gone
     EXPECT_FALSE(dlg.IsTimerRunning(1));
 }

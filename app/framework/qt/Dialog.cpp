@@ -1,7 +1,8 @@
 // Dialogs from templates: building, binding and the push, command routing, timers, system menu.
 #include "app/framework/Afx.h"
-#include "app/framework/Internal.h"
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Internal.h"
+#include "app/framework/qt/QtWindow.h"
+#include "app/framework/qt/Widgets.h"
 #include "res/Resources.h"
 #include "serial/comm/linux/EventListener.h"
 
@@ -145,9 +146,9 @@ bool CDialog::Build() {
     m_pImpl->tpl = tpl;
     InstallDialogKeys();
 
-    QWidget* parent = m_pParentWnd ? m_pParentWnd->GetSafeWidget() : nullptr;
+    QWidget* parent = m_pParentWnd ? afx::WidgetOf(m_pParentWnd) : nullptr;
     if (!parent && AfxGetApp() && AfxGetApp()->m_pMainWnd && AfxGetApp()->m_pMainWnd != this)
-        parent = AfxGetApp()->m_pMainWnd->GetSafeWidget();
+        parent = afx::WidgetOf(AfxGetApp()->m_pMainWnd);
     Qt::WindowFlags flags =
         (parent ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (tpl->style & WS_SYSMENU)
@@ -156,7 +157,7 @@ bool CDialog::Build() {
         flags |= Qt::WindowMinimizeButtonHint;
     auto* dlg = new DialogWidget(this, parent, flags);
     m_pImpl->widget = dlg;
-    Attach(dlg, 0);
+    Attach(afx::HandleOf(dlg), 0);
     dlg->setWindowTitle(QString::fromUtf8(tpl->caption));
     dlg->setFont(afx::DialogFont());
     const DialogUnits du(dlg->font());
@@ -285,7 +286,7 @@ bool CDialog::Build() {
             }
         }
         auto handle = std::make_unique<CWnd>();
-        handle->Attach(w, item.id);
+        handle->Attach(afx::HandleOf(w), item.id);
         m_pImpl->items.push_back(std::move(handle));
     }
     // Group boxes only frame the controls around them: drawn behind, never taking clicks.
@@ -311,7 +312,7 @@ void CDialog::RunInitialisation() {
     }
     if (OnInitDialog()) {
         for (const auto& item : m_pImpl->items) {
-            QWidget* w = item->GetSafeWidget();
+            QWidget* w = afx::WidgetOf(item.get());
             if (w->focusPolicy() & Qt::TabFocus && w->isEnabled()) {
                 w->setFocus(Qt::TabFocusReason);
                 break;
@@ -382,7 +383,7 @@ bool CDialog::OnInitDialog() {
     for (const res::ListInit& init : m_pImpl->tpl->init) {
         CComboBox list;
         if (CWnd* item = GetDlgItem(init.id))
-            list.Attach(item->GetSafeWidget(), init.id);
+            list.Attach(item->GetSafeHwnd(), init.id);
         for (const char* text : init.items)
             list.AddString(text);
     }
@@ -593,21 +594,11 @@ int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT n
 }
 
 // ---------------------------------------------------------------------------------------------
-const std::function<void()>* CMessageMap::Clicked(int id) const {
-    auto it = m_clicked.find(id);
-    return it == m_clicked.end() ? nullptr : &it->second;
-}
-
-const std::function<void()>* CMessageMap::SelChange(int id) const {
-    auto it = m_selChange.find(id);
-    return it == m_selChange.end() ? nullptr : &it->second;
-}
-
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
-    if (rControl.GetSafeWidget())
+    if (rControl.GetSafeHwnd())
         return;
     if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC)) {
-        rControl.Attach(item->GetSafeWidget(), nIDC);
+        rControl.Attach(item->GetSafeHwnd(), nIDC);
         pDX->m_pDlgWnd->m_pImpl->bound.push_back(&rControl);
     }
 }
@@ -618,7 +609,7 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
         return;
     if (pDX->m_bSaveAndValidate) {
         value = item->GetWindowText();
-    } else if (auto* pane = qobject_cast<afx::PaneEdit*>(item->GetSafeWidget())) {
+    } else if (auto* pane = qobject_cast<afx::PaneEdit*>(afx::WidgetOf(item))) {
         pane->SetText(value);
     } else {
         item->SetWindowText(value.Str());

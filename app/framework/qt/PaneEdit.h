@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/framework/Afx.h"
+#include "app/framework/PaneText.h"
 
 #include <QAbstractScrollArea>
 #include <QScrollBar>
@@ -107,29 +108,15 @@ protected:
     void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
-    // One text line: its bytes [begin, end), the 0 to 2 bytes of the break after it, and the
-    // rows it takes (1 until it is laid out).
-    struct Line {
-        std::size_t begin;
-        std::size_t end;
-        std::uint8_t brk;
-        int rows;
-    };
     struct Laid {
         std::unique_ptr<QTextLayout> layout;
         qreal bottom = 0;  // of the last row
         bool wide = false; // has characters beyond ASCII
     };
-    // The bytes shown (m_size of them): the bound member while its account is unchanged, or
-    // the copy; null once the member changed other than at its end.
-    const char* Shown() const;
-    void Show(const std::string& bytes, bool grew);
-    void Index(const std::string& bytes, std::size_t from);
+    void Show(const PaneText::Change& change);
     QString Decoded(std::size_t line) const;
     Laid& LayoutOf(std::size_t line);
     qreal HeightOf(std::size_t line);
-    // Text line and row at a display line.
-    std::pair<std::size_t, int> Locate(int displayLine) const;
     // The first row in view: its text line, its row in that line, and the line's top in the
     // viewport.
     struct TopRow {
@@ -155,19 +142,12 @@ private:
     int m_editorRevision = 0;
     bool m_readOnly = false;
     QTextOption m_option;
-    std::vector<Line> m_lines;
-    int m_rows = 0;                     // sum of the lines' rows
-    std::size_t m_reindexFrom = 0;      // first line that more bytes at the end may change
+    PaneText m_text;
     std::map<std::size_t, Laid> m_laid; // layouts of the lines in view or at the bottom
     std::size_t m_bottomFirst = 0;      // first line of the rows that fill the view at the bottom
     std::size_t m_paintedFirst = 0;
     std::size_t m_paintedLast = 0;
     bool m_rangeOwed = false;
-    const CString* m_source = nullptr; // the bound member last written
-    std::string m_copy;                // a text from elsewhere, last written
-    std::size_t m_size = 0;            // bytes last written
-    std::uint64_t m_generation = 0;    // change account of the member last written
-    std::size_t m_dropped = 0;
     bool m_topPending = false; // the view owes a return to the first line
 };
 

@@ -1,6 +1,6 @@
-#include "app/framework/PaneEdit.h"
+#include "app/framework/qt/PaneEdit.h"
 
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Widgets.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -89,7 +89,6 @@ PaneEdit::PaneEdit(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setCursor(Qt::IBeamCursor);
     setFont(DialogFont());
     m_option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    Index(m_copy, 0);
 }
 
 PaneEdit::~PaneEdit() = default;
@@ -102,61 +101,30 @@ QString PaneEdit::Display(const char* data, std::size_t size) {
 }
 
 void PaneEdit::SetText(const CString& text) {
-    // A text that lost lines at the top (a bounded pane, now and then) is indexed again whole.
-    const bool grew = m_source == &text && text.Generation() == m_generation &&
-                      text.DroppedFront() == m_dropped && text.size() >= m_size;
-    m_source = &text;
-    m_generation = text.Generation();
-    m_dropped = text.DroppedFront();
-    m_copy.clear();
-    m_copy.shrink_to_fit();
-    Show(text.Str(), grew);
+    Show(m_text.SetText(text));
 }
 
 void PaneEdit::SetBytes(const std::string& bytes) {
-    const char* shown = Shown();
-    const bool grew =
-        shown && bytes.size() >= m_size && std::memcmp(bytes.data(), shown, m_size) == 0;
-    m_copy = bytes;
-    m_source = nullptr;
-    Show(m_copy, grew);
+    Show(m_text.SetBytes(bytes));
 }
 
-const char* PaneEdit::Shown() const {
-    if (!m_source)
-        return m_copy.data();
-    // A member that only grew since still starts with what is shown.
-    if (m_source->Generation() == m_generation && m_source->DroppedFront() == m_dropped &&
-        m_source->size() >= m_size)
-        return m_source->Str().data();
-    return nullptr;
-}
-
-// Shows `bytes`; with `grew`, they are what was shown last and more at the end.
-void PaneEdit::Show(const std::string& bytes, bool grew) {
+void PaneEdit::Show(const PaneText::Change& change) {
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
     // The user keeps working in the editor while the text only grows and what they typed is
     // not at stake: a selection, a context menu or the caret survive the traffic.
-    if (m_editor && !(grew && m_editor->document()->revision() == m_editorRevision &&
+    if (m_editor && !(change.grew && m_editor->document()->revision() == m_editorRevision &&
                       (m_editor->hasFocus() || m_editor->textCursor().hasSelection() ||
                        QApplication::activePopupWidget())))
         EndEditing();
-    if (!grew) {
-        m_lines.clear();
+    if (!change.grew)
         m_laid.clear();
-        m_rows = 0;
-        m_reindexFrom = 0;
-    }
-    // The same text again (the other pane's push) changes nothing that is drawn.
-    if (!grew || bytes.size() != m_size || m_lines.empty()) {
-        const std::size_t from = m_reindexFrom;
-        Index(bytes, from);
-        m_size = bytes.size();
+    if (change.changed) {
+        m_laid.erase(m_laid.lower_bound(change.from), m_laid.end());
         UpdateRange();
         viewport()->update();
         if (m_editor)
-            Append(from);
+            Append(change.from);
     }
     ResetView();
 }
@@ -170,7 +138,7 @@ void PaneEdit::Append(std::size_t from) {
         return;
     }
     QString tail;
-    for (std::size_t i = from; i < m_lines.size(); ++i) {
+    for (std::size_t i = from; i < m_text.LineCount(); ++i) {
         if (i > from)
             tail += QLatin1Char('\n');
         tail += Decoded(i);
@@ -182,48 +150,15 @@ void PaneEdit::Append(std::size_t from) {
     m_editorRevision = document->revision();
 }
 
-// Indexes the text lines of `bytes` from text line `from` on; the lines before it are unchanged.
-void PaneEdit::Index(const std::string& bytes, std::size_t from) {
-    std::size_t pos = 0;
-    if (from < m_lines.size()) {
-        pos = m_lines[from].begin;
-        for (std::size_t i = from; i < m_lines.size(); ++i)
-            m_rows -= m_lines[i].rows;
-        m_lines.resize(from);
-        m_laid.erase(m_laid.lower_bound(from), m_laid.end());
-    }
-    const char* data = bytes.data();
-    const std::size_t size = bytes.size();
-    for (;;) {
-        std::size_t end = pos;
-        while (end < size && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        if (end == size) {
-            m_lines.push_back({pos, size, 0, 1});
-            ++m_rows;
-            break;
-        }
-        const std::uint8_t brk =
-            (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? 2 : 1;
-        m_lines.push_back({pos, end, brk, 1});
-        ++m_rows;
-        pos = end + brk;
-    }
-    // The last line may still grow; a CR at the very end may yet be the start of a CR LF.
-    m_reindexFrom = m_lines.size() - 1;
-    if (size > 0 && data[size - 1] == '\r' && m_reindexFrom > 0)
-        --m_reindexFrom;
-}
-
 QString PaneEdit::Decoded(std::size_t line) const {
-    const char* bytes = Shown();
-    if (!bytes || line >= m_lines.size())
+    if (!m_text.Shown() || line >= m_text.LineCount())
         return {};
     // Decoded with its break, as the whole text would be: a broken sequence at the end of a
     // line is then marked, and a cut one at the end of the text is not shown yet.
-    const Line& l = m_lines[line];
-    QString text = Decode(bytes + l.begin, l.end - l.begin + l.brk);
-    for (int n = 0; n < l.brk && !text.isEmpty() &&
+    const std::string_view bytes = m_text.LineBytes(line, true);
+    const int brk = m_text.Lines()[line].brk;
+    QString text = Decode(bytes.data(), bytes.size());
+    for (int n = 0; n < brk && !text.isEmpty() &&
                     (text.back() == QLatin1Char('\n') || text.back() == QLatin1Char('\r'));
          ++n)
         text.chop(1);
@@ -263,38 +198,18 @@ PaneEdit::Laid& PaneEdit::LayoutOf(std::size_t line) {
     layout.endLayout();
     laid.bottom = layout.boundingRect().bottom();
     const int rows = std::max(1, layout.lineCount());
-    m_rows += rows - m_lines[line].rows;
-    m_lines[line].rows = rows;
+    m_text.SetRows(line, rows);
     return m_laid.emplace(line, std::move(laid)).first->second;
 }
 
 qreal PaneEdit::HeightOf(std::size_t line) {
     // The last line keeps the bottom margin under it.
-    return LayoutOf(line).bottom + (line + 1 == m_lines.size() ? kMargin : 0);
-}
-
-std::pair<std::size_t, int> PaneEdit::Locate(int displayLine) const {
-    int rest = std::clamp(displayLine, 0, std::max(0, m_rows - 1));
-    if (rest <= m_rows / 2) {
-        for (std::size_t i = 0; i < m_lines.size(); ++i) {
-            if (rest < m_lines[i].rows)
-                return {i, rest};
-            rest -= m_lines[i].rows;
-        }
-        return {m_lines.size() - 1, 0};
-    }
-    int fromEnd = m_rows - rest;
-    for (std::size_t i = m_lines.size(); i-- > 0;) {
-        fromEnd -= m_lines[i].rows;
-        if (fromEnd <= 0)
-            return {i, -fromEnd};
-    }
-    return {0, 0};
+    return LayoutOf(line).bottom + (line + 1 == m_text.LineCount() ? kMargin : 0);
 }
 
 PaneEdit::TopRow PaneEdit::Top() {
     const int first = m_topPending ? 0 : m_bar->value();
-    auto [line, row] = Locate(first);
+    auto [line, row] = m_text.Locate(first);
     const Laid& laid = LayoutOf(line);
     row = std::clamp(row, 0, laid.layout->lineCount() - 1);
     // The first row in view starts at the top edge; at the very top the margin is above it.
@@ -311,8 +226,8 @@ void PaneEdit::UpdateRange() {
     const qreal visible = viewport()->height() - kMargin - 1;
     qreal y = 0;
     int fromBottom = 0;
-    m_bottomFirst = m_lines.size();
-    for (std::size_t i = m_lines.size(); i-- > 0;) {
+    m_bottomFirst = m_text.LineCount();
+    for (std::size_t i = m_text.LineCount(); i-- > 0;) {
         y += HeightOf(i);
         m_bottomFirst = i;
         const QTextLayout& layout = *m_laid.at(i).layout;
@@ -328,7 +243,7 @@ void PaneEdit::UpdateRange() {
         fromBottom += rows;
     }
     m_bar->setPageStep(fromBottom);
-    m_bar->setRange(0, std::max(0, m_rows - fromBottom));
+    m_bar->setRange(0, std::max(0, m_text.Rows() - fromBottom));
     TrimLayouts();
 }
 
@@ -345,9 +260,7 @@ void PaneEdit::TrimLayouts() {
 
 void PaneEdit::Relayout() {
     m_laid.clear();
-    for (Line& line : m_lines)
-        line.rows = 1;
-    m_rows = static_cast<int>(m_lines.size());
+    m_text.ResetRows();
     UpdateRange();
     viewport()->update();
 }
@@ -362,10 +275,10 @@ void PaneEdit::paintEvent(QPaintEvent* event) {
     clip.setRight(std::min(clip.right(), view.width() - kMargin + 1));
     painter.setClipRect(clip);
     painter.setPen(palette().text().color());
-    const int rowsBefore = m_rows;
+    const int rowsBefore = m_text.Rows();
     auto [line, row, y] = Top();
     m_paintedFirst = line;
-    for (; line < m_lines.size(); ++line) {
+    for (; line < m_text.LineCount(); ++line) {
         const qreal height = HeightOf(line);
         if (y + height >= clip.top() && y <= clip.bottom())
             Draw(painter, m_laid.at(line), y, QRectF(clip));
@@ -375,7 +288,7 @@ void PaneEdit::paintEvent(QPaintEvent* event) {
             break;
     }
     // Lines laid out for the first time may take more rows than counted so far.
-    if (m_rows != rowsBefore && !m_rangeOwed) {
+    if (m_text.Rows() != rowsBefore && !m_rangeOwed) {
         m_rangeOwed = true;
         QMetaObject::invokeMethod(
             this,
@@ -460,7 +373,7 @@ void PaneEdit::ResetView() {
 int PaneEdit::LineCount() const {
     if (m_editor)
         return std::max(1, m_editor->document()->lineCount());
-    return std::max(1, m_rows);
+    return std::max(1, m_text.Rows());
 }
 
 int PaneEdit::FirstVisibleLine() const {
@@ -480,9 +393,9 @@ void PaneEdit::ScrollLines(int lines) {
 }
 
 std::string PaneEdit::Bytes() const {
-    const char* shown = Shown();
+    const char* shown = m_text.Shown();
     if (shown && (!m_editor || m_editor->document()->revision() == m_editorRevision))
-        return std::string(shown, m_size);
+        return std::string(shown, m_text.Size());
     QString text = ShownText();
     text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     QStringEncoder encoder("GB18030");
@@ -494,7 +407,7 @@ QString PaneEdit::ShownText() const {
     if (m_editor)
         return m_editor->toPlainText();
     QString text;
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+    for (std::size_t i = 0; i < m_text.LineCount(); ++i) {
         if (i > 0)
             text += QLatin1Char('\n');
         text += Decoded(i);
@@ -503,7 +416,7 @@ QString PaneEdit::ShownText() const {
 }
 
 int PaneEdit::TextLines() const {
-    return m_editor ? m_editor->document()->blockCount() : static_cast<int>(m_lines.size());
+    return m_editor ? m_editor->document()->blockCount() : static_cast<int>(m_text.LineCount());
 }
 
 QString PaneEdit::TextLine(int line) const {
@@ -513,7 +426,7 @@ QString PaneEdit::TextLine(int line) const {
 }
 
 int PaneEdit::RowsOf(int line) {
-    if (line < 0 || static_cast<std::size_t>(line) >= m_lines.size())
+    if (line < 0 || static_cast<std::size_t>(line) >= m_text.LineCount())
         return 0;
     return LayoutOf(static_cast<std::size_t>(line)).layout->lineCount();
 }
@@ -521,7 +434,7 @@ int PaneEdit::RowsOf(int line) {
 int PaneEdit::TextLineAt(QPoint point) {
     // As a click puts the caret: a point under the last line is on the last line.
     auto [line, row, y] = Top();
-    for (; line + 1 < m_lines.size(); ++line) {
+    for (; line + 1 < m_text.LineCount(); ++line) {
         y += HeightOf(line);
         if (point.y() < y)
             break;

@@ -2,7 +2,8 @@
 #pragma once
 
 #include "app/framework/Afx.h"
-#include "app/framework/PaneEdit.h"
+#include "app/framework/qt/PaneEdit.h"
+#include "app/framework/qt/QtWindow.h"
 
 #include <QDialog>
 #include <QFrame>

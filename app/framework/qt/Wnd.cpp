@@ -1,6 +1,7 @@
 // Operations of windows and control objects.
 #include "app/framework/Afx.h"
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/QtWindow.h"
+#include "app/framework/qt/Widgets.h"
 
 #include <QAbstractButton>
 #include <QColor>
@@ -11,42 +12,36 @@
 using afx::IpAddressWidget;
 using afx::PaneEdit;
 
-bool CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const char* lpszNewItem) {
-    if (!(nFlags & MF_SEPARATOR) && (!lpszNewItem || !*lpszNewItem))
-        return false;
-    m_items.push_back({nFlags, nIDNewItem, lpszNewItem ? lpszNewItem : ""});
-    return true;
-}
-
-void CWnd::Attach(QWidget* widget, int id) {
-    m_pWidget = widget;
+void CWnd::Attach(HWND hWnd, int id) {
+    m_hWnd = hWnd;
     m_nID = id;
 }
 
 void CWnd::EnableWindow(bool bEnable) {
-    if (m_pWidget)
-        m_pWidget->setEnabled(bEnable);
+    if (afx::WidgetOf(m_hWnd))
+        afx::WidgetOf(m_hWnd)->setEnabled(bEnable);
 }
 
 bool CWnd::IsWindowEnabled() const {
-    return m_pWidget && m_pWidget->isEnabled();
+    return afx::WidgetOf(m_hWnd) && afx::WidgetOf(m_hWnd)->isEnabled();
 }
 
 void CWnd::SetWindowText(const std::string& text) {
-    afx::SetWidgetText(m_pWidget, text);
+    afx::SetWidgetText(afx::WidgetOf(m_hWnd), text);
 }
 
 std::string CWnd::GetWindowText() const {
-    return afx::WidgetText(m_pWidget);
+    return afx::WidgetText(afx::WidgetOf(m_hWnd));
 }
 
 void CWnd::SetToolTipText(const std::string& text) {
-    if (m_pWidget)
-        m_pWidget->setToolTip(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    if (afx::WidgetOf(m_hWnd))
+        afx::WidgetOf(m_hWnd)->setToolTip(
+            QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 std::string CWnd::GetToolTipText() const {
-    return m_pWidget ? m_pWidget->toolTip().toStdString() : std::string();
+    return afx::WidgetOf(m_hWnd) ? afx::WidgetOf(m_hWnd)->toolTip().toStdString() : std::string();
 }
 
 namespace {
@@ -60,66 +55,66 @@ QColor ErrorColour(const QPalette& palette) {
 } // namespace
 
 void CWnd::SetErrorColour(bool bError) {
-    if (!m_pWidget)
+    if (!afx::WidgetOf(m_hWnd))
         return;
     if (!bError) {
-        m_pWidget->setPalette(QPalette()); // back to the palette it inherits
+        afx::WidgetOf(m_hWnd)->setPalette(QPalette()); // back to the palette it inherits
         return;
     }
-    QPalette palette = m_pWidget->palette();
+    QPalette palette = afx::WidgetOf(m_hWnd)->palette();
     palette.setColor(QPalette::WindowText, ErrorColour(palette));
-    m_pWidget->setPalette(palette);
+    afx::WidgetOf(m_hWnd)->setPalette(palette);
 }
 
 bool CWnd::HasErrorColour() const {
-    return m_pWidget &&
-           m_pWidget->palette().color(QPalette::WindowText) == ErrorColour(m_pWidget->palette());
+    return afx::WidgetOf(m_hWnd) && afx::WidgetOf(m_hWnd)->palette().color(QPalette::WindowText) ==
+                                        ErrorColour(afx::WidgetOf(m_hWnd)->palette());
 }
 
 void CWnd::SetFocus() {
-    if (m_pWidget)
-        m_pWidget->setFocus(Qt::OtherFocusReason);
+    if (afx::WidgetOf(m_hWnd))
+        afx::WidgetOf(m_hWnd)->setFocus(Qt::OtherFocusReason);
 }
 
 bool CWnd::IsIconic() const {
-    return m_pWidget && m_pWidget->window()->isMinimized();
+    return afx::WidgetOf(m_hWnd) && afx::WidgetOf(m_hWnd)->window()->isMinimized();
 }
 
 // ---------------------------------------------------------------------------------------------
 int CButton::GetCheck() const {
-    auto* b = qobject_cast<QAbstractButton*>(m_pWidget);
+    auto* b = qobject_cast<QAbstractButton*>(afx::WidgetOf(m_hWnd));
     return b && b->isChecked() ? BST_CHECKED : BST_UNCHECKED;
 }
 
 void CButton::SetCheck(int nCheck) {
-    if (auto* b = qobject_cast<QAbstractButton*>(m_pWidget))
+    if (auto* b = qobject_cast<QAbstractButton*>(afx::WidgetOf(m_hWnd)))
         b->setChecked(nCheck != BST_UNCHECKED);
 }
 
 // ---------------------------------------------------------------------------------------------
 int CEdit::GetLineCount() const {
-    auto* pane = qobject_cast<PaneEdit*>(m_pWidget);
+    auto* pane = qobject_cast<PaneEdit*>(afx::WidgetOf(m_hWnd));
     return pane ? pane->LineCount() : 1;
 }
 
 int CEdit::GetFirstVisibleLine() const {
-    auto* pane = qobject_cast<PaneEdit*>(m_pWidget);
+    auto* pane = qobject_cast<PaneEdit*>(afx::WidgetOf(m_hWnd));
     return pane ? pane->FirstVisibleLine() : 0;
 }
 
 void CEdit::LineScroll(int nLines, int /*nChars*/) {
-    if (auto* pane = qobject_cast<PaneEdit*>(m_pWidget))
+    if (auto* pane = qobject_cast<PaneEdit*>(afx::WidgetOf(m_hWnd)))
         pane->ScrollLines(nLines);
 }
 
 // ---------------------------------------------------------------------------------------------
 int CComboBox::GetCurSel() const {
-    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    auto* c = qobject_cast<QComboBox*>(afx::WidgetOf(m_hWnd));
     return c ? c->currentIndex() : CB_ERR;
 }
 
 int CComboBox::SetCurSel(int nSelect) {
-    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    auto* c = qobject_cast<QComboBox*>(afx::WidgetOf(m_hWnd));
     if (!c)
         return CB_ERR;
     if (nSelect < 0 || nSelect >= c->count()) {
@@ -133,12 +128,12 @@ int CComboBox::SetCurSel(int nSelect) {
 }
 
 int CComboBox::GetCount() const {
-    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    auto* c = qobject_cast<QComboBox*>(afx::WidgetOf(m_hWnd));
     return c ? c->count() : 0;
 }
 
 int CComboBox::AddString(const std::string& text) {
-    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    auto* c = qobject_cast<QComboBox*>(afx::WidgetOf(m_hWnd));
     if (!c)
         return CB_ERR;
     const QString s = QString::fromStdString(text);
@@ -160,12 +155,12 @@ int CComboBox::AddString(const std::string& text) {
 }
 
 void CComboBox::GetLBText(int nIndex, std::string& text) const {
-    auto* c = qobject_cast<QComboBox*>(m_pWidget);
+    auto* c = qobject_cast<QComboBox*>(afx::WidgetOf(m_hWnd));
     text = c && nIndex >= 0 && nIndex < c->count() ? c->itemText(nIndex).toStdString() : "";
 }
 
 void CComboBox::ResetContent() {
-    if (auto* c = qobject_cast<QComboBox*>(m_pWidget)) {
+    if (auto* c = qobject_cast<QComboBox*>(afx::WidgetOf(m_hWnd))) {
         c->clear();
         c->setEditText(QString());
     }
@@ -173,7 +168,7 @@ void CComboBox::ResetContent() {
 
 // ---------------------------------------------------------------------------------------------
 int CIPAddressCtrl::GetAddress(DWORD& dwAddress) const {
-    auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget);
+    auto* ip = qobject_cast<IpAddressWidget*>(afx::WidgetOf(m_hWnd));
     dwAddress = 0;
     return ip ? ip->Address(dwAddress) : 0;
 }
@@ -189,16 +184,16 @@ int CIPAddressCtrl::GetAddress(BYTE& f0, BYTE& f1, BYTE& f2, BYTE& f3) const {
 }
 
 void CIPAddressCtrl::SetAddress(DWORD dwAddress) {
-    if (auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget))
+    if (auto* ip = qobject_cast<IpAddressWidget*>(afx::WidgetOf(m_hWnd)))
         ip->SetAddress(dwAddress);
 }
 
 void CIPAddressCtrl::ClearAddress() {
-    if (auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget))
+    if (auto* ip = qobject_cast<IpAddressWidget*>(afx::WidgetOf(m_hWnd)))
         ip->Clear();
 }
 
 bool CIPAddressCtrl::IsBlank() const {
-    auto* ip = qobject_cast<IpAddressWidget*>(m_pWidget);
+    auto* ip = qobject_cast<IpAddressWidget*>(afx::WidgetOf(m_hWnd));
     return !ip || ip->IsBlank();
 }

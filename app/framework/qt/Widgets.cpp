@@ -1,4 +1,4 @@
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Widgets.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

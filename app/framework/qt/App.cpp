@@ -1,12 +1,15 @@
 // The application object, start-up, message boxes and icons.
 #include "app/framework/Afx.h"
-#include "app/framework/Internal.h"
 #include "app/framework/TestHooks.h"
-#include "app/framework/Widgets.h"
+#include "app/framework/qt/Internal.h"
+#include "app/framework/qt/QtWindow.h"
+#include "app/framework/qt/Widgets.h"
 #include "app/platform/Socket.h"
 #include "res/Resources.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPushButton>
@@ -165,7 +168,7 @@ std::string AfxLoadString(UINT nID) {
 int AfxMessageBox(const std::string& text, UINT nType) {
     QWidget* owner = nullptr;
     if (g_pApp && g_pApp->m_pMainWnd)
-        owner = g_pApp->m_pMainWnd->GetSafeWidget();
+        owner = afx::WidgetOf(g_pApp->m_pMainWnd);
     return afx::ShowMessageBox(owner, text, nullptr, nType);
 }
 
@@ -199,4 +202,48 @@ int AfxWinMain(int argc, char** argv) {
         result = QApplication::exec();
     const int exitCode = pApp->ExitInstance();
     return result ? result : exitCode;
+}
+
+// ---------------------------------------------------------------------------------------------
+void EnsureGuiForTest() {
+    static int argc = 1;
+    static char arg0[] = "varnel-test";
+    static char* argv[] = {arg0, nullptr};
+    if (!qApp) {
+        new QApplication(argc, argv); // lives until the process ends
+        AfxInitGui();
+    }
+}
+
+void ClickForTest(const CWnd& button) {
+    auto* b = qobject_cast<QAbstractButton*>(afx::WidgetOf(&button));
+    if (b && b->isEnabled())
+        b->click();
+}
+
+void ChooseForTest(const CWnd& list, int index) {
+    if (auto* combo = qobject_cast<QComboBox*>(afx::WidgetOf(&list))) {
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+    }
+}
+
+std::string ShownTextForTest(const CWnd& wnd) {
+    if (auto* pane = qobject_cast<afx::PaneEdit*>(afx::WidgetOf(&wnd)))
+        return pane->ShownText().toStdString();
+    return wnd.GetWindowText();
+}
+
+bool IsShownForTest(const CWnd& wnd) {
+    QWidget* w = afx::WidgetOf(&wnd);
+    return w && w->isVisible();
+}
+
+void SystemCommandForTest(CDialog& dlg, UINT id) {
+    dlg.OnSysCommand(id, 0);
+}
+
+void CloseForTest(CDialog& dlg) {
+    if (QWidget* w = afx::WidgetOf(&dlg))
+        w->close();
 }

@@ -1,0 +1,60 @@
+; The Windows installer of Varnel, built with Debian's nsis by scripts/package --windows:
+;   makensis -DVERSION=<version> -DSTAGE=<folder with varnel.exe, README.txt> -DOUTFILE=<exe>
+; It installs for the current user (no administrator rights), into a folder where Varnel may
+; keep its settings and logs, adds a Start-menu entry and an uninstaller.
+; A 64-bit installer for a 64-bit program (and one that a 64-bit-only Wine can run).
+Target amd64-unicode
+SetCompressor /SOLID lzma
+
+Name "Varnel"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\Varnel"
+InstallDirRegKey HKCU "Software\Varnel" "InstallDir"
+RequestExecutionLevel user
+ShowInstDetails show
+
+VIProductVersion "${VERSION}"
+VIAddVersionKey /LANG=2052 "ProductName" "Varnel"
+VIAddVersionKey /LANG=2052 "FileDescription" "Varnel installer"
+VIAddVersionKey /LANG=2052 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=2052 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Section "Varnel"
+    SetOutPath "$INSTDIR"
+    File "${STAGE}\varnel.exe"
+    File "${STAGE}\README.txt"
+    WriteUninstaller "$INSTDIR\Uninstall.exe"
+    ; The Start-menu entry starts Varnel in its folder: settings and logs go there.
+    CreateDirectory "$SMPROGRAMS\Varnel"
+    CreateShortcut "$SMPROGRAMS\Varnel\Varnel.lnk" "$INSTDIR\varnel.exe" "" "$INSTDIR\varnel.exe" 0
+    CreateShortcut "$SMPROGRAMS\Varnel\Uninstall Varnel.lnk" "$INSTDIR\Uninstall.exe"
+    WriteRegStr HKCU "Software\Varnel" "InstallDir" "$INSTDIR"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Varnel"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\varnel.exe"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+    Delete "$INSTDIR\varnel.exe"
+    Delete "$INSTDIR\README.txt"
+    Delete "$INSTDIR\Uninstall.exe"
+    Delete "$SMPROGRAMS\Varnel\Varnel.lnk"
+    Delete "$SMPROGRAMS\Varnel\Uninstall Varnel.lnk"
+    RMDir "$SMPROGRAMS\Varnel"
+    ; Settings and logs stay: the folder goes only when nothing else is left in it.
+    RMDir "$INSTDIR"
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    DeleteRegKey HKCU "Software\Varnel"
+SectionEnd
