@@ -1,6 +1,18 @@
-// The parts of the framework that are the same for every backend: menus as data and the routing
-// table of the message map.
+// The parts of the framework that are the same for every backend: the application object, menus
+// as data and the routing table of the message map.
 #include "app/framework/Afx.h"
+#include "res/Resources.h"
+
+#include <map>
+
+namespace {
+
+CWinApp* g_pApp = nullptr;
+
+// The application's title in the string table, for a nameless application object.
+constexpr UINT kAppTitleString = 0xE000;
+
+} // namespace
 
 bool CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const char* lpszNewItem) {
     if (!(nFlags & MF_SEPARATOR) && (!lpszNewItem || !*lpszNewItem))
@@ -17,4 +29,44 @@ const std::function<void()>* CMessageMap::Clicked(int id) const {
 const std::function<void()>* CMessageMap::SelChange(int id) const {
     auto it = m_selChange.find(id);
     return it == m_selChange.end() ? nullptr : &it->second;
+}
+
+CWinApp::CWinApp(const char* lpszAppName) : m_strAppName(lpszAppName ? lpszAppName : "") {
+    g_pApp = this;
+}
+
+CWinApp::~CWinApp() {
+    if (g_pApp == this)
+        g_pApp = nullptr;
+}
+
+bool CWinApp::InitInstance() {
+    return true;
+}
+int CWinApp::ExitInstance() {
+    return 0;
+}
+
+HICON CWinApp::LoadIcon(UINT nIDResource) const {
+    static std::map<UINT, IconResource> icons;
+    if (res::IconImagePaths(static_cast<int>(nIDResource)).empty())
+        return nullptr;
+    auto [it, inserted] = icons.try_emplace(nIDResource, IconResource{nIDResource});
+    return &it->second;
+}
+
+CWinApp* AfxGetApp() {
+    return g_pApp;
+}
+
+const char* AfxGetAppName() {
+    if (g_pApp && !g_pApp->m_strAppName.empty())
+        return g_pApp->m_strAppName.c_str();
+    const char* title = res::FindString(kAppTitleString);
+    return title ? title : "";
+}
+
+std::string AfxLoadString(UINT nID) {
+    const char* text = res::FindString(static_cast<int>(nID));
+    return text ? text : "";
 }

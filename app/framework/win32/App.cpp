@@ -11,11 +11,8 @@
 
 namespace {
 
-CWinApp* g_pApp = nullptr;
 std::function<int(const MessageBoxCall&)> g_answerer;
 std::function<void(CDialog&)> g_modalHook;
-
-constexpr UINT kAppTitleString = 0xE000;
 
 } // namespace
 
@@ -48,50 +45,10 @@ bool PumpEventsUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 // ---------------------------------------------------------------------------------------------
-CWinApp::CWinApp(const char* lpszAppName) : m_strAppName(lpszAppName ? lpszAppName : "") {
-    g_pApp = this;
-}
-
-CWinApp::~CWinApp() {
-    if (g_pApp == this)
-        g_pApp = nullptr;
-}
-
-bool CWinApp::InitInstance() {
-    return true;
-}
-int CWinApp::ExitInstance() {
-    return 0;
-}
-
-HICON CWinApp::LoadIcon(UINT nIDResource) const {
-    static std::map<UINT, IconResource> icons;
-    if (res::IconImagePaths(static_cast<int>(nIDResource)).empty())
-        return nullptr;
-    auto [it, inserted] = icons.try_emplace(nIDResource, IconResource{nIDResource});
-    return &it->second;
-}
-
-CWinApp* AfxGetApp() {
-    return g_pApp;
-}
-
-const char* AfxGetAppName() {
-    if (g_pApp && !g_pApp->m_strAppName.empty())
-        return g_pApp->m_strAppName.c_str();
-    const char* title = res::FindString(kAppTitleString);
-    return title ? title : "";
-}
-
-std::string AfxLoadString(UINT nID) {
-    const char* text = res::FindString(static_cast<int>(nID));
-    return text ? text : "";
-}
-
 int AfxMessageBox(const std::string& text, UINT nType) {
     HWND owner = nullptr;
-    if (g_pApp && g_pApp->m_pMainWnd)
-        owner = g_pApp->m_pMainWnd->GetSafeHwnd();
+    if (AfxGetApp() && AfxGetApp()->m_pMainWnd)
+        owner = AfxGetApp()->m_pMainWnd->GetSafeHwnd();
     return afx::ShowMessageBox(owner, text, nullptr, nType);
 }
 
