@@ -80,8 +80,8 @@ CVarnelDlg::CVarnelDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 CVarnelDlg::~CVarnelDlg() {
     // The port outlives the window: a wait still pending on it must not outlive the record.
     StopSerialWatch();
-    if (m_hevtComWait != nullptr)
-        comm::CloseHandle(m_hevtComWait);
+    if (m_hevtComRead != nullptr)
+        comm::CloseHandle(m_hevtComRead);
 }
 
 void CVarnelDlg::DoDataExchange(CDataExchange* pDX) {
@@ -158,8 +158,6 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
         SerialPoll();
     else if (nIDEvent == TIMER_TCP)
         NetworkPoll();
-    else if (nIDEvent == TIMER_COM_QUIET)
-        OnSerialQuiet();
     else if (nIDEvent == TIMER_TCP_QUIET)
         OnNetworkQuiet();
     else if (nIDEvent == TIMER_PUSH)
@@ -169,7 +167,7 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
 
 void CVarnelDlg::OnWatch(UINT_PTR nID) {
     if (nID == WATCH_COM)
-        OnSerialEvent();
+        OnSerialBurst();
     else if (nID == WATCH_TCP)
         GatherNetworkBurst();
     else if (nID == WATCH_TCP_SEND)
@@ -381,9 +379,13 @@ DWORD CVarnelDlg::ForwardSerialBlock(DWORD nWanted) {
     DWORD nCount = 0;
     if (nAsk > 0)
         g_serial.Read(buffer, nAsk, &nCount, nullptr, 100);
-    if (nCount == 0)
-        return 0;
+    if (nCount > 0)
+        DeliverSerialBlock(buffer, nCount);
+    return nCount;
+}
 
+// Sends one block from the device to the server, then shows, logs and counts it.
+void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     // Without a connection the block has nowhere to go; it is still shown, logged and counted.
     bool bStalled = false;
     if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
@@ -401,13 +403,13 @@ DWORD CVarnelDlg::ForwardSerialBlock(DWORD nWanted) {
         m_strNetDownReason = DescribeStalledServer();
         ToggleLink();
     }
-    return nCount;
 }
 
 // Forwards every byte the port holds now, in blocks of at most one buffer, so that what the
 // device sent before a block from the server reaches the server before that block is written.
 // A device that keeps sending meanwhile is heard at the next serial poll.
 void CVarnelDlg::DrainSerialInput() {
+    TakeSerialBurst();
     DrainSerialInput(g_serial.GetInQueueCount());
 }
 
@@ -471,6 +473,8 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     DWORD nWritten = 0;
     g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
     g_serial.Flush();
+    if (m_bComWatched && !m_bComReadPending)
+        ArmSerialRead(); // the fast mode's read, taken above, waits for the answer
     ShowTrafficBlock(true, buffer, nLength);
     g_nTcpBytes += nLength;
     CompleteTrafficEntry(m_strTcpCount, "TCP: %lld", g_nTcpBytes, m_strTcpData);
@@ -523,20 +527,22 @@ void CVarnelDlg::PushTraffic() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Fast mode: the window's thread waits on the port's receive event and on the connection, and
-// forwards a burst as one block once its side has been quiet for a moment. The rules of the
-// polls hold for every block.
+// Fast mode: the window's thread waits on the port's read of the device's next burst and on the
+// connection, and forwards a burst as one block once its side has been quiet for a moment. The
+// rules of the polls hold for every block.
 
 void CVarnelDlg::StartSerialWatch() {
-    if (m_hevtComWait == nullptr)
-        m_hevtComWait = comm::CreateEventA(nullptr, comm::TRUE, comm::FALSE, nullptr);
-    m_ovComWait = {};
-    m_ovComWait.hEvent = m_hevtComWait;
-    m_nComQueued = 0;
-    g_serial.SetMask(CSerial::eventRxChar);
-    m_bComWatched = m_hevtComWait != nullptr && WatchEvent(WATCH_COM, m_hevtComWait);
+    if (m_hevtComRead == nullptr)
+        m_hevtComRead = comm::CreateEventA(nullptr, comm::TRUE, comm::FALSE, nullptr);
+    m_ovComRead = {};
+    m_ovComRead.hEvent = m_hevtComRead;
+    m_bComReadPending = false;
+    // One read takes one burst: it ends once the line has been quiet for the gap, or full.
+    m_bComWatched = m_hevtComRead != nullptr &&
+                    g_serial.SetupReadGap(SerialQuietGapMs(g_nBaudrate)) == 0 &&
+                    WatchEvent(WATCH_COM, m_hevtComRead);
     if (m_bComWatched)
-        ArmSerialWait();
+        ArmSerialRead();
 }
 
 void CVarnelDlg::StopSerialWatch() {
@@ -544,51 +550,55 @@ void CVarnelDlg::StopSerialWatch() {
         return;
     m_bComWatched = false;
     Unwatch(WATCH_COM);
-    KillTimer(TIMER_COM_QUIET);
-    // A new mask ends a pending wait at once, so the record is free again.
-    if (!HasOverlappedIoCompleted(&m_ovComWait))
-        g_serial.SetMask(CSerial::eventNone);
+    // The port is closed next, which discards what it holds; the read ends before its record.
+    if (m_bComReadPending) {
+        m_bComReadPending = false;
+        g_serial.FinishTransfer(&m_ovComRead, nullptr, true);
+    }
 }
 
-// Waits, in the background, for the next bytes from the device. A wait that cannot start means
-// the device is gone; what it sent before is still forwarded when the quiet gap ends.
-void CVarnelDlg::ArmSerialWait() {
-    if (g_serial.WaitEvent(&m_ovComWait, 0) != 0)
+// Reads the device's next burst in the background. A read that cannot start means the device is
+// gone (after its last bytes were read): the watch ends there.
+void CVarnelDlg::ArmSerialRead() {
+    DWORD nIgnored = 0; // the count comes with the read's end
+    if (g_serial.Read(m_comBurst, sizeof(m_comBurst), &nIgnored, &m_ovComRead, 0) == 0)
+        m_bComReadPending = true;
+    else
         NoteSerialDeviceGone();
 }
 
-void CVarnelDlg::OnSerialEvent() {
-    if (!m_bComWatched || !HasOverlappedIoCompleted(&m_ovComWait))
-        return; // a late notice of a wait that was handled already
-    DWORD nQueued = g_serial.GetInQueueCount();
-    NoteSerialDeviceGone();
-    // A full buffer is a block of its own at once; the rest waits for the line to go quiet.
-    while (nQueued >= static_cast<DWORD>(RECV_BUFFER_SIZE)) {
-        const DWORD nRead = ForwardSerialBlock(nQueued);
-        if (nRead == 0 || !m_bComWatched)
-            return;
-        nQueued -= nRead;
-    }
-    if (nQueued > 0) {
-        m_nComQueued = nQueued;
-        SetOneShotTimer(TIMER_COM_QUIET, SerialQuietGapMs(g_nBaudrate));
-    }
-    ArmSerialWait();
+void CVarnelDlg::OnSerialBurst() {
+    if (!m_bComReadPending || !HasOverlappedIoCompleted(&m_ovComRead))
+        return; // a late notice of a read that was taken already
+    m_bComReadPending = false;
+    DWORD nCount = 0;
+    const CSerial::LONG lResult = g_serial.FinishTransfer(&m_ovComRead, &nCount, false);
+    if (nCount > 0)
+        DeliverSerialBlock(m_comBurst, nCount);
+    // A device that hung up ends the read; the next one reads what it left, then tells it gone.
+    // Any other failure would only repeat: the watch stops and the port stays as it is.
+    if (m_bComWatched &&
+        (lResult == 0 || lResult == static_cast<CSerial::LONG>(comm::ERROR_OPERATION_ABORTED)))
+        ArmSerialRead();
 }
 
-void CVarnelDlg::OnSerialQuiet() {
-    if (!m_bComWatched)
+DWORD CVarnelDlg::SerialBytesHeld() {
+    DWORD nHeld = g_serial.GetInQueueCount();
+    if (m_bComReadPending && HasOverlappedIoCompleted(&m_ovComRead))
+        nHeld += static_cast<DWORD>(m_ovComRead.InternalHigh);
+    return nHeld;
+}
+
+// Before a block from the server is written: the fast mode's read ends, and the part of a burst
+// that it holds goes to the server first. The read starts again once the block is written.
+void CVarnelDlg::TakeSerialBurst() {
+    if (!m_bComReadPending)
         return;
-    const DWORD nQueued = g_serial.GetInQueueCount();
-    NoteSerialDeviceGone();
-    if (nQueued > m_nComQueued) {
-        // Bytes came whose news is still on its way: the burst goes on.
-        m_nComQueued = nQueued;
-        SetOneShotTimer(TIMER_COM_QUIET, SerialQuietGapMs(g_nBaudrate));
-        return;
-    }
-    m_nComQueued = 0;
-    DrainSerialInput(nQueued);
+    m_bComReadPending = false;
+    DWORD nCount = 0;
+    g_serial.FinishTransfer(&m_ovComRead, &nCount, true);
+    if (nCount > 0)
+        DeliverSerialBlock(m_comBurst, nCount);
 }
 
 void CVarnelDlg::GatherNetworkBurst() {

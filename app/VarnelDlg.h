@@ -24,11 +24,10 @@ inline constexpr int RECV_BUFFER_SIZE = 3096;
 
 // The fast mode (FAST in the settings file) waits on the two sides instead of polling them and
 // forwards each burst as one block once its side has been quiet for a moment. Its watches, and
-// its one-shot timers for the quiet gaps and the pacing of the panes' repaints.
-inline constexpr UINT_PTR WATCH_COM = 1;       // the port's receive event
+// its one-shot timers for the server's quiet gap and the pacing of the panes' repaints.
+inline constexpr UINT_PTR WATCH_COM = 1;       // the port's read of one burst has ended
 inline constexpr UINT_PTR WATCH_TCP = 2;       // the connection has bytes to read
 inline constexpr UINT_PTR WATCH_TCP_SEND = 3;  // the connection takes bytes that wait for it
-inline constexpr UINT_PTR TIMER_COM_QUIET = 3; // the device's line has been quiet for a gap
 inline constexpr UINT_PTR TIMER_TCP_QUIET = 4; // the server has been quiet for TCP_QUIET_MS
 inline constexpr UINT_PTR TIMER_PUSH = 5;      // at most one repaint of the panes per period
 inline constexpr UINT TCP_QUIET_MS = 1;
@@ -117,6 +116,10 @@ public:
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
     void OnButtonClear();
 
+    // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
+    // burst whose read has ended but whose news the window's thread has not handled yet.
+    DWORD SerialBytesHeld();
+
 private:
     // Start offsets of the entries of one pane, counted from the first byte ever shown in it, so
     // that the oldest entries can be dropped whole.
@@ -135,6 +138,7 @@ private:
     void NetworkPoll();
     void ForwardNetworkBlock(const char* pBuffer, int nLength);
     DWORD ForwardSerialBlock(DWORD nWanted);
+    void DeliverSerialBlock(const char* pBuffer, DWORD nCount);
     void DrainSerialInput();
     void DrainSerialInput(DWORD nQueued); // nQueued: what the port holds, as just asked
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
@@ -144,9 +148,9 @@ private:
     // Fast mode.
     void StartSerialWatch();
     void StopSerialWatch();
-    void ArmSerialWait();
-    void OnSerialEvent();
-    void OnSerialQuiet();
+    void ArmSerialRead();
+    void OnSerialBurst();
+    void TakeSerialBurst();
     void GatherNetworkBurst();
     void OnNetworkQuiet();
     void ForwardNetworkBurst();
@@ -163,12 +167,13 @@ private:
     std::size_t m_nUndelivered = 0; // bytes the backlog had to refuse since the connect
     bool m_bNetBlockFull = false;   // the last receive filled the whole buffer
 
-    // Fast mode: the port's event wait, the device's burst so far (it waits in the port's queue)
-    // and the server's, and whether the panes have news that the next repaint shows.
-    CSerial::HANDLE m_hevtComWait = nullptr;
-    comm::OVERLAPPED m_ovComWait{};
+    // Fast mode: the port's read of the device's next burst and the server's burst so far, and
+    // whether the panes have news that the next repaint shows.
+    CSerial::HANDLE m_hevtComRead = nullptr;
+    comm::OVERLAPPED m_ovComRead{};
+    char m_comBurst[RECV_BUFFER_SIZE] = {};
     bool m_bComWatched = false;
-    DWORD m_nComQueued = 0; // the port's queue at the last receive event
+    bool m_bComReadPending = false; // m_ovComRead is in use by the port
     char m_netBurst[RECV_BUFFER_SIZE] = {};
     int m_nNetBurst = 0;
     bool m_bPushDue = false;

@@ -344,6 +344,35 @@ CSerial::LONG CSerial::SetupReadTimeouts(ReadTimeouts readTimeouts) {
     return m_lErrorCode;
 }
 
+CSerial::LONG CSerial::SetupReadGap(DWORD dwGapMs) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort == nullptr) {
+        m_lErrorCode = kInvalidHandle;
+        SERIAL_TRACE("CSerial::SetupReadGap - Device is not opened\n");
+        return m_lErrorCode;
+    }
+    // MAXDWORD as the interval would make reads return at once instead.
+    if (dwGapMs == 0 || dwGapMs == comm::MAXDWORD) {
+        m_lErrorCode = comm::E_INVALIDARG;
+        SERIAL_TRACE("CSerial::SetupReadGap - No such gap\n");
+        return m_lErrorCode;
+    }
+    COMMTIMEOUTS timeouts{};
+    if (!comm::GetCommTimeouts(m_hPort, &timeouts)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetupReadGap - Unable to obtain timeout information\n");
+        return m_lErrorCode;
+    }
+    timeouts.ReadIntervalTimeout = dwGapMs;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    if (!comm::SetCommTimeouts(m_hPort, &timeouts)) {
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        SERIAL_TRACE("CSerial::SetupReadGap - Unable to set timeout information\n");
+    }
+    return m_lErrorCode;
+}
+
 // The getters share one shape: read the record, return one value or the failure value.
 #define SERIAL_READ_DCB(name, failure)                                                             \
     m_lErrorCode = comm::ERROR_SUCCESS;                                                            \
@@ -495,6 +524,25 @@ CSerial::LONG CSerial::Transfer(const TransferTexts& texts, void* data, DWORD le
         EndCancelled(lpOverlapped, count);
         return m_lErrorCode;
     }
+}
+
+CSerial::LONG CSerial::FinishTransfer(LPOVERLAPPED lpOverlapped, DWORD* pdwMoved, bool bCancel) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    DWORD spare = 0;
+    if (pdwMoved == nullptr)
+        pdwMoved = &spare;
+    *pdwMoved = 0;
+    SERIAL_ASSERT(lpOverlapped);
+    if (lpOverlapped == nullptr) {
+        m_lErrorCode = comm::E_INVALIDARG;
+        return m_lErrorCode;
+    }
+    // Closing the port ended every transfer, so only an open one can have one to cancel.
+    if (bCancel && m_hPort != nullptr)
+        EndCancelled(lpOverlapped, pdwMoved);
+    if (!comm::GetOverlappedResult(m_hPort, lpOverlapped, pdwMoved, comm::FALSE))
+        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+    return m_lErrorCode;
 }
 
 // Cancels the pending operation on an internal record and returns only once it has ended, so

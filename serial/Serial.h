@@ -111,6 +111,9 @@ public:
     virtual LONG WaitEvent(LPOVERLAPPED lpOverlapped, DWORD timeout);
     virtual LONG SetupHandshaking(Handshaking handshaking);
     virtual LONG SetupReadTimeouts(ReadTimeouts readTimeouts);
+    // Reads that wait for their first byte without limit, then end once no byte came for
+    // dwGapMs milliseconds or their buffer is full: each read takes one burst. 0 is no gap.
+    LONG SetupReadGap(DWORD dwGapMs);
     virtual Baudrate GetBaudrate();
     virtual DataBits GetDataBits();
     virtual Parity GetParity();
@@ -124,6 +127,11 @@ public:
                        DWORD timeout);
     virtual LONG Read(void* buffer, DWORD length, DWORD* pdwRead, LPOVERLAPPED lpOverlapped,
                       DWORD timeout);
+
+    // The end of an asynchronous read or write started with the caller's record: the count it
+    // moved, and its own outcome as the result. With bCancel one still pending is cancelled
+    // first, and what it moved before counts; without, a pending one gives ERROR_IO_INCOMPLETE.
+    LONG FinishTransfer(LPOVERLAPPED lpOverlapped, DWORD* pdwMoved, bool bCancel);
 
     static PortState ProbePort(const char* portName);
 

@@ -166,7 +166,7 @@ TEST_F(NetworkFaultTest, BacklogOverflowAtAReopenLeavesTheLinkDownWithItsReason)
     // forwarding them first, ahead of the block, passes the bound. The test holds the window's
     // thread until it runs the network poll itself, so that it is that poll which overflows.
     ASSERT_TRUE(pty.Send(Pattern(0, 3000)));
-    ASSERT_TRUE(testing_support::WaitUntil([] { return g_serial.GetInQueueCount() == 3000; }, 5s));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg->SerialBytesHeld() == 3000; }, 5s));
     ASSERT_TRUE(server.Send("hi"));
     ASSERT_TRUE(testing_support::WaitUntil([] { return sock::select(g_sock, 0, 0) == 1; }, 5s));
     dlg->OnTimer(TIMER_TCP);

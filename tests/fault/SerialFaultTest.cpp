@@ -143,7 +143,7 @@ TEST_F(SerialFaultTest, DeviceHangsUpWhileIdle) {
     ASSERT_EQ(g_serial.SetMask(CSerial::eventRxChar), 0);
     ASSERT_TRUE(pty.Send("before"));
     ASSERT_EQ(g_serial.WaitEvent(nullptr, 5000), 0);
-    ASSERT_TRUE(testing_support::WaitUntil([] { return g_serial.GetInQueueCount() == 6; }, 5s));
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg->SerialBytesHeld() == 6; }, 5s));
     pty.HangUp();
     EXPECT_EQ(ServerReceives(6), "before");
     Watch(500ms);
