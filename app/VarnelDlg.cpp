@@ -78,8 +78,9 @@ CVarnelDlg::CVarnelDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 }
 
 CVarnelDlg::~CVarnelDlg() {
-    // The port outlives the window: a wait still pending on it must not outlive the record.
+    // The port outlives the window: a read still pending on it must not outlive the record.
     StopSerialWatch();
+    FlushTrafficLog();
     if (m_hevtComRead != nullptr)
         comm::CloseHandle(m_hevtComRead);
 }
@@ -520,6 +521,7 @@ void CVarnelDlg::PushTraffic() {
             return;
         }
         m_bPushDue = false;
+        FlushTrafficLog();
     }
     UpdateData(false);
     m_editComData.LineScroll(m_editComData.GetLineCount());
@@ -703,7 +705,24 @@ void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFrom
     SYSTEMTIME st;
     GetLocalTime(&st);
     const std::string strEntry = LogEntry(pszText, nByteCount, bFromNetwork, st);
-    AppendToFile(LogFileName(st).c_str(), strEntry.data(), strEntry.size());
+    std::string strFile = LogFileName(st);
+    if (!g_bFast) {
+        AppendToFile(strFile.c_str(), strEntry.data(), strEntry.size());
+        return;
+    }
+    // The fast mode writes the entries at the panes' pace, a period's worth in one append: one
+    // open and write per block would cost more than the block itself.
+    if (strFile != m_strLogFile)
+        FlushTrafficLog(); // a new day begins a new file
+    m_strLogFile = std::move(strFile);
+    m_strLogPending += strEntry;
+}
+
+void CVarnelDlg::FlushTrafficLog() {
+    if (m_strLogPending.empty())
+        return;
+    AppendToFile(m_strLogFile.c_str(), m_strLogPending.data(), m_strLogPending.size());
+    m_strLogPending.clear();
 }
 
 void CVarnelDlg::OnButtonClear() {

@@ -114,6 +114,8 @@ public:
     // Traffic display and log.
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
+    // Writes the log entries that wait (fast mode) to their file.
+    void FlushTrafficLog();
     void OnButtonClear();
 
     // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
@@ -177,6 +179,8 @@ private:
     char m_netBurst[RECV_BUFFER_SIZE] = {};
     int m_nNetBurst = 0;
     bool m_bPushDue = false;
+    std::string m_strLogFile;    // the log file of the entries that wait
+    std::string m_strLogPending; // log entries for the next push to write
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

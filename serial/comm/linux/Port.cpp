@@ -418,8 +418,13 @@ DWORD Port::Read(void* buffer, DWORD n, DWORD* count, OVERLAPPED* ov,
                 op->intervalDeadline = now + std::chrono::milliseconds(op->interval);
         }
     }
+    // The worker hands the device's bytes to pending reads as they come; it needs waking only to
+    // keep a deadline. A read without one (waiting for its first byte) costs it no wake-up.
+    const bool timed = op->deadline != Clock::time_point::max() ||
+                       op->intervalDeadline != Clock::time_point::max();
     reads_.push_back(std::move(op));
-    Wake();
+    if (timed)
+        Wake();
     return ERROR_IO_PENDING;
 }
 
