@@ -178,6 +178,7 @@ TEST_F(SerialTest, EveryOperationOnAClosedObjectRecordsInvalidHandle) {
          [&] { return port.SetupHandshaking(CSerial::Handshaking(3)); }, 6},
         {"CSerial::SetupReadTimeouts - Device is not opened\n",
          [&] { return port.SetupReadTimeouts(CSerial::readBlocking); }, 6},
+        {"CSerial::SetupReadGap - Device is not opened\n", [&] { return port.SetupReadGap(5); }, 6},
         {"CSerial::GetBaudrate - Device is not opened\n", [&] { return port.GetBaudrate(); }, -1},
         {"CSerial::GetDataBits - Device is not opened\n", [&] { return port.GetDataBits(); }, -1},
         {"CSerial::GetParity - Device is not opened\n", [&] { return port.GetParity(); }, -1},
@@ -373,6 +374,34 @@ TEST_F(SerialTest, AsynchronousTransfersAndClosingUnderThem) {
     EXPECT_EQ(c::WaitForSingleObject(ov.hEvent, 0), c::WAIT_OBJECT_0);
     EXPECT_FALSE(c::GetOverlappedResult(nullptr, &ov, &count, c::FALSE));
     EXPECT_EQ(c::GetLastError(), c::ERROR_OPERATION_ABORTED);
+    c::CloseHandle(ov.hEvent);
+}
+
+TEST_F(SerialTest, AReadWithAGapTakesOneBurstAndACancelledOneKeepsItsBytes) {
+    OpenPty();
+    EXPECT_EQ(port.SetupReadGap(0), comm::E_INVALIDARG);
+    ASSERT_EQ(port.SetupReadGap(20), 0);
+    c::OVERLAPPED ov{};
+    ov.hEvent = c::CreateEventA(nullptr, c::TRUE, c::FALSE, nullptr);
+    c::DWORD count = 99;
+    char buf[64] = {};
+    // Nothing came: the read waits however long that takes.
+    ASSERT_EQ(port.Read(buf, sizeof buf, &count, &ov, 0), 0);
+    EXPECT_EQ(port.FinishTransfer(&ov, &count, false), comm::ERROR_IO_INCOMPLETE);
+    EXPECT_EQ(c::WaitForSingleObject(ov.hEvent, 50), c::WAIT_TIMEOUT);
+    ASSERT_TRUE(pty.Send("burst"));
+    ASSERT_EQ(c::WaitForSingleObject(ov.hEvent, 5000), c::WAIT_OBJECT_0);
+    EXPECT_EQ(port.FinishTransfer(&ov, &count, false), 0);
+    EXPECT_EQ(std::string(buf, count), "burst");
+
+    // A read cancelled in the middle of a burst hands over what it took.
+    ASSERT_EQ(port.SetupReadGap(60000), 0);
+    ASSERT_TRUE(pty.Send("half"));
+    ASSERT_TRUE(WaitUntil([&] { return port.GetInQueueCount() == 4; }, 5s));
+    ASSERT_EQ(port.Read(buf, sizeof buf, &count, &ov, 0), 0);
+    EXPECT_EQ(port.FinishTransfer(&ov, &count, true), comm::ERROR_OPERATION_ABORTED);
+    EXPECT_EQ(std::string(buf, count), "half");
+    EXPECT_EQ(port.GetInQueueCount(), 0u);
     c::CloseHandle(ov.hEvent);
 }
 

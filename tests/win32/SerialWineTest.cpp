@@ -157,6 +157,29 @@ TEST_F(SerialWineTest, OverlappedReadPendsUntilTheDeviceSends) {
     ASSERT_EQ(serial_.Write("world", &written, &ov, 0), 0);
     ASSERT_EQ(comm::WaitForSingleObject(ov.hEvent, 5000), comm::WAIT_OBJECT_0);
     EXPECT_EQ(device_.Receive(5), "world");
+
+    // With a gap, a read ends once the device has been quiet that long: it takes one burst.
+    ASSERT_EQ(serial_.SetupReadGap(20), 0);
+    char burst[64] = {};
+    ASSERT_EQ(serial_.Read(burst, sizeof burst, &n, &ov, 0), 0);
+    EXPECT_EQ(comm::WaitForSingleObject(ov.hEvent, 100), comm::WAIT_TIMEOUT);
+    ASSERT_TRUE(device_.Send("one burst"));
+    ASSERT_EQ(comm::WaitForSingleObject(ov.hEvent, 5000), comm::WAIT_OBJECT_0);
+    EXPECT_EQ(serial_.FinishTransfer(&ov, &n, false), 0);
+    EXPECT_EQ(std::string(burst, n), "one burst");
+
+    // Cancelled in the middle of a burst, it hands over what it took; Wine may not have taken
+    // anything yet, and then the bytes are still queued. Either way none is lost.
+    ASSERT_EQ(serial_.SetupReadGap(60000), 0);
+    ASSERT_TRUE(device_.Send("half"));
+    ASSERT_TRUE(WaitUntil([&] { return serial_.GetInQueueCount() == 4; }, 5s));
+    ASSERT_EQ(serial_.Read(burst, sizeof burst, &n, &ov, 0), 0);
+    EXPECT_EQ(serial_.FinishTransfer(&ov, &n, true), comm::ERROR_OPERATION_ABORTED);
+    std::string taken(burst, n);
+    const CSerial::DWORD queued = serial_.GetInQueueCount();
+    ASSERT_EQ(serial_.Read(burst, queued, &n, nullptr, 1000), 0);
+    taken.append(burst, n);
+    EXPECT_EQ(taken, "half");
     comm::CloseHandle(ov.hEvent);
 }
 

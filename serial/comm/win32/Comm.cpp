@@ -216,6 +216,13 @@ BOOL GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* lpCommTimeouts) {
 
 BOOL SetCommTimeouts(HANDLE hFile, const COMMTIMEOUTS* lpCommTimeouts) {
     COMM_FAULT(SetCommTimeouts);
+    // The driver times a read's interval with the system clock, which ticks every 15.6 ms unless
+    // asked for more: a gap of a few milliseconds would end bursts up to a tick late. Once a port
+    // asks for such a gap, the clock ticks every millisecond for the rest of the process.
+    static std::atomic<bool> s_fineClock{false};
+    if (lpCommTimeouts && lpCommTimeouts->ReadIntervalTimeout != 0 &&
+        lpCommTimeouts->ReadIntervalTimeout < 16 && !s_fineClock.exchange(true))
+        ::timeBeginPeriod(1);
     return Pass(::SetCommTimeouts(
         hFile, reinterpret_cast<::COMMTIMEOUTS*>(const_cast<COMMTIMEOUTS*>(lpCommTimeouts))));
 }
