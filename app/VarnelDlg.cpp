@@ -578,10 +578,13 @@ void CVarnelDlg::OnSerialBurst() {
     if (nCount > 0)
         DeliverSerialBlock(m_comBurst, nCount);
     // A device that hung up ends the read; the next one reads what it left, then tells it gone.
-    // Any other failure would only repeat: the watch stops and the port stays as it is.
-    if (m_bComWatched &&
-        (lResult == 0 || lResult == static_cast<CSerial::LONG>(comm::ERROR_OPERATION_ABORTED)))
+    // Any other failure would only repeat: the reads stop, and a vanished device gets its cue.
+    if (!m_bComWatched)
+        return;
+    if (lResult == 0 || lResult == static_cast<CSerial::LONG>(comm::ERROR_OPERATION_ABORTED))
         ArmSerialRead();
+    else
+        NoteSerialDeviceGone();
 }
 
 DWORD CVarnelDlg::SerialBytesHeld() {

@@ -307,68 +307,62 @@ CSerial::LONG CSerial::SetupHandshaking(Handshaking handshaking) {
     return m_lErrorCode;
 }
 
+// Texts of the failures of one of the read time-out setups.
+struct CSerial::ReadTimeoutTexts {
+    const char* notOpened;
+    const char* unableToGet;
+    const char* unableToSet;
+};
+
 CSerial::LONG CSerial::SetupReadTimeouts(ReadTimeouts readTimeouts) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::SetupReadTimeouts - Device is not opened\n");
-        return m_lErrorCode;
-    }
-    COMMTIMEOUTS timeouts{};
-    if (!comm::GetCommTimeouts(m_hPort, &timeouts)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetupReadTimeouts - Unable to obtain timeout information\n");
-        return m_lErrorCode;
-    }
-    switch (readTimeouts) {
-    case readImmediate:
-        timeouts.ReadIntervalTimeout = comm::MAXDWORD;
-        timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = 0;
-        break;
-    case readBlocking:
-        timeouts.ReadIntervalTimeout = 0;
-        timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = 0;
-        break;
-    default:
+    static const ReadTimeoutTexts texts{
+        "CSerial::SetupReadTimeouts - Device is not opened\n",
+        "CSerial::SetupReadTimeouts - Unable to obtain timeout information\n",
+        "CSerial::SetupReadTimeouts - Unable to set timeout information\n"};
+    if (m_hPort != nullptr && readTimeouts != readImmediate && readTimeouts != readBlocking) {
         SERIAL_ASSERT(false);
         m_lErrorCode = comm::E_INVALIDARG;
         return m_lErrorCode;
     }
-    if (!comm::SetCommTimeouts(m_hPort, &timeouts)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetupReadTimeouts - Unable to set timeout information\n");
-        return m_lErrorCode;
-    }
-    return m_lErrorCode;
+    // Immediate: a read returns at once with what is there. Blocking: it waits for all it asked.
+    return SetReadInterval(texts, readTimeouts == readImmediate ? comm::MAXDWORD : 0);
 }
 
 CSerial::LONG CSerial::SetupReadGap(DWORD dwGapMs) {
+    static const ReadTimeoutTexts texts{
+        "CSerial::SetupReadGap - Device is not opened\n",
+        "CSerial::SetupReadGap - Unable to obtain timeout information\n",
+        "CSerial::SetupReadGap - Unable to set timeout information\n"};
+    // MAXDWORD as the interval would make reads return at once instead.
+    if (m_hPort != nullptr && (dwGapMs == 0 || dwGapMs == comm::MAXDWORD)) {
+        m_lErrorCode = comm::E_INVALIDARG;
+        SERIAL_TRACE("CSerial::SetupReadGap - No such gap\n");
+        return m_lErrorCode;
+    }
+    return SetReadInterval(texts, dwGapMs);
+}
+
+// The read time-outs with only the interval between two bytes set, as COMMTIMEOUTS reads it; the
+// write time-outs stay as they are.
+CSerial::LONG CSerial::SetReadInterval(const ReadTimeoutTexts& texts, DWORD interval) {
     m_lErrorCode = comm::ERROR_SUCCESS;
     if (m_hPort == nullptr) {
         m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::SetupReadGap - Device is not opened\n");
-        return m_lErrorCode;
-    }
-    // MAXDWORD as the interval would make reads return at once instead.
-    if (dwGapMs == 0 || dwGapMs == comm::MAXDWORD) {
-        m_lErrorCode = comm::E_INVALIDARG;
-        SERIAL_TRACE("CSerial::SetupReadGap - No such gap\n");
+        SERIAL_TRACE(texts.notOpened);
         return m_lErrorCode;
     }
     COMMTIMEOUTS timeouts{};
     if (!comm::GetCommTimeouts(m_hPort, &timeouts)) {
         m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetupReadGap - Unable to obtain timeout information\n");
+        SERIAL_TRACE(texts.unableToGet);
         return m_lErrorCode;
     }
-    timeouts.ReadIntervalTimeout = dwGapMs;
+    timeouts.ReadIntervalTimeout = interval;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
     if (!comm::SetCommTimeouts(m_hPort, &timeouts)) {
         m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetupReadGap - Unable to set timeout information\n");
+        SERIAL_TRACE(texts.unableToSet);
     }
     return m_lErrorCode;
 }

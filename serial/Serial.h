@@ -162,6 +162,8 @@ protected:
 
 private:
     struct TransferTexts;
+    struct ReadTimeoutTexts;
+    LONG SetReadInterval(const ReadTimeoutTexts& texts, DWORD interval);
     LONG Transfer(const TransferTexts& texts, void* data, DWORD length, DWORD* count,
                   LPOVERLAPPED lpOverlapped, DWORD timeout);
     void EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count);
