@@ -6,7 +6,6 @@
 #include "res/Resources.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -137,8 +136,6 @@ struct WatchState {
     void* event = nullptr; // an event's watch
     void* wait = nullptr;
     unsigned later = 0; // the multimedia timer of a call put off (see HostEvent)
-    std::chrono::steady_clock::time_point since; // the waiter last asked for a call
-    unsigned backoff = 0;                        // ms, while its waits end at once
     std::uint32_t serial = 0;
 };
 
@@ -176,15 +173,10 @@ struct CDialog::Impl : w32::DialogHost {
     }
     void HostEvent(std::uintptr_t id, std::uint32_t message) override {
         // The waiter posts the watch's serial; a call put off (below) has kDelayed set.
-        const bool fromWaiter = !(message & kDelayed);
         const std::uint32_t serial = message & ~kDelayed;
         auto it = watches.find(id);
         if (it == watches.end() || !it->second.event || it->second.serial != serial)
             return;
-        // Under Wine a wait on an idle port ends after about 2 ms; one that ends within 5 ms
-        // counts as ending at once.
-        const bool atOnce = fromWaiter && std::chrono::steady_clock::now() - it->second.since <
-                                              std::chrono::milliseconds(5);
         w32::StopOneShot(it->second.later);
         it->second.later = 0;
         owner->OnWatch(id);
@@ -193,37 +185,18 @@ struct CDialog::Impl : w32::DialogHost {
             return;
         WatchState& watch = it->second;
         watch.serial = ++nextSerial;
-        if (!atOnce && !w32::IsSignalled(watch.event)) {
-            if (fromWaiter)
-                watch.backoff = 0;
-            watch.since = std::chrono::steady_clock::now();
+        if (!w32::IsSignalled(watch.event)) {
             w32::ArmEventWait(watch.wait, watch.serial);
             // A call every 100 ms all the same, the polled mode's period, in case a wait that
             // should end never does (the window takes a call without news as a late one).
             watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial | kDelayed, 100);
             return;
         }
-        // Set again at once: the waits the calls start end at once, as a port's event wait does
-        // under Wine whenever bytes are queued (and, with none, at once with no event). Calling
-        // again at once would keep the window busy and restart its one-shot timers for ever.
-        // While one runs (a burst is being gathered), the next call comes once the longest of
-        // them could have fired; otherwise after 10 ms, twice that each time the wait again
-        // ends at once, up to 100 ms, the polled mode's period.
-        unsigned delay = 0;
-        for (const auto& [timerId, timer] : timers)
-            if (timer.running && timer.oneShot)
-                delay = std::max(delay, 2 * timer.ms + 1);
-        if (delay == 0) {
-            watch.backoff = watch.backoff ? std::min(2 * watch.backoff, 100u) : 10u;
-            delay = watch.backoff;
-        } else {
-            watch.backoff = 0;
-        }
-        watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial | kDelayed, delay);
-        if (!watch.later) {
-            watch.since = std::chrono::steady_clock::now();
+        // Set again at once (a read that found its bytes already there ends as it starts): the
+        // next call comes 1 ms later, so that an event nobody resets cannot keep the window busy.
+        watch.later = w32::StartDelayedEvent(hwnd, id, watch.serial | kDelayed, 1);
+        if (!watch.later)
             w32::ArmEventWait(watch.wait, watch.serial);
-        }
     }
     void HostSocket(std::intptr_t socket, bool readable, bool writable) override {
         std::vector<std::pair<UINT_PTR, std::uint32_t>> due;
@@ -563,12 +536,10 @@ bool CDialog::WatchEvent(UINT_PTR nID, void* hEvent) {
     if (!m_pImpl->hwnd || !hEvent)
         return false;
     const std::uint32_t serial = ++m_pImpl->nextSerial;
-    const auto since = std::chrono::steady_clock::now();
     void* wait = w32::RegisterEventWait(m_pImpl->hwnd, hEvent, nID, serial);
     if (!wait)
         return false;
     WatchState& watch = m_pImpl->watches[nID];
-    watch.since = since;
     watch.event = hEvent;
     watch.wait = wait;
     watch.serial = serial;
