@@ -246,7 +246,10 @@ protected:
 
 private:
     friend void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
-    struct Impl;
+    struct Core; // what every backend keeps alike (DialogCore.h)
+    struct Impl; // the backend's own, built on Core
+    Core& GetCore() const;
+    bool IsBuilt() const; // the backend's window exists
     bool Build();
     void RunInitialisation();
     void DestroyWindow();

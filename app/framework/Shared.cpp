@@ -1,6 +1,8 @@
 // The parts of the framework that are the same for every backend: the application object, menus
-// as data and the routing table of the message map.
+// as data, the routing table of the message map, and the dialog's routing, data exchange and
+// controls.
 #include "app/framework/Afx.h"
+#include "app/framework/DialogCore.h"
 #include "res/Resources.h"
 
 #include <map>
@@ -69,4 +71,54 @@ const char* AfxGetAppName() {
 std::string AfxLoadString(UINT nID) {
     const char* text = res::FindString(static_cast<int>(nID));
     return text ? text : "";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The dialog's routing, data exchange and controls; the backends keep them in CDialog::Core.
+
+void CDialog::OnTimer(UINT_PTR) {}
+
+void CDialog::OnCommand(int nID) {
+    if (m_bEnded || !IsBuilt())
+        return;
+    if (const auto* handler = GetCore().map.Clicked(nID)) {
+        (*handler)();
+    } else if (nID == IDOK) {
+        OnOK();
+    } else if (nID == IDCANCEL) {
+        OnCancel();
+    }
+}
+
+void CDialog::OnSelChange(int nID) {
+    if (const auto* handler = GetCore().map.SelChange(nID))
+        (*handler)();
+}
+
+int CDialog::GetDefID() const {
+    return GetCore().defId;
+}
+
+bool CDialog::UpdateData(bool bSaveAndValidate) {
+    if (!IsBuilt())
+        return false;
+    CDataExchange dx(this, bSaveAndValidate);
+    DoDataExchange(&dx);
+    return true;
+}
+
+CWnd* CDialog::GetDlgItem(int nID) const {
+    for (const auto& item : GetCore().items)
+        if (item->GetDlgCtrlID() == nID)
+            return item.get();
+    return nullptr;
+}
+
+void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
+    if (rControl.GetSafeHwnd())
+        return;
+    if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC)) {
+        rControl.Attach(item->GetSafeHwnd(), nIDC);
+        pDX->m_pDlgWnd->GetCore().bound.push_back(&rControl);
+    }
 }

@@ -1,5 +1,6 @@
 // Dialogs from templates: building, binding and the push, command routing, timers, system menu.
 #include "app/framework/Afx.h"
+#include "app/framework/DialogCore.h"
 #include "app/framework/qt/Internal.h"
 #include "app/framework/qt/QtWindow.h"
 #include "app/framework/qt/Widgets.h"
@@ -114,16 +115,12 @@ struct Watch {
 
 } // namespace
 
-struct CDialog::Impl {
+struct CDialog::Impl : CDialog::Core {
     const res::DialogTemplate* tpl = nullptr;
     QPointer<DialogWidget> widget;
-    std::vector<std::unique_ptr<CWnd>> items; // generic handles, template order
-    std::vector<CWnd*> bound;                 // control objects attached by DDX_Control
     std::map<UINT_PTR, QTimer*> timers;
     std::map<UINT_PTR, Watch> watches;
     std::unique_ptr<CMenu> sysMenu;
-    CMessageMap map;
-    int defId = 0;
 };
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -412,44 +409,13 @@ void CDialog::OnSysCommand(UINT nID, LPARAM) {
     }
 }
 
-void CDialog::OnTimer(UINT_PTR) {}
-
-void CDialog::OnCommand(int nID) {
-    if (m_bEnded || !m_pImpl->widget)
-        return;
-    if (const auto* handler = m_pImpl->map.Clicked(nID)) {
-        (*handler)();
-    } else if (nID == IDOK) {
-        OnOK();
-    } else if (nID == IDCANCEL) {
-        OnCancel();
-    }
+CDialog::Core& CDialog::GetCore() const {
+    return *m_pImpl;
 }
 
-void CDialog::OnSelChange(int nID) {
-    if (const auto* handler = m_pImpl->map.SelChange(nID))
-        (*handler)();
+bool CDialog::IsBuilt() const {
+    return m_pImpl->widget != nullptr;
 }
-
-int CDialog::GetDefID() const {
-    return m_pImpl->defId;
-}
-
-bool CDialog::UpdateData(bool bSaveAndValidate) {
-    if (!m_pImpl->widget)
-        return false;
-    CDataExchange dx(this, bSaveAndValidate);
-    DoDataExchange(&dx);
-    return true;
-}
-
-CWnd* CDialog::GetDlgItem(int nID) const {
-    for (const auto& item : m_pImpl->items)
-        if (item->GetDlgCtrlID() == nID)
-            return item.get();
-    return nullptr;
-}
-
 void CDialog::SetIcon(HICON hIcon, bool) {
     if (m_pImpl->widget && hIcon)
         m_pImpl->widget->setWindowIcon(afx::IconOf(hIcon));
@@ -594,15 +560,6 @@ int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT n
 }
 
 // ---------------------------------------------------------------------------------------------
-void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
-    if (rControl.GetSafeHwnd())
-        return;
-    if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC)) {
-        rControl.Attach(item->GetSafeHwnd(), nIDC);
-        pDX->m_pDlgWnd->m_pImpl->bound.push_back(&rControl);
-    }
-}
-
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC);
     if (!item)

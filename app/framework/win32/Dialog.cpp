@@ -1,6 +1,7 @@
 // Dialogs on Windows: real dialog windows from in-memory templates built from the data of res/,
 // binding and the push, command routing, timers, watches and the system menu.
 #include "app/framework/Afx.h"
+#include "app/framework/DialogCore.h"
 #include "app/framework/win32/Internal.h"
 #include "app/framework/win32/Native.h"
 #include "res/Resources.h"
@@ -141,7 +142,7 @@ struct WatchState {
 
 } // namespace
 
-struct CDialog::Impl : w32::DialogHost {
+struct CDialog::Impl : CDialog::Core, w32::DialogHost {
     explicit Impl(CDialog* o) : owner(o) {}
 
     void HostCommand(int id) override { owner->OnCommand(id); }
@@ -225,15 +226,11 @@ struct CDialog::Impl : w32::DialogHost {
     const res::DialogTemplate* tpl = nullptr;
     HWND hwnd = nullptr;
     HWND ownerHwnd = nullptr;
-    std::vector<std::unique_ptr<CWnd>> items; // generic handles, template order
-    std::vector<CWnd*> bound;                 // control objects attached by DDX_Control
     std::map<UINT_PTR, TimerState> timers;
     std::map<UINT_PTR, WatchState> watches;
     std::uint32_t nextSerial = 0;
     std::unique_ptr<CMenu> sysMenu;
     std::size_t sysMenuShown = 0; // items of sysMenu already in the window's menu
-    CMessageMap map;
-    int defId = 0;
 };
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -409,44 +406,13 @@ void CDialog::OnSysCommand(UINT nID, LPARAM) {
     }
 }
 
-void CDialog::OnTimer(UINT_PTR) {}
-
-void CDialog::OnCommand(int nID) {
-    if (m_bEnded || !m_pImpl->hwnd)
-        return;
-    if (const auto* handler = m_pImpl->map.Clicked(nID)) {
-        (*handler)();
-    } else if (nID == IDOK) {
-        OnOK();
-    } else if (nID == IDCANCEL) {
-        OnCancel();
-    }
+CDialog::Core& CDialog::GetCore() const {
+    return *m_pImpl;
 }
 
-void CDialog::OnSelChange(int nID) {
-    if (const auto* handler = m_pImpl->map.SelChange(nID))
-        (*handler)();
+bool CDialog::IsBuilt() const {
+    return m_pImpl->hwnd != nullptr;
 }
-
-int CDialog::GetDefID() const {
-    return m_pImpl->defId;
-}
-
-bool CDialog::UpdateData(bool bSaveAndValidate) {
-    if (!m_pImpl->hwnd)
-        return false;
-    CDataExchange dx(this, bSaveAndValidate);
-    DoDataExchange(&dx);
-    return true;
-}
-
-CWnd* CDialog::GetDlgItem(int nID) const {
-    for (const auto& item : m_pImpl->items)
-        if (item->GetDlgCtrlID() == nID)
-            return item.get();
-    return nullptr;
-}
-
 void CDialog::SetIcon(HICON hIcon, bool bBigIcon) {
     if (m_pImpl->hwnd && hIcon)
         w32::SetIcon(m_pImpl->hwnd, static_cast<int>(hIcon->id), bBigIcon);
@@ -573,15 +539,6 @@ int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT n
 }
 
 // ---------------------------------------------------------------------------------------------
-void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
-    if (rControl.GetSafeHwnd())
-        return;
-    if (CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC)) {
-        rControl.Attach(item->GetSafeHwnd(), nIDC);
-        pDX->m_pDlgWnd->m_pImpl->bound.push_back(&rControl);
-    }
-}
-
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value) {
     CWnd* item = pDX->m_pDlgWnd->GetDlgItem(nIDC);
     if (!item)
