@@ -76,6 +76,34 @@ std::string AfxLoadString(UINT nID) {
 // ---------------------------------------------------------------------------------------------
 // The dialog's routing, data exchange and controls; the backends keep them in CDialog::Core.
 
+void CDialog::Core::Release() {
+    for (CWnd* control : bound)
+        control->Attach(nullptr, 0);
+    bound.clear();
+    items.clear();
+    map = CMessageMap();
+    defId = 0;
+}
+
+bool CDialog::OnInitDialog() {
+    for (const res::ListInit& init : GetCore().tpl->init) {
+        CComboBox list;
+        if (CWnd* item = GetDlgItem(init.id))
+            list.Attach(item->GetSafeHwnd(), init.id);
+        for (const char* text : init.items)
+            list.AddString(text);
+    }
+    UpdateData(false);
+    return true;
+}
+
+void CDialog::OnOK() {
+    EndDialog(IDOK);
+}
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
 void CDialog::OnTimer(UINT_PTR) {}
 
 void CDialog::OnCommand(int nID) {

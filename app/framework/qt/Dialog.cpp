@@ -116,7 +116,6 @@ struct Watch {
 } // namespace
 
 struct CDialog::Impl : CDialog::Core {
-    const res::DialogTemplate* tpl = nullptr;
     QPointer<DialogWidget> widget;
     std::map<UINT_PTR, QTimer*> timers;
     std::map<UINT_PTR, Watch> watches;
@@ -345,15 +344,10 @@ int CDialog::DoModal() {
 void CDialog::DestroyWindow() {
     // Like a destroyed window's, the control objects lose their controls; a later DoModal
     // builds and binds everything afresh.
-    for (CWnd* control : m_pImpl->bound)
-        control->Attach(nullptr, 0);
-    m_pImpl->bound.clear();
-    m_pImpl->items.clear();
+    m_pImpl->Release();
     m_pImpl->timers.clear();
     EndWatches();
     m_pImpl->sysMenu.reset();
-    m_pImpl->map = CMessageMap();
-    m_pImpl->defId = 0;
     delete m_pImpl->widget.data();
     Attach(nullptr, 0);
 }
@@ -374,25 +368,6 @@ void CDialog::EndDialog(int nResult) {
         timer->stop();
     if (m_pImpl->widget)
         m_pImpl->widget->Finish(nResult);
-}
-
-bool CDialog::OnInitDialog() {
-    for (const res::ListInit& init : m_pImpl->tpl->init) {
-        CComboBox list;
-        if (CWnd* item = GetDlgItem(init.id))
-            list.Attach(item->GetSafeHwnd(), init.id);
-        for (const char* text : init.items)
-            list.AddString(text);
-    }
-    UpdateData(false);
-    return true;
-}
-
-void CDialog::OnOK() {
-    EndDialog(IDOK);
-}
-void CDialog::OnCancel() {
-    EndDialog(IDCANCEL);
 }
 
 void CDialog::OnSysCommand(UINT nID, LPARAM) {

@@ -223,7 +223,6 @@ struct CDialog::Impl : CDialog::Core, w32::DialogHost {
     }
 
     CDialog* owner;
-    const res::DialogTemplate* tpl = nullptr;
     HWND hwnd = nullptr;
     HWND ownerHwnd = nullptr;
     std::map<UINT_PTR, TimerState> timers;
@@ -333,17 +332,12 @@ int CDialog::DoModal() {
 void CDialog::DestroyWindow() {
     // Like a destroyed window's, the control objects lose their controls; a later DoModal
     // builds and binds everything afresh.
-    for (CWnd* control : m_pImpl->bound)
-        control->Attach(nullptr, 0);
-    m_pImpl->bound.clear();
-    m_pImpl->items.clear();
+    m_pImpl->Release();
     for (auto& [id, timer] : m_pImpl->timers)
         w32::StopOneShot(timer.handle);
     m_pImpl->timers.clear();
     EndWatches();
     m_pImpl->sysMenu.reset();
-    m_pImpl->map = CMessageMap();
-    m_pImpl->defId = 0;
     w32::DestroyDialog(m_pImpl->hwnd);
     m_pImpl->hwnd = nullptr;
     Attach(nullptr, 0);
@@ -371,25 +365,6 @@ void CDialog::EndDialog(int nResult) {
     // A dialog without a loop of its own is hidden; a modal one is destroyed by its loop.
     if (m_pImpl->hwnd)
         w32::ShowDialog(m_pImpl->hwnd, false);
-}
-
-bool CDialog::OnInitDialog() {
-    for (const res::ListInit& init : m_pImpl->tpl->init) {
-        CComboBox list;
-        if (CWnd* item = GetDlgItem(init.id))
-            list.Attach(item->GetSafeHwnd(), init.id);
-        for (const char* text : init.items)
-            list.AddString(text);
-    }
-    UpdateData(false);
-    return true;
-}
-
-void CDialog::OnOK() {
-    EndDialog(IDOK);
-}
-void CDialog::OnCancel() {
-    EndDialog(IDCANCEL);
 }
 
 void CDialog::OnSysCommand(UINT nID, LPARAM) {
