@@ -8,6 +8,7 @@
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
 #include "framework/QtTestApp.h"
+#include "support/Gather.h"
 #include "support/LoopbackServer.h"
 #include "support/PtyPair.h"
 
@@ -93,22 +94,12 @@ protected:
     bool Until(const std::function<bool()>& done, int ms = 5000) {
         return PumpEventsUntil(done, ms);
     }
-    // Everything the serial device receives within the time, pumping the window meanwhile.
+    // Everything the serial device, or the server, receives within the time, pumping meanwhile.
     std::string DeviceReceives(std::size_t count) {
-        std::string got;
-        Until([&] {
-            got += pty.Receive(count - got.size(), 1ms);
-            return got.size() >= count;
-        });
-        return got;
+        return testing_support::ReceiveWhilePumping(pty, count);
     }
     std::string ServerReceives(std::size_t count) {
-        std::string got;
-        Until([&] {
-            got += server.Receive(count - got.size(), 1ms);
-            return got.size() >= count;
-        });
-        return got;
+        return testing_support::ReceiveWhilePumping(server, count);
     }
     std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
     QString Shown(int id) {

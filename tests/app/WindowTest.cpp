@@ -8,6 +8,7 @@
 #include "app/framework/TestHooks.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
+#include "support/Gather.h"
 
 #include <gtest/gtest.h>
 
@@ -101,20 +102,10 @@ protected:
         return PumpEventsUntil(done, ms);
     }
     std::string DeviceReceives(std::size_t count) {
-        std::string got;
-        Until([&] {
-            got += device.Receive(count - got.size(), 5ms);
-            return got.size() >= count;
-        });
-        return got;
+        return testing_support::ReceiveWhilePumping(device, count, 5000, 5ms);
     }
     std::string ServerReceives(std::size_t count) {
-        std::string got;
-        Until([&] {
-            got += server.Receive(count - got.size(), 5ms);
-            return got.size() >= count;
-        });
-        return got;
+        return testing_support::ReceiveWhilePumping(server, count, 5000, 5ms);
     }
 
     fs::path old_, dir_;

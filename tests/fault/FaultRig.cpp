@@ -1,4 +1,5 @@
 #include "fault/FaultRig.h"
+#include "support/Gather.h"
 
 #include <cstdlib>
 
@@ -118,25 +119,11 @@ void FaultTest::Watch(std::chrono::milliseconds span) {
 }
 
 std::string FaultTest::DeviceReceives(std::size_t count, int ms) {
-    std::string got;
-    Until(
-        [&] {
-            got += pty.Receive(count - got.size(), 1ms);
-            return got.size() >= count;
-        },
-        ms);
-    return got;
+    return testing_support::ReceiveWhilePumping(pty, count, ms);
 }
 
 std::string FaultTest::ServerReceives(std::size_t count, int ms) {
-    std::string got;
-    Until(
-        [&] {
-            got += server.Receive(count - got.size(), 1ms);
-            return got.size() >= count;
-        },
-        ms);
-    return got;
+    return testing_support::ReceiveWhilePumping(server, count, ms);
 }
 
 std::size_t FaultTest::LoggedEntries(const std::string& logName, const std::string& direction) {
