@@ -3,7 +3,6 @@
 #include "app/LinkErrors.h"
 #include "app/TrafficText.h"
 #include "app/platform/Clock.h"
-#include "app/platform/File.h"
 #include "app/platform/Profile.h"
 #include "serial/comm/PortName.h"
 
@@ -34,6 +33,8 @@ std::uint32_t BaudMap(int nIndex) {
         return 115200;
     return kRates[nIndex];
 }
+
+static_assert(CSerialBurstRead::BUFFER_SIZE == RECV_BUFFER_SIZE, "a burst is one block at most");
 
 UINT SerialQuietGapMs(std::uint32_t nBaudrate) {
     if (nBaudrate == 0)
@@ -78,11 +79,8 @@ CVarnelDlg::CVarnelDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 }
 
 CVarnelDlg::~CVarnelDlg() {
-    // The port outlives the window: a read still pending on it must not outlive the record.
+    // The port outlives the window: a read still pending on it ends with the window.
     StopSerialWatch();
-    FlushTrafficLog();
-    if (m_hevtComRead != nullptr)
-        comm::CloseHandle(m_hevtComRead);
 }
 
 void CVarnelDlg::DoDataExchange(CDataExchange* pDX) {
@@ -162,7 +160,7 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
     else if (nIDEvent == TIMER_TCP_QUIET)
         OnNetworkQuiet();
     else if (nIDEvent == TIMER_PUSH)
-        PushTraffic();
+        OnPushPeriod();
     CDialog::OnTimer(nIDEvent);
 }
 
@@ -279,7 +277,7 @@ bool CVarnelDlg::ToggleSerial() {
         return true;
     }
     g_serial.SetupReadTimeouts(CSerial::readBlocking);
-    if (g_bFast)
+    if (WaitsOnSides())
         StartSerialWatch();
     else
         SetTimer(TIMER_COM, 100);
@@ -350,7 +348,7 @@ bool CVarnelDlg::ToggleTcp() {
     sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
     g_bTcpConnected = 1;
     m_bNetBlockFull = false;
-    if (g_bFast)
+    if (WaitsOnSides())
         WatchSocket(WATCH_TCP, g_sock);
     else
         SetTimer(TIMER_TCP, 100);
@@ -365,6 +363,12 @@ bool CVarnelDlg::ToggleTcp() {
 
 // ---------------------------------------------------------------------------------------------
 // Polling and forwarding
+
+// The one place where the mode changes the link rules: the fast mode waits on each side and
+// forwards a burst once it ends, the default mode polls each side every 100 ms.
+bool CVarnelDlg::WaitsOnSides() const {
+    return g_bFast != 0;
+}
 
 void CVarnelDlg::SerialPoll() {
     NoteSerialDeviceGone();
@@ -392,7 +396,7 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
         m_nUndelivered += nCount;
         bStalled = true;
-    } else if (g_bFast) {
+    } else {
         WatchBacklog();
     }
     ShowTrafficBlock(false, buffer, static_cast<int>(nCount));
@@ -474,7 +478,7 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     DWORD nWritten = 0;
     g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
     g_serial.Flush();
-    if (m_bComWatched && !m_bComReadPending)
+    if (m_bComWatched && !m_comRead.Pending())
         ArmSerialRead(); // the fast mode's read, taken above, waits for the answer
     ShowTrafficBlock(true, buffer, nLength);
     g_nTcpBytes += nLength;
@@ -486,323 +490,4 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
         Sleep(1000);
         ToggleLink();
     }
-}
-
-// ---------------------------------------------------------------------------------------------
-// Traffic display and log
-
-// The end of a block's entry: the counter label from the running total, the closing line break,
-// the push, and both panes scrolled to their last line (also the one that did not change).
-void CVarnelDlg::CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
-                                      CString& strPane) {
-    char szCount[32];
-    std::snprintf(szCount, sizeof(szCount), pszFormat, static_cast<long long>(nTotal));
-    strCount = szCount;
-    strPane += "\r\n";
-    if (!g_bFast) {
-        PushTraffic();
-        return;
-    }
-    // However many blocks arrive, the panes and counters are repainted at most once a period:
-    // the first news at once, what comes after it at the end of the period.
-    m_bPushDue = true;
-    if (!IsTimerRunning(TIMER_PUSH)) {
-        PushTraffic();
-        SetTimer(TIMER_PUSH, PUSH_PERIOD_MS);
-    }
-}
-
-// The push of the texts, and both panes scrolled to their last line. Paced by TIMER_PUSH in the
-// fast mode, which stops once a period went by without news.
-void CVarnelDlg::PushTraffic() {
-    if (g_bFast) {
-        if (!m_bPushDue) {
-            KillTimer(TIMER_PUSH);
-            return;
-        }
-        m_bPushDue = false;
-        FlushTrafficLog();
-    }
-    UpdateData(false);
-    m_editComData.LineScroll(m_editComData.GetLineCount());
-    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
-}
-
-// ---------------------------------------------------------------------------------------------
-// Fast mode: the window's thread waits on the port's read of the device's next burst and on the
-// connection, and forwards a burst as one block once its side has been quiet for a moment. The
-// rules of the polls hold for every block.
-
-void CVarnelDlg::StartSerialWatch() {
-    if (m_hevtComRead == nullptr)
-        m_hevtComRead = comm::CreateEventA(nullptr, comm::TRUE, comm::FALSE, nullptr);
-    m_ovComRead = {};
-    m_ovComRead.hEvent = m_hevtComRead;
-    m_bComReadPending = false;
-    // One read takes one burst: it ends once the line has been quiet for the gap, or full.
-    m_bComWatched = m_hevtComRead != nullptr &&
-                    g_serial.SetupReadGap(SerialQuietGapMs(g_nBaudrate)) == 0 &&
-                    WatchEvent(WATCH_COM, m_hevtComRead);
-    if (m_bComWatched)
-        ArmSerialRead();
-}
-
-void CVarnelDlg::StopSerialWatch() {
-    if (!m_bComWatched)
-        return;
-    m_bComWatched = false;
-    Unwatch(WATCH_COM);
-    // The port is closed next, which discards what it holds; the read ends before its record.
-    if (m_bComReadPending) {
-        m_bComReadPending = false;
-        g_serial.FinishTransfer(&m_ovComRead, nullptr, true);
-    }
-}
-
-// Reads the device's next burst in the background. A read that cannot start means the device is
-// gone (after its last bytes were read): the watch ends there.
-void CVarnelDlg::ArmSerialRead() {
-    DWORD nIgnored = 0; // the count comes with the read's end
-    if (g_serial.Read(m_comBurst, sizeof(m_comBurst), &nIgnored, &m_ovComRead, 0) == 0)
-        m_bComReadPending = true;
-    else
-        NoteSerialDeviceGone();
-}
-
-void CVarnelDlg::OnSerialBurst() {
-    if (!m_bComReadPending || !HasOverlappedIoCompleted(&m_ovComRead))
-        return; // a late notice of a read that was taken already
-    m_bComReadPending = false;
-    DWORD nCount = 0;
-    const CSerial::LONG lResult = g_serial.FinishTransfer(&m_ovComRead, &nCount, false);
-    if (nCount > 0)
-        DeliverSerialBlock(m_comBurst, nCount);
-    // A device that hung up ends the read; the next one reads what it left, then tells it gone.
-    // Any other failure would only repeat: the reads stop, and a vanished device gets its cue.
-    if (!m_bComWatched)
-        return;
-    if (lResult == 0 || lResult == static_cast<CSerial::LONG>(comm::ERROR_OPERATION_ABORTED))
-        ArmSerialRead();
-    else
-        NoteSerialDeviceGone();
-}
-
-DWORD CVarnelDlg::SerialBytesHeld() {
-    DWORD nHeld = g_serial.GetInQueueCount();
-    if (m_bComReadPending && HasOverlappedIoCompleted(&m_ovComRead))
-        nHeld += static_cast<DWORD>(m_ovComRead.InternalHigh);
-    return nHeld;
-}
-
-// Before a block from the server is written: the fast mode's read ends, and the part of a burst
-// that it holds goes to the server first. The read starts again once the block is written.
-void CVarnelDlg::TakeSerialBurst() {
-    if (!m_bComReadPending)
-        return;
-    m_bComReadPending = false;
-    DWORD nCount = 0;
-    g_serial.FinishTransfer(&m_ovComRead, &nCount, true);
-    if (nCount > 0)
-        DeliverSerialBlock(m_comBurst, nCount);
-}
-
-void CVarnelDlg::GatherNetworkBurst() {
-    if (!g_bTcpConnected || sock::select(g_sock, 0, 0) <= 0)
-        return;
-    const int nLength =
-        sock::recv(g_sock, m_netBurst + m_nNetBurst, RECV_BUFFER_SIZE - m_nNetBurst, 0);
-    if (nLength == sock::SOCKET_ERROR || nLength == 0) {
-        const int nError = nLength == 0 ? 0 : sock::WSAGetLastError();
-        // What the server sent before it went is delivered first.
-        const sock::SOCKET s = g_sock;
-        ForwardNetworkBurst();
-        if (!g_bTcpConnected || g_sock != s)
-            return; // forwarding took the link down or cycled it already
-        m_strNetDownReason = DescribeReceiveFailure(nError);
-        ToggleLink();
-        return;
-    }
-    m_nNetBurst += nLength;
-    if (m_nNetBurst == RECV_BUFFER_SIZE)
-        ForwardNetworkBurst();
-    else
-        SetOneShotTimer(TIMER_TCP_QUIET, TCP_QUIET_MS);
-}
-
-void CVarnelDlg::OnNetworkQuiet() {
-    // Bytes whose news is still on its way continue the burst.
-    if (g_bTcpConnected && sock::select(g_sock, 0, 0) > 0)
-        GatherNetworkBurst();
-    else
-        ForwardNetworkBurst();
-}
-
-void CVarnelDlg::ForwardNetworkBurst() {
-    KillTimer(TIMER_TCP_QUIET);
-    const int nLength = m_nNetBurst;
-    m_nNetBurst = 0;
-    if (nLength == 0)
-        return;
-    char buffer[RECV_BUFFER_SIZE];
-    std::memcpy(buffer, m_netBurst, static_cast<std::size_t>(nLength));
-    ForwardNetworkBlock(buffer, nLength);
-}
-
-// While bytes wait for the server, the connection is watched until it takes them.
-void CVarnelDlg::WatchBacklog() {
-    if (g_bTcpConnected && m_backlog.Waiting() > 0 && !IsWatching(WATCH_TCP_SEND))
-        WatchSocket(WATCH_TCP_SEND, g_sock, true);
-}
-
-void CVarnelDlg::OnNetworkWritable() {
-    // A failed send is the receive side's to notice; watching on would only spin.
-    if (!m_backlog.Flush(g_sock) || m_backlog.Waiting() == 0)
-        Unwatch(WATCH_TCP_SEND);
-}
-
-void CVarnelDlg::StopNetworkWatch() {
-    Unwatch(WATCH_TCP);
-    Unwatch(WATCH_TCP_SEND);
-    KillTimer(TIMER_TCP_QUIET);
-    m_nNetBurst = 0;
-}
-
-void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength) {
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    const std::size_t nSize = static_cast<std::size_t>(nLength);
-    std::string strBody = m_chkHex.GetCheck() == BST_CHECKED
-                              ? HexBody(pBuffer, nSize, m_chk0x.GetCheck() == BST_CHECKED)
-                              : TextBody(pBuffer, nSize);
-    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st);
-    strEntry += strBody;
-    strEntry += "\r\n";
-    if (bFromNetwork)
-        AppendPaneEntry(m_strTcpData, m_tcpEntries, strEntry);
-    else
-        AppendPaneEntry(m_strComData, m_comEntries, strEntry);
-    WriteTrafficLog(strBody.c_str(), nLength, bFromNetwork);
-}
-
-void CVarnelDlg::AppendPaneEntry(CString& strPane, PaneEntries& pane, const std::string& strEntry) {
-    // The line break that completes the entry comes after it (CompleteTrafficEntry).
-    const auto nLines =
-        static_cast<std::size_t>(std::count(strEntry.begin(), strEntry.end(), '\n')) + 1;
-    pane.entries.push_back({pane.dropped + strPane.size(), nLines});
-    pane.lines += nLines;
-    strPane += strEntry;
-    if (strPane.size() <= PANE_TEXT_LIMIT && pane.lines <= PANE_LINE_LIMIT)
-        return;
-    const std::size_t nEnd = pane.dropped + strPane.size();
-    while (pane.entries.size() > 1 &&
-           (nEnd - pane.entries.front().start > PANE_TEXT_KEEP || pane.lines > PANE_LINE_KEEP)) {
-        pane.lines -= pane.entries.front().lines;
-        pane.entries.pop_front();
-    }
-    const std::size_t nCut = pane.entries.front().start - pane.dropped;
-    strPane.Delete(0, nCut);
-    pane.dropped += nCut;
-}
-
-void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork) {
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    const std::string strEntry = LogEntry(pszText, nByteCount, bFromNetwork, st);
-    std::string strFile = LogFileName(st);
-    if (!g_bFast) {
-        AppendToFile(strFile.c_str(), strEntry.data(), strEntry.size());
-        return;
-    }
-    // The fast mode writes the entries at the panes' pace, a period's worth in one append: one
-    // open and write per block would cost more than the block itself.
-    if (strFile != m_strLogFile)
-        FlushTrafficLog(); // a new day begins a new file
-    m_strLogFile = std::move(strFile);
-    m_strLogPending += strEntry;
-}
-
-void CVarnelDlg::FlushTrafficLog() {
-    if (m_strLogPending.empty())
-        return;
-    AppendToFile(m_strLogFile.c_str(), m_strLogPending.data(), m_strLogPending.size());
-    m_strLogPending.clear();
-}
-
-void CVarnelDlg::OnButtonClear() {
-    if (MessageBox("        清空数据显示内容？ ", nullptr, MB_YESNOCANCEL) != IDYES)
-        return;
-    m_strComData.Empty();
-    m_strTcpData.Empty();
-    m_comEntries = {};
-    m_tcpEntries = {};
-    m_strComCount = "0";
-    m_strTcpCount = "0";
-    UpdateData(false);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Settings
-
-void CVarnelDlg::LoadSettings() {
-    int nPort = GetPrivateProfileIntA("COM", "COM", 2, SETTINGS_FILE);
-    m_cboPort.SetCurSel(nPort);
-
-    int nBaud = GetPrivateProfileIntA("COM", "BaudRate", 5, SETTINGS_FILE);
-    m_cboBaud.SetCurSel(nBaud);
-    g_nBaudrate = BaudMap(nBaud);
-
-    char szServerIP[16];
-    GetPrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", szServerIP, sizeof(szServerIP),
-                             SETTINGS_FILE);
-    m_ipServer.SetWindowText(szServerIP);
-
-    char szPort[6];
-    GetPrivateProfileStringA("Socket", "PORT", "8000", szPort, sizeof(szPort), SETTINGS_FILE);
-    m_editPort.SetWindowText(szPort);
-    m_strPort = szPort;
-
-    m_chkHex.SetCheck(GetPrivateProfileIntA("SYSTEM", "HEX", 1, SETTINGS_FILE));
-    m_chk0x.SetCheck(GetPrivateProfileIntA("SYSTEM", "0x", 0, SETTINGS_FILE));
-    m_chkSingle.SetCheck(GetPrivateProfileIntA("SYSTEM", "Single", 0, SETTINGS_FILE));
-
-    g_bReopen = GetPrivateProfileIntA("SYSTEM", "REOPEN", 1, SETTINGS_FILE) != 0 ? 1 : 0;
-    g_bFast = GetPrivateProfileIntA("SYSTEM", "FAST", 0, SETTINGS_FILE) != 0 ? 1 : 0;
-
-    m_strComCount = "COM: 0";
-    m_strTcpCount = "TCP: 0";
-    UpdateData(false);
-}
-
-namespace {
-
-// Writes an integer setting as "%d"; a failed write goes unnoticed and the window keeps the choice.
-void WriteIntSetting(const char* pszSection, const char* pszKey, int nValue) {
-    char szValue[16];
-    std::snprintf(szValue, sizeof(szValue), "%d", nValue);
-    WritePrivateProfileStringA(pszSection, pszKey, szValue, SETTINGS_FILE);
-}
-
-} // namespace
-
-void CVarnelDlg::OnSelchangePort() {
-    int nSel = m_cboPort.GetCurSel();
-    std::memcpy(g_szComPort, PortMap(nSel), 4);
-    WriteIntSetting("COM", "COM", m_cboPort.GetCurSel());
-}
-
-void CVarnelDlg::OnSelchangeBaud() {
-    g_nBaudrate = BaudMap(m_cboBaud.GetCurSel());
-    WriteIntSetting("COM", "BaudRate", m_cboBaud.GetCurSel());
-}
-
-void CVarnelDlg::OnCheckHex() {
-    WriteIntSetting("SYSTEM", "HEX", m_chkHex.GetCheck());
-}
-
-void CVarnelDlg::OnCheck0x() {
-    WriteIntSetting("SYSTEM", "0x", m_chk0x.GetCheck());
-}
-
-void CVarnelDlg::OnCheckSingle() {
-    WriteIntSetting("SYSTEM", "Single", m_chkSingle.GetCheck());
 }

@@ -1,7 +1,11 @@
 // The main window of Varnel with the bridge logic and the link state, and the About box.
 #pragma once
 
+#include "app/PaneEntries.h"
+#include "app/PushPacer.h"
 #include "app/SendBacklog.h"
+#include "app/SerialBurstRead.h"
+#include "app/TrafficLog.h"
 #include "app/framework/Afx.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
@@ -9,7 +13,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 
 // The settings file, relative to the current directory at each access.
@@ -36,16 +39,6 @@ inline constexpr UINT PUSH_PERIOD_MS = 100;
 // The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
 // rate, rounded up to whole milliseconds and never less than 1.
 UINT SerialQuietGapMs(std::uint32_t nBaudrate);
-
-// Each traffic pane keeps its newest entries: past PANE_TEXT_LIMIT bytes or PANE_LINE_LIMIT
-// lines, whole entries are dropped from the top until at most PANE_TEXT_KEEP bytes and
-// PANE_LINE_KEEP lines are left. Lines count too because the window's memory goes by lines as
-// much as by bytes: a pane of short lines costs far more than one of long lines. The log keeps
-// everything.
-inline constexpr std::size_t PANE_TEXT_LIMIT = 4u << 20;
-inline constexpr std::size_t PANE_TEXT_KEEP = 3u << 20;
-inline constexpr std::size_t PANE_LINE_LIMIT = 20000;
-inline constexpr std::size_t PANE_LINE_KEEP = 15000;
 
 // Link state, used on the window thread only.
 extern char g_szComPort[8];       // port name, NUL-terminated, at most four characters
@@ -114,8 +107,6 @@ public:
     // Traffic display and log.
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
-    // Writes the log entries that wait (fast mode) to their file.
-    void FlushTrafficLog();
     void OnButtonClear();
 
     // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
@@ -123,18 +114,7 @@ public:
     DWORD SerialBytesHeld();
 
 private:
-    // Start offsets of the entries of one pane, counted from the first byte ever shown in it, so
-    // that the oldest entries can be dropped whole.
-    struct PaneEntries {
-        struct Entry {
-            std::size_t start; // counted from the first byte ever shown in the pane
-            std::size_t lines; // line breaks in the entry, the closing one included
-        };
-        std::deque<Entry> entries;
-        std::size_t dropped = 0; // bytes dropped from the top so far
-        std::size_t lines = 0;   // line breaks in the pane
-    };
-    void AppendPaneEntry(CString& strPane, PaneEntries& entries, const std::string& strEntry);
+    bool WaitsOnSides() const;
     void SerialPoll();
     void NoteSerialDeviceGone();
     void NetworkPoll();
@@ -145,12 +125,14 @@ private:
     void DrainSerialInput(DWORD nQueued); // nQueued: what the port holds, as just asked
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
                               CString& strPane);
+    void OnPushPeriod();
     void PushTraffic();
 
     // Fast mode.
     void StartSerialWatch();
     void StopSerialWatch();
     void ArmSerialRead();
+    void DeliverSerialBurst(bool bCancel, CSerial::LONG* pResult = nullptr);
     void OnSerialBurst();
     void TakeSerialBurst();
     void GatherNetworkBurst();
@@ -160,8 +142,8 @@ private:
     void OnNetworkWritable();
     void StopNetworkWatch();
 
-    PaneEntries m_comEntries;
-    PaneEntries m_tcpEntries;
+    CPaneEntries m_comEntries;
+    CPaneEntries m_tcpEntries;
     bool m_bComDeviceGone = false; // the open port's device went away (cue shown)
 
     std::string m_strServer;        // address and port of the current connection
@@ -169,18 +151,14 @@ private:
     std::size_t m_nUndelivered = 0; // bytes the backlog had to refuse since the connect
     bool m_bNetBlockFull = false;   // the last receive filled the whole buffer
 
-    // Fast mode: the port's read of the device's next burst and the server's burst so far, and
-    // whether the panes have news that the next repaint shows.
-    CSerial::HANDLE m_hevtComRead = nullptr;
-    comm::OVERLAPPED m_ovComRead{};
-    char m_comBurst[RECV_BUFFER_SIZE] = {};
+    CPushPacer m_pacer; // when the panes are repainted
+    CTrafficLog m_log;
+
+    // Fast mode: the port's read of the device's next burst, and the server's burst so far.
+    CSerialBurstRead m_comRead{g_serial};
     bool m_bComWatched = false;
-    bool m_bComReadPending = false; // m_ovComRead is in use by the port
     char m_netBurst[RECV_BUFFER_SIZE] = {};
     int m_nNetBurst = 0;
-    bool m_bPushDue = false;
-    std::string m_strLogFile;    // the log file of the entries that wait
-    std::string m_strLogPending; // log entries for the next push to write
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

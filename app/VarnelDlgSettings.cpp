@@ -1,0 +1,74 @@
+// CVarnelDlg: the settings file, read at start-up and written at each choice.
+#include "app/VarnelDlg.h"
+#include "app/platform/Profile.h"
+
+#include <cstdio>
+#include <cstring>
+
+void CVarnelDlg::LoadSettings() {
+    int nPort = GetPrivateProfileIntA("COM", "COM", 2, SETTINGS_FILE);
+    m_cboPort.SetCurSel(nPort);
+
+    int nBaud = GetPrivateProfileIntA("COM", "BaudRate", 5, SETTINGS_FILE);
+    m_cboBaud.SetCurSel(nBaud);
+    g_nBaudrate = BaudMap(nBaud);
+
+    char szServerIP[16];
+    GetPrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", szServerIP, sizeof(szServerIP),
+                             SETTINGS_FILE);
+    m_ipServer.SetWindowText(szServerIP);
+
+    char szPort[6];
+    GetPrivateProfileStringA("Socket", "PORT", "8000", szPort, sizeof(szPort), SETTINGS_FILE);
+    m_editPort.SetWindowText(szPort);
+    m_strPort = szPort;
+
+    m_chkHex.SetCheck(GetPrivateProfileIntA("SYSTEM", "HEX", 1, SETTINGS_FILE));
+    m_chk0x.SetCheck(GetPrivateProfileIntA("SYSTEM", "0x", 0, SETTINGS_FILE));
+    m_chkSingle.SetCheck(GetPrivateProfileIntA("SYSTEM", "Single", 0, SETTINGS_FILE));
+
+    g_bReopen = GetPrivateProfileIntA("SYSTEM", "REOPEN", 1, SETTINGS_FILE) != 0 ? 1 : 0;
+    // The fast mode: the sides are waited on, the panes repainted and the log written at a pace.
+    const bool bFast = GetPrivateProfileIntA("SYSTEM", "FAST", 0, SETTINGS_FILE) != 0;
+    g_bFast = bFast ? 1 : 0;
+    m_pacer.SetPaced(bFast);
+    m_log.SetBatched(bFast);
+
+    m_strComCount = "COM: 0";
+    m_strTcpCount = "TCP: 0";
+    UpdateData(false);
+}
+
+namespace {
+
+// Writes an integer setting as "%d"; a failed write goes unnoticed and the window keeps the choice.
+void WriteIntSetting(const char* pszSection, const char* pszKey, int nValue) {
+    char szValue[16];
+    std::snprintf(szValue, sizeof(szValue), "%d", nValue);
+    WritePrivateProfileStringA(pszSection, pszKey, szValue, SETTINGS_FILE);
+}
+
+} // namespace
+
+void CVarnelDlg::OnSelchangePort() {
+    int nSel = m_cboPort.GetCurSel();
+    std::memcpy(g_szComPort, PortMap(nSel), 4);
+    WriteIntSetting("COM", "COM", m_cboPort.GetCurSel());
+}
+
+void CVarnelDlg::OnSelchangeBaud() {
+    g_nBaudrate = BaudMap(m_cboBaud.GetCurSel());
+    WriteIntSetting("COM", "BaudRate", m_cboBaud.GetCurSel());
+}
+
+void CVarnelDlg::OnCheckHex() {
+    WriteIntSetting("SYSTEM", "HEX", m_chkHex.GetCheck());
+}
+
+void CVarnelDlg::OnCheck0x() {
+    WriteIntSetting("SYSTEM", "0x", m_chk0x.GetCheck());
+}
+
+void CVarnelDlg::OnCheckSingle() {
+    WriteIntSetting("SYSTEM", "Single", m_chkSingle.GetCheck());
+}

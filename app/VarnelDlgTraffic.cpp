@@ -1,0 +1,75 @@
+// CVarnelDlg: what the window shows of each block and what the log keeps of it.
+#include "app/TrafficText.h"
+#include "app/VarnelDlg.h"
+#include "app/platform/Clock.h"
+
+#include <cstdio>
+
+void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    const std::size_t nSize = static_cast<std::size_t>(nLength);
+    std::string strBody = m_chkHex.GetCheck() == BST_CHECKED
+                              ? HexBody(pBuffer, nSize, m_chk0x.GetCheck() == BST_CHECKED)
+                              : TextBody(pBuffer, nSize);
+    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st);
+    strEntry += strBody;
+    strEntry += "\r\n";
+    CString& strPane = bFromNetwork ? m_strTcpData : m_strComData;
+    CPaneEntries& entries = bFromNetwork ? m_tcpEntries : m_comEntries;
+    // The line break that completes the entry comes after it (CompleteTrafficEntry).
+    const std::size_t nCut = entries.Add(strPane.size(), strEntry);
+    strPane += strEntry;
+    strPane.Delete(0, nCut);
+    WriteTrafficLog(strBody.c_str(), nLength, bFromNetwork);
+}
+
+void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork) {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    m_log.Write(LogFileName(st), LogEntry(pszText, nByteCount, bFromNetwork, st));
+}
+
+// The end of a block's entry: the counter label from the running total, the closing line break,
+// and the push now or at the end of the running period.
+void CVarnelDlg::CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
+                                      CString& strPane) {
+    char szCount[32];
+    std::snprintf(szCount, sizeof(szCount), pszFormat, static_cast<long long>(nTotal));
+    strCount = szCount;
+    strPane += "\r\n";
+    const CPushPacer::Step step = m_pacer.News();
+    if (step == CPushPacer::Step::Wait)
+        return;
+    PushTraffic();
+    if (step == CPushPacer::Step::PushAndRun)
+        SetTimer(TIMER_PUSH, PUSH_PERIOD_MS);
+}
+
+void CVarnelDlg::OnPushPeriod() {
+    if (m_pacer.PeriodEnd() == CPushPacer::Step::Push)
+        PushTraffic();
+    else
+        KillTimer(TIMER_PUSH);
+}
+
+// The push of the texts with the log entries that wait, and both panes scrolled to their last
+// line (also the one that did not change).
+void CVarnelDlg::PushTraffic() {
+    m_log.Flush();
+    UpdateData(false);
+    m_editComData.LineScroll(m_editComData.GetLineCount());
+    m_editTcpData.LineScroll(m_editTcpData.GetLineCount());
+}
+
+void CVarnelDlg::OnButtonClear() {
+    if (MessageBox("        清空数据显示内容？ ", nullptr, MB_YESNOCANCEL) != IDYES)
+        return;
+    m_strComData.Empty();
+    m_strTcpData.Empty();
+    m_comEntries = {};
+    m_tcpEntries = {};
+    m_strComCount = "0";
+    m_strTcpCount = "0";
+    UpdateData(false);
+}
