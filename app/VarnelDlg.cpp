@@ -347,6 +347,7 @@ bool CVarnelDlg::ToggleTcp() {
     std::uint32_t nNonBlocking = 1;
     sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
     g_bTcpConnected = 1;
+    ++m_nConnections;
     m_bNetBlockFull = false;
     if (WaitsOnSides())
         WatchSocket(WATCH_TCP, g_sock);

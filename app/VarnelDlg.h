@@ -146,10 +146,11 @@ private:
     CPaneEntries m_tcpEntries;
     bool m_bComDeviceGone = false; // the open port's device went away (cue shown)
 
-    std::string m_strServer;        // address and port of the current connection
-    std::string m_strNetDownReason; // why the network half is being taken down, for its tooltip
-    std::size_t m_nUndelivered = 0; // bytes the backlog had to refuse since the connect
-    bool m_bNetBlockFull = false;   // the last receive filled the whole buffer
+    std::string m_strServer;          // address and port of the current connection
+    std::string m_strNetDownReason;   // why the network half is being taken down, for its tooltip
+    std::size_t m_nUndelivered = 0;   // bytes the backlog had to refuse since the connect
+    bool m_bNetBlockFull = false;     // the last receive filled the whole buffer
+    std::uint64_t m_nConnections = 0; // connections made since start-up
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

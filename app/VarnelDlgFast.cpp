@@ -70,9 +70,10 @@ void CVarnelDlg::GatherNetworkBurst() {
     if (nLength == sock::SOCKET_ERROR || nLength == 0) {
         const int nError = nLength == 0 ? 0 : sock::WSAGetLastError();
         // What the server sent before it went is delivered first.
-        const sock::SOCKET s = g_sock;
+        // The system hands a new connection the old one's number again: the count tells them apart.
+        const std::uint64_t nConnection = m_nConnections;
         ForwardNetworkBurst();
-        if (!g_bTcpConnected || g_sock != s)
+        if (!g_bTcpConnected || m_nConnections != nConnection)
             return; // forwarding took the link down or cycled it already
         m_strNetDownReason = DescribeReceiveFailure(nError);
         ToggleLink();

@@ -31,4 +31,8 @@ struct SerialLineEntry {
 // The serial ports present on this machine now, sorted by name; pseudo-terminals are not listed.
 std::vector<SerialLineEntry> ListSerialLines();
 
+// Port names in the order people count them, each once: COM2 before COM10, by the number after
+// the letters, then by name.
+void SortByPortNumber(std::vector<SerialLineEntry>& lines);
+
 } // namespace comm

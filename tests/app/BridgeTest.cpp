@@ -288,6 +288,23 @@ TEST_P(BridgeModes, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
     EXPECT_EQ(ServerReceives(2), "ok");
 }
 
+// The server's last block and its close come together: the block is forwarded, the cycle brings
+// the link up again, and the close of the old connection must not take the new one down.
+TEST_P(BridgeModes, ReopenAfterTheServersLastBlockKeepsTheNewLinkUp) {
+    Set("SYSTEM", "REOPEN", "1");
+    StartLinked();
+    ASSERT_TRUE(server.Send("bye"));
+    server.CloseClient();
+    EXPECT_EQ(DeviceReceives(3), "bye");
+    ASSERT_TRUE(server.Accept(5s));
+    ASSERT_TRUE(pty.Send("up"));
+    EXPECT_EQ(ServerReceives(2), "up");
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    EXPECT_EQ(Caption(), "关闭");
+    EXPECT_EQ(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText().find("closed"),
+              std::string::npos);
+}
+
 TEST_F(BridgeTest, SingleAndAllOrNothingStates) {
     // No server, "Single" clear: the serial half is not touched, the address is saved anyway.
     server.StopListening();

@@ -232,6 +232,15 @@ TEST(SerialLineTest, ListsThePortsPresentWithTheirByIdNames) {
     EXPECT_EQ(lines[0].byId, "");
     EXPECT_EQ(lines[1].name, "ttyUSB0");
     EXPECT_EQ(lines[1].byId, "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+
+    // Windows lists its ports as people count them: COM2 before COM10, each name once.
+    std::vector<SerialLineEntry> com{{"COM10", ""}, {"COM2", ""}, {"COM1", ""},
+                                     {"CNCA0", ""}, {"COM2", ""}, {"COM1A", ""}};
+    SortByPortNumber(com);
+    std::string order;
+    for (const SerialLineEntry& e : com)
+        order += e.name + " ";
+    EXPECT_EQ(order, "CNCA0 COM1 COM1A COM2 COM10 ");
 }
 
 // Whatever used the line before finds it as it left it: after a close, and after an open that
@@ -347,6 +356,8 @@ TEST_F(PtyPort, ReadTimeoutModes) {
         {"total time-out, short count", {0, 0, 30, 0, 0}, "", "xy", true, "xy"},
         {"first byte", {MAXDWORD, MAXDWORD, 2000, 0, 0}, "", "q", true, "q"},
         {"interval after the first byte", {20, 0, 0, 0, 0}, "", "rs", true, "rs"},
+        {"interval within a long total", {20, 0, 60000, 0, 0}, "", "tu", true, "tu"},
+        {"interval, bytes queued before", {20, 0, 60000, 0, 0}, "vw", "", true, "vw"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -370,6 +381,8 @@ TEST_F(PtyPort, ReadTimeoutModes) {
             EXPECT_FALSE(GetOverlappedResult(port, &ov, &n, FALSE));
             EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
             ASSERT_TRUE(pty.Send(c.after));
+            // Every read here ends within moments, on its gap or its short total.
+            ASSERT_EQ(WaitForSingleObject(ov.hEvent, 5000), WAIT_OBJECT_0);
             BOOL ok = FALSE;
             n = Result(&ok);
             EXPECT_TRUE(ok);

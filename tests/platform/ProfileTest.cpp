@@ -13,12 +13,16 @@ TEST_F(ProfileTest, MissingFileGivesDefaultsAndFirstWriteCreatesOneCrLfSection) 
 
 TEST_F(ProfileTest, ReadingRulesCaseBlanksQuotesCommentsAndMixedLineEnds) {
     Put("; comment\r\n[system]\nhex = 0 \r\n  [ Socket ]  \r\nserverip=\"10.0.0.1\"\nPORT=8000\r\n"
-        "[Other]\nPORT=1\n");
+        "[Other]\nPORT=1\n[Ports]\nCOM4=\"\"\nCOM5=''\nCOM6=\"\n");
     EXPECT_EQ(Int("SYSTEM", "HEX"), 0);
     EXPECT_EQ(Str("Socket", "ServerIP"), "10.0.0.1");
     EXPECT_EQ(Str("SOCKET", "port"), "8000");
     EXPECT_EQ(Str("Socket", "Missing"), "<none>");
     EXPECT_EQ(Int("Nowhere", "PORT"), 77);
+    // Quoted empty values read back empty; a lone quote is the value itself.
+    EXPECT_EQ(Str("Ports", "COM4"), "");
+    EXPECT_EQ(Str("Ports", "COM5"), "");
+    EXPECT_EQ(Str("Ports", "COM6"), "\"");
 }
 
 TEST_F(ProfileTest, IntegerReaderOnJunk) {

@@ -2,26 +2,9 @@
 // HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM (one value per port, its data the port name).
 #include "serial/comm/SerialLines.h"
 
-#include <algorithm>
-#include <cstdlib>
-
 #include <windows.h>
 
 namespace comm {
-namespace {
-
-// COM2 before COM10: by the number after the letters, then by name.
-bool PortOrder(const SerialLineEntry& a, const SerialLineEntry& b) {
-    auto number = [](const std::string& name) {
-        std::size_t digits = name.find_first_of("0123456789");
-        return digits == std::string::npos ? 0UL : std::strtoul(name.c_str() + digits, nullptr, 10);
-    };
-    const unsigned long na = number(a.name), nb = number(b.name);
-    return na != nb ? na < nb : a.name < b.name;
-}
-
-} // namespace
-
 std::vector<SerialLineEntry> ListSerialLines() {
     std::vector<SerialLineEntry> lines;
     HKEY key = nullptr;
@@ -48,12 +31,7 @@ std::vector<SerialLineEntry> ListSerialLines() {
             lines.push_back({name, {}});
     }
     ::RegCloseKey(key);
-    std::sort(lines.begin(), lines.end(), PortOrder);
-    lines.erase(std::unique(lines.begin(), lines.end(),
-                            [](const SerialLineEntry& a, const SerialLineEntry& b) {
-                                return a.name == b.name;
-                            }),
-                lines.end());
+    SortByPortNumber(lines);
     return lines;
 }
 
