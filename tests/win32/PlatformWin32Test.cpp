@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -172,6 +174,34 @@ TEST(Win32Socket, BacklogKeepsOrderWhileTheServerStallsAndGoesOutWhenItReads) {
         5s));
     EXPECT_NE(backlog.LastError(), 0);
     EXPECT_GT(backlog.Waiting(), 0u);
+    sock::closesocket(s);
+}
+
+// The window sends on a non-blocking connection: a peer that stops reading must never make a
+// send wait for room (the window would freeze for the stall time at every block).
+TEST(Win32Socket, NonBlockingSendToAPeerThatDoesNotReadTakesWhatFitsAtOnce) {
+    ASSERT_EQ(sock::WSAStartup(), 0);
+    LoopbackServer server;
+    sock::SOCKET s = Connected(server.Port());
+    ASSERT_TRUE(server.Accept());
+    std::uint32_t nonBlocking = 1;
+    ASSERT_EQ(sock::ioctlsocket(s, sock::FIONBIO, &nonBlocking), 0);
+    const std::string block(64 << 10, 'x');
+    auto slowest = std::chrono::steady_clock::duration::zero();
+    int shortSends = 0;
+    for (int i = 0; i < 2000 && shortSends < 3; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const int n = sock::send(s, block.data(), static_cast<int>(block.size()), 0);
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
+        if (n == static_cast<int>(block.size()))
+            continue;
+        ++shortSends; // took what fitted, or nothing at all
+        if (n == sock::SOCKET_ERROR) {
+            EXPECT_EQ(sock::WSAGetLastError(), EWOULDBLOCK);
+        }
+    }
+    EXPECT_EQ(shortSends, 3) << "the connection took everything";
+    EXPECT_LT(slowest, 250ms) << "a send waited for room instead of returning";
     sock::closesocket(s);
 }
 
