@@ -1,7 +1,7 @@
 #include "app/VarnelDlg.h"
 
-#include "app/LinkErrors.h"
 #include "app/TrafficText.h"
+#include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
 #include "serial/comm/PortName.h"

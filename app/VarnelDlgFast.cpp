@@ -1,8 +1,8 @@
 // CVarnelDlg in the fast mode: the window's thread waits on the port's read of the device's next
 // burst and on the connection, and forwards a burst as one block once its side has been quiet for
 // a moment. The rules of the polls hold for every block.
-#include "app/LinkErrors.h"
 #include "app/VarnelDlg.h"
+#include "app/linkerrors/LinkErrors.h"
 
 #include <cstring>
 

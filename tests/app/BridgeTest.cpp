@@ -1,10 +1,10 @@
 // The bridge end to end: the real main window on the offscreen platform, a pty standing for the
 // serial device under COM3 and a TCP server on 127.0.0.1.
-#include "app/LinkErrors.h"
 #include "app/Varnel.h"
 #include "app/VarnelDlg.h"
 #include "app/framework/TestHooks.h"
 #include "app/framework/qt/PaneEdit.h"
+#include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
 #include "framework/QtTestApp.h"

@@ -1,4 +1,4 @@
-#include "app/LinkErrors.h"
+#include "app/linkerrors/LinkErrors.h"
 #include "support/OrdinaryUser.h"
 
 #include <cerrno>

@@ -1,5 +1,5 @@
 // The reasons of a port that would not open, from the codes Windows gives.
-#include "app/LinkErrors.h"
+#include "app/linkerrors/LinkErrors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 // The reasons of the serial port's failures that depend on Linux: what the device node, its group
 // and sysfs say, and the serial lines this machine has.
-#include "app/LinkErrors.h"
+#include "app/linkerrors/LinkErrors.h"
+#include "app/linkerrors/Wording.h"
 
 #include "serial/comm/linux/SerialLines.h"
 
@@ -11,21 +12,12 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace linkerrors;
+
 namespace {
 
-// Codes the serial layer records (the communications API's numbering).
-constexpr long kFileNotFound = 2;
-constexpr long kPathNotFound = 3;
-constexpr long kTooManyOpenFiles = 4;
-constexpr long kAccessDenied = 5;
-constexpr long kNotEnoughMemory = 8;
-constexpr long kGeneralFailure = 31;
-constexpr long kNotSupported = 50;
-constexpr long kInvalidParameter = 87;
-constexpr long kDeviceRemoved = 1617;
+// Codes of this platform only (the rest are in Wording.h).
 constexpr long kNotATerminal = 1;
-// The port field takes names of up to seven characters.
-constexpr std::size_t kLongestPortName = 7;
 
 std::string GroupName(gid_t gid) {
     std::vector<char> buf(4096);
@@ -34,10 +26,6 @@ std::string GroupName(gid_t gid) {
     while (getgrgid_r(gid, &g, buf.data(), buf.size(), &found) == ERANGE && buf.size() < 65536)
         buf.resize(buf.size() * 2);
     return found ? std::string(found->gr_name) : std::string();
-}
-
-std::string ErrorNumber(long code) {
-    return "error " + std::to_string(code);
 }
 
 } // namespace
@@ -107,24 +95,16 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
 
 std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>& lines,
                                        const std::string& portName) {
+    std::string text = PortsPresent(lines, [](const comm::SerialLineEntry& line) {
+        return line.byId.empty() ? line.name : line.name + " (" + line.byId + ")";
+    });
     if (lines.empty())
-        return "No serial port is present on this machine: plug the adapter in and try again.";
-    std::string text = "Serial ports on this machine: ";
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        text += (i == 0 ? "" : ", ") + lines[i].name;
-        if (!lines[i].byId.empty())
-            text += " (" + lines[i].byId + ")";
-    }
+        return text;
     // The example maps a port that has a by-id name if there is one: most likely the adapter.
     auto example = std::find_if(lines.begin(), lines.end(), [](const comm::SerialLineEntry& line) {
         return !line.byId.empty();
     });
     const std::string path = example == lines.end() ? "/dev/" + lines.front().name
                                                     : "/dev/serial/by-id/" + example->byId;
-    text +=
-        ".\nTo use one, type its name in the port field, or map a port name to it in section "
-        "[Ports] of VarnelConfig.ini, for example " +
-        (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3") : portName) +
-        "=" + path;
-    return text;
+    return text + ".\nTo use one, type its name in the port field" + MappingHint(portName, path);
 }

@@ -1,36 +1,24 @@
 // The reasons of the serial port's failures on Windows, from the system's error codes. A port
 // that another program holds is refused with access denied (or a sharing violation): serial
 // ports are opened exclusively, and there are no device permissions to fix at a desk.
-#include "app/LinkErrors.h"
+#include "app/linkerrors/LinkErrors.h"
+#include "app/linkerrors/Wording.h"
 
 #include "serial/comm/SerialLines.h"
 
 #include <algorithm>
 
+using namespace linkerrors;
+
 namespace {
 
-// The system's codes that a user meets when opening a port.
+// The system's codes that a user meets when opening a port, beside those in Wording.h.
 constexpr long kInvalidFunction = 1;
-constexpr long kFileNotFound = 2;
-constexpr long kPathNotFound = 3;
-constexpr long kTooManyOpenFiles = 4;
-constexpr long kAccessDenied = 5;
-constexpr long kNotEnoughMemory = 8;
-constexpr long kGeneralFailure = 31;
 constexpr long kSharingViolation = 32;
-constexpr long kNotSupported = 50;
-constexpr long kInvalidParameter = 87;
 constexpr long kSemaphoreTimeout = 121;
 constexpr long kInvalidName = 123;
 constexpr long kNoSuchDevice = 433;
 constexpr long kDeviceNotConnected = 1167;
-constexpr long kDeviceRemoved = 1617;
-// The port field takes names of up to seven characters.
-constexpr std::size_t kLongestPortName = 7;
-
-std::string ErrorNumber(long code) {
-    return "error " + std::to_string(code);
-}
 
 // The name the user knows: \\.\COM12 is COM12.
 std::string Shown(const std::string& devicePath) {
@@ -108,18 +96,13 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
 
 std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>& lines,
                                        const std::string& portName) {
+    std::string text =
+        PortsPresent(lines, [](const comm::SerialLineEntry& line) { return line.name; });
     if (lines.empty())
-        return "No serial port is present on this machine: plug the adapter in and try again.";
-    std::string text = "Serial ports on this machine: ";
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        text += (i == 0 ? "" : ", ") + lines[i].name;
+        return text;
     const std::string& example = lines.back().name; // the newest adapter has the highest number
     text += ".\nTo use one, type its name in the port field";
     if (example.size() <= kLongestPortName)
         return text + ".";
-    text +=
-        ", or map a port name to it in section [Ports] of VarnelConfig.ini, for example " +
-        (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3") : portName) +
-        "=" + example;
-    return text;
+    return text + MappingHint(portName, example);
 }

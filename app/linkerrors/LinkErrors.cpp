@@ -1,17 +1,32 @@
-#include "app/LinkErrors.h"
+#include "app/linkerrors/LinkErrors.h"
+#include "app/linkerrors/Wording.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace {
+using linkerrors::ErrorNumber;
+using linkerrors::kDeviceRemoved;
 
-constexpr long kDeviceRemoved = 1617;
+namespace linkerrors {
 
-std::string ErrorNumber(long code) {
-    return "error " + std::to_string(code);
+std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,
+                         const std::function<std::string(const comm::SerialLineEntry&)>& shown) {
+    if (lines.empty())
+        return "No serial port is present on this machine: plug the adapter in and try again.";
+    std::string text = "Serial ports on this machine: ";
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        text += (i == 0 ? "" : ", ") + shown(lines[i]);
+    return text;
 }
 
-} // namespace
+std::string MappingHint(const std::string& portName, const std::string& target) {
+    return ", or map a port name to it in section [Ports] of VarnelConfig.ini, for example " +
+           (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3")
+                                                                   : portName) +
+           "=" + target;
+}
+
+} // namespace linkerrors
 
 std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
                                       long errorCode) {

@@ -1,0 +1,42 @@
+// Wording that the reasons of every platform share: error numbers, the list of ports present and
+// the hint to map a port name in the settings file.
+#pragma once
+
+#include "serial/comm/SerialLines.h"
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace linkerrors {
+
+// Codes the serial layer records, in the communications API's numbering, that have a reason of
+// their own on every platform.
+inline constexpr long kFileNotFound = 2;
+inline constexpr long kPathNotFound = 3;
+inline constexpr long kTooManyOpenFiles = 4;
+inline constexpr long kAccessDenied = 5;
+inline constexpr long kNotEnoughMemory = 8;
+inline constexpr long kGeneralFailure = 31;
+inline constexpr long kNotSupported = 50;
+inline constexpr long kInvalidParameter = 87;
+inline constexpr long kDeviceRemoved = 1617;
+
+// The port field takes names of up to seven characters.
+inline constexpr std::size_t kLongestPortName = 7;
+
+inline std::string ErrorNumber(long code) {
+    return "error " + std::to_string(code);
+}
+
+// "Serial ports on this machine: A, B" with each port as shown(port), or that there is none
+// (then the text is complete and the caller adds nothing).
+std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,
+                         const std::function<std::string(const comm::SerialLineEntry&)>& shown);
+
+// ", or map a port name to it in section [Ports] ... for example COM3=<target>", with the name
+// that failed where the field could hold it.
+std::string MappingHint(const std::string& portName, const std::string& target);
+
+} // namespace linkerrors
