@@ -3,6 +3,7 @@
 
 #include "serial/comm/Faults.h"
 #include "serial/comm/PortName.h"
+#include "serial/comm/linux/Completion.h"
 #include "serial/comm/linux/Port.h"
 #include "serial/comm/linux/TtyDevice.h"
 
