@@ -82,6 +82,21 @@ BOOL Result(DWORD error) {
     if (!port)                                                                                     \
     return Fail(ERROR_INVALID_HANDLE)
 
+// The common body of the calls that hand one record of the caller's to the port: a null record
+// is an invalid parameter.
+template <class Record>
+BOOL OnRecord(Call call, HANDLE hFile, Record* record, DWORD (Port::*method)(Record&)) {
+    DWORD injected = 0;
+    if (TakeFault(call, injected))
+        return Fail(injected);
+    std::shared_ptr<Port> port = Handles().Get<Port>(hFile);
+    if (!port)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (record == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(((*port).*method)(*record));
+}
+
 // The event of a record: none when hEvent is null; false when hEvent is not an event.
 bool RecordEvent(const OVERLAPPED* ov, std::shared_ptr<Event>& event) {
     if (ov->hEvent == nullptr)
@@ -221,35 +236,19 @@ BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
 }
 
 BOOL GetCommState(HANDLE hFile, DCB* lpDCB) {
-    COMM_FAULT(GetCommState);
-    COMM_PORT(hFile);
-    if (lpDCB == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->GetState(*lpDCB));
+    return OnRecord(Call::GetCommState, hFile, lpDCB, &Port::GetState);
 }
 
 BOOL SetCommState(HANDLE hFile, const DCB* lpDCB) {
-    COMM_FAULT(SetCommState);
-    COMM_PORT(hFile);
-    if (lpDCB == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->SetState(*lpDCB));
+    return OnRecord(Call::SetCommState, hFile, lpDCB, &Port::SetState);
 }
 
 BOOL GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* lpCommTimeouts) {
-    COMM_FAULT(GetCommTimeouts);
-    COMM_PORT(hFile);
-    if (lpCommTimeouts == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->GetTimeouts(*lpCommTimeouts));
+    return OnRecord(Call::GetCommTimeouts, hFile, lpCommTimeouts, &Port::GetTimeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, const COMMTIMEOUTS* lpCommTimeouts) {
-    COMM_FAULT(SetCommTimeouts);
-    COMM_PORT(hFile);
-    if (lpCommTimeouts == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->SetTimeouts(*lpCommTimeouts));
+    return OnRecord(Call::SetCommTimeouts, hFile, lpCommTimeouts, &Port::SetTimeouts);
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
@@ -259,11 +258,7 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 }
 
 BOOL GetCommMask(HANDLE hFile, DWORD* lpEvtMask) {
-    COMM_FAULT(GetCommMask);
-    COMM_PORT(hFile);
-    if (lpEvtMask == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->GetMask(*lpEvtMask));
+    return OnRecord(Call::GetCommMask, hFile, lpEvtMask, &Port::GetMask);
 }
 
 BOOL WaitCommEvent(HANDLE hFile, DWORD* lpEvtMask, LPOVERLAPPED lpOverlapped) {
@@ -349,11 +344,7 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
-    COMM_FAULT(GetCommModemStatus);
-    COMM_PORT(hFile);
-    if (lpModemStat == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->ModemStatus(*lpModemStat));
+    return OnRecord(Call::GetCommModemStatus, hFile, lpModemStat, &Port::ModemStatus);
 }
 
 } // namespace comm
