@@ -82,16 +82,27 @@ BOOL Result(DWORD error) {
     if (!port)                                                                                     \
     return Fail(ERROR_INVALID_HANDLE)
 
+// The port behind a handle once the fault hook has let the call pass; null, with the last error
+// set, when the call fails.
+std::shared_ptr<Port> PortFor(Call call, HANDLE hFile) {
+    DWORD injected = 0;
+    if (TakeFault(call, injected)) {
+        Fail(injected);
+        return nullptr;
+    }
+    std::shared_ptr<Port> port = Handles().Get<Port>(hFile);
+    if (!port)
+        Fail(ERROR_INVALID_HANDLE);
+    return port;
+}
+
 // The common body of the calls that hand one record of the caller's to the port: a null record
 // is an invalid parameter.
 template <class Record>
 BOOL OnRecord(Call call, HANDLE hFile, Record* record, DWORD (Port::*method)(Record&)) {
-    DWORD injected = 0;
-    if (TakeFault(call, injected))
-        return Fail(injected);
-    std::shared_ptr<Port> port = Handles().Get<Port>(hFile);
+    std::shared_ptr<Port> port = PortFor(call, hFile);
     if (!port)
-        return Fail(ERROR_INVALID_HANDLE);
+        return FALSE;
     if (record == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     return Result(((*port).*method)(*record));
@@ -110,6 +121,23 @@ BOOL Started(DWORD result) {
     if (result == 0)
         return TRUE;
     return Fail(result);
+}
+
+// The common body of ReadFile and WriteFile.
+template <class Buffer>
+BOOL Transfer(Call call, HANDLE hFile, Buffer* buffer, DWORD bytes, DWORD* count, LPOVERLAPPED ov,
+              DWORD (Port::*method)(Buffer*, DWORD, DWORD*, OVERLAPPED*, std::shared_ptr<Event>)) {
+    if (count)
+        *count = 0;
+    std::shared_ptr<Port> port = PortFor(call, hFile);
+    if (!port)
+        return FALSE;
+    std::shared_ptr<Event> event;
+    if (ov == nullptr || (buffer == nullptr && bytes != 0))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!RecordEvent(ov, event))
+        return Fail(ERROR_INVALID_HANDLE);
+    return Started(((*port).*method)(buffer, bytes, count, ov, std::move(event)));
 }
 
 } // namespace
@@ -274,32 +302,14 @@ BOOL WaitCommEvent(HANDLE hFile, DWORD* lpEvtMask, LPOVERLAPPED lpOverlapped) {
 
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = 0;
-    COMM_FAULT(ReadFile);
-    COMM_PORT(hFile);
-    std::shared_ptr<Event> event;
-    if (lpOverlapped == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead != 0))
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (!RecordEvent(lpOverlapped, event))
-        return Fail(ERROR_INVALID_HANDLE);
-    return Started(port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped,
-                              std::move(event)));
+    return Transfer(Call::ReadFile, hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead,
+                    lpOverlapped, &Port::Read);
 }
 
 BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
                DWORD* lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = 0;
-    COMM_FAULT(WriteFile);
-    COMM_PORT(hFile);
-    std::shared_ptr<Event> event;
-    if (lpOverlapped == nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0))
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (!RecordEvent(lpOverlapped, event))
-        return Fail(ERROR_INVALID_HANDLE);
-    return Started(port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
-                               lpOverlapped, std::move(event)));
+    return Transfer(Call::WriteFile, hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
+                    lpOverlapped, &Port::Write);
 }
 
 BOOL GetOverlappedResult(HANDLE /*hFile*/, LPOVERLAPPED lpOverlapped,

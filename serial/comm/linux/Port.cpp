@@ -167,20 +167,20 @@ DWORD Port::SetState(const DCB& requested) {
     return 0;
 }
 
-DWORD Port::GetTimeouts(COMMTIMEOUTS& timeouts) {
+template <class T> DWORD Port::CopyIfUsable(T& to, const T& from) {
     std::lock_guard lock(mutex_);
     if (DWORD err = Usable())
         return err;
-    timeouts = timeouts_;
+    to = from;
     return 0;
 }
 
+DWORD Port::GetTimeouts(COMMTIMEOUTS& timeouts) {
+    return CopyIfUsable(timeouts, timeouts_);
+}
+
 DWORD Port::SetTimeouts(const COMMTIMEOUTS& timeouts) {
-    std::lock_guard lock(mutex_);
-    if (DWORD err = Usable())
-        return err;
-    timeouts_ = timeouts;
-    return 0;
+    return CopyIfUsable(timeouts_, timeouts);
 }
 
 DWORD Port::SetMask(DWORD mask) {
@@ -202,11 +202,7 @@ DWORD Port::SetMask(DWORD mask) {
 }
 
 DWORD Port::GetMask(DWORD& mask) {
-    std::lock_guard lock(mutex_);
-    if (DWORD err = Usable())
-        return err;
-    mask = mask_;
-    return 0;
+    return CopyIfUsable(mask, mask_);
 }
 
 DWORD Port::WaitEvent(DWORD* events, OVERLAPPED* ov, std::shared_ptr<Event> event) {

@@ -71,6 +71,8 @@ private:
     using OpList = std::deque<std::unique_ptr<Op>>;
 
     DWORD Usable() const;
+    // A setting read or written under the lock, when the port is usable; 0 or the error.
+    template <class T> DWORD CopyIfUsable(T& to, const T& from);
     // True when the device hung up but bytes it sent before are still to be read.
     bool HasLastWords() const;
     DWORD Begin(OVERLAPPED* ov, const std::shared_ptr<Event>& event);
