@@ -24,6 +24,70 @@ struct CSerial::TransferTexts {
     const char* waitFailed;
 };
 
+// Texts of the failures of an operation that reads a setting record and writes it back.
+struct CSerial::SettingTexts {
+    const char* notOpened;
+    const char* unableToGet;
+    const char* unableToSet;
+};
+
+// The texts of an operation on the line settings, named after it.
+#define SERIAL_LINE_TEXTS(operation)                                                               \
+    CSerial::SettingTexts {                                                                        \
+        "CSerial::" operation " - Device is not opened\n",                                         \
+            "CSerial::" operation " - Unable to obtain DCB information\n",                         \
+            "CSerial::" operation " - Unable to set DCB information\n"                             \
+    }
+
+namespace {
+
+// The flow-control fields of the line settings for each handshaking mode, in the enum's order.
+struct HandshakeFields {
+    unsigned outxCtsFlow, outxDsrFlow, dtrControl, outX, inX, rtsControl;
+};
+constexpr HandshakeFields kHandshakes[] = {
+    {0, 0, comm::DTR_CONTROL_ENABLE, 0, 0, comm::RTS_CONTROL_ENABLE},       // off
+    {1, 1, comm::DTR_CONTROL_HANDSHAKE, 0, 0, comm::RTS_CONTROL_HANDSHAKE}, // hardware
+    {0, 0, comm::DTR_CONTROL_DISABLE, 1, 1, comm::RTS_CONTROL_DISABLE},     // software
+};
+
+} // namespace
+
+bool CSerial::Opened(const char* notOpenedTrace) {
+    m_lErrorCode = comm::ERROR_SUCCESS;
+    if (m_hPort != nullptr)
+        return true;
+    m_lErrorCode = kInvalidHandle;
+    if (notOpenedTrace)
+        SERIAL_TRACE(notOpenedTrace);
+    return false;
+}
+
+CSerial::LONG CSerial::Failed(const char* trace) {
+    m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+    if (trace)
+        SERIAL_TRACE(trace);
+    return m_lErrorCode;
+}
+
+bool CSerial::ReadLineSettings(const SettingTexts& texts, DCB& dcb) {
+    if (!Opened(texts.notOpened))
+        return false;
+    dcb = DCB{};
+    dcb.DCBlength = sizeof(DCB);
+    if (!comm::GetCommState(m_hPort, &dcb)) {
+        Failed(texts.unableToGet);
+        return false;
+    }
+    return true;
+}
+
+CSerial::LONG CSerial::WriteLineSettings(const SettingTexts& texts, const DCB& dcb) {
+    if (!comm::SetCommState(m_hPort, &dcb))
+        return Failed(texts.unableToSet);
+    return m_lErrorCode;
+}
+
 CSerial::CSerial()
     : m_lErrorCode(comm::ERROR_SUCCESS), m_hPort(nullptr), m_dwLastEvents(eventUnknown),
       m_hevtOverlappedRead(nullptr), m_hevtOverlappedWrite(nullptr), m_hevtOverlappedWait(nullptr) {
@@ -65,9 +129,7 @@ CSerial::LONG CSerial::Open(const char* portName, DWORD inQueueSize, DWORD outQu
                                 comm::OPEN_EXISTING, comm::FILE_FLAG_OVERLAPPED, nullptr);
     if (m_hPort == comm::INVALID_HANDLE_VALUE) {
         m_hPort = nullptr;
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::Open - Unable to open port\n");
-        return m_lErrorCode;
+        return Failed("CSerial::Open - Unable to open port\n");
     }
 
     SERIAL_ASSERT(m_hevtOverlappedRead == 0);
@@ -135,24 +197,15 @@ CSerial::LONG CSerial::Close() {
 
 CSerial::LONG CSerial::Setup(Baudrate baudrate, DataBits dataBits, Parity parity,
                              StopBits stopBits) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::Setup - Device is not opened\n");
-        return m_lErrorCode;
-    }
+    static const SettingTexts texts = SERIAL_LINE_TEXTS("Setup");
     DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    if (!comm::GetCommState(m_hPort, &dcb)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::Setup - Unable to obtain DCB information\n");
+    if (!ReadLineSettings(texts, dcb))
         return m_lErrorCode;
-    }
     // A value that does not fit the record's byte would reach the device as another value.
     auto fitsByte = [](std::int32_t value) { return value >= 0 && value <= 0xFF; };
     if (!fitsByte(dataBits) || !fitsByte(parity) || !fitsByte(stopBits)) {
         m_lErrorCode = comm::ERROR_INVALID_PARAMETER;
-        SERIAL_TRACE("CSerial::Setup - Unable to set DCB information\n");
+        SERIAL_TRACE(texts.unableToSet);
         return m_lErrorCode;
     }
     dcb.BaudRate = static_cast<DWORD>(baudrate);
@@ -160,61 +213,32 @@ CSerial::LONG CSerial::Setup(Baudrate baudrate, DataBits dataBits, Parity parity
     dcb.Parity = static_cast<BYTE>(parity);
     dcb.StopBits = static_cast<BYTE>(stopBits);
     dcb.fParity = parity != parityNone ? 1 : 0;
-    if (!comm::SetCommState(m_hPort, &dcb)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::Setup - Unable to set DCB information\n");
-        return m_lErrorCode;
-    }
-    return m_lErrorCode;
+    return WriteLineSettings(texts, dcb);
 }
 
 CSerial::LONG CSerial::SetEventChar(BYTE eventChar, bool adjustMask) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::SetEventChar - Device is not opened\n");
-        return m_lErrorCode;
-    }
+    static const SettingTexts texts = SERIAL_LINE_TEXTS("SetEventChar");
     DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    if (!comm::GetCommState(m_hPort, &dcb)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetEventChar - Unable to obtain DCB information\n");
+    if (!ReadLineSettings(texts, dcb))
         return m_lErrorCode;
-    }
     dcb.EvtChar = static_cast<char>(eventChar);
+    // The mask's own outcome is what the result says unless writing the settings fails.
     if (adjustMask)
         SetMask(GetEventMask() | eventRxFlag);
-    if (!comm::SetCommState(m_hPort, &dcb)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetEventChar - Unable to set DCB information\n");
-        return m_lErrorCode;
-    }
-    return m_lErrorCode;
+    return WriteLineSettings(texts, dcb);
 }
 
 CSerial::LONG CSerial::SetMask(DWORD eventMask) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::SetMask - Device is not opened\n");
+    if (!Opened("CSerial::SetMask - Device is not opened\n"))
         return m_lErrorCode;
-    }
-    if (!comm::SetCommMask(m_hPort, eventMask)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetMask - Unable to set event mask\n");
-        return m_lErrorCode;
-    }
+    if (!comm::SetCommMask(m_hPort, eventMask))
+        return Failed("CSerial::SetMask - Unable to set event mask\n");
     return m_lErrorCode;
 }
 
 CSerial::LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD timeout) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::WaitEvent - Device is not opened\n");
+    if (!Opened("CSerial::WaitEvent - Device is not opened\n"))
         return m_lErrorCode;
-    }
     OVERLAPPED internal{};
     const bool blocking = lpOverlapped == nullptr;
     if (blocking) {
@@ -246,8 +270,7 @@ CSerial::LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD timeout) {
         return m_lErrorCode;
     }
     default: {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::WaitEvent - Unable to wait until COM event has arrived\n");
+        Failed("CSerial::WaitEvent - Unable to wait until COM event has arrived\n");
         DWORD ignored = 0;
         EndCancelled(lpOverlapped, &ignored);
         return m_lErrorCode;
@@ -256,66 +279,27 @@ CSerial::LONG CSerial::WaitEvent(LPOVERLAPPED lpOverlapped, DWORD timeout) {
 }
 
 CSerial::LONG CSerial::SetupHandshaking(Handshaking handshaking) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::SetupHandshaking - Device is not opened\n");
-        return m_lErrorCode;
-    }
+    static const SettingTexts texts = SERIAL_LINE_TEXTS("SetupHandshaking");
     DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    if (!comm::GetCommState(m_hPort, &dcb)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetupHandshaking - Unable to obtain DCB information\n");
+    if (!ReadLineSettings(texts, dcb))
         return m_lErrorCode;
-    }
-    switch (handshaking) {
-    case handshakeOff:
-        dcb.fOutxCtsFlow = 0;
-        dcb.fOutxDsrFlow = 0;
-        dcb.fDtrControl = comm::DTR_CONTROL_ENABLE;
-        dcb.fOutX = 0;
-        dcb.fInX = 0;
-        dcb.fRtsControl = comm::RTS_CONTROL_ENABLE;
-        break;
-    case handshakeHardware:
-        dcb.fOutxCtsFlow = 1;
-        dcb.fOutxDsrFlow = 1;
-        dcb.fDtrControl = comm::DTR_CONTROL_HANDSHAKE;
-        dcb.fOutX = 0;
-        dcb.fInX = 0;
-        dcb.fRtsControl = comm::RTS_CONTROL_HANDSHAKE;
-        break;
-    case handshakeSoftware:
-        dcb.fOutxCtsFlow = 0;
-        dcb.fOutxDsrFlow = 0;
-        dcb.fDtrControl = comm::DTR_CONTROL_DISABLE;
-        dcb.fOutX = 1;
-        dcb.fInX = 1;
-        dcb.fRtsControl = comm::RTS_CONTROL_DISABLE;
-        break;
-    default:
+    if (handshaking < handshakeOff || handshaking > handshakeSoftware) {
         SERIAL_ASSERT(false);
         m_lErrorCode = comm::E_INVALIDARG;
         return m_lErrorCode;
     }
-    if (!comm::SetCommState(m_hPort, &dcb)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::SetupHandshaking - Unable to set DCB information\n");
-        return m_lErrorCode;
-    }
-    return m_lErrorCode;
+    const HandshakeFields& fields = kHandshakes[handshaking];
+    dcb.fOutxCtsFlow = fields.outxCtsFlow;
+    dcb.fOutxDsrFlow = fields.outxDsrFlow;
+    dcb.fDtrControl = fields.dtrControl;
+    dcb.fOutX = fields.outX;
+    dcb.fInX = fields.inX;
+    dcb.fRtsControl = fields.rtsControl;
+    return WriteLineSettings(texts, dcb);
 }
 
-// Texts of the failures of one of the read time-out setups.
-struct CSerial::ReadTimeoutTexts {
-    const char* notOpened;
-    const char* unableToGet;
-    const char* unableToSet;
-};
-
 CSerial::LONG CSerial::SetupReadTimeouts(ReadTimeouts readTimeouts) {
-    static const ReadTimeoutTexts texts{
+    static const SettingTexts texts{
         "CSerial::SetupReadTimeouts - Device is not opened\n",
         "CSerial::SetupReadTimeouts - Unable to obtain timeout information\n",
         "CSerial::SetupReadTimeouts - Unable to set timeout information\n"};
@@ -329,7 +313,7 @@ CSerial::LONG CSerial::SetupReadTimeouts(ReadTimeouts readTimeouts) {
 }
 
 CSerial::LONG CSerial::SetupReadGap(DWORD dwGapMs) {
-    static const ReadTimeoutTexts texts{
+    static const SettingTexts texts{
         "CSerial::SetupReadGap - Device is not opened\n",
         "CSerial::SetupReadGap - Unable to obtain timeout information\n",
         "CSerial::SetupReadGap - Unable to set timeout information\n"};
@@ -344,69 +328,54 @@ CSerial::LONG CSerial::SetupReadGap(DWORD dwGapMs) {
 
 // The read time-outs with only the interval between two bytes set, as COMMTIMEOUTS reads it; the
 // write time-outs stay as they are.
-CSerial::LONG CSerial::SetReadInterval(const ReadTimeoutTexts& texts, DWORD interval) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE(texts.notOpened);
+CSerial::LONG CSerial::SetReadInterval(const SettingTexts& texts, DWORD interval) {
+    if (!Opened(texts.notOpened))
         return m_lErrorCode;
-    }
     COMMTIMEOUTS timeouts{};
-    if (!comm::GetCommTimeouts(m_hPort, &timeouts)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE(texts.unableToGet);
-        return m_lErrorCode;
-    }
+    if (!comm::GetCommTimeouts(m_hPort, &timeouts))
+        return Failed(texts.unableToGet);
     timeouts.ReadIntervalTimeout = interval;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
-    if (!comm::SetCommTimeouts(m_hPort, &timeouts)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE(texts.unableToSet);
-    }
+    if (!comm::SetCommTimeouts(m_hPort, &timeouts))
+        return Failed(texts.unableToSet);
     return m_lErrorCode;
 }
 
-// The getters share one shape: read the record, return one value or the failure value.
-#define SERIAL_READ_DCB(name, failure)                                                             \
-    m_lErrorCode = comm::ERROR_SUCCESS;                                                            \
-    if (m_hPort == nullptr) {                                                                      \
-        m_lErrorCode = kInvalidHandle;                                                             \
-        SERIAL_TRACE("CSerial::" name " - Device is not opened\n");                                \
-        return failure;                                                                            \
-    }                                                                                              \
-    DCB dcb{};                                                                                     \
-    dcb.DCBlength = sizeof(DCB);                                                                   \
-    if (!comm::GetCommState(m_hPort, &dcb)) {                                                      \
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());                                    \
-        SERIAL_TRACE("CSerial::" name " - Unable to obtain DCB information\n");                    \
-        return failure;                                                                            \
-    }
-
 CSerial::Baudrate CSerial::GetBaudrate() {
-    SERIAL_READ_DCB("GetBaudrate", baudUnknown)
+    DCB dcb{};
+    if (!ReadLineSettings(SERIAL_LINE_TEXTS("GetBaudrate"), dcb))
+        return baudUnknown;
     return static_cast<Baudrate>(dcb.BaudRate);
 }
 
 CSerial::DataBits CSerial::GetDataBits() {
-    SERIAL_READ_DCB("GetDataBits", dataUnknown)
+    DCB dcb{};
+    if (!ReadLineSettings(SERIAL_LINE_TEXTS("GetDataBits"), dcb))
+        return dataUnknown;
     return static_cast<DataBits>(dcb.ByteSize);
 }
 
 CSerial::Parity CSerial::GetParity() {
-    SERIAL_READ_DCB("GetParity", parityUnknown)
+    DCB dcb{};
+    if (!ReadLineSettings(SERIAL_LINE_TEXTS("GetParity"), dcb))
+        return parityUnknown;
     if (!dcb.fParity)
         return parityNone;
     return static_cast<Parity>(dcb.Parity);
 }
 
 CSerial::StopBits CSerial::GetStopBits() {
-    SERIAL_READ_DCB("GetStopBits", stopUnknown)
+    DCB dcb{};
+    if (!ReadLineSettings(SERIAL_LINE_TEXTS("GetStopBits"), dcb))
+        return stopUnknown;
     return static_cast<StopBits>(dcb.StopBits);
 }
 
 CSerial::Handshaking CSerial::GetHandshaking() {
-    SERIAL_READ_DCB("GetHandshaking", handshakeUnknown)
+    DCB dcb{};
+    if (!ReadLineSettings(SERIAL_LINE_TEXTS("GetHandshaking"), dcb))
+        return handshakeUnknown;
     if (dcb.fDtrControl == comm::DTR_CONTROL_HANDSHAKE &&
         dcb.fRtsControl == comm::RTS_CONTROL_HANDSHAKE)
         return handshakeHardware;
@@ -416,23 +385,20 @@ CSerial::Handshaking CSerial::GetHandshaking() {
 }
 
 CSerial::BYTE CSerial::GetEventChar() {
-    SERIAL_READ_DCB("GetEventChar", 0)
+    DCB dcb{};
+    if (!ReadLineSettings(SERIAL_LINE_TEXTS("GetEventChar"), dcb))
+        return 0;
     return static_cast<BYTE>(dcb.EvtChar);
 }
 
-#undef SERIAL_READ_DCB
+#undef SERIAL_LINE_TEXTS
 
 CSerial::DWORD CSerial::GetEventMask() {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE("CSerial::GetEventMask - Device is not opened\n");
+    if (!Opened("CSerial::GetEventMask - Device is not opened\n"))
         return eventNone;
-    }
     DWORD mask = 0;
     if (!comm::GetCommMask(m_hPort, &mask)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("CSerial::GetEventMask - Unable to get the event mask\n");
+        Failed("CSerial::GetEventMask - Unable to get the event mask\n");
         return eventNone;
     }
     return mask;
@@ -467,16 +433,12 @@ CSerial::LONG CSerial::Read(void* buffer, DWORD length, DWORD* pdwRead, LPOVERLA
 
 CSerial::LONG CSerial::Transfer(const TransferTexts& texts, void* data, DWORD length, DWORD* count,
                                 LPOVERLAPPED lpOverlapped, DWORD timeout) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
     DWORD spare = 0;
     if (count == nullptr)
         count = &spare;
     *count = 0;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        SERIAL_TRACE(texts.notOpened);
+    if (!Opened(texts.notOpened))
         return m_lErrorCode;
-    }
     OVERLAPPED internal{};
     const bool blocking = lpOverlapped == nullptr;
     if (blocking) {
@@ -502,10 +464,8 @@ CSerial::LONG CSerial::Transfer(const TransferTexts& texts, void* data, DWORD le
 
     switch (comm::WaitForSingleObject(lpOverlapped->hEvent, timeout)) {
     case comm::WAIT_OBJECT_0:
-        if (!comm::GetOverlappedResult(m_hPort, lpOverlapped, count, comm::FALSE)) {
-            m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-            SERIAL_TRACE(texts.withoutResult);
-        }
+        if (!comm::GetOverlappedResult(m_hPort, lpOverlapped, count, comm::FALSE))
+            return Failed(texts.withoutResult);
         return m_lErrorCode;
     case comm::WAIT_TIMEOUT:
         // Bytes that moved before the cancellation are reported, so none of them is lost.
@@ -513,8 +473,7 @@ CSerial::LONG CSerial::Transfer(const TransferTexts& texts, void* data, DWORD le
         m_lErrorCode = comm::ERROR_TIMEOUT;
         return m_lErrorCode;
     default:
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE(texts.waitFailed);
+        Failed(texts.waitFailed);
         EndCancelled(lpOverlapped, count);
         return m_lErrorCode;
     }
@@ -535,7 +494,7 @@ CSerial::LONG CSerial::FinishTransfer(LPOVERLAPPED lpOverlapped, DWORD* pdwMoved
     if (bCancel && m_hPort != nullptr)
         EndCancelled(lpOverlapped, pdwMoved);
     if (!comm::GetOverlappedResult(m_hPort, lpOverlapped, pdwMoved, comm::FALSE))
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
+        return Failed(nullptr);
     return m_lErrorCode;
 }
 
@@ -552,16 +511,10 @@ void CSerial::EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count) {
 }
 
 CSerial::LONG CSerial::Flush() {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
+    if (!Opened(nullptr))
         return m_lErrorCode;
-    }
-    if (!comm::FlushFileBuffers(m_hPort)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE("Failed in call to FlushFileBuffers\n");
-        return m_lErrorCode;
-    }
+    if (!comm::FlushFileBuffers(m_hPort))
+        return Failed("Failed in call to FlushFileBuffers\n");
     return m_lErrorCode;
 }
 
@@ -574,15 +527,10 @@ CSerial::LONG CSerial::PurgeOutput() {
 }
 
 CSerial::LONG CSerial::PurgeQueues(DWORD flags) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
+    if (!Opened(nullptr))
         return m_lErrorCode;
-    }
-    if (!comm::PurgeComm(m_hPort, flags)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        return m_lErrorCode;
-    }
+    if (!comm::PurgeComm(m_hPort, flags))
+        return Failed(nullptr);
     return m_lErrorCode;
 }
 
@@ -592,18 +540,11 @@ CSerial::DWORD CSerial::TakeLastEvents() {
 
 CSerial::DWORD CSerial::QueryStatus(COMSTAT* stat, const char* notOpenedTrace,
                                     const char* failureTrace) {
-    m_lErrorCode = comm::ERROR_SUCCESS;
-    if (m_hPort == nullptr) {
-        m_lErrorCode = kInvalidHandle;
-        if (notOpenedTrace)
-            SERIAL_TRACE(notOpenedTrace);
+    if (!Opened(notOpenedTrace))
         return 0;
-    }
     DWORD flags = 0;
     if (!comm::ClearCommError(m_hPort, &flags, stat)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        if (failureTrace)
-            SERIAL_TRACE(failureTrace);
+        Failed(failureTrace);
         return 0;
     }
     return flags;
@@ -630,8 +571,7 @@ bool CSerial::ModemLine(DWORD bit, const char* failureTrace) {
     m_lErrorCode = comm::ERROR_SUCCESS;
     DWORD bits = 0;
     if (!comm::GetCommModemStatus(m_hPort, &bits)) {
-        m_lErrorCode = static_cast<LONG>(comm::GetLastError());
-        SERIAL_TRACE(failureTrace);
+        Failed(failureTrace);
         return false;
     }
     return (bits & bit) != 0;

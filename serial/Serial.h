@@ -162,8 +162,17 @@ protected:
 
 private:
     struct TransferTexts;
-    struct ReadTimeoutTexts;
-    LONG SetReadInterval(const ReadTimeoutTexts& texts, DWORD interval);
+    struct SettingTexts;
+    // Starts an operation: clears the recorded code; when the port is not open, records
+    // ERROR_INVALID_HANDLE, emits the trace (if one is given) and returns false.
+    bool Opened(const char* notOpenedTrace);
+    // Records the platform's last error, emits the trace (if one is given) and returns the code.
+    LONG Failed(const char* trace);
+    // The line settings: read after the open guard (false, with the code recorded, on failure),
+    // and written back (the recorded code).
+    bool ReadLineSettings(const SettingTexts& texts, comm::DCB& dcb);
+    LONG WriteLineSettings(const SettingTexts& texts, const comm::DCB& dcb);
+    LONG SetReadInterval(const SettingTexts& texts, DWORD interval);
     LONG Transfer(const TransferTexts& texts, void* data, DWORD length, DWORD* count,
                   LPOVERLAPPED lpOverlapped, DWORD timeout);
     void EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count);

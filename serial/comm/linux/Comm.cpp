@@ -3,6 +3,7 @@
 
 #include "serial/comm/Faults.h"
 #include "serial/comm/PortName.h"
+#include "serial/comm/linux/Completion.h"
 #include "serial/comm/linux/Port.h"
 #include "serial/comm/linux/TtyDevice.h"
 
@@ -81,6 +82,32 @@ BOOL Result(DWORD error) {
     if (!port)                                                                                     \
     return Fail(ERROR_INVALID_HANDLE)
 
+// The port behind a handle once the fault hook has let the call pass; null, with the last error
+// set, when the call fails.
+std::shared_ptr<Port> PortFor(Call call, HANDLE hFile) {
+    DWORD injected = 0;
+    if (TakeFault(call, injected)) {
+        Fail(injected);
+        return nullptr;
+    }
+    std::shared_ptr<Port> port = Handles().Get<Port>(hFile);
+    if (!port)
+        Fail(ERROR_INVALID_HANDLE);
+    return port;
+}
+
+// The common body of the calls that hand one record of the caller's to the port: a null record
+// is an invalid parameter.
+template <class Record>
+BOOL OnRecord(Call call, HANDLE hFile, Record* record, DWORD (Port::*method)(Record&)) {
+    std::shared_ptr<Port> port = PortFor(call, hFile);
+    if (!port)
+        return FALSE;
+    if (record == nullptr)
+        return Fail(ERROR_INVALID_PARAMETER);
+    return Result(((*port).*method)(*record));
+}
+
 // The event of a record: none when hEvent is null; false when hEvent is not an event.
 bool RecordEvent(const OVERLAPPED* ov, std::shared_ptr<Event>& event) {
     if (ov->hEvent == nullptr)
@@ -94,6 +121,23 @@ BOOL Started(DWORD result) {
     if (result == 0)
         return TRUE;
     return Fail(result);
+}
+
+// The common body of ReadFile and WriteFile.
+template <class Buffer>
+BOOL Transfer(Call call, HANDLE hFile, Buffer* buffer, DWORD bytes, DWORD* count, LPOVERLAPPED ov,
+              DWORD (Port::*method)(Buffer*, DWORD, DWORD*, OVERLAPPED*, std::shared_ptr<Event>)) {
+    if (count)
+        *count = 0;
+    std::shared_ptr<Port> port = PortFor(call, hFile);
+    if (!port)
+        return FALSE;
+    std::shared_ptr<Event> event;
+    if (ov == nullptr || (buffer == nullptr && bytes != 0))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!RecordEvent(ov, event))
+        return Fail(ERROR_INVALID_HANDLE);
+    return Started(((*port).*method)(buffer, bytes, count, ov, std::move(event)));
 }
 
 } // namespace
@@ -220,35 +264,19 @@ BOOL SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
 }
 
 BOOL GetCommState(HANDLE hFile, DCB* lpDCB) {
-    COMM_FAULT(GetCommState);
-    COMM_PORT(hFile);
-    if (lpDCB == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->GetState(*lpDCB));
+    return OnRecord(Call::GetCommState, hFile, lpDCB, &Port::GetState);
 }
 
 BOOL SetCommState(HANDLE hFile, const DCB* lpDCB) {
-    COMM_FAULT(SetCommState);
-    COMM_PORT(hFile);
-    if (lpDCB == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->SetState(*lpDCB));
+    return OnRecord(Call::SetCommState, hFile, lpDCB, &Port::SetState);
 }
 
 BOOL GetCommTimeouts(HANDLE hFile, COMMTIMEOUTS* lpCommTimeouts) {
-    COMM_FAULT(GetCommTimeouts);
-    COMM_PORT(hFile);
-    if (lpCommTimeouts == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->GetTimeouts(*lpCommTimeouts));
+    return OnRecord(Call::GetCommTimeouts, hFile, lpCommTimeouts, &Port::GetTimeouts);
 }
 
 BOOL SetCommTimeouts(HANDLE hFile, const COMMTIMEOUTS* lpCommTimeouts) {
-    COMM_FAULT(SetCommTimeouts);
-    COMM_PORT(hFile);
-    if (lpCommTimeouts == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->SetTimeouts(*lpCommTimeouts));
+    return OnRecord(Call::SetCommTimeouts, hFile, lpCommTimeouts, &Port::SetTimeouts);
 }
 
 BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
@@ -258,11 +286,7 @@ BOOL SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
 }
 
 BOOL GetCommMask(HANDLE hFile, DWORD* lpEvtMask) {
-    COMM_FAULT(GetCommMask);
-    COMM_PORT(hFile);
-    if (lpEvtMask == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->GetMask(*lpEvtMask));
+    return OnRecord(Call::GetCommMask, hFile, lpEvtMask, &Port::GetMask);
 }
 
 BOOL WaitCommEvent(HANDLE hFile, DWORD* lpEvtMask, LPOVERLAPPED lpOverlapped) {
@@ -278,32 +302,14 @@ BOOL WaitCommEvent(HANDLE hFile, DWORD* lpEvtMask, LPOVERLAPPED lpOverlapped) {
 
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = 0;
-    COMM_FAULT(ReadFile);
-    COMM_PORT(hFile);
-    std::shared_ptr<Event> event;
-    if (lpOverlapped == nullptr || (lpBuffer == nullptr && nNumberOfBytesToRead != 0))
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (!RecordEvent(lpOverlapped, event))
-        return Fail(ERROR_INVALID_HANDLE);
-    return Started(port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped,
-                              std::move(event)));
+    return Transfer(Call::ReadFile, hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead,
+                    lpOverlapped, &Port::Read);
 }
 
 BOOL WriteFile(HANDLE hFile, const void* lpBuffer, DWORD nNumberOfBytesToWrite,
                DWORD* lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = 0;
-    COMM_FAULT(WriteFile);
-    COMM_PORT(hFile);
-    std::shared_ptr<Event> event;
-    if (lpOverlapped == nullptr || (lpBuffer == nullptr && nNumberOfBytesToWrite != 0))
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (!RecordEvent(lpOverlapped, event))
-        return Fail(ERROR_INVALID_HANDLE);
-    return Started(port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
-                               lpOverlapped, std::move(event)));
+    return Transfer(Call::WriteFile, hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten,
+                    lpOverlapped, &Port::Write);
 }
 
 BOOL GetOverlappedResult(HANDLE /*hFile*/, LPOVERLAPPED lpOverlapped,
@@ -348,11 +354,7 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
-    COMM_FAULT(GetCommModemStatus);
-    COMM_PORT(hFile);
-    if (lpModemStat == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    return Result(port->ModemStatus(*lpModemStat));
+    return OnRecord(Call::GetCommModemStatus, hFile, lpModemStat, &Port::ModemStatus);
 }
 
 } // namespace comm

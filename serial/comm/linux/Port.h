@@ -1,65 +1,24 @@
-// Objects behind the layer's handles: events and open ports.
+// An open port: the object behind a port's handle. The calls of the API run on the caller's
+// thread (Port.cpp); one worker thread per port owns the device's descriptor, moves bytes between
+// the device and the pending operations and keeps their deadlines (PortWorker.cpp).
 #pragma once
 
 #include "serial/comm/Comm.h"
+#include "serial/comm/linux/ByteQueue.h"
 #include "serial/comm/linux/Device.h"
+#include "serial/comm/linux/Event.h"
+#include "serial/comm/linux/Object.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 namespace comm {
-
-class Object {
-public:
-    virtual ~Object() = default;
-};
-
-class Event final : public Object {
-public:
-    Event(bool manualReset, bool initialState) : manual_(manualReset), signalled_(initialState) {}
-    void Set();
-    void Reset();
-    // True when signalled within the time (INFINITE: no limit); an auto-reset event is reset.
-    bool Wait(DWORD milliseconds);
-    // Calls notify after every Set, on the thread that sets the event; an empty function stops
-    // that. Once a call that stops it has returned, notify is not running and never runs again.
-    void SetListener(std::function<void()> notify);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    const bool manual_;
-    bool signalled_;
-    std::mutex listenerMutex_;
-    std::function<void()> listener_;
-};
-
-// Waits until the record is no longer pending, whatever completes it.
-void WaitForCompletion(const OVERLAPPED* ov);
-
-// Received bytes not yet read: a vector with a moving start.
-class ByteQueue {
-public:
-    std::size_t size() const { return data_.size() - head_; }
-    bool empty() const { return size() == 0; }
-    void Push(const std::uint8_t* bytes, std::size_t n);
-    std::size_t Pop(std::uint8_t* out, std::size_t n);
-    void Clear() {
-        data_.clear();
-        head_ = 0;
-    }
-
-private:
-    std::vector<std::uint8_t> data_;
-    std::size_t head_ = 0;
-};
 
 class Port final : public Object {
 public:
@@ -112,10 +71,11 @@ private:
     using OpList = std::deque<std::unique_ptr<Op>>;
 
     DWORD Usable() const;
+    // A setting read or written under the lock, when the port is usable; 0 or the error.
+    template <class T> DWORD CopyIfUsable(T& to, const T& from);
     // True when the device hung up but bytes it sent before are still to be read.
     bool HasLastWords() const;
     DWORD Begin(OVERLAPPED* ov, const std::shared_ptr<Event>& event);
-    void Finish(OVERLAPPED* ov, const std::shared_ptr<Event>& event, DWORD code, DWORD count);
     void Complete(Op& op, DWORD code);
     void CompleteAll(OpList& ops, DWORD code);
     DWORD DeviceError(int err);
@@ -126,6 +86,10 @@ private:
     int PollTimeout() const;
     bool PumpInput();
     void DeliverReads();
+    // Writes bytes [done, n) until all went or the device takes no more for now (`done` counts
+    // what went); 0 or the error of the failed write. The bytes of a queued write leave the count
+    // of pending output as they go.
+    DWORD Send(const std::uint8_t* bytes, std::size_t n, DWORD& done, bool queued);
     void PumpOutput();
     void ExpireTimeouts();
     void RecordEvents(DWORD events);

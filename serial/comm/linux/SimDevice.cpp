@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -61,88 +62,88 @@ public:
         return send(s_->portFd, buf, n, MSG_NOSIGNAL);
     }
     int GetLine(LineSettings& line) override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        line = s_->line;
-        return 0;
+        return WhileUp([&](State& s) {
+            line = s.line;
+            return 0;
+        });
     }
     int SetLine(const LineSettings& line) override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        s_->line = line;
-        return 0;
+        return WhileUp([&](State& s) {
+            s.line = line;
+            return 0;
+        });
     }
     int GetModemLines(int& bits) override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        if (!s_->hasModemLines)
-            return ENOTTY;
-        bits = s_->inputLines | s_->outputLines;
-        return 0;
+        return WhileUp([&](State& s) {
+            if (!s.hasModemLines)
+                return ENOTTY;
+            bits = s.inputLines | s.outputLines;
+            return 0;
+        });
     }
     int SetModemLines(int bits, bool on) override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        if (!s_->hasModemLines)
-            return ENOTTY;
-        bits &= kLineDtr | kLineRts;
-        s_->outputLines = on ? (s_->outputLines | bits) : (s_->outputLines & ~bits);
-        return 0;
+        return WhileUp([&](State& s) {
+            if (!s.hasModemLines)
+                return ENOTTY;
+            bits &= kLineDtr | kLineRts;
+            s.outputLines = on ? (s.outputLines | bits) : (s.outputLines & ~bits);
+            return 0;
+        });
     }
     int GetCounters(LineCounters& counters) override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        counters = s_->counters;
-        return 0;
+        return WhileUp([&](State& s) {
+            counters = s.counters;
+            return 0;
+        });
     }
     int InQueue(std::uint32_t& bytes) override {
         int n = 0;
         if (ioctl(s_->portFd, FIONREAD, &n) != 0)
             return errno;
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        bytes = static_cast<std::uint32_t>(n);
-        return 0;
+        return WhileUp([&](State&) {
+            bytes = static_cast<std::uint32_t>(n);
+            return 0;
+        });
     }
     int OutQueue(std::uint32_t& bytes) override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        bytes = s_->outQueue;
-        return 0;
+        return WhileUp([&](State& s) {
+            bytes = s.outQueue;
+            return 0;
+        });
     }
     int DiscardInput() override {
-        {
-            std::lock_guard lock(s_->mutex);
-            if (s_->hungUp)
-                return EIO;
-            ++s_->inputDiscards;
-        }
+        if (int err = WhileUp([](State& s) {
+                ++s.inputDiscards;
+                return 0;
+            }))
+            return err;
         char sink[4096];
         while (read(s_->portFd, sink, sizeof sink) > 0) {
         }
         return 0;
     }
     int DiscardOutput() override {
-        std::lock_guard lock(s_->mutex);
-        if (s_->hungUp)
-            return EIO;
-        ++s_->outputDiscards;
-        s_->outQueue = 0;
-        return 0;
+        return WhileUp([](State& s) {
+            ++s.outputDiscards;
+            s.outQueue = 0;
+            return 0;
+        });
     }
     int Drain() override {
-        std::lock_guard lock(s_->mutex);
-        return s_->hungUp ? EIO : 0;
+        return WhileUp([](State&) { return 0; });
     }
 
 private:
+    using State = SimDevice::State;
+
+    // Runs `use` on the state under its lock; a device that hung up fails with EIO instead.
+    template <class Use> int WhileUp(Use use) {
+        std::lock_guard lock(s_->mutex);
+        if (s_->hungUp)
+            return EIO;
+        return use(*s_);
+    }
+
     std::shared_ptr<SimDevice::State> s_;
 };
 
@@ -184,14 +185,13 @@ bool SimDevice::Feed(const std::string& bytes) {
             return false;
         fd = state_->testFd;
     }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    // A signal may cut a send short; the rest goes in the next one.
+    for (std::string_view rest = bytes; !rest.empty();) {
+        ssize_t n = send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+        if (n > 0)
+            rest.remove_prefix(static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
             return false;
-        done += static_cast<std::size_t>(n);
     }
     return true;
 }

@@ -39,44 +39,43 @@ namespace {
 
 // Our records and the system's: same size, same place for every field that is no bit-field. The
 // bit-fields are declared in the same order on the same 32-bit word.
+#define COMM_SAME_PLACE(record, field)                                                             \
+    static_assert(offsetof(comm::record, field) == offsetof(::record, field))
+
 static_assert(sizeof(comm::DCB) == sizeof(::DCB));
-static_assert(offsetof(comm::DCB, DCBlength) == offsetof(::DCB, DCBlength));
-static_assert(offsetof(comm::DCB, BaudRate) == offsetof(::DCB, BaudRate));
-static_assert(offsetof(comm::DCB, wReserved) == offsetof(::DCB, wReserved));
-static_assert(offsetof(comm::DCB, XonLim) == offsetof(::DCB, XonLim));
-static_assert(offsetof(comm::DCB, XoffLim) == offsetof(::DCB, XoffLim));
-static_assert(offsetof(comm::DCB, ByteSize) == offsetof(::DCB, ByteSize));
-static_assert(offsetof(comm::DCB, Parity) == offsetof(::DCB, Parity));
-static_assert(offsetof(comm::DCB, StopBits) == offsetof(::DCB, StopBits));
-static_assert(offsetof(comm::DCB, XonChar) == offsetof(::DCB, XonChar));
-static_assert(offsetof(comm::DCB, XoffChar) == offsetof(::DCB, XoffChar));
-static_assert(offsetof(comm::DCB, ErrorChar) == offsetof(::DCB, ErrorChar));
-static_assert(offsetof(comm::DCB, EofChar) == offsetof(::DCB, EofChar));
-static_assert(offsetof(comm::DCB, EvtChar) == offsetof(::DCB, EvtChar));
-static_assert(offsetof(comm::DCB, wReserved1) == offsetof(::DCB, wReserved1));
+COMM_SAME_PLACE(DCB, DCBlength);
+COMM_SAME_PLACE(DCB, BaudRate);
+COMM_SAME_PLACE(DCB, wReserved);
+COMM_SAME_PLACE(DCB, XonLim);
+COMM_SAME_PLACE(DCB, XoffLim);
+COMM_SAME_PLACE(DCB, ByteSize);
+COMM_SAME_PLACE(DCB, Parity);
+COMM_SAME_PLACE(DCB, StopBits);
+COMM_SAME_PLACE(DCB, XonChar);
+COMM_SAME_PLACE(DCB, XoffChar);
+COMM_SAME_PLACE(DCB, ErrorChar);
+COMM_SAME_PLACE(DCB, EofChar);
+COMM_SAME_PLACE(DCB, EvtChar);
+COMM_SAME_PLACE(DCB, wReserved1);
 
 static_assert(sizeof(comm::COMMTIMEOUTS) == sizeof(::COMMTIMEOUTS));
-static_assert(offsetof(comm::COMMTIMEOUTS, ReadIntervalTimeout) ==
-              offsetof(::COMMTIMEOUTS, ReadIntervalTimeout));
-static_assert(offsetof(comm::COMMTIMEOUTS, ReadTotalTimeoutMultiplier) ==
-              offsetof(::COMMTIMEOUTS, ReadTotalTimeoutMultiplier));
-static_assert(offsetof(comm::COMMTIMEOUTS, ReadTotalTimeoutConstant) ==
-              offsetof(::COMMTIMEOUTS, ReadTotalTimeoutConstant));
-static_assert(offsetof(comm::COMMTIMEOUTS, WriteTotalTimeoutMultiplier) ==
-              offsetof(::COMMTIMEOUTS, WriteTotalTimeoutMultiplier));
-static_assert(offsetof(comm::COMMTIMEOUTS, WriteTotalTimeoutConstant) ==
-              offsetof(::COMMTIMEOUTS, WriteTotalTimeoutConstant));
+COMM_SAME_PLACE(COMMTIMEOUTS, ReadIntervalTimeout);
+COMM_SAME_PLACE(COMMTIMEOUTS, ReadTotalTimeoutMultiplier);
+COMM_SAME_PLACE(COMMTIMEOUTS, ReadTotalTimeoutConstant);
+COMM_SAME_PLACE(COMMTIMEOUTS, WriteTotalTimeoutMultiplier);
+COMM_SAME_PLACE(COMMTIMEOUTS, WriteTotalTimeoutConstant);
 
 static_assert(sizeof(comm::COMSTAT) == sizeof(::COMSTAT));
-static_assert(offsetof(comm::COMSTAT, cbInQue) == offsetof(::COMSTAT, cbInQue));
-static_assert(offsetof(comm::COMSTAT, cbOutQue) == offsetof(::COMSTAT, cbOutQue));
+COMM_SAME_PLACE(COMSTAT, cbInQue);
+COMM_SAME_PLACE(COMSTAT, cbOutQue);
 
 static_assert(sizeof(comm::OVERLAPPED) == sizeof(::OVERLAPPED));
-static_assert(offsetof(comm::OVERLAPPED, Internal) == offsetof(::OVERLAPPED, Internal));
-static_assert(offsetof(comm::OVERLAPPED, InternalHigh) == offsetof(::OVERLAPPED, InternalHigh));
-static_assert(offsetof(comm::OVERLAPPED, Offset) == offsetof(::OVERLAPPED, Offset));
-static_assert(offsetof(comm::OVERLAPPED, OffsetHigh) == offsetof(::OVERLAPPED, OffsetHigh));
-static_assert(offsetof(comm::OVERLAPPED, hEvent) == offsetof(::OVERLAPPED, hEvent));
+COMM_SAME_PLACE(OVERLAPPED, Internal);
+COMM_SAME_PLACE(OVERLAPPED, InternalHigh);
+COMM_SAME_PLACE(OVERLAPPED, Offset);
+COMM_SAME_PLACE(OVERLAPPED, OffsetHigh);
+COMM_SAME_PLACE(OVERLAPPED, hEvent);
+#undef COMM_SAME_PLACE
 
 // Our DWORD is a 32-bit integer, the system's an unsigned long of the same size.
 static_assert(sizeof(comm::DWORD) == sizeof(::DWORD));
