@@ -7,6 +7,7 @@
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
 #include "framework/QtTestApp.h"
+#include "support/BridgeWindow.h"
 #include "support/OrdinaryUser.h"
 
 #include <QAbstractItemView>
@@ -66,10 +67,7 @@ protected:
         std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
         g_nBaudrate = 115200;
         g_bReopen = 1;
-        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
-            boxes.push_back(call);
-            return answer;
-        });
+        testing_support::RecordMessageBoxes(boxes, answer);
     }
     void TearDown() override {
         dlg.reset();

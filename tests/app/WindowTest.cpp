@@ -4,11 +4,13 @@
 // off and on, Clear and its question, the About box, closing.
 #include "app/Varnel.h"
 #include "app/VarnelDlg.h"
-#include "app/WindowRig.h"
 #include "app/framework/TestHooks.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
+#include "support/BridgeWindow.h"
+#include "support/DeviceEnd.h"
 #include "support/Gather.h"
+#include "support/LoopbackServer.h"
 
 #include <gtest/gtest.h>
 
@@ -52,17 +54,11 @@ protected:
         g_nBaudrate = 115200;
         g_bReopen = 1;
         g_nComBytes = g_nTcpBytes = 0;
-        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
-            boxes.push_back(call);
-            return answer;
-        });
+        testing_support::RecordMessageBoxes(boxes, answer);
     }
     void TearDown() override {
         dlg.reset();
-        g_serial.Close();
-        sock::closesocket(g_sock);
-        g_sock = sock::INVALID_SOCKET;
-        g_bTcpConnected = 0;
+        testing_support::ReleaseLink();
         SetMessageBoxAnswererForTest(nullptr);
         SetModalHookForTest(nullptr);
         fs::current_path(old_);
@@ -70,7 +66,7 @@ protected:
         fs::remove_all(dir_, ignored);
     }
     void Set(const char* section, const char* key, const std::string& value) {
-        WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE);
+        testing_support::SetSetting(section, key, value);
     }
     void Open() {
         dlg = std::make_unique<CVarnelDlg>();
@@ -81,7 +77,7 @@ protected:
     void OpenLinked(bool fast) {
         ASSERT_TRUE(device.Ok()) << device.Problem();
         ASSERT_TRUE(server.Listening());
-        device.NameAsCom3();
+        device.NameAs("COM3");
         Set("Socket", "PORT", std::to_string(server.Port()));
         Set("SYSTEM", "REOPEN", "0");
         Set("SYSTEM", "FAST", fast ? "1" : "0");
@@ -112,8 +108,8 @@ protected:
     std::unique_ptr<CVarnelDlg> dlg;
     std::vector<MessageBoxCall> boxes;
     int answer = IDYES;
-    window_rig::Device device;
-    window_rig::Server server;
+    testing_support::DeviceEnd device;
+    testing_support::LoopbackServer server;
 };
 
 TEST_F(WindowTest, StartsWithTheDefaultsAndWritesOnlyWhatTheUserChanges) {
