@@ -11,6 +11,7 @@
 #include "support/DeviceEnd.h"
 #include "support/Gather.h"
 #include "support/LoopbackServer.h"
+#include "support/TempWorkDir.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -43,16 +45,8 @@ protected:
     void SetUp() override {
         EnsureGuiForTest();
         static_cast<void>(theApp);
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("varnel-window-" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-        std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
-        g_nBaudrate = 115200;
-        g_bReopen = 1;
+        dir_.emplace();
+        testing_support::ResetStartSettings();
         g_nComBytes = g_nTcpBytes = 0;
         testing_support::RecordMessageBoxes(boxes, answer);
     }
@@ -61,9 +55,7 @@ protected:
         testing_support::ReleaseLink();
         SetMessageBoxAnswererForTest(nullptr);
         SetModalHookForTest(nullptr);
-        fs::current_path(old_);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        dir_.reset();
     }
     void Set(const char* section, const char* key, const std::string& value) {
         testing_support::SetSetting(section, key, value);
@@ -104,7 +96,7 @@ protected:
         return testing_support::ReceiveWhilePumping(server, count, 5000, 5ms);
     }
 
-    fs::path old_, dir_;
+    std::optional<testing_support::TempWorkDir> dir_;
     std::unique_ptr<CVarnelDlg> dlg;
     std::vector<MessageBoxCall> boxes;
     int answer = IDYES;

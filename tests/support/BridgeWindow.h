@@ -1,6 +1,6 @@
 // What the tests of the bridge's window share around the dialog, on every backend: a value of the
 // settings file in the current directory, the settings that link the window to a test's device
-// and server, the message boxes answered and kept, and the link's globals put back afterwards.
+// and server, the message boxes answered and kept, and the program's globals put back.
 #pragma once
 
 #include "app/VarnelDlg.h"
@@ -9,6 +9,7 @@
 #include "app/platform/Socket.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ inline void RecordMessageBoxes(std::vector<MessageBoxCall>& boxes, const int& an
         boxes.push_back(call);
         return answer;
     });
+}
+
+// The port and the rate the program starts with when its settings name none, and reopening on.
+inline void ResetStartSettings() {
+    std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
+    g_nBaudrate = 115200;
+    g_bReopen = 1;
 }
 
 // The port and the server connection closed, as before the test's window opened them.
