@@ -364,10 +364,7 @@ TEST_P(BridgeModes, ServerThatClosesOrResetsTakesTheLinkDown) {
             server.ResetClient();
         else
             server.CloseClient();
-        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
-        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
-        EXPECT_EQ(Caption(), "打开");
-        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
         EXPECT_NE(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)
                       ->GetToolTipText()
                       .find(reset ? "the server reset the connection"

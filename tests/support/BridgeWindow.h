@@ -8,6 +8,8 @@
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -40,6 +42,15 @@ inline void ResetStartSettings() {
     std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
     g_nBaudrate = 115200;
     g_bReopen = 1;
+}
+
+// The window once its link went down from the server's side: the server's status says
+// `netStatus` within five seconds, the port is closed, Open is offered again and no socket is kept.
+inline void ExpectLinkDown(CVarnelDlg& dlg, const char* netStatus) {
+    EXPECT_TRUE(PumpEventsUntil([&] { return dlg.m_strNetStatus == netStatus; }, 5000));
+    EXPECT_EQ(dlg.m_strComStatus, "串口已关闭");
+    EXPECT_EQ(dlg.m_btnOpen.GetWindowText(), "打开");
+    EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
 }
 
 // The port and the server connection closed, as before the test's window opened them.
