@@ -8,6 +8,7 @@
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
 #include "framework/QtTestApp.h"
+#include "support/BridgeWindow.h"
 #include "support/Gather.h"
 #include "support/LoopbackServer.h"
 #include "support/PtyPair.h"
@@ -59,25 +60,17 @@ protected:
         ASSERT_TRUE(pty.Ok());
         ASSERT_TRUE(server.Listening());
         g_nComBytes = g_nTcpBytes = 0;
-        Set("Ports", "COM3", pty.SlavePath());
-        Set("Socket", "PORT", std::to_string(server.Port()));
-        Set("SYSTEM", "REOPEN", "0");
-        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
-            boxes.push_back(call);
-            return answer;
-        });
+        testing_support::SetLinkSettings(pty.SlavePath(), server.Port());
+        testing_support::RecordMessageBoxes(boxes, answer);
     }
     void TearDown() override {
         dlg.reset();
-        g_serial.Close();
-        sock::closesocket(g_sock);
-        g_sock = sock::INVALID_SOCKET;
-        g_bTcpConnected = 0;
+        testing_support::ReleaseLink();
         SetClockForTest(nullptr);
         SetMessageBoxAnswererForTest(nullptr);
     }
     void Set(const char* section, const char* key, const std::string& value) {
-        WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE);
+        testing_support::SetSetting(section, key, value);
     }
     void Start() {
         dlg = std::make_unique<CVarnelDlg>();
@@ -388,10 +381,7 @@ TEST_P(BridgeModes, ServerThatClosesOrResetsTakesTheLinkDown) {
             server.ResetClient();
         else
             server.CloseClient();
-        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
-        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
-        EXPECT_EQ(Caption(), "打开");
-        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
         EXPECT_NE(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)
                       ->GetToolTipText()
                       .find(reset ? "the server reset the connection"

@@ -7,7 +7,9 @@
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
 #include "framework/QtTestApp.h"
+#include "support/BridgeWindow.h"
 #include "support/OrdinaryUser.h"
+#include "support/TempWorkDir.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -26,8 +28,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -56,28 +58,16 @@ protected:
     void SetUp() override {
         EnsureQtApp();
         static_cast<void>(theApp);
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("varnel-app-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-        std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
-        g_nBaudrate = 115200;
-        g_bReopen = 1;
-        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
-            boxes.push_back(call);
-            return answer;
-        });
+        dir_.emplace();
+        testing_support::ResetStartSettings();
+        testing_support::RecordMessageBoxes(boxes, answer);
     }
     void TearDown() override {
         dlg.reset();
         SetMessageBoxAnswererForTest(nullptr);
         SetModalHookForTest(nullptr);
         sock::SetStartupFailureForTest(0);
-        fs::current_path(old_);
-        fs::remove_all(dir_);
+        dir_.reset();
     }
     void Write(const std::string& content) { std::ofstream(kFile, std::ios::binary) << content; }
     void Open() {
@@ -101,7 +91,7 @@ protected:
         ASSERT_TRUE(PumpEventsUntil([&] { return !view->isVisible(); }, 5000));
     }
 
-    fs::path old_, dir_;
+    std::optional<testing_support::TempWorkDir> dir_;
     std::unique_ptr<CVarnelDlg> dlg;
     std::vector<MessageBoxCall> boxes;
     int answer = IDYES;
@@ -248,9 +238,9 @@ TEST_F(VarnelDlgTest, UnwritableSettingsKeepTheChoiceForTheRun) {
 // Root writes into read-only folders, so the click comes from an ordinary user.
 TEST_F(VarnelDlgTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
     Write("[SYSTEM]\r\nHEX=1\r\n");
-    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                              fs::perms::group_exec | fs::perms::others_read |
-                              fs::perms::others_exec);
+    fs::permissions(dir_->Path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
     Open();
     EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
         Click(IDC_CHECK_HEX);
@@ -258,7 +248,7 @@ TEST_F(VarnelDlgTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
         EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
         return !::testing::Test::HasFailure();
     }));
-    fs::permissions(dir_, fs::perms::owner_all);
+    fs::permissions(dir_->Path(), fs::perms::owner_all);
     EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
 }
 

@@ -4,11 +4,14 @@
 // off and on, Clear and its question, the About box, closing.
 #include "app/Varnel.h"
 #include "app/VarnelDlg.h"
-#include "app/WindowRig.h"
 #include "app/framework/TestHooks.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
+#include "support/BridgeWindow.h"
+#include "support/DeviceEnd.h"
 #include "support/Gather.h"
+#include "support/LoopbackServer.h"
+#include "support/TempWorkDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -41,36 +45,20 @@ protected:
     void SetUp() override {
         EnsureGuiForTest();
         static_cast<void>(theApp);
-        old_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("varnel-window-" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-        std::memcpy(g_szComPort, "COM3\0\0\0\0", 8);
-        g_nBaudrate = 115200;
-        g_bReopen = 1;
+        dir_.emplace();
+        testing_support::ResetStartSettings();
         g_nComBytes = g_nTcpBytes = 0;
-        SetMessageBoxAnswererForTest([this](const MessageBoxCall& call) {
-            boxes.push_back(call);
-            return answer;
-        });
+        testing_support::RecordMessageBoxes(boxes, answer);
     }
     void TearDown() override {
         dlg.reset();
-        g_serial.Close();
-        sock::closesocket(g_sock);
-        g_sock = sock::INVALID_SOCKET;
-        g_bTcpConnected = 0;
+        testing_support::ReleaseLink();
         SetMessageBoxAnswererForTest(nullptr);
         SetModalHookForTest(nullptr);
-        fs::current_path(old_);
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
+        dir_.reset();
     }
     void Set(const char* section, const char* key, const std::string& value) {
-        WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE);
+        testing_support::SetSetting(section, key, value);
     }
     void Open() {
         dlg = std::make_unique<CVarnelDlg>();
@@ -81,7 +69,7 @@ protected:
     void OpenLinked(bool fast) {
         ASSERT_TRUE(device.Ok()) << device.Problem();
         ASSERT_TRUE(server.Listening());
-        device.NameAsCom3();
+        device.NameAs("COM3");
         Set("Socket", "PORT", std::to_string(server.Port()));
         Set("SYSTEM", "REOPEN", "0");
         Set("SYSTEM", "FAST", fast ? "1" : "0");
@@ -108,12 +96,12 @@ protected:
         return testing_support::ReceiveWhilePumping(server, count, 5000, 5ms);
     }
 
-    fs::path old_, dir_;
+    std::optional<testing_support::TempWorkDir> dir_;
     std::unique_ptr<CVarnelDlg> dlg;
     std::vector<MessageBoxCall> boxes;
     int answer = IDYES;
-    window_rig::Device device;
-    window_rig::Server server;
+    testing_support::DeviceEnd device;
+    testing_support::LoopbackServer server;
 };
 
 TEST_F(WindowTest, StartsWithTheDefaultsAndWritesOnlyWhatTheUserChanges) {

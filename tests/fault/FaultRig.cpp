@@ -1,4 +1,5 @@
 #include "fault/FaultRig.h"
+#include "support/BridgeWindow.h"
 #include "support/Gather.h"
 
 #include <cstdlib>
@@ -69,9 +70,7 @@ void FaultTest::SetUp() {
     ASSERT_TRUE(pty.Ok());
     ASSERT_TRUE(server.Listening());
     g_nComBytes = g_nTcpBytes = 0;
-    Set("Ports", "COM3", pty.SlavePath());
-    Set("Socket", "PORT", std::to_string(server.Port()));
-    Set("SYSTEM", "REOPEN", "0");
+    testing_support::SetLinkSettings(pty.SlavePath(), server.Port());
     // The fast-mode run of these tests (see CMakeLists.txt) turns it on for every window.
     if (const char* fast = std::getenv("VARNEL_FAULT_FAST"))
         Set("SYSTEM", "FAST", fast);
@@ -81,16 +80,13 @@ void FaultTest::SetUp() {
 void FaultTest::TearDown() {
     ticks.Stop();
     dlg.reset();
-    g_serial.Close();
-    sock::closesocket(g_sock);
-    g_sock = sock::INVALID_SOCKET;
-    g_bTcpConnected = 0;
+    testing_support::ReleaseLink();
     SetClockForTest(nullptr);
     SetMessageBoxAnswererForTest(nullptr);
 }
 
 void FaultTest::Set(const char* section, const char* key, const std::string& value) {
-    WritePrivateProfileStringA(section, key, value.c_str(), SETTINGS_FILE);
+    testing_support::SetSetting(section, key, value);
 }
 
 void FaultTest::Start() {

@@ -3,6 +3,7 @@
 // lines tell the link state, and every block the bridge takes in reaches the other side whole.
 #include "fault/FaultRig.h"
 #include "fault/StuckServers.h"
+#include "support/BridgeWindow.h"
 
 #include <QElapsedTimer>
 
@@ -81,10 +82,7 @@ TEST_F(NetworkFaultTest, ServerThatAcceptsAndClosesAtOnceTakesTheLinkDownEveryTi
         server.CloseClient();
         // The device talks meanwhile; whatever the bridge does with it, it must not trip.
         ASSERT_TRUE(pty.Send("late"));
-        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
-        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
-        EXPECT_EQ(Caption(), "打开");
-        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
         EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
         EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
         pty.Drain(20ms);
@@ -109,10 +107,7 @@ TEST_F(NetworkFaultTest, ServerThatClosesOrResetsInTheMiddleOfATransfer) {
         else
             server.CloseClient();
 
-        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已断开服务器"; }));
-        EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
-        EXPECT_EQ(Caption(), "打开");
-        EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
 
         // What came before the end is taken in whole blocks, and reaches the device as it was.
         const std::string got = pty.Drain(200ms);
@@ -143,10 +138,7 @@ TEST_F(NetworkFaultTest, ServerGoneAtTheReopenLeavesTheLinkDownUntilTheNextClick
     ASSERT_TRUE(server.Send("hi"));
     server.StopListening();
     EXPECT_EQ(DeviceReceives(2), "hi");
-    EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "服务器不存在"; }));
-    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
-    EXPECT_EQ(Caption(), "打开");
-    EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+    testing_support::ExpectLinkDown(*dlg, "服务器不存在");
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
     // The reopen pause is the one long wait here.

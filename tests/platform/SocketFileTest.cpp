@@ -2,6 +2,7 @@
 #include "app/platform/File.h"
 #include "app/platform/Socket.h"
 #include "support/LoopbackServer.h"
+#include "support/SocketAddress.h"
 
 #include <chrono>
 #include <filesystem>
@@ -14,14 +15,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-sock::sockaddr_in Address(const char* ip, std::uint16_t port) {
-    sock::sockaddr_in a{};
-    a.sin_family = sock::AF_INET;
-    a.sin_port = sock::htons(port);
-    a.sin_addr.s_addr = sock::inet_addr(ip);
-    return a;
-}
+using testing_support::SocketAddress;
 
 TEST(Socket, StartupSeamAndConnectOutcomes) {
     EXPECT_EQ(sock::WSAStartup(), 0);
@@ -42,7 +36,7 @@ TEST(Socket, StartupSeamAndConnectOutcomes) {
     for (const Case& c : cases) {
         sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
         ASSERT_NE(s, sock::INVALID_SOCKET);
-        auto a = Address(c.ip, c.port);
+        auto a = SocketAddress(c.ip, c.port);
         EXPECT_EQ(sock::connect(s, &a, sizeof a) == 0, c.ok) << c.ip << ":" << c.port;
         EXPECT_EQ(sock::closesocket(s), 0);
     }
@@ -54,7 +48,7 @@ TEST(Socket, StartupSeamAndConnectOutcomes) {
         closedPort = gone.Port();
     }
     sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    auto a = Address("127.0.0.1", closedPort);
+    auto a = SocketAddress("127.0.0.1", closedPort);
     EXPECT_EQ(sock::connect(s, &a, sizeof a), sock::SOCKET_ERROR);
     sock::closesocket(s);
 
@@ -67,7 +61,7 @@ TEST(Socket, SelectRecvAndSendToAGonePeerOrOneThatNeverReads) {
     ASSERT_EQ(sock::WSAStartup(), 0);
     testing_support::LoopbackServer listener;
     sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    auto a = Address("127.0.0.1", listener.Port());
+    auto a = SocketAddress("127.0.0.1", listener.Port());
     ASSERT_EQ(sock::connect(s, &a, sizeof a), 0);
     ASSERT_TRUE(listener.Accept());
 

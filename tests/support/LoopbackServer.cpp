@@ -1,7 +1,9 @@
 #include "support/LoopbackServer.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -27,26 +29,42 @@ bool WaitReadable(int fd, Clock::time_point deadline) {
     }
 }
 
+// Reads until `count` bytes came, the peer closed or nothing came by the deadline that `until`
+// gives before each wait.
+template <class Deadline> std::string ReadWhile(int fd, std::size_t count, Deadline until) {
+    std::string got;
+    char buf[65536];
+    while (fd >= 0 && got.size() < count && WaitReadable(fd, until())) {
+        ssize_t n = ::recv(fd, buf, std::min(sizeof buf, count - got.size()), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got.append(buf, static_cast<std::size_t>(n));
+    }
+    return got;
+}
+
 } // namespace
 
 LoopbackServer::LoopbackServer(std::uint16_t port) {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listenFd_ < 0)
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0)
         return;
     int one = 1;
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     ::sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(port);
-    if (::bind(listenFd_, reinterpret_cast<::sockaddr*>(&a), sizeof a) != 0 ||
-        ::listen(listenFd_, 8) != 0) {
-        ::close(listenFd_);
-        listenFd_ = -1;
+    if (::bind(listener_, reinterpret_cast<::sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listener_, 8) != 0) {
+        ::close(listener_);
+        listener_ = -1;
         return;
     }
     socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<::sockaddr*>(&a), &len);
+    ::getsockname(listener_, reinterpret_cast<::sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
 }
 
@@ -56,65 +74,43 @@ LoopbackServer::~LoopbackServer() {
 }
 
 bool LoopbackServer::Accept(std::chrono::milliseconds timeout) {
-    if (listenFd_ < 0 || !WaitReadable(listenFd_, Clock::now() + timeout))
+    if (listener_ < 0 || !WaitReadable(listener_, Clock::now() + timeout))
         return false;
-    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0)
         return false;
     CloseClient();
-    clientFd_ = fd;
+    client_ = fd;
     ++accepted_;
     return true;
 }
 
 bool LoopbackServer::Send(const std::string& bytes) {
     std::size_t done = 0;
-    while (clientFd_ >= 0 && done < bytes.size()) {
-        ssize_t n = ::send(clientFd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    while (client_ >= 0 && done < bytes.size()) {
+        ssize_t n = ::send(client_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         done += static_cast<std::size_t>(n);
     }
-    return clientFd_ >= 0;
+    return client_ >= 0;
 }
 
 std::string LoopbackServer::Receive(std::size_t count, std::chrono::milliseconds timeout) {
-    std::string got;
-    auto deadline = Clock::now() + timeout;
-    char buf[65536];
-    while (clientFd_ >= 0 && got.size() < count && WaitReadable(clientFd_, deadline)) {
-        ssize_t n = ::recv(clientFd_, buf,
-                           sizeof buf < count - got.size() ? sizeof buf : count - got.size(), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
+    return ReadWhile(client_, count, [deadline = Clock::now() + timeout] { return deadline; });
 }
 
 std::string LoopbackServer::Drain(std::chrono::milliseconds quiet) {
-    std::string got;
-    char buf[65536];
-    while (clientFd_ >= 0 && WaitReadable(clientFd_, Clock::now() + quiet)) {
-        ssize_t n = ::recv(clientFd_, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got.append(buf, static_cast<std::size_t>(n));
-    }
-    return got;
+    return ReadWhile(client_, SIZE_MAX, [quiet] { return Clock::now() + quiet; });
 }
 
 bool LoopbackServer::WaitClientClosed(std::chrono::milliseconds timeout) {
     auto deadline = Clock::now() + timeout;
     char buf[4096];
-    while (clientFd_ >= 0 && WaitReadable(clientFd_, deadline)) {
-        ssize_t n = ::recv(clientFd_, buf, sizeof buf, 0);
+    while (client_ >= 0 && WaitReadable(client_, deadline)) {
+        ssize_t n = ::recv(client_, buf, sizeof buf, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -124,29 +120,29 @@ bool LoopbackServer::WaitClientClosed(std::chrono::milliseconds timeout) {
 }
 
 void LoopbackServer::CloseClient() {
-    if (clientFd_ >= 0)
-        ::close(clientFd_);
-    clientFd_ = -1;
+    if (client_ >= 0)
+        ::close(client_);
+    client_ = -1;
 }
 
 void LoopbackServer::ResetClient() {
-    if (clientFd_ < 0)
+    if (client_ < 0)
         return;
     ::linger l{1, 0};
-    ::setsockopt(clientFd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    ::setsockopt(client_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     CloseClient();
 }
 
 void LoopbackServer::StopListening() {
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
-    listenFd_ = -1;
+    if (listener_ >= 0)
+        ::close(listener_);
+    listener_ = -1;
 }
 
 void LoopbackServer::ShrinkClientReceiveBuffer() {
     int size = 4096;
-    if (clientFd_ >= 0)
-        ::setsockopt(clientFd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    if (client_ >= 0)
+        ::setsockopt(client_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
 
 } // namespace testing_support

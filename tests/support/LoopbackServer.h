@@ -1,6 +1,7 @@
 // A TCP server on 127.0.0.1 for tests: accepts one client at a time and lets the test send,
 // receive, close or reset. Every wait has a deadline. No system headers here, so tests that also
-// use the bridge's socket layer can include it.
+// use the bridge's socket layer can include it. On POSIX sockets (LoopbackServer.cpp) and on
+// Winsock (win32/LoopbackServer.cpp).
 #pragma once
 
 #include <chrono>
@@ -18,11 +19,11 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     std::uint16_t Port() const { return port_; }
-    bool Listening() const { return listenFd_ >= 0; }
+    bool Listening() const { return listener_ >= 0; }
 
     // Waits for the next client; false when none came in time. An earlier client is closed.
     bool Accept(std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool HasClient() const { return clientFd_ >= 0; }
+    bool HasClient() const { return client_ >= 0; }
     // Number of connections accepted so far.
     int Accepted() const { return accepted_; }
 
@@ -46,8 +47,9 @@ public:
     void ShrinkClientReceiveBuffer();
 
 private:
-    int listenFd_ = -1;
-    int clientFd_ = -1;
+    // The sockets, -1 when there is none.
+    std::intptr_t listener_ = -1;
+    std::intptr_t client_ = -1;
     std::uint16_t port_ = 0;
     int accepted_ = 0;
 };

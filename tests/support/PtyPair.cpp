@@ -5,14 +5,11 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace testing_support {
@@ -96,29 +93,8 @@ void PtyPair::HangUp() {
     master_ = -1;
 }
 
-TempWorkDir::TempWorkDir() {
-    char here[PATH_MAX] = {};
-    if (getcwd(here, sizeof here))
-        previous_ = here;
-    std::string pattern = (std::filesystem::temp_directory_path() / "varnel-test-XXXXXX").string();
-    if (mkdtemp(pattern.data())) {
-        path_ = pattern;
-        if (chdir(path_.c_str()) != 0)
-            path_.clear();
-    }
-}
-
-TempWorkDir::~TempWorkDir() {
-    if (!previous_.empty() && chdir(previous_.c_str()) != 0)
-        return;
-    if (!path_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-}
-
-ScopedPortName::ScopedPortName(std::string name, const std::string& path) : name_(std::move(name)) {
-    WritePrivateProfileStringA("Ports", name_.c_str(), path.c_str(), ".\\VarnelConfig.ini");
+void NamePort(const std::string& name, const std::string& path) {
+    WritePrivateProfileStringA("Ports", name.c_str(), path.c_str(), ".\\VarnelConfig.ini");
     // What the program hands the serial layer: the section of the settings file in the current
     // directory, read at each open.
     comm::SetPortMap([](const std::string& port) {
@@ -129,18 +105,12 @@ ScopedPortName::ScopedPortName(std::string name, const std::string& path) : name
     });
 }
 
-ScopedPortName::~ScopedPortName() {
-    WritePrivateProfileStringA("Ports", name_.c_str(), nullptr, ".\\VarnelConfig.ini");
+ScopedPortName::ScopedPortName(std::string name, const std::string& path) : name_(std::move(name)) {
+    NamePort(name_, path);
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds within) {
-    auto deadline = std::chrono::steady_clock::now() + within;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+ScopedPortName::~ScopedPortName() {
+    WritePrivateProfileStringA("Ports", name_.c_str(), nullptr, ".\\VarnelConfig.ini");
 }
 
 int OpenDescriptorCount() {

@@ -1,9 +1,12 @@
 // A pseudo-terminal pair for tests: the slave's path is what a port opens, the master is the far
-// end of the line. Also helpers to put a device under a port name and to wait with a deadline.
+// end of the line. Also helpers to put a device under a port name, a directory of the test's own
+// (TempWorkDir.h) and waiting with a deadline (WaitUntil.h).
 #pragma once
 
+#include "support/TempWorkDir.h"
+#include "support/WaitUntil.h"
+
 #include <chrono>
-#include <functional>
 #include <string>
 
 namespace testing_support {
@@ -34,21 +37,11 @@ private:
     std::string slavePath_;
 };
 
-// Creates a fresh directory and makes it the current one for the life of the object, so that
-// ".\VarnelConfig.ini" is the test's own.
-class TempWorkDir {
-public:
-    TempWorkDir();
-    ~TempWorkDir();
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-    std::string previous_;
-};
-
 // Names `path` as port `name` in section "Ports" of the settings file in the current directory,
 // and hands the serial layer that section as its port map, the way the program does.
+void NamePort(const std::string& name, const std::string& path);
+
+// NamePort for the life of the object: the name goes again at its end.
 class ScopedPortName {
 public:
     ScopedPortName(std::string name, const std::string& path);
@@ -57,9 +50,6 @@ public:
 private:
     std::string name_;
 };
-
-// Polls `condition` until it holds or the time is up; returns its last value.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds within);
 
 // Number of open descriptors of this process.
 int OpenDescriptorCount();

@@ -1,14 +1,15 @@
 // The stand-ins on Windows' own services, under Wine: Winsock behind the socket layer with its
 // errors read as the shared code reads them, the send backlog on a socket whose peer stops
 // reading, the log's appends and the profile writer's replace.
-#include "WinSupport.h"
-
 #include "app/SendBacklog.h"
 #include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Clock.h"
 #include "app/platform/File.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
+#include "support/LoopbackServer.h"
+#include "support/SocketAddress.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -25,20 +26,13 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using win_support::LoopbackServer;
-using win_support::WaitUntil;
-
-sock::sockaddr_in Address(const char* ip, std::uint16_t port) {
-    sock::sockaddr_in a{};
-    a.sin_family = sock::AF_INET;
-    a.sin_port = sock::htons(port);
-    a.sin_addr.s_addr = sock::inet_addr(ip);
-    return a;
-}
+using testing_support::LoopbackServer;
+using testing_support::SocketAddress;
+using testing_support::WaitUntil;
 
 sock::SOCKET Connected(std::uint16_t port) {
     sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    auto a = Address("127.0.0.1", port);
+    auto a = SocketAddress("127.0.0.1", port);
     if (s != sock::INVALID_SOCKET && sock::connect(s, &a, sizeof a) != 0) {
         sock::closesocket(s);
         s = sock::INVALID_SOCKET;
@@ -74,7 +68,7 @@ TEST(Win32Socket, ConnectOutcomesReadAsTheReasonsExpect) {
     } refused[] = {{"0.0.0.0", server.Port(), EADDRNOTAVAIL}, {"127.0.0.1", 0, EADDRNOTAVAIL}};
     for (const Case& c : refused) {
         s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-        auto a = Address(c.ip, c.port);
+        auto a = SocketAddress(c.ip, c.port);
         EXPECT_EQ(sock::connect(s, &a, sizeof a), sock::SOCKET_ERROR);
         EXPECT_EQ(sock::WSAGetLastError(), c.error);
         sock::closesocket(s);
@@ -87,7 +81,7 @@ TEST(Win32Socket, ConnectOutcomesReadAsTheReasonsExpect) {
         closedPort = gone.Port();
     }
     s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    auto a = Address("127.0.0.1", closedPort);
+    auto a = SocketAddress("127.0.0.1", closedPort);
     EXPECT_EQ(sock::connect(s, &a, sizeof a), sock::SOCKET_ERROR);
     const int error = sock::WSAGetLastError();
     EXPECT_EQ(error, ECONNREFUSED);

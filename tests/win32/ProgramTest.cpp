@@ -2,7 +2,9 @@
 // file, its Open button is pressed through the window's own messages, and it bridges the
 // pseudo-terminal that the relay links in as COM3 and a loopback server both ways, polled and in
 // the fast mode. Nothing may be lost, and the day's log holds exactly the blocks, in order.
-#include "win32/WinSupport.h"
+#include "support/DeviceEnd.h"
+#include "support/LoopbackServer.h"
+#include "support/WaitUntil.h"
 
 #include <windows.h>
 
@@ -18,9 +20,9 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using win_support::LoopbackServer;
-using win_support::RelayDevice;
-using win_support::WaitUntil;
+using testing_support::DeviceEnd;
+using testing_support::LoopbackServer;
+using testing_support::WaitUntil;
 
 namespace {
 
@@ -171,7 +173,7 @@ protected:
             30s);
         return find.found;
     }
-    std::string Received(RelayDevice& device, std::size_t count) {
+    std::string Received(DeviceEnd& device, std::size_t count) {
         return device.Receive(count, 30s);
     }
 
@@ -182,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(, ProgramTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fast" : "Polled"; });
 
 TEST_P(ProgramTest, BridgesThePortAndALoopbackServerBothWaysNothingLostLogExact) {
-    RelayDevice device;
+    DeviceEnd device;
     ASSERT_TRUE(device.Ok()) << device.Problem();
     LoopbackServer server;
     ASSERT_NE(server.Port(), 0);
