@@ -1,11 +1,14 @@
 #include "app/Varnel.h"
 
+#include "app/EventListener.h"
 #include "app/VarnelDlg.h"
 #include "res/resource.h"
 
 CVarnelApp theApp;
 
-CVarnelApp::CVarnelApp() = default;
+CVarnelApp::CVarnelApp() {
+    InstallEventListener();
+}
 
 CVarnelApp::~CVarnelApp() = default;
 

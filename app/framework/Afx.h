@@ -218,7 +218,7 @@ public:
 
     // Watches, for a window that waits on its sources instead of polling them: OnWatch(nID)
     // runs on the window's thread while the socket is readable (with bWritable: writable), or
-    // after the event, one of the serial layer's, was set (several sets before the call may
+    // after the event (see AfxSetEventListener) was set (several sets before the call may
     // make one call). A watch of an id in use replaces the old one. After Unwatch returns, no
     // call for the watch comes any more. Ending the window ends its watches.
     bool WatchSocket(UINT_PTR nID, std::intptr_t socket, bool bWritable = false);
@@ -289,6 +289,12 @@ int AfxMessageBox(const std::string& text, UINT nType = MB_OK);
 int AfxMessageBox(UINT nIDPrompt, UINT nType = MB_OK);
 // Start-up of the socket library; false when it failed.
 bool AfxSocketInit();
+// What tells a dialog that an event it watches (WatchEvent) was set, where the window cannot wait
+// on the event itself: it calls notify, on any thread, after every set of hEvent until it is
+// called again with an empty notify, and returns false when hEvent is not an event it knows. The
+// application hands it in at start-up; on Windows the window waits on the events and needs none.
+using EventListener = bool (*)(void* hEvent, std::function<void()> notify);
+void AfxSetEventListener(EventListener listener);
 // The program's entry: creates the GUI, runs the application object's InitInstance and, if that
 // returns true, a message loop until the last window closes.
 int AfxWinMain(int argc, char** argv);

@@ -3,9 +3,14 @@
 // controls.
 #include "app/framework/Afx.h"
 #include "app/framework/DialogCore.h"
+#include "app/framework/Hooks.h"
+#include "app/framework/Internal.h"
+#include "app/platform/Socket.h"
 #include "res/Resources.h"
 
 #include <map>
+
+std::function<void(CDialog&)> afx::g_modalHook;
 
 namespace {
 
@@ -71,6 +76,16 @@ const char* AfxGetAppName() {
 std::string AfxLoadString(UINT nID) {
     const char* text = res::FindString(static_cast<int>(nID));
     return text ? text : "";
+}
+
+bool AfxSocketInit() {
+    return sock::WSAStartup() == 0;
+}
+
+EventListener afx::g_eventListener = nullptr;
+
+void AfxSetEventListener(EventListener listener) {
+    afx::g_eventListener = listener;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,11 +1,11 @@
 // Dialogs from templates: building, binding and the push, command routing, timers, system menu.
 #include "app/framework/Afx.h"
 #include "app/framework/DialogCore.h"
+#include "app/framework/Hooks.h"
 #include "app/framework/qt/Internal.h"
 #include "app/framework/qt/QtWindow.h"
 #include "app/framework/qt/Widgets.h"
 #include "res/Resources.h"
-#include "serial/comm/linux/EventListener.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -100,7 +100,7 @@ struct DialogUnits {
 
 namespace {
 
-// What a listener on a serial-layer event shares with the window's thread: whether the watch is
+// What a listener on an event shares with the window's thread: whether the watch is
 // still wanted, and whether a call is already on its way (so that a burst of sets is one call).
 struct EventWatchState {
     std::atomic<bool> live{true};
@@ -328,7 +328,7 @@ int CDialog::DoModal() {
     if (m_bEnded)
         return m_nResult;
     DialogWidget* dlg = m_pImpl->widget;
-    if (auto hook = afx::ModalHook()) {
+    if (auto hook = afx::g_modalHook) {
         QTimer::singleShot(0, dlg, [this, hook] {
             if (!m_bEnded)
                 hook(*this);
@@ -502,7 +502,7 @@ bool CDialog::WatchEvent(UINT_PTR nID, void* hEvent) {
             },
             Qt::QueuedConnection);
     };
-    if (!comm::SetEventListener(hEvent, std::move(notify)))
+    if (!afx::g_eventListener || !afx::g_eventListener(hEvent, std::move(notify)))
         return false;
     Watch& watch = m_pImpl->watches[nID];
     watch.event = hEvent;
@@ -516,7 +516,7 @@ void CDialog::Unwatch(UINT_PTR nID) {
         return;
     if (it->second.state) {
         it->second.state->live.store(false);
-        comm::SetEventListener(it->second.event, nullptr);
+        afx::g_eventListener(it->second.event, nullptr);
     }
     m_pImpl->watches.erase(it);
 }
@@ -531,7 +531,7 @@ void CDialog::EndWatches() {
 }
 
 int CDialog::MessageBox(const std::string& text, const char* lpszCaption, UINT nType) {
-    return afx::ShowMessageBox(m_pImpl->widget, text, lpszCaption, nType);
+    return afx::ShowMessageBox(afx::HandleOf(m_pImpl->widget), text, lpszCaption, nType);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,7 +2,8 @@
 // binding and the push, command routing, timers, watches and the system menu.
 #include "app/framework/Afx.h"
 #include "app/framework/DialogCore.h"
-#include "app/framework/win32/Internal.h"
+#include "app/framework/Hooks.h"
+#include "app/framework/Internal.h"
 #include "app/framework/win32/Native.h"
 #include "res/Resources.h"
 
@@ -317,7 +318,7 @@ int CDialog::DoModal() {
     HWND owner = m_pImpl->ownerHwnd;
     w32::ShowDialog(dlg, true);
     w32::EnableOwner(owner, false);
-    if (auto hook = afx::ModalHook()) {
+    if (auto hook = afx::g_modalHook) {
         w32::PostCall(dlg, [this, hook] {
             if (!m_bEnded)
                 hook(*this);
