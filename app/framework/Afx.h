@@ -246,9 +246,11 @@ protected:
 
 private:
     friend void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
-    struct Core; // what every backend keeps alike (DialogCore.h)
+    struct Core; // what every backend keeps alike, and the backend's hooks (DialogCore.h)
     struct Impl; // the backend's own, built on Core
+    std::unique_ptr<Core> MakeCore(); // the backend's Impl
     Core& GetCore() const;
+    Impl& GetImpl() const;
     bool IsBuilt() const; // the backend's window exists
     bool Build();
     void RunInitialisation();
@@ -257,7 +259,7 @@ private:
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
-    std::unique_ptr<Impl> m_pImpl;
+    std::unique_ptr<Core> m_pCore;
     bool m_bEnded = false;
     int m_nResult = 0;
 };

@@ -13,6 +13,8 @@ namespace afx {
 int ShowMessageBox(HWND owner, const std::string& text, const char* caption, UINT type);
 // The backend's message box (owned by owner when not null); returns the button chosen.
 int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string& title, UINT type);
+// Gives a pane (a multi-line edit) the member it shows; false when the window is no pane.
+bool SetPaneText(HWND wnd, const CString& text);
 // The listener the application handed in (AfxSetEventListener), or nullptr.
 extern EventListener g_eventListener;
 
