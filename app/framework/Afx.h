@@ -247,8 +247,7 @@ protected:
 private:
     friend void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
     struct Core; // what every backend keeps alike, and the backend's hooks (DialogCore.h)
-    struct Impl; // the backend's own, built on Core
-    std::unique_ptr<Core> MakeCore(); // the backend's Impl
+    struct Impl; // the backend's own, kept by Core
     Core& GetCore() const;
     Impl& GetImpl() const;
     bool IsBuilt() const; // the backend's window exists

@@ -17,15 +17,19 @@ void CDialog::Core::Release() {
 }
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_pCore(MakeCore()) {}
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_pCore(std::make_unique<Core>(this)) {}
 
-// The backend's Impl destroys the window that is left.
+// The core destroys the window that is left.
 CDialog::~CDialog() {
     EndWatches();
 }
 
 CDialog::Core& CDialog::GetCore() const {
     return *m_pCore;
+}
+
+CDialog::Impl& CDialog::GetImpl() const {
+    return *m_pCore->impl;
 }
 
 bool CDialog::IsBuilt() const {

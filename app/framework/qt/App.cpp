@@ -12,6 +12,19 @@
 
 #include <malloc.h>
 #include <map>
+#include <utility>
+
+namespace {
+
+// The box's icon for each icon style of the type.
+constexpr std::pair<UINT, QMessageBox::Icon> kIcons[] = {
+    {MB_ICONHAND, QMessageBox::Critical},
+    {MB_ICONQUESTION, QMessageBox::Question},
+    {MB_ICONEXCLAMATION, QMessageBox::Warning},
+    {MB_ICONASTERISK, QMessageBox::Information},
+};
+
+} // namespace
 
 namespace afx {
 
@@ -20,22 +33,9 @@ int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string&
     box.setWindowTitle(QString::fromStdString(title));
     box.setText(QString::fromStdString(text));
     box.setTextFormat(Qt::PlainText);
-    switch (type & MB_ICONMASK) {
-    case MB_ICONHAND:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case MB_ICONQUESTION:
-        box.setIcon(QMessageBox::Question);
-        break;
-    case MB_ICONEXCLAMATION:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case MB_ICONASTERISK:
-        box.setIcon(QMessageBox::Information);
-        break;
-    default:
-        break;
-    }
+    for (const auto& [style, icon] : kIcons)
+        if ((type & MB_ICONMASK) == style)
+            box.setIcon(icon);
     std::map<QAbstractButton*, int> results;
     auto add = [&](const char* label, QMessageBox::ButtonRole role, int result) {
         QPushButton* b = box.addButton(QString::fromUtf8(label), role);

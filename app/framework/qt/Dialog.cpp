@@ -67,29 +67,23 @@ void afx::InstallDialogKeys() {
     }
 }
 
-std::unique_ptr<CDialog::Core> CDialog::MakeCore() {
-    return std::make_unique<Impl>(this);
+CDialog::Core::Core(CDialog* o) : owner(o), impl(std::make_unique<Impl>()) {}
+
+CDialog::Core::~Core() {
+    delete impl->widget.data();
 }
 
-CDialog::Impl& CDialog::GetImpl() const {
-    return static_cast<Impl&>(GetCore());
+HWND CDialog::Core::Window() const {
+    return afx::HandleOf(impl->widget);
 }
 
-CDialog::Impl::~Impl() {
-    delete widget.data();
-}
-
-HWND CDialog::Impl::Window() const {
-    return afx::HandleOf(widget);
-}
-
-void CDialog::Impl::FillSystemMenu(CMenu& menu) {
+void CDialog::Core::FillSystemMenu(CMenu& menu) {
     menu.AppendMenu(MF_STRING, SC_MINIMIZE, "最小化(&N)");
     menu.AppendMenu(MF_STRING, SC_CLOSE, "关闭(&C)");
 }
 
-void CDialog::Impl::Centre() {
-    DialogWidget* dlg = widget;
+void CDialog::Core::Centre() {
+    DialogWidget* dlg = impl->widget;
     const QWidget* parent = dlg->parentWidget();
     const QRect area = parent ? parent->window()->frameGeometry()
                               : (dlg->screen() ? dlg->screen()->availableGeometry() : QRect());
@@ -97,7 +91,7 @@ void CDialog::Impl::Centre() {
         dlg->move(area.center() - QPoint(dlg->width() / 2, dlg->height() / 2));
 }
 
-void CDialog::Impl::Initialised(bool focusFirst) {
+void CDialog::Core::Initialised(bool focusFirst) {
     if (!focusFirst)
         return;
     for (const auto& item : items) {
@@ -113,33 +107,33 @@ void CDialog::Impl::Initialised(bool focusFirst) {
     }
 }
 
-void CDialog::Impl::RunModal(std::function<void()> first) {
+void CDialog::Core::RunModal(std::function<void()> first) {
     if (first)
-        QTimer::singleShot(0, widget.data(), std::move(first));
-    widget->exec();
+        QTimer::singleShot(0, impl->widget.data(), std::move(first));
+    impl->widget->exec();
     // Closed some other way than through the dialog's commands.
     if (!owner->IsEnded())
         owner->EndDialog(IDCANCEL);
 }
 
-void CDialog::Impl::Show() {
-    widget->show();
+void CDialog::Core::Show() {
+    impl->widget->show();
 }
 
-void CDialog::Impl::Finish(int result) {
-    widget->Finish(result);
+void CDialog::Core::Finish(int result) {
+    impl->widget->Finish(result);
 }
 
-void CDialog::Impl::Minimise() {
-    widget->showMinimized();
+void CDialog::Core::Minimise() {
+    impl->widget->showMinimized();
 }
 
-void CDialog::Impl::SetIcon(const IconResource& icon, bool) {
-    widget->setWindowIcon(afx::IconOf(&icon));
+void CDialog::Core::SetIcon(const IconResource& icon, bool) {
+    impl->widget->setWindowIcon(afx::IconOf(&icon));
 }
 
-void CDialog::Impl::DestroyWindow() {
-    delete widget.data();
+void CDialog::Core::DestroyWindow() {
+    delete impl->widget.data();
 }
 
 void CDialog::ShowSystemMenu() {
@@ -151,18 +145,18 @@ void CDialog::ShowSystemMenu() {
 
 void CDialog::ShowSystemMenu(int xScreen, int yScreen) {
     DialogWidget* dlg = GetImpl().widget;
-    if (!dlg || !GetImpl().sysMenu || m_bEnded)
+    if (!dlg || !GetCore().sysMenu || m_bEnded)
         return;
     QMenu menu(dlg);
     menu.setObjectName(QStringLiteral("afxSystemMenu"));
-    for (const CMenu::Item& item : GetImpl().sysMenu->Items()) {
+    for (const CMenu::Item& item : GetCore().sysMenu->Items()) {
         if (item.flags & MF_SEPARATOR) {
             menu.addSeparator();
             continue;
         }
         QAction* action = menu.addAction(QString::fromStdString(item.text));
         action->setData(QVariant::fromValue<qulonglong>(item.id));
-        if (item.id == SC_MINIMIZE && !(GetImpl().tpl->style & WS_MINIMIZEBOX))
+        if (item.id == SC_MINIMIZE && !(GetCore().tpl->style & WS_MINIMIZEBOX))
             action->setEnabled(false);
     }
     if (QAction* chosen = menu.exec(QPoint(xScreen, yScreen)))

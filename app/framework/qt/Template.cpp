@@ -39,7 +39,7 @@ struct DialogUnits {
 
 } // namespace
 
-HWND CDialog::Impl::MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow) {
+HWND CDialog::Core::MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow) {
     if (!qApp)
         return nullptr;
     afx::InstallDialogKeys();
@@ -51,7 +51,7 @@ HWND CDialog::Impl::MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow)
     if (tpl.style & WS_MINIMIZEBOX)
         flags |= Qt::WindowMinimizeButtonHint;
     auto* dlg = new DialogWidget(owner, parent, flags);
-    widget = dlg;
+    impl->widget = dlg;
     dlg->setWindowTitle(QString::fromUtf8(tpl.caption));
     dlg->setFont(afx::DialogFont());
     const DialogUnits du(dlg->font());
@@ -59,8 +59,8 @@ HWND CDialog::Impl::MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow)
     return afx::HandleOf(dlg);
 }
 
-void CDialog::Impl::BuildControls(const res::DialogTemplate& tpl) {
-    DialogWidget* dlg = widget;
+void CDialog::Core::BuildControls(const res::DialogTemplate& tpl) {
+    DialogWidget* dlg = impl->widget;
     const DialogUnits du(dlg->font());
     QWidget* lastTab = nullptr;
     std::vector<QWidget*> groupBoxes;

@@ -75,27 +75,27 @@ bool CDialog::IsTimerRunning(UINT_PTR nIDEvent) const {
     return it != timers.end() && it->second->isActive();
 }
 
-void CDialog::Impl::StopTimers() {
-    for (auto& [id, timer] : timers)
+void CDialog::Core::StopTimers() {
+    for (auto& [id, timer] : impl->timers)
         timer->stop();
 }
 
-void CDialog::Impl::ForgetTimers() {
-    timers.clear(); // the timers themselves go with the widget
+void CDialog::Core::ForgetTimers() {
+    impl->timers.clear(); // the timers themselves go with the widget
 }
 
-bool CDialog::Impl::WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) {
-    auto watch = std::make_unique<SocketWatch>();
+bool CDialog::Core::WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) {
+    auto watch = std::make_unique<Impl::SocketWatch>();
     watch->notifier = std::make_unique<QSocketNotifier>(
         static_cast<qintptr>(socket), writable ? QSocketNotifier::Write : QSocketNotifier::Read);
-    QObject::connect(watch->notifier.get(), &QSocketNotifier::activated, widget.data(),
+    QObject::connect(watch->notifier.get(), &QSocketNotifier::activated, impl->widget.data(),
                      [o = owner, id] { o->OnWatch(id); });
     watches[id] = std::move(watch);
     return true;
 }
 
-bool CDialog::Impl::WatchEvent(UINT_PTR id, void* event) {
-    afx::DialogWidget* dlg = widget;
+bool CDialog::Core::WatchEvent(UINT_PTR id, void* event) {
+    afx::DialogWidget* dlg = impl->widget;
     auto state = std::make_shared<EventWatchState>();
     // The listener runs on the thread that sets the event; it only posts a call to this thread.
     // The window outlives the listener: Unwatch, which every ending of the window goes through,
@@ -114,7 +114,7 @@ bool CDialog::Impl::WatchEvent(UINT_PTR id, void* event) {
     };
     if (!afx::g_eventListener || !afx::g_eventListener(event, std::move(notify)))
         return false;
-    auto watch = std::make_unique<EventWatch>();
+    auto watch = std::make_unique<Impl::EventWatch>();
     watch->event = event;
     watch->state = std::move(state);
     watches[id] = std::move(watch);

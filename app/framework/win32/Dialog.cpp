@@ -3,29 +3,29 @@
 #include "app/framework/Internal.h"
 #include "app/framework/win32/DialogImpl.h"
 
-std::unique_ptr<CDialog::Core> CDialog::MakeCore() {
-    return std::make_unique<Impl>(this);
+CDialog::Core::Core(CDialog* o) : owner(o), impl(std::make_unique<Impl>(*this)) {}
+
+CDialog::Core::~Core() {
+    w32::DestroyDialog(impl->hwnd);
 }
 
-CDialog::Impl& CDialog::GetImpl() const {
-    return static_cast<Impl&>(GetCore());
+HWND CDialog::Core::Window() const {
+    return impl->hwnd;
 }
 
-CDialog::Impl::~Impl() {
-    w32::DestroyDialog(hwnd);
+void CDialog::Core::FillSystemMenu(CMenu&) {} // the window has a system menu of its own
+
+void CDialog::Core::Centre() {
+    w32::CentreOn(impl->hwnd, impl->ownerHwnd);
 }
 
-void CDialog::Impl::Centre() {
-    w32::CentreOn(hwnd, ownerHwnd);
-}
-
-void CDialog::Impl::Initialised(bool focusFirst) {
+void CDialog::Core::Initialised(bool focusFirst) {
     // Items added to the system menu during initialisation go into the window's own menu.
     if (sysMenu) {
         const auto& added = sysMenu->Items();
-        for (; sysMenuShown < added.size(); ++sysMenuShown) {
-            const CMenu::Item& item = added[sysMenuShown];
-            w32::AppendSystemMenu(hwnd, static_cast<unsigned>(item.id),
+        for (; impl->sysMenuShown < added.size(); ++impl->sysMenuShown) {
+            const CMenu::Item& item = added[impl->sysMenuShown];
+            w32::AppendSystemMenu(impl->hwnd, static_cast<unsigned>(item.id),
                                   (item.flags & MF_SEPARATOR) ? nullptr : item.text.c_str());
         }
     }
@@ -40,43 +40,43 @@ void CDialog::Impl::Initialised(bool focusFirst) {
     }
 }
 
-void CDialog::Impl::RunModal(std::function<void()> first) {
-    w32::ShowDialog(hwnd, true);
-    w32::EnableOwner(ownerHwnd, false);
+void CDialog::Core::RunModal(std::function<void()> first) {
+    w32::ShowDialog(impl->hwnd, true);
+    w32::EnableOwner(impl->ownerHwnd, false);
     if (first)
-        w32::PostCall(hwnd, std::move(first));
+        w32::PostCall(impl->hwnd, std::move(first));
     w32::RunLoop([this] { return owner->IsEnded(); }, -1);
-    w32::EnableOwner(ownerHwnd, true);
+    w32::EnableOwner(impl->ownerHwnd, true);
 }
 
-void CDialog::Impl::Show() {
-    w32::ShowDialog(hwnd, true);
+void CDialog::Core::Show() {
+    w32::ShowDialog(impl->hwnd, true);
 }
 
-void CDialog::Impl::Finish(int) {
+void CDialog::Core::Finish(int) {
     // A dialog without a loop of its own is hidden; a modal one is destroyed by its loop.
-    w32::ShowDialog(hwnd, false);
+    w32::ShowDialog(impl->hwnd, false);
 }
 
-void CDialog::Impl::Minimise() {
-    w32::Minimise(hwnd);
+void CDialog::Core::Minimise() {
+    w32::Minimise(impl->hwnd);
 }
 
-void CDialog::Impl::SetIcon(const IconResource& icon, bool big) {
-    w32::SetIcon(hwnd, static_cast<int>(icon.id), big);
+void CDialog::Core::SetIcon(const IconResource& icon, bool big) {
+    w32::SetIcon(impl->hwnd, static_cast<int>(icon.id), big);
 }
 
-void CDialog::Impl::DestroyWindow() {
-    w32::DestroyDialog(hwnd);
-    hwnd = nullptr;
+void CDialog::Core::DestroyWindow() {
+    w32::DestroyDialog(impl->hwnd);
+    impl->hwnd = nullptr;
 }
 
 bool CDialog::Impl::HostOwnsSysCommand(unsigned id) const {
     if (id == SC_CLOSE || id == SC_MINIMIZE)
         return true;
-    if (!sysMenu)
+    if (!core.sysMenu)
         return false;
-    for (const CMenu::Item& item : sysMenu->Items())
+    for (const CMenu::Item& item : core.sysMenu->Items())
         if (!(item.flags & MF_SEPARATOR) && (item.id & 0xFFF0u) == id)
             return true;
     return false;

@@ -1,7 +1,7 @@
-// The Windows backend's dialog (CDialog::Impl): the real dialog window, what it keeps of it and
-// what the window tells it (w32::DialogHost), behind the hooks of the shared core. Template.cpp
-// builds the window, TimersAndWatches.cpp runs its timers and watches, Dialog.cpp does the rest.
-// Internal to the backend.
+// The Windows backend's dialog: the real dialog window, what it keeps of it and what the window
+// tells it (CDialog::Impl, a w32::DialogHost), and its part of the shared core's hooks.
+// Template.cpp builds the window, TimersAndWatches.cpp runs its timers and watches, Dialog.cpp does
+// the rest. Internal to the backend.
 #pragma once
 
 #include "app/framework/DialogCore.h"
@@ -11,31 +11,13 @@
 #include <cstdint>
 #include <map>
 
-struct CDialog::Impl : CDialog::Core, w32::DialogHost {
-    explicit Impl(CDialog* o) : owner(o) {}
-    ~Impl() override;
-
-    HWND Window() const override { return hwnd; }
-    HWND MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow) override;
-    void BuildControls(const res::DialogTemplate& tpl) override;
-    void FillSystemMenu(CMenu&) override {} // the window has a system menu of its own
-    void Centre() override;
-    void Initialised(bool focusFirst) override;
-    void RunModal(std::function<void()> first) override;
-    void Show() override;
-    void Finish(int result) override;
-    void Minimise() override;
-    void SetIcon(const IconResource& icon, bool big) override;
-    void StopTimers() override;
-    void ForgetTimers() override;
-    bool WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) override;
-    bool WatchEvent(UINT_PTR id, void* event) override;
-    void DestroyWindow() override;
+struct CDialog::Impl : w32::DialogHost {
+    explicit Impl(Core& c) : core(c) {}
 
     // What the window tells the dialog.
-    void HostCommand(int id) override { owner->OnCommand(id); }
-    void HostSelChange(int id) override { owner->OnSelChange(id); }
-    void HostSysCommand(unsigned id) override { owner->OnSysCommand(id, 0); }
+    void HostCommand(int id) override { core.owner->OnCommand(id); }
+    void HostSelChange(int id) override { core.owner->OnSelChange(id); }
+    void HostSysCommand(unsigned id) override { core.owner->OnSysCommand(id, 0); }
     bool HostOwnsSysCommand(unsigned id) const override;
     void HostTimer(std::uintptr_t id) override;
     void HostOneShot(std::uintptr_t id, std::uint32_t serial) override;
@@ -56,10 +38,10 @@ struct CDialog::Impl : CDialog::Core, w32::DialogHost {
     // Asks the window for the socket's notices that its watches want.
     void SelectSocket(std::intptr_t socket);
 
-    CDialog* owner;
+    Core& core;
     HWND hwnd = nullptr;
     HWND ownerHwnd = nullptr;
     std::map<UINT_PTR, TimerState> timers;
     std::uint32_t nextSerial = 0;
-    std::size_t sysMenuShown = 0; // items of sysMenu already in the window's menu
+    std::size_t sysMenuShown = 0; // items of the system menu already in the window's menu
 };

@@ -1,5 +1,6 @@
 // The Windows backend's calls on controls (see Native.h): text, state, tips and the error colour
 // of any window; buttons, lists and the address control.
+#include "app/framework/IpAddressText.h"
 #include "app/framework/win32/NativeInternal.h"
 
 #include <commctrl.h>
@@ -37,20 +38,7 @@ std::vector<HWND> IpFields(HWND ip) {
 // Dotted decimal into an address control: a part that is not one to three digits leaves its
 // field blank, a value above 255 shows as 255.
 void SetIpText(HWND ip, const std::string& text) {
-    int values[4] = {-1, -1, -1, -1};
-    std::size_t start = 0;
-    for (int& value : values) {
-        if (start > text.size())
-            break;
-        std::size_t dot = text.find('.', start);
-        if (dot == std::string::npos)
-            dot = text.size();
-        const std::string part = text.substr(start, dot - start);
-        if (!part.empty() && part.size() <= 3 &&
-            std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            value = std::min(std::stoi(part), 255);
-        start = dot + 1;
-    }
+    const std::array<int, 4> values = afx::ParseAddressFields(text);
     ::SendMessageW(ip, IPM_CLEARADDRESS, 0, 0);
     if (std::all_of(std::begin(values), std::end(values), [](int v) { return v >= 0; })) {
         ::SendMessageW(ip, IPM_SETADDRESS, 0,
@@ -66,8 +54,7 @@ void SetIpText(HWND ip, const std::string& text) {
 std::string IpText(HWND ip) {
     DWORD a = 0;
     ::SendMessageW(ip, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&a));
-    return std::to_string(FIRST_IPADDRESS(a)) + "." + std::to_string(SECOND_IPADDRESS(a)) + "." +
-           std::to_string(THIRD_IPADDRESS(a)) + "." + std::to_string(FOURTH_IPADDRESS(a));
+    return afx::AddressText(a);
 }
 
 } // namespace

@@ -118,15 +118,15 @@ std::vector<std::uint8_t> BuildTemplate(const res::DialogTemplate& tpl) {
 
 } // namespace
 
-HWND CDialog::Impl::MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow) {
-    ownerHwnd = ownerWindow;
-    hwnd = w32::CreateDialogFromTemplate(BuildTemplate(tpl), ownerWindow, this);
-    sysMenuShown = 0;
-    return hwnd;
+HWND CDialog::Core::MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow) {
+    impl->ownerHwnd = ownerWindow;
+    impl->hwnd = w32::CreateDialogFromTemplate(BuildTemplate(tpl), ownerWindow, impl.get());
+    impl->sysMenuShown = 0;
+    return impl->hwnd;
 }
 
-void CDialog::Impl::BuildControls(const res::DialogTemplate& tpl) {
-    const std::vector<HWND> children = w32::Children(hwnd);
+void CDialog::Core::BuildControls(const res::DialogTemplate& tpl) {
+    const std::vector<HWND> children = w32::Children(impl->hwnd);
     for (std::size_t i = 0; i < tpl.items.size() && i < children.size(); ++i) {
         const res::DialogItem& item = tpl.items[i];
         auto handle = std::make_unique<CWnd>();
@@ -136,5 +136,5 @@ void CDialog::Impl::BuildControls(const res::DialogTemplate& tpl) {
             defId = item.id;
     }
     if (defId)
-        w32::SetDefaultButton(hwnd, defId);
+        w32::SetDefaultButton(impl->hwnd, defId);
 }

@@ -80,26 +80,26 @@ bool CDialog::IsTimerRunning(UINT_PTR nIDEvent) const {
     return it != impl.timers.end() && it->second.running;
 }
 
-void CDialog::Impl::StopTimers() {
-    for (auto& [id, timer] : timers) {
+void CDialog::Core::StopTimers() {
+    for (auto& [id, timer] : impl->timers) {
         if (timer.running) {
-            w32::StopTimer(hwnd, id);
+            w32::StopTimer(impl->hwnd, id);
             w32::StopOneShot(timer.handle);
         }
         timer = {};
     }
 }
 
-void CDialog::Impl::ForgetTimers() {
-    for (auto& [id, timer] : timers)
+void CDialog::Core::ForgetTimers() {
+    for (auto& [id, timer] : impl->timers)
         w32::StopOneShot(timer.handle);
-    timers.clear();
+    impl->timers.clear();
 }
 
 void CDialog::Impl::HostTimer(std::uintptr_t id) {
     auto it = timers.find(id);
     if (it != timers.end() && it->second.running && !it->second.oneShot)
-        owner->OnTimer(id);
+        core.owner->OnTimer(id);
 }
 
 void CDialog::Impl::HostOneShot(std::uintptr_t id, std::uint32_t serial) {
@@ -109,39 +109,39 @@ void CDialog::Impl::HostOneShot(std::uintptr_t id, std::uint32_t serial) {
         return; // stopped or started anew since
     it->second.running = false;
     it->second.handle = 0;
-    owner->OnTimer(id);
+    core.owner->OnTimer(id);
 }
 
 // ---------------------------------------------------------------------------------------------
 CDialog::Impl::WatchState* CDialog::Impl::FindWatch(UINT_PTR id) {
-    auto it = watches.find(id);
-    return it == watches.end() ? nullptr : static_cast<WatchState*>(it->second.get());
+    auto it = core.watches.find(id);
+    return it == core.watches.end() ? nullptr : static_cast<WatchState*>(it->second.get());
 }
 
-bool CDialog::Impl::WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) {
-    auto owned = std::make_unique<WatchState>(this);
-    WatchState& watch = *owned;
+bool CDialog::Core::WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) {
+    auto owned = std::make_unique<Impl::WatchState>(impl.get());
+    Impl::WatchState& watch = *owned;
     watch.socket = socket;
     watch.writable = writable;
-    watch.serial = ++nextSerial;
+    watch.serial = ++impl->nextSerial;
     watches[id] = std::move(owned);
-    SelectSocket(socket);
+    impl->SelectSocket(socket);
     // The socket's notices come when its state changes; one that is ready already is told so.
     if (w32::SocketReady(socket, writable)) {
         const std::uint32_t serial = watch.serial;
-        w32::PostCall(hwnd, [this, id, serial] { FireIfCurrent(id, serial); });
+        w32::PostCall(impl->hwnd, [i = impl.get(), id, serial] { i->FireIfCurrent(id, serial); });
     }
     return true;
 }
 
-bool CDialog::Impl::WatchEvent(UINT_PTR id, void* event) {
+bool CDialog::Core::WatchEvent(UINT_PTR id, void* event) {
     if (!event)
         return false;
-    const std::uint32_t serial = ++nextSerial;
-    void* wait = w32::RegisterEventWait(hwnd, event, id, serial);
+    const std::uint32_t serial = ++impl->nextSerial;
+    void* wait = w32::RegisterEventWait(impl->hwnd, event, id, serial);
     if (!wait)
         return false;
-    auto watch = std::make_unique<WatchState>(this);
+    auto watch = std::make_unique<Impl::WatchState>(impl.get());
     watch->event = event;
     watch->wait = wait;
     watch->serial = serial;
@@ -157,7 +157,7 @@ void CDialog::Impl::HostEvent(std::uintptr_t id, std::uint32_t message) {
         return;
     w32::StopOneShot(watch->later);
     watch->later = 0;
-    owner->OnWatch(id);
+    core.owner->OnWatch(id);
     watch = FindWatch(id);
     if (!watch || watch->serial != serial)
         return;
@@ -178,7 +178,7 @@ void CDialog::Impl::HostEvent(std::uintptr_t id, std::uint32_t message) {
 
 void CDialog::Impl::HostSocket(std::intptr_t socket, bool readable, bool writable) {
     std::vector<std::pair<UINT_PTR, std::uint32_t>> due;
-    for (const auto& [id, watch] : watches) {
+    for (const auto& [id, watch] : core.watches) {
         const auto& state = static_cast<const WatchState&>(*watch);
         if (state.socket == socket && (state.writable ? writable : readable))
             due.emplace_back(id, state.serial);
@@ -190,13 +190,13 @@ void CDialog::Impl::HostSocket(std::intptr_t socket, bool readable, bool writabl
 void CDialog::Impl::FireIfCurrent(UINT_PTR id, std::uint32_t serial) {
     WatchState* watch = FindWatch(id);
     if (watch && watch->serial == serial)
-        owner->OnWatch(id);
+        core.owner->OnWatch(id);
 }
 
 void CDialog::Impl::SelectSocket(std::intptr_t socket) {
     bool readable = false;
     bool writable = false;
-    for (const auto& [id, watch] : watches) {
+    for (const auto& [id, watch] : core.watches) {
         const auto& state = static_cast<const WatchState&>(*watch);
         if (state.socket == socket)
             (state.writable ? writable : readable) = true;
