@@ -1,3 +1,4 @@
+// The text of the IPv4 address control (IpAddressText.h).
 #include "app/framework/IpAddressText.h"
 
 #include <algorithm>

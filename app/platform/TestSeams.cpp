@@ -1,3 +1,4 @@
+// The platform's test seams (TestSeams.h): they set what ClockHook.h and SocketState.h hold.
 #include "app/platform/TestSeams.h"
 
 #include "app/platform/ClockHook.h"
