@@ -2,10 +2,19 @@
 
 #include "app/VarnelDlg.h"
 #include "res/resource.h"
+#include "serial/comm/EventListener.h"
+
+#include <utility>
 
 CVarnelApp theApp;
 
-CVarnelApp::CVarnelApp() = default;
+CVarnelApp::CVarnelApp() {
+    // The window learns of the serial layer's events from the layer (on Windows it waits on them
+    // itself and never asks).
+    AfxSetEventListener([](void* hEvent, std::function<void()> notify) {
+        return comm::SetEventListener(hEvent, std::move(notify)) != comm::FALSE;
+    });
+}
 
 CVarnelApp::~CVarnelApp() = default;
 

@@ -218,7 +218,7 @@ public:
 
     // Watches, for a window that waits on its sources instead of polling them: OnWatch(nID)
     // runs on the window's thread while the socket is readable (with bWritable: writable), or
-    // after the event, one of the serial layer's, was set (several sets before the call may
+    // after the event (see AfxSetEventListener) was set (several sets before the call may
     // make one call). A watch of an id in use replaces the old one. After Unwatch returns, no
     // call for the watch comes any more. Ending the window ends its watches.
     bool WatchSocket(UINT_PTR nID, std::intptr_t socket, bool bWritable = false);
@@ -246,9 +246,10 @@ protected:
 
 private:
     friend void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl);
-    struct Core; // what every backend keeps alike (DialogCore.h)
-    struct Impl; // the backend's own, built on Core
+    struct Core; // what every backend keeps alike, and the backend's hooks (DialogCore.h)
+    struct Impl; // the backend's own, kept by Core
     Core& GetCore() const;
+    Impl& GetImpl() const;
     bool IsBuilt() const; // the backend's window exists
     bool Build();
     void RunInitialisation();
@@ -257,7 +258,7 @@ private:
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
-    std::unique_ptr<Impl> m_pImpl;
+    std::unique_ptr<Core> m_pCore;
     bool m_bEnded = false;
     int m_nResult = 0;
 };
@@ -289,6 +290,12 @@ int AfxMessageBox(const std::string& text, UINT nType = MB_OK);
 int AfxMessageBox(UINT nIDPrompt, UINT nType = MB_OK);
 // Start-up of the socket library; false when it failed.
 bool AfxSocketInit();
+// What tells a dialog that an event it watches (WatchEvent) was set, where the window cannot wait
+// on the event itself: it calls notify, on any thread, after every set of hEvent until it is
+// called again with an empty notify, and returns false when hEvent is not an event it knows. The
+// application hands it in at start-up; on Windows the window waits on the events and needs none.
+using EventListener = bool (*)(void* hEvent, std::function<void()> notify);
+void AfxSetEventListener(EventListener listener);
 // The program's entry: creates the GUI, runs the application object's InitInstance and, if that
 // returns true, a message loop until the last window closes.
 int AfxWinMain(int argc, char** argv);

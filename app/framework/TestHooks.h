@@ -1,17 +1,13 @@
 // Seams through which tests drive the framework: they answer message boxes, step into modal
-// dialogs and wait for conditions with a deadline.
+// dialogs and wait for conditions with a deadline. They live in varnel_framework_seams, which
+// tests, tools and benchmarks link and the program does not.
 #pragma once
 
 #include "app/framework/Afx.h"
+#include "app/framework/Hooks.h"
 
 #include <functional>
 #include <string>
-
-struct MessageBoxCall {
-    std::string text;
-    std::string caption;
-    UINT type;
-};
 // While set, every message box asks this function instead of showing a box; its result is the
 // box's result. nullptr shows real boxes again.
 void SetMessageBoxAnswererForTest(std::function<int(const MessageBoxCall&)> answerer);

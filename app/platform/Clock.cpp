@@ -1,5 +1,6 @@
 #include "app/platform/Clock.h"
 
+#include "app/platform/ClockHook.h"
 #include "app/platform/System.h"
 
 #include <chrono>
@@ -26,7 +27,7 @@ void GetLocalTime(SYSTEMTIME* lpSystemTime) {
                                now.hour, now.minute, now.second,    now.milliseconds};
 }
 
-void SetClockForTest(std::function<SYSTEMTIME()> clock) {
+void platform::SetClock(std::function<SYSTEMTIME()> clock) {
     std::lock_guard lock(g_clockMutex);
     g_testClock = std::move(clock);
 }

@@ -1,4 +1,4 @@
-// Local time and sleeping, with a seam so that tests can set the clock.
+// Local time and sleeping; tests can set the clock (TestSeams.h).
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,6 @@ struct SYSTEMTIME {
 
 // The current local time, or what the test clock says while one is set.
 void GetLocalTime(SYSTEMTIME* lpSystemTime);
-// Test seam: while set, GetLocalTime asks this function instead of the system (nullptr clears).
-void SetClockForTest(std::function<SYSTEMTIME()> clock);
 
 // Blocks the calling thread; the window keeps its ticks for afterwards.
 void Sleep(std::uint32_t dwMilliseconds);

@@ -37,8 +37,6 @@ struct sockaddr_in {
 // Start-up of the socket library: 0 on success, an error code otherwise. On POSIX it makes sure
 // that no send can ever end the process with SIGPIPE.
 int WSAStartup();
-// Test seam: while set, WSAStartup fails with the given code (0 clears it).
-void SetStartupFailureForTest(int code);
 
 SOCKET socket(int af, int type, int protocol);
 // Blocking connect that gives up after ConnectTimeoutMs(); 0 on success, SOCKET_ERROR otherwise.
@@ -58,6 +56,5 @@ std::uint16_t htons(std::uint16_t hostshort);
 int WSAGetLastError();
 
 int ConnectTimeoutMs();
-void SetConnectTimeoutMsForTest(int ms);
 
 } // namespace sock

@@ -7,6 +7,7 @@
 #include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
+#include "app/platform/TestSeams.h"
 #include "framework/QtTestApp.h"
 #include "support/BridgeWindow.h"
 #include "support/Gather.h"

@@ -6,6 +6,7 @@
 #include "app/framework/qt/PaneEdit.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
+#include "app/platform/TestSeams.h"
 #include "framework/QtTestApp.h"
 #include "support/BridgeWindow.h"
 #include "support/OrdinaryUser.h"

@@ -8,6 +8,7 @@
 #include "app/framework/TestHooks.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
+#include "app/platform/TestSeams.h"
 #include "framework/QtTestApp.h"
 #include "support/LoopbackServer.h"
 #include "support/Pattern.h"

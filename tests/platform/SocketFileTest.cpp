@@ -1,6 +1,7 @@
 #include "app/platform/Clock.h"
 #include "app/platform/File.h"
 #include "app/platform/Socket.h"
+#include "app/platform/TestSeams.h"
 #include "support/LoopbackServer.h"
 #include "support/SocketAddress.h"
 

@@ -1,16 +1,12 @@
 // The application object, start-up, message boxes and icons.
 #include "app/framework/Afx.h"
-#include "app/framework/TestHooks.h"
 #include "app/framework/qt/Internal.h"
 #include "app/framework/qt/QtWindow.h"
 #include "app/framework/qt/Widgets.h"
-#include "app/platform/Socket.h"
 #include "res/Resources.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,38 +16,26 @@
 
 namespace {
 
-std::function<int(const MessageBoxCall&)> g_answerer;
-std::function<void(CDialog&)> g_modalHook;
+// The box's icon for each icon style of the type.
+constexpr std::pair<UINT, QMessageBox::Icon> kIcons[] = {
+    {MB_ICONHAND, QMessageBox::Critical},
+    {MB_ICONQUESTION, QMessageBox::Question},
+    {MB_ICONEXCLAMATION, QMessageBox::Warning},
+    {MB_ICONASTERISK, QMessageBox::Information},
+};
 
 } // namespace
 
 namespace afx {
 
-int ShowMessageBox(QWidget* owner, const std::string& text, const char* caption, UINT type) {
-    const std::string title = caption ? caption : AfxGetAppName();
-    if (g_answerer)
-        return g_answerer(MessageBoxCall{text, title, type});
-
-    QMessageBox box(owner);
+int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string& title, UINT type) {
+    QMessageBox box(WidgetOf(owner));
     box.setWindowTitle(QString::fromStdString(title));
     box.setText(QString::fromStdString(text));
     box.setTextFormat(Qt::PlainText);
-    switch (type & MB_ICONMASK) {
-    case MB_ICONHAND:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case MB_ICONQUESTION:
-        box.setIcon(QMessageBox::Question);
-        break;
-    case MB_ICONEXCLAMATION:
-        box.setIcon(QMessageBox::Warning);
-        break;
-    case MB_ICONASTERISK:
-        box.setIcon(QMessageBox::Information);
-        break;
-    default:
-        break;
-    }
+    for (const auto& [style, icon] : kIcons)
+        if ((type & MB_ICONMASK) == style)
+            box.setIcon(icon);
     std::map<QAbstractButton*, int> results;
     auto add = [&](const char* label, QMessageBox::ButtonRole role, int result) {
         QPushButton* b = box.addButton(QString::fromUtf8(label), role);
@@ -88,10 +72,6 @@ int ShowMessageBox(QWidget* owner, const std::string& text, const char* caption,
     return escape ? results[escape] : IDNO;
 }
 
-std::function<void(CDialog&)> ModalHook() {
-    return g_modalHook;
-}
-
 QIcon IconOf(HICON icon) {
     QIcon result;
     if (icon)
@@ -101,41 +81,6 @@ QIcon IconOf(HICON icon) {
 }
 
 } // namespace afx
-
-void SetMessageBoxAnswererForTest(std::function<int(const MessageBoxCall&)> answerer) {
-    g_answerer = std::move(answerer);
-}
-
-void SetModalHookForTest(std::function<void(CDialog&)> hook) {
-    g_modalHook = std::move(hook);
-}
-
-bool PumpEventsUntil(const std::function<bool()>& done, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return done();
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------------------------
-int AfxMessageBox(const std::string& text, UINT nType) {
-    QWidget* owner = nullptr;
-    if (AfxGetApp() && AfxGetApp()->m_pMainWnd)
-        owner = afx::WidgetOf(AfxGetApp()->m_pMainWnd);
-    return afx::ShowMessageBox(owner, text, nullptr, nType);
-}
-
-int AfxMessageBox(UINT nIDPrompt, UINT nType) {
-    return AfxMessageBox(AfxLoadString(nIDPrompt), nType);
-}
-
-bool AfxSocketInit() {
-    return sock::WSAStartup() == 0;
-}
 
 void AfxInitGui() {
     // The panes hold texts of megabytes that are replaced whole now and then. Blocks that large
@@ -159,48 +104,4 @@ int AfxWinMain(int argc, char** argv) {
         result = QApplication::exec();
     const int exitCode = pApp->ExitInstance();
     return result ? result : exitCode;
-}
-
-// ---------------------------------------------------------------------------------------------
-void EnsureGuiForTest() {
-    static int argc = 1;
-    static char arg0[] = "varnel-test";
-    static char* argv[] = {arg0, nullptr};
-    if (!qApp) {
-        new QApplication(argc, argv); // lives until the process ends
-        AfxInitGui();
-    }
-}
-
-void ClickForTest(const CWnd& button) {
-    auto* b = qobject_cast<QAbstractButton*>(afx::WidgetOf(&button));
-    if (b && b->isEnabled())
-        b->click();
-}
-
-void ChooseForTest(const CWnd& list, int index) {
-    if (auto* combo = qobject_cast<QComboBox*>(afx::WidgetOf(&list))) {
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
-}
-
-std::string ShownTextForTest(const CWnd& wnd) {
-    if (auto* pane = qobject_cast<afx::PaneEdit*>(afx::WidgetOf(&wnd)))
-        return pane->ShownText().toStdString();
-    return wnd.GetWindowText();
-}
-
-bool IsShownForTest(const CWnd& wnd) {
-    QWidget* w = afx::WidgetOf(&wnd);
-    return w && w->isVisible();
-}
-
-void SystemCommandForTest(CDialog& dlg, UINT id) {
-    dlg.OnSysCommand(id, 0);
-}
-
-void CloseForTest(CDialog& dlg) {
-    if (QWidget* w = afx::WidgetOf(&dlg))
-        w->close();
 }

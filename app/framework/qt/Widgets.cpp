@@ -1,5 +1,7 @@
 #include "app/framework/qt/Widgets.h"
 
+#include "app/framework/IpAddressText.h"
+
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -146,29 +148,17 @@ bool IpAddressWidget::IsBlank() const {
 }
 
 void IpAddressWidget::SetText(const std::string& text) {
-    // Dotted decimal; a part that is not one to three digits leaves its field blank, a value
-    // above 255 shows as 255.
     Clear();
-    std::size_t start = 0;
-    for (QLineEdit* f : m_fields) {
-        if (start > text.size())
-            break;
-        std::size_t dot = text.find('.', start);
-        if (dot == std::string::npos)
-            dot = text.size();
-        const std::string part = text.substr(start, dot - start);
-        if (!part.empty() && part.size() <= 3 &&
-            std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            f->setText(QString::number(std::min(std::stoi(part), 255)));
-        start = dot + 1;
-    }
+    const std::array<int, 4> values = ParseAddressFields(text);
+    for (std::size_t i = 0; i < m_fields.size(); ++i)
+        if (values[i] >= 0)
+            m_fields[i]->setText(QString::number(values[i]));
 }
 
 std::string IpAddressWidget::Text() const {
     DWORD a = 0;
     Address(a);
-    return std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 0xFF) + "." +
-           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF);
+    return AddressText(a);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -12,11 +12,6 @@
 using afx::IpAddressWidget;
 using afx::PaneEdit;
 
-void CWnd::Attach(HWND hWnd, int id) {
-    m_hWnd = hWnd;
-    m_nID = id;
-}
-
 void CWnd::EnableWindow(bool bEnable) {
     if (afx::WidgetOf(m_hWnd))
         afx::WidgetOf(m_hWnd)->setEnabled(bEnable);
@@ -171,16 +166,6 @@ int CIPAddressCtrl::GetAddress(DWORD& dwAddress) const {
     auto* ip = qobject_cast<IpAddressWidget*>(afx::WidgetOf(m_hWnd));
     dwAddress = 0;
     return ip ? ip->Address(dwAddress) : 0;
-}
-
-int CIPAddressCtrl::GetAddress(BYTE& f0, BYTE& f1, BYTE& f2, BYTE& f3) const {
-    DWORD a = 0;
-    const int n = GetAddress(a);
-    f0 = static_cast<BYTE>(a >> 24);
-    f1 = static_cast<BYTE>(a >> 16);
-    f2 = static_cast<BYTE>(a >> 8);
-    f3 = static_cast<BYTE>(a);
-    return n;
 }
 
 void CIPAddressCtrl::SetAddress(DWORD dwAddress) {

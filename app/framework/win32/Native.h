@@ -1,7 +1,8 @@
 // The Windows backend's calls into the system, behind names of our own: the framework's files
-// include Afx.h, whose names clash with <windows.h>, so only Native.cpp and Pane.cpp include the
-// latter and everything crosses over through this header. Texts are UTF-8 (the panes' bytes are
-// code page 936); windows are the framework's opaque handles, which are the system's own here.
+// include Afx.h, whose names clash with <windows.h>, so only the Native*.cpp files and Pane.cpp
+// include the latter (through NativeInternal.h) and everything crosses over through this header.
+// Texts are UTF-8 (the panes' bytes are code page 936); windows are the framework's opaque
+// handles, which are the system's own here.
 #pragma once
 
 #include <cstdint>
@@ -129,7 +130,8 @@ void PostCall(Hwnd dlg, std::function<void()> call);
 bool RunLoop(const std::function<bool()>& done, int timeoutMs);
 void EnableOwner(Hwnd owner, bool enable);
 
-// Test seams: what a user's click or choice sends.
+// Test seams (NativeTestHooks.cpp, in varnel_framework_seams): what a user's click or choice
+// sends.
 void ClickButton(Hwnd button);
 void ChooseListItem(Hwnd dlg, Hwnd combo, int index);
 void SendSysCommand(Hwnd dlg, unsigned id);

@@ -4,9 +4,7 @@
 // of text than a tick lasts; this one costs what was added. Text can be selected with the mouse
 // or Ctrl+A and copied with Ctrl+C, Ctrl+Insert or the context menu; typing changes nothing.
 #include "app/framework/PaneText.h"
-#include "app/framework/win32/Native.h"
-
-#include <windows.h>
+#include "app/framework/win32/NativeInternal.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,17 +41,6 @@ std::wstring Decode(std::string_view bytes) {
     return w;
 }
 
-std::string Utf8(const std::wstring& w) {
-    if (w.empty())
-        return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                        0, nullptr, nullptr);
-    std::string s(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
-                          nullptr);
-    return s;
-}
-
 class Pane {
 public:
     explicit Pane(HWND hwnd) : m_hwnd(hwnd) {}
@@ -71,12 +58,12 @@ public:
                 all += L'\n';
             all += Decoded(i);
         }
-        return Utf8(all);
+        return Narrow(all);
     }
     int LineCount() const { return std::max(1, m_text.Rows()); }
     int FirstVisibleLine() const { return m_top; }
     void Scroll(int rows) { ScrollTo(m_top + rows); }
-    std::string SelectionUtf8() const { return Utf8(Selection()); }
+    std::string SelectionUtf8() const { return Narrow(Selection()); }
     void SelectAll() {
         m_anchor = {};
         const std::size_t last = m_text.LineCount() - 1;

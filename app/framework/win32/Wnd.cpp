@@ -2,11 +2,6 @@
 #include "app/framework/Afx.h"
 #include "app/framework/win32/Native.h"
 
-void CWnd::Attach(HWND hWnd, int id) {
-    m_hWnd = hWnd;
-    m_nID = id;
-}
-
 void CWnd::EnableWindow(bool bEnable) {
     w32::Enable(m_hWnd, bEnable);
 }
@@ -101,16 +96,6 @@ int CIPAddressCtrl::GetAddress(DWORD& dwAddress) const {
     std::uint32_t a = 0;
     const int n = w32::IpGet(m_hWnd, a);
     dwAddress = a;
-    return n;
-}
-
-int CIPAddressCtrl::GetAddress(BYTE& f0, BYTE& f1, BYTE& f2, BYTE& f3) const {
-    DWORD a = 0;
-    const int n = GetAddress(a);
-    f0 = static_cast<BYTE>(a >> 24);
-    f1 = static_cast<BYTE>(a >> 16);
-    f2 = static_cast<BYTE>(a >> 8);
-    f3 = static_cast<BYTE>(a);
     return n;
 }
 

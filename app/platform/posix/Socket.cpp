@@ -1,5 +1,7 @@
 #include "app/platform/Socket.h"
 
+#include "app/platform/SocketState.h"
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -14,18 +16,9 @@
 namespace sock {
 namespace {
 
-std::atomic<int> g_startupFailure{0};
-std::atomic<int> g_connectTimeoutMs{5000};
-thread_local int t_lastError = 0;
-
 // How long one send may wait for room in the send buffer before it returns short: a server that
 // stops reading must not freeze the window.
 constexpr int kSendStallMs = 500;
-
-int Fail(int error) {
-    t_lastError = error;
-    return SOCKET_ERROR;
-}
 
 bool SetNonBlocking(int fd, bool on) {
     int flags = ::fcntl(fd, F_GETFL);
@@ -52,18 +45,14 @@ int WSAStartup() {
     return 0;
 }
 
-void SetStartupFailureForTest(int code) {
-    g_startupFailure = code;
-}
-
 SOCKET socket(int af, int type, int protocol) {
     if (af != AF_INET || type != SOCK_STREAM) {
-        t_lastError = EAFNOSUPPORT;
+        Fail(EAFNOSUPPORT);
         return INVALID_SOCKET;
     }
     int fd = ::socket(PF_INET, ::SOCK_STREAM | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
-        t_lastError = errno;
+        Fail(errno);
         return INVALID_SOCKET;
     }
     return fd;
@@ -192,18 +181,6 @@ std::uint32_t inet_addr(const char* cp) {
 // The parentheses keep the C library's optimised htons macro out of the name.
 std::uint16_t(htons)(std::uint16_t hostshort) {
     return ::htons(hostshort);
-}
-
-int WSAGetLastError() {
-    return t_lastError;
-}
-
-int ConnectTimeoutMs() {
-    return g_connectTimeoutMs.load();
-}
-
-void SetConnectTimeoutMsForTest(int ms) {
-    g_connectTimeoutMs = ms;
 }
 
 } // namespace sock

@@ -7,6 +7,8 @@
 // that ioctlsocket(FIONBIO) made non-blocking in a set of its own.
 #include "app/platform/Socket.h"
 
+#include "app/platform/SocketState.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,7 +21,6 @@ namespace {
 
 // Winsock's headers define these names as macros; take our values before they come in.
 constexpr sock::SOCKET kInvalidSocket = sock::INVALID_SOCKET;
-constexpr int kSocketError = sock::SOCKET_ERROR;
 constexpr int kAfInet = sock::AF_INET;
 constexpr int kSockStream = sock::SOCK_STREAM;
 constexpr long kFionbio = sock::FIONBIO;
@@ -41,10 +42,6 @@ const ::SOCKET kNoNativeSocket = INVALID_SOCKET;
 
 namespace sock {
 namespace {
-
-std::atomic<int> g_startupFailure{0};
-std::atomic<int> g_connectTimeoutMs{5000};
-thread_local int t_lastError = 0;
 
 // How long one send on a blocking socket may wait for room before it returns short.
 constexpr int kSendStallMs = 500;
@@ -104,11 +101,6 @@ int ErrnoOf(int wsaError) {
     }
 }
 
-int Fail(int error) {
-    t_lastError = error;
-    return kSocketError;
-}
-
 int FailWsa() {
     return Fail(ErrnoOf(::WSAGetLastError()));
 }
@@ -164,13 +156,9 @@ int WSAStartup() {
     return started;
 }
 
-void SetStartupFailureForTest(int code) {
-    g_startupFailure = code;
-}
-
 SOCKET socket(int af, int type, int protocol) {
     if (af != kAfInet || type != kSockStream) {
-        t_lastError = EAFNOSUPPORT;
+        Fail(EAFNOSUPPORT);
         return kInvalidSocket;
     }
     ::SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, protocol, nullptr, 0,
@@ -181,7 +169,7 @@ SOCKET socket(int af, int type, int protocol) {
     }
     if (s > static_cast<::SOCKET>(INT_MAX)) {
         ::closesocket(s);
-        t_lastError = EMFILE;
+        Fail(EMFILE);
         return kInvalidSocket;
     }
     return static_cast<SOCKET>(s);
@@ -316,18 +304,6 @@ std::uint32_t inet_addr(const char* cp) {
 
 std::uint16_t htons(std::uint16_t hostshort) {
     return ::htons(hostshort);
-}
-
-int WSAGetLastError() {
-    return t_lastError;
-}
-
-int ConnectTimeoutMs() {
-    return g_connectTimeoutMs.load();
-}
-
-void SetConnectTimeoutMsForTest(int ms) {
-    g_connectTimeoutMs = ms;
 }
 
 } // namespace sock

@@ -1,5 +1,5 @@
 #include "serial/comm/Comm.h"
-#include "serial/comm/linux/EventListener.h"
+#include "serial/comm/EventListener.h"
 
 #include "serial/comm/Faults.h"
 #include "serial/comm/PortName.h"

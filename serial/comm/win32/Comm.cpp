@@ -3,6 +3,7 @@
 // a pointer to ours can be handed on as it is. Calls that the fault hook names (Faults.h) ask it
 // first, as on Linux, so that tests can make them fail.
 #include "serial/comm/Comm.h"
+#include "serial/comm/EventListener.h"
 
 #include "serial/comm/Faults.h"
 #include "serial/comm/PortName.h"
@@ -177,6 +178,11 @@ HANDLE CreateEventA(void* lpEventAttributes, BOOL bManualReset, BOOL bInitialSta
 BOOL SetEvent(HANDLE hEvent) {
     COMM_FAULT(SetEvent);
     return Pass(::SetEvent(hEvent));
+}
+
+BOOL SetEventListener(HANDLE, std::function<void()>) {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
 }
 
 BOOL ResetEvent(HANDLE hEvent) {

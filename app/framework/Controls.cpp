@@ -1,0 +1,25 @@
+// What windows, controls and menus keep the same way on every backend: the handle a control
+// object is attached to, an address split into its fields, menu items as data.
+#include "app/framework/Afx.h"
+
+void CWnd::Attach(HWND hWnd, int id) {
+    m_hWnd = hWnd;
+    m_nID = id;
+}
+
+int CIPAddressCtrl::GetAddress(BYTE& f0, BYTE& f1, BYTE& f2, BYTE& f3) const {
+    DWORD a = 0;
+    const int n = GetAddress(a);
+    f0 = static_cast<BYTE>(a >> 24);
+    f1 = static_cast<BYTE>(a >> 16);
+    f2 = static_cast<BYTE>(a >> 8);
+    f3 = static_cast<BYTE>(a);
+    return n;
+}
+
+bool CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, const char* lpszNewItem) {
+    if (!(nFlags & MF_SEPARATOR) && (!lpszNewItem || !*lpszNewItem))
+        return false;
+    m_items.push_back({nFlags, nIDNewItem, lpszNewItem ? lpszNewItem : ""});
+    return true;
+}

@@ -1,0 +1,21 @@
+// What the framework's shared code and its backend (qt/ or win32/) hand each other. Internal to
+// the framework.
+#pragma once
+
+#include "app/framework/Afx.h"
+
+#include <string>
+
+namespace afx {
+
+// The one function through which every message box goes: a test's answerer while one is set,
+// else the backend's box. A null caption shows the application's title.
+int ShowMessageBox(HWND owner, const std::string& text, const char* caption, UINT type);
+// The backend's message box (owned by owner when not null); returns the button chosen.
+int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string& title, UINT type);
+// Gives a pane (a multi-line edit) the member it shows; false when the window is no pane.
+bool SetPaneText(HWND wnd, const CString& text);
+// The listener the application handed in (AfxSetEventListener), or nullptr.
+extern EventListener g_eventListener;
+
+} // namespace afx

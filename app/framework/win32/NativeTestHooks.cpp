@@ -1,0 +1,32 @@
+// The Windows backend's test seams on the system (see Native.h): what a user's click, choice,
+// key or close sends. Part of varnel_framework_seams, never of the program.
+#include "app/framework/win32/NativeInternal.h"
+
+namespace w32 {
+
+void ClickButton(Hwnd button) {
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+}
+
+void ChooseListItem(Hwnd dlg, Hwnd combo, int index) {
+    ::SendMessageW(combo, CB_SETCURSEL, index, 0);
+    ::SendMessageW(dlg, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(combo), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo));
+}
+
+void SendSysCommand(Hwnd dlg, unsigned id) {
+    ::SendMessageW(dlg, WM_SYSCOMMAND, id, 0);
+}
+
+void SendKey(Hwnd wnd, int virtualKey) {
+    MSG msg{wnd, WM_KEYDOWN, static_cast<WPARAM>(virtualKey), 1, 0, {}};
+    Dispatch(msg);
+    MSG up{wnd, WM_KEYUP, static_cast<WPARAM>(virtualKey), static_cast<LPARAM>(0xC0000001u), 0, {}};
+    Dispatch(up);
+}
+
+void CloseWindow(Hwnd dlg) {
+    ::SendMessageW(dlg, WM_CLOSE, 0, 0);
+}
+
+} // namespace w32

@@ -1,0 +1,29 @@
+// The parts of the sockets that both backends keep alike: the calling thread's last error and
+// the settings the test seams change.
+#include "app/platform/Socket.h"
+
+#include "app/platform/SocketState.h"
+
+namespace sock {
+
+std::atomic<int> g_startupFailure{0};
+std::atomic<int> g_connectTimeoutMs{5000};
+
+namespace {
+thread_local int t_lastError = 0;
+} // namespace
+
+int Fail(int error) {
+    t_lastError = error;
+    return SOCKET_ERROR;
+}
+
+int WSAGetLastError() {
+    return t_lastError;
+}
+
+int ConnectTimeoutMs() {
+    return g_connectTimeoutMs.load();
+}
+
+} // namespace sock

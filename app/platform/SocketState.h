@@ -1,0 +1,18 @@
+// What both socket backends (posix/, win32/) keep alike: the calling thread's last error, and the
+// settings that the test seams (TestSeams.h) change and the program leaves as they are. Plain
+// types only, so that a backend can include it next to its system's headers.
+#pragma once
+
+#include <atomic>
+
+namespace sock {
+
+// Records error (an errno value) as the calling thread's last error; returns SOCKET_ERROR.
+int Fail(int error);
+
+// While not 0, WSAStartup fails with this code.
+extern std::atomic<int> g_startupFailure;
+// How long a connect waits before it gives up, in milliseconds.
+extern std::atomic<int> g_connectTimeoutMs;
+
+} // namespace sock
