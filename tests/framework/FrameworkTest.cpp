@@ -4,6 +4,7 @@
 #include "app/framework/TestHooks.h"
 #include "app/framework/qt/Widgets.h"
 #include "framework/QtTestApp.h"
+#include "serial/comm/EventListener.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QComboBox>
@@ -42,6 +43,7 @@ public:
     std::string m_strStatus;
     int opens = 0, clears = 0, selChanges = 0, cancels = 0;
     std::map<UINT_PTR, int> ticks;
+    std::map<UINT_PTR, int> watched;
     std::function<void(UINT_PTR)> onTick;
 
     void OnCancel() override { ++cancels; }
@@ -50,6 +52,7 @@ public:
         if (onTick)
             onTick(id);
     }
+    void OnWatch(UINT_PTR id) override { ++watched[id]; }
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override {
@@ -298,6 +301,27 @@ TEST_F(FrameworkTest, TimersTickByIdMergeWhileBusyAndStop) {
     PumpEventsUntil([&] { return t.elapsed() >= 15; }, 1000);
     EXPECT_LE(dlg.ticks[1] - before, 3);
     EXPECT_EQ(dlg.ticks[2], stopped);
+}
+
+// The fast mode's serial side: an event that is set again after its first call is called again.
+TEST_F(FrameworkTest, AnEventWatchCallsAgainForEachLaterSet) {
+    AfxSetEventListener([](void* hEvent, std::function<void()> notify) {
+        return comm::SetEventListener(hEvent, std::move(notify)) != comm::FALSE;
+    });
+    comm::HANDLE event = comm::CreateEventA(nullptr, comm::TRUE, comm::FALSE, nullptr);
+    ASSERT_TRUE(dlg.WatchEvent(7, event));
+    for (int round = 1; round <= 3; ++round) {
+        ASSERT_TRUE(comm::SetEvent(event));
+        EXPECT_TRUE(PumpEventsUntil([&] { return dlg.watched[7] >= round; }, 5000)) << round;
+        ASSERT_TRUE(comm::ResetEvent(event));
+    }
+    dlg.Unwatch(7);
+    comm::SetEvent(event);
+    QElapsedTimer t;
+    t.start();
+    PumpEventsUntil([&] { return t.elapsed() >= 20; }, 1000);
+    EXPECT_EQ(dlg.watched[7], 3); // none after the watch ended
+    comm::CloseHandle(event);
 }
 
 TEST_F(FrameworkTest, TimersKeepTickingWhileARealMessageBoxIsOpen) {
