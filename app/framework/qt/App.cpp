@@ -1,4 +1,5 @@
-// The application object, start-up, message boxes and icons.
+// The dialog framework's backend on Qt 6 Widgets (Linux). This file: the application object,
+// start-up, message boxes and icons.
 #include "app/framework/Afx.h"
 #include "app/framework/qt/Internal.h"
 #include "app/framework/qt/QtWindow.h"

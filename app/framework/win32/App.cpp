@@ -1,4 +1,5 @@
-// Start-up and the message box on Windows.
+// The dialog framework's backend on the real Windows dialogs and controls. This file: start-up and
+// the message box.
 #include "app/framework/Afx.h"
 #include "app/framework/Internal.h"
 #include "app/framework/win32/Native.h"

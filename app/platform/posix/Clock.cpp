@@ -1,4 +1,4 @@
-// The local time on POSIX.
+// The platform services on POSIX (clock, file, profile writer, sockets). This file: the local time.
 #include "app/platform/System.h"
 
 #include <chrono>

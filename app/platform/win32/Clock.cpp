@@ -1,4 +1,5 @@
-// The local time on Windows.
+// The platform services on Windows (clock, file, profile writer, Winsock). This file: the local
+// time.
 #include "app/platform/System.h"
 
 #include <windows.h>

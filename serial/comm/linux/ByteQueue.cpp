@@ -1,3 +1,5 @@
+// The communications API on POSIX terminals: ports, events, the port's worker thread, time-outs
+// and serial lines, and the simulated device of the tests. This file: the bytes a port received.
 #include "serial/comm/linux/ByteQueue.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The test rigs' halves for POSIX. This file: the far end of a serial line, a pty.
 #include "support/DeviceEnd.h"
 
 #include "support/PtyPair.h"

@@ -1,3 +1,5 @@
+// The test rigs' halves for Windows under Wine. This file: the far end of a serial line, the
+// relay's pty.
 #include "support/DeviceEnd.h"
 
 #include "support/WaitUntil.h"
