@@ -25,6 +25,7 @@ public:
         deviceGone,      // the device vanished or hung up
         portWriteFailed, // a write to the port failed for good
         reopenFailed,    // the REOPEN cycle's open failed
+        openFailed,      // a side did not come up when the link was opened
     };
     static bool IsDrop(End end) { return end != End::byUser && end != End::reopenCycle; }
 

@@ -27,6 +27,7 @@ bool CSendBacklog::Flush(sock::SOCKET s) {
             return false;
         if (nSent == 0)
             break;
+        Sent(m_strData.data() + m_nHead, static_cast<std::size_t>(nSent));
         m_nHead += static_cast<std::size_t>(nSent);
     }
     if (Waiting() == 0) {
@@ -55,4 +56,41 @@ std::size_t CSendBacklog::Drop() {
     m_strData.shrink_to_fit();
     m_nHead = 0;
     return nWaiting;
+}
+
+bool CSendBacklog::Hold(const char* pData, std::size_t nLength) {
+    if (Waiting() + nLength > m_nLimit)
+        return false;
+    m_strData.append(pData, nLength);
+    return true;
+}
+
+void CSendBacklog::KeepSent(std::size_t nKeep) {
+    m_nKeepSent = nKeep;
+    m_strSent.clear();
+}
+
+void CSendBacklog::NewConnection() {
+    m_nSent = 0;
+    m_strSent.clear();
+}
+
+void CSendBacklog::Sent(const char* pData, std::size_t nLength) {
+    m_nSent += static_cast<std::int64_t>(nLength);
+    if (m_nKeepSent == 0)
+        return;
+    m_strSent.append(pData, nLength);
+    if (m_strSent.size() > 2 * m_nKeepSent)
+        m_strSent.erase(0, m_strSent.size() - m_nKeepSent);
+}
+
+std::size_t CSendBacklog::Rewind(std::int64_t nAcked, std::size_t* pLost) {
+    const std::size_t nUnacked =
+        nAcked >= 0 && nAcked < m_nSent ? static_cast<std::size_t>(m_nSent - nAcked) : 0;
+    const std::size_t nBack = std::min(nUnacked, m_strSent.size());
+    if (pLost != nullptr)
+        *pLost = nUnacked - nBack;
+    m_strData.insert(m_nHead, m_strSent, m_strSent.size() - nBack, nBack);
+    NewConnection();
+    return nBack;
 }

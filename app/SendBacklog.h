@@ -7,6 +7,7 @@
 #include "app/platform/Socket.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // About six minutes of a serial line at 115200 baud: a server that takes longer than that to
@@ -35,9 +36,28 @@ public:
     std::size_t Limit() const { return m_nLimit; }
     void SetLimit(std::size_t nLimit) { m_nLimit = nLimit; }
 
+    // While the server is away: the block waits, in order, for the next connection. False, with
+    // nothing of it kept, when it would pass the bound.
+    bool Hold(const char* pData, std::size_t nLength);
+
+    // For a connection that may die unnoticed: the last nKeep bytes handed to the system are kept
+    // (0, the default, keeps none), so that what the peer never acknowledged can be sent again.
+    void KeepSent(std::size_t nKeep);
+    // A new connection begins: the count of bytes sent starts again.
+    void NewConnection();
+    // The connection ended with nAcked bytes of its stream acknowledged: the bytes sent after
+    // those go back in front of what waits, as far as they were kept. Returns how many went back;
+    // *pLost counts those that were not kept.
+    std::size_t Rewind(std::int64_t nAcked, std::size_t* pLost);
+
 private:
+    void Sent(const char* pData, std::size_t nLength);
+
     std::string m_strData; // waiting bytes start at m_nHead
     std::size_t m_nHead = 0;
     std::size_t m_nLimit;
     int m_nError = 0;
+    std::size_t m_nKeepSent = 0;
+    std::string m_strSent;    // the last bytes handed to the system, at most twice m_nKeepSent
+    std::int64_t m_nSent = 0; // bytes handed to the system since the connect
 };

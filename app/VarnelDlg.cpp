@@ -131,6 +131,9 @@ bool CVarnelDlg::OnInitDialog() {
     SetIcon(m_hIcon, false);
 
     LoadSettings();
+    // Once the window is up, the link opens by itself if the settings ask for it.
+    if (m_bAutoOpen)
+        SetOneShotTimer(TIMER_AUTOOPEN, 1);
     return true;
 }
 
@@ -161,6 +164,12 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
         OnNetworkQuiet();
     else if (nIDEvent == TIMER_PUSH)
         OnPushPeriod();
+    else if (nIDEvent == TIMER_RETRY)
+        OnRetryTick();
+    else if (nIDEvent == TIMER_SERIAL_LOST)
+        OnSerialLost();
+    else if (nIDEvent == TIMER_AUTOOPEN && !LinkIsOpen())
+        ToggleLink();
     CDialog::OnTimer(nIDEvent);
 }
 
@@ -176,13 +185,19 @@ void CVarnelDlg::OnWatch(UINT_PTR nID) {
 // ---------------------------------------------------------------------------------------------
 // Link control
 
-namespace {
-
 // The tooltip of a status line: why the last attempt failed, or where the link leads.
 void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip) {
     if (CWnd* pWnd = dlg.GetDlgItem(nID))
         pWnd->SetToolTipText(strTip);
 }
+
+std::string DevicePathOf(const char* pszPort) {
+    std::string strPath;
+    comm::ResolvePortName(pszPort, strPath);
+    return strPath;
+}
+
+namespace {
 
 // The decimal value of the port text, kept to its low 16 bits.
 std::uint16_t PortNumber(const std::string& strPort) {
@@ -195,15 +210,19 @@ std::uint16_t PortNumber(const std::string& strPort) {
     return static_cast<std::uint16_t>(nValue & 0xFFFF);
 }
 
-std::string DevicePathOf(const char* pszPort) {
-    std::string strPath;
-    comm::ResolvePortName(pszPort, strPath);
-    return strPath;
-}
-
 } // namespace
 
+bool CVarnelDlg::LinkIsOpen() {
+    std::string strCaption;
+    m_btnOpen.GetWindowText(strCaption);
+    return strCaption.rfind("关闭", 0) == 0;
+}
+
 void CVarnelDlg::ToggleLink() {
+    if (m_plan.Enabled()) {
+        ToggleRetriedLink();
+        return;
+    }
     bool bTcpFailed = ToggleTcp();
     if (m_chkSingle.GetCheck() == BST_CHECKED) {
         ToggleSerial();
@@ -216,21 +235,34 @@ void CVarnelDlg::ToggleLink() {
 }
 
 bool CVarnelDlg::ToggleSerial() {
-    std::string strCaption;
-    m_btnOpen.GetWindowText(strCaption);
-    if (strCaption.rfind("关闭", 0) == 0) {
+    if (LinkIsOpen()) {
         m_cboPort.EnableWindow(true);
         m_cboBaud.EnableWindow(true);
         m_btnOpen.SetWindowText("打开");
-        m_strComStatus = "串口已关闭";
-        if (!m_bComDeviceGone) // the cue of a vanished device stays until the next open
-            SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
-        UpdateData(false);
-        StopSerialWatch();
-        g_serial.Close();
-        KillTimer(TIMER_COM);
+        CloseSerialSide();
         return false;
     }
+    if (!OpenSerialSide())
+        return true;
+    m_cboPort.EnableWindow(false);
+    m_cboBaud.EnableWindow(false);
+    m_btnOpen.SetWindowText("关闭");
+    return false;
+}
+
+void CVarnelDlg::CloseSerialSide() {
+    m_strComStatus = "串口已关闭";
+    if (!m_bComDeviceGone) // the cue of a vanished device stays until the next open
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
+    UpdateData(false);
+    StopSerialWatch();
+    g_serial.Close();
+    KillTimer(TIMER_COM);
+}
+
+// The port is opened and set up as the settings say, and its side is waited on or polled. False,
+// with the status line saying why and the port closed, when that failed; *pError is the code.
+bool CVarnelDlg::OpenSerialSide(long* pError) {
 
     if (m_bComDeviceGone) {
         m_bComDeviceGone = false;
@@ -248,13 +280,16 @@ bool CVarnelDlg::ToggleSerial() {
     const bool bNameFits = strName.size() < sizeof(g_szComPort);
 
     char szStatus[128];
+    long lIgnored = 0;
+    long& lError = pError != nullptr ? *pError : lIgnored;
+    lError = 0;
     if (g_nBaudrate == 0) {
         m_strComStatus = "串口参数错误";
         UpdateData(false);
-        return true;
+        return false;
     }
     if (!bNameFits || g_serial.Open(g_szComPort, 2048, 2048) != 0) {
-        const long lError = bNameFits ? g_serial.GetLastError() : 2;
+        lError = bNameFits ? g_serial.GetLastError() : 2;
         std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", strName.c_str(), "打开失败1");
         m_strComStatus = szStatus;
         SetStatusTip(
@@ -263,33 +298,30 @@ bool CVarnelDlg::ToggleSerial() {
                 "\n" + DescribeSerialLinesPresent(strName));
         UpdateData(false);
         g_serial.Close();
-        return true;
+        return false;
     }
     if (g_serial.Setup(CSerial::Baudrate(g_nBaudrate), CSerial::data8, CSerial::parityNone,
                        CSerial::stopOne) != 0) {
-        const long lError = g_serial.GetLastError();
+        lError = g_serial.GetLastError();
         std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", g_szComPort, "打开失败2");
         m_strComStatus = szStatus;
         SetStatusTip(*this, IDC_STATIC_COMSTATUS,
                      DescribeSerialSetupFailure(strName, DevicePathOf(g_szComPort), lError));
         UpdateData(false);
         g_serial.Close();
-        return true;
+        return false;
     }
     g_serial.SetupReadTimeouts(CSerial::readBlocking);
     if (WaitsOnSides())
         StartSerialWatch();
     else
         SetTimer(TIMER_COM, 100);
-    m_cboPort.EnableWindow(false);
-    m_cboBaud.EnableWindow(false);
-    m_btnOpen.SetWindowText("关闭");
     std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", g_szComPort, "已打开");
     m_strComStatus = szStatus;
     SetStatusTip(*this, IDC_STATIC_COMSTATUS,
                  std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort));
     UpdateData(false);
-    return false;
+    return true;
 }
 
 bool CVarnelDlg::ToggleTcp() {
@@ -298,21 +330,7 @@ bool CVarnelDlg::ToggleTcp() {
     if (g_bTcpConnected || strCaption != "打开") {
         m_ipServer.EnableWindow(true);
         m_editPort.EnableWindow(true);
-        // A last chance for what waits; whatever the server never got is told, not hidden.
-        if (g_bTcpConnected)
-            m_backlog.Flush(g_sock);
-        const std::size_t nUndelivered = m_nUndelivered + m_backlog.Drop();
-        m_nUndelivered = 0;
-        StopNetworkWatch();
-        sock::closesocket(g_sock);
-        g_sock = sock::INVALID_SOCKET;
-        KillTimer(TIMER_TCP);
-        g_bTcpConnected = 0;
-        m_strNetStatus = "已断开服务器";
-        SetStatusTip(*this, IDC_STATIC_NETSTATUS,
-                     DescribeDisconnect(m_strServer, m_strNetDownReason, nUndelivered));
-        m_strNetDownReason.clear();
-        UpdateData(false);
+        CloseNetworkSide(false);
         return false;
     }
 
@@ -332,6 +350,10 @@ bool CVarnelDlg::ToggleTcp() {
     addr.sin_family = sock::AF_INET;
     addr.sin_port = sock::htons(nPort);
     addr.sin_addr.s_addr = sock::inet_addr(szServerIP);
+    m_addrServer = addr; // where a retry connects
+    m_strServerIP = szServerIP;
+    m_nServerPort = nPort;
+    m_strServerTarget = std::string(szServerIP) + ":" + std::to_string(nPort);
     if (sock::connect(g_sock, &addr, sizeof(addr)) != 0) {
         const int nError = sock::WSAGetLastError();
         sock::closesocket(g_sock);
@@ -343,23 +365,49 @@ bool CVarnelDlg::ToggleTcp() {
         UpdateData(false);
         return true;
     }
-    // The window never waits for the server: what it cannot take now waits in the backlog.
+    m_ipServer.EnableWindow(false);
+    m_editPort.EnableWindow(false);
+    NetworkSideUp();
+    return false;
+}
+
+// A connection was made (by the button or a retry): the window never waits for the server, what
+// it cannot take now waits in the backlog; its side is waited on or polled.
+void CVarnelDlg::NetworkSideUp() {
     std::uint32_t nNonBlocking = 1;
     sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
     g_bTcpConnected = 1;
     ++m_nConnections;
     m_bNetBlockFull = false;
+    m_backlog.NewConnection();
     if (WaitsOnSides())
         WatchSocket(WATCH_TCP, g_sock);
     else
         SetTimer(TIMER_TCP, 100);
-    m_ipServer.EnableWindow(false);
-    m_editPort.EnableWindow(false);
     m_strNetStatus = "已连接服务器";
-    m_strServer = std::string(szServerIP) + ":" + std::to_string(nPort);
+    m_strServer = m_strServerTarget;
     SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strServer);
     UpdateData(false);
-    return false;
+}
+
+// The connection ends. What waits for the server gets a last chance and whatever it never got is
+// told, not hidden; unless bKeepBacklog, when the server is retried and the bytes wait for it.
+void CVarnelDlg::CloseNetworkSide(bool bKeepBacklog) {
+    if (g_bTcpConnected && !bKeepBacklog)
+        m_backlog.Flush(g_sock);
+    const std::size_t nUndelivered = bKeepBacklog ? 0 : m_nUndelivered + m_backlog.Drop();
+    if (!bKeepBacklog)
+        m_nUndelivered = 0;
+    StopNetworkWatch();
+    sock::closesocket(g_sock);
+    g_sock = sock::INVALID_SOCKET;
+    KillTimer(TIMER_TCP);
+    g_bTcpConnected = 0;
+    m_strNetStatus = "已断开服务器";
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                 DescribeDisconnect(m_strServer, m_strNetDownReason, nUndelivered));
+    m_strNetDownReason.clear();
+    UpdateData(false);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -397,6 +445,8 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
         m_nUndelivered += nCount;
         bStalled = true;
+    } else if (!g_bTcpConnected) {
+        HoldForServer(buffer, nCount); // while the server is retried, the block waits for it
     } else {
         WatchBacklog();
     }
@@ -406,8 +456,7 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     if (bStalled) {
         // The server has not read for so long that the backlog is full: it counts as gone, and
         // the link goes down as after a receive error rather than cut bytes out of the stream.
-        m_strNetDownReason = DescribeStalledServer();
-        ToggleLink();
+        NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
     }
 }
 
@@ -436,6 +485,10 @@ void CVarnelDlg::NoteSerialDeviceGone() {
     if (m_bComDeviceGone || g_serial.GetLastError() != comm::ERROR_ACCESS_DENIED)
         return;
     m_bComDeviceGone = true;
+    if (m_plan.Enabled()) {
+        SerialDropped(); // the port is closed and looked for again instead of the cue
+        return;
+    }
     SYSTEMTIME st{};
     GetLocalTime(&st);
     char szTime[24];
@@ -456,8 +509,8 @@ void CVarnelDlg::NetworkPoll() {
     const int nLength = sock::recv(g_sock, buffer, sizeof(buffer), 0);
     if (nLength == sock::SOCKET_ERROR || nLength == 0) {
         // A receive error, or the server closed its end: take the link down.
-        m_strNetDownReason = DescribeReceiveFailure(nLength == 0 ? 0 : sock::WSAGetLastError());
-        ToggleLink();
+        NetworkDropped(DescribeReceiveFailure(nLength == 0 ? 0 : sock::WSAGetLastError()),
+                       CReconnectPlan::End::serverClosed);
         return;
     }
     ForwardNetworkBlock(buffer, nLength);
@@ -474,11 +527,15 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
 
     // The device's bytes that came before this block go to the server first; then only what
     // still waits to be sent to the device is discarded, never what the device sent.
-    DrainSerialInput();
-    g_serial.PurgeOutput();
-    DWORD nWritten = 0;
-    g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
-    g_serial.Flush();
+    if (m_plan.Retrying(CReconnectPlan::SERIAL)) {
+        NoteUndeliveredToDevice(static_cast<std::size_t>(nLength)); // the device is away
+    } else {
+        DrainSerialInput();
+        g_serial.PurgeOutput();
+        DWORD nWritten = 0;
+        g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
+        g_serial.Flush();
+    }
     if (m_bComWatched && !m_comRead.Pending())
         ArmSerialRead(); // the fast mode's read, taken above, waits for the answer
     ShowTrafficBlock(true, buffer, nLength);

@@ -1,12 +1,15 @@
 // The main window of Varnel with the bridge logic and the link state, and the About box.
 #pragma once
 
+#include "app/OutageText.h"
 #include "app/PaneEntries.h"
 #include "app/PushPacer.h"
+#include "app/ReconnectPlan.h"
 #include "app/SendBacklog.h"
 #include "app/SerialBurstRead.h"
 #include "app/TrafficLog.h"
 #include "app/framework/Afx.h"
+#include "app/platform/Clock.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
 #include "serial/Serial.h"
@@ -36,6 +39,14 @@ inline constexpr UINT_PTR TIMER_PUSH = 5;      // at most one repaint of the pan
 inline constexpr UINT TCP_QUIET_MS = 1;
 inline constexpr UINT PUSH_PERIOD_MS = 100;
 
+// Unattended operation (RECONNECT and AUTOOPEN in the settings file): a side that dropped is
+// looked at every RETRY_TICK_MS and tried again when its plan says so; the link opens once the
+// window is up.
+inline constexpr UINT_PTR TIMER_RETRY = 6;
+inline constexpr UINT_PTR TIMER_SERIAL_LOST = 7; // the device went away: its side closes
+inline constexpr UINT_PTR TIMER_AUTOOPEN = 8;
+inline constexpr UINT RETRY_TICK_MS = 200;
+
 // The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
 // rate, rounded up to whole milliseconds and never less than 1.
 UINT SerialQuietGapMs(std::uint32_t nBaudrate);
@@ -50,6 +61,10 @@ extern BYTE g_bTcpConnected;      // 1 while the TCP client is connected
 extern std::int64_t g_nComBytes;  // bytes received from the serial port since start-up
 extern std::int64_t g_nTcpBytes;  // bytes received from the server since start-up
 extern CSerial g_serial;          // the bridge's serial port
+
+// The tooltip of a status line; the device a port name leads to.
+void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip);
+std::string DevicePathOf(const char* pszPort);
 
 // Port map: index of the port list to the port name ("COM3" for any index outside the list).
 const char* PortMap(int nIndex);
@@ -103,6 +118,8 @@ public:
     void ToggleLink();
     bool ToggleSerial();
     bool ToggleTcp();
+    // The Open button reads 关闭: the link is open, or wanted open while a side is retried.
+    bool LinkIsOpen();
 
     // Traffic display and log.
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
@@ -115,6 +132,25 @@ public:
 
 private:
     bool WaitsOnSides() const;
+    bool OpenSerialSide(long* pError = nullptr);
+    void CloseSerialSide();
+    void NetworkSideUp();
+    void CloseNetworkSide(bool bKeepBacklog);
+
+    // Unattended operation (VarnelDlgReconnect.cpp).
+    void ToggleRetriedLink();
+    void NetworkDropped(const std::string& strReason, CReconnectPlan::End end);
+    void SerialDropped();
+    void OnSerialLost();
+    void HoldForServer(const char* pBuffer, DWORD nCount);
+    void NoteUndeliveredToDevice(std::size_t nCount);
+    void OnRetryTick();
+    void TryServer(std::uint64_t nNow);
+    void TryDevice(std::uint64_t nNow);
+    void BeginOutage(int nSide, const std::string& strReason);
+    void EndOutage(int nSide);
+    void ShowRetry(int nSide);
+    void StopRetries();
     void SerialPoll();
     void NoteSerialDeviceGone();
     void NetworkPoll();
@@ -151,6 +187,24 @@ private:
     std::size_t m_nUndelivered = 0;   // bytes the backlog had to refuse since the connect
     bool m_bNetBlockFull = false;     // the last receive filled the whole buffer
     std::uint64_t m_nConnections = 0; // connections made since start-up
+    sock::sockaddr_in m_addrServer{}; // where the last connect went, and a retry goes
+    std::string m_strServerIP;        // its address,
+    std::uint16_t m_nServerPort = 0;  // its port,
+    std::string m_strServerTarget;    // and both as text
+
+    // Unattended operation: the plan of the retries, a connect under way, and the outage of each
+    // side (index CReconnectPlan::SERIAL or NETWORK).
+    CReconnectPlan m_plan;
+    bool m_bAutoOpen = false;
+    sock::SOCKET m_sockConnecting = sock::INVALID_SOCKET;
+    std::uint64_t m_nConnectDeadline = 0;
+    struct Outage {
+        bool active = false;
+        bool over = false; // a last outage to tell of
+        std::uint64_t fromTick = 0;
+        OutageFacts facts;
+    };
+    Outage m_outages[2];
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

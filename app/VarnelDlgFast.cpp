@@ -75,8 +75,7 @@ void CVarnelDlg::GatherNetworkBurst() {
         ForwardNetworkBurst();
         if (!g_bTcpConnected || m_nConnections != nConnection)
             return; // forwarding took the link down or cycled it already
-        m_strNetDownReason = DescribeReceiveFailure(nError);
-        ToggleLink();
+        NetworkDropped(DescribeReceiveFailure(nError), CReconnectPlan::End::serverClosed);
         return;
     }
     m_nNetBurst += nLength;

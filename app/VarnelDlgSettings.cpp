@@ -34,6 +34,14 @@ void CVarnelDlg::LoadSettings() {
     m_pacer.SetPaced(bFast);
     m_log.SetBatched(bFast);
 
+    // Left alone: a drop the user did not ask for is retried, waits doubling up to RECONNECT
+    // seconds (1 to 3600; anything else is off); AUTOOPEN opens the link at start.
+    const int nReconnect = GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE);
+    m_plan = CReconnectPlan(
+        nReconnect >= 1 && nReconnect <= 3600 ? static_cast<unsigned>(nReconnect) : 0u);
+    m_backlog.KeepSent(m_plan.Enabled() ? SEND_BACKLOG_LIMIT : 0);
+    m_bAutoOpen = GetPrivateProfileIntA("SYSTEM", "AUTOOPEN", 0, SETTINGS_FILE) == 1;
+
     m_strComCount = "COM: 0";
     m_strTcpCount = "TCP: 0";
     UpdateData(false);

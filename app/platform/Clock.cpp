@@ -35,3 +35,9 @@ void platform::SetClock(std::function<SYSTEMTIME()> clock) {
 void Sleep(std::uint32_t dwMilliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
+
+std::uint64_t GetTickCount64() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}

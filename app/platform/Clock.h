@@ -18,5 +18,8 @@ struct SYSTEMTIME {
 // The current local time, or what the test clock says while one is set.
 void GetLocalTime(SYSTEMTIME* lpSystemTime);
 
+// Milliseconds of a clock that only goes forward, whatever the local time does.
+std::uint64_t GetTickCount64();
+
 // Blocks the calling thread; the window keeps its ticks for afterwards.
 void Sleep(std::uint32_t dwMilliseconds);

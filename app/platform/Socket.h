@@ -57,4 +57,16 @@ int WSAGetLastError();
 
 int ConnectTimeoutMs();
 
+// Starts a connect without waiting: 0 when it completed at once; SOCKET_ERROR with
+// WSAGetLastError() == EINPROGRESS while it goes on (watch s for writability, then ask
+// connect_result); SOCKET_ERROR with another error when it failed at once. It refuses what
+// connect() refuses (0.0.0.0, port 0). The socket stays non-blocking afterwards.
+int connect_start(SOCKET s, const sockaddr_in* name, int namelen);
+// The outcome of a connect_start: 0 connected; SOCKET_ERROR with EINPROGRESS while it still goes
+// on; SOCKET_ERROR with the error (ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH ...) when it failed.
+int connect_result(SOCKET s);
+// The bytes of the stream sent on s that the peer has acknowledged since the connect, also once
+// the connection has failed; -1 when the system cannot tell.
+std::int64_t acknowledged(SOCKET s);
+
 } // namespace sock

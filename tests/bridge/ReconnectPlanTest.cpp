@@ -72,7 +72,7 @@ TEST(ReconnectPlan, EveryEndButTheUsersOwnIsADrop) {
     } ends[] = {
         {End::byUser, false},         {End::reopenCycle, false},   {End::serverClosed, true},
         {End::serverStalled, true},   {End::connectionDead, true}, {End::deviceGone, true},
-        {End::portWriteFailed, true}, {End::reopenFailed, true},
+        {End::portWriteFailed, true}, {End::reopenFailed, true},      {End::openFailed, true},
     };
     for (const auto& e : ends) {
         EXPECT_EQ(Plan::IsDrop(e.end), e.drop) << static_cast<int>(e.end);

@@ -183,4 +183,35 @@ std::uint16_t(htons)(std::uint16_t hostshort) {
     return ::htons(hostshort);
 }
 
+int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
+        return Fail(EINVAL);
+    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
+        return Fail(EADDRNOTAVAIL);
+    ::sockaddr_in addr{};
+    addr.sin_family = PF_INET;
+    addr.sin_port = name->sin_port;
+    addr.sin_addr.s_addr = name->sin_addr.s_addr;
+    if (!SetNonBlocking(s, true))
+        return Fail(errno);
+    if (::connect(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0)
+        return 0;
+    return Fail(errno);
+}
+
+int connect_result(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::pollfd p{s, POLLOUT, 0};
+    if (::poll(&p, 1, 0) == 0)
+        return Fail(EINPROGRESS);
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+        error = errno;
+    return error == 0 ? 0 : Fail(error);
+}
+
 } // namespace sock

@@ -306,4 +306,48 @@ std::uint16_t htons(std::uint16_t hostshort) {
     return ::htons(hostshort);
 }
 
+int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != kAfInet)
+        return Fail(EINVAL);
+    const std::uint32_t address = AddressOf(name);
+    if (address == 0 || name->sin_port == 0)
+        return Fail(EADDRNOTAVAIL);
+    ::sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = name->sin_port;
+    std::memcpy(&addr.sin_addr, &address, sizeof address);
+    if (!SetNonBlocking(s, true))
+        return FailWsa();
+    {
+        std::lock_guard lock(g_nonBlockingMutex);
+        g_nonBlocking.insert(s);
+    }
+    if (::connect(Native(s), reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0)
+        return 0;
+    const int error = ::WSAGetLastError();
+    return Fail(error == WSAEWOULDBLOCK ? EINPROGRESS : ErrnoOf(error));
+}
+
+int connect_result(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    const int ready = WaitWritable(s, 0);
+    if (ready < 0)
+        return FailWsa();
+    int soError = 0;
+    int length = sizeof soError;
+    if (::getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) !=
+        0)
+        return FailWsa();
+    if (soError != 0)
+        return Fail(ErrnoOf(soError));
+    return ready == 0 ? Fail(EINPROGRESS) : 0;
+}
+
+std::int64_t acknowledged(SOCKET) {
+    return -1; // not asked of the system yet
+}
+
 } // namespace sock
