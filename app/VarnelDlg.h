@@ -150,6 +150,7 @@ private:
     void BeginOutage(int nSide, const std::string& strReason);
     void EndOutage(int nSide);
     void ShowRetry(int nSide);
+    void ShowRetryTip(int nSide);
     void StopRetries();
     void SerialPoll();
     void NoteSerialDeviceGone();

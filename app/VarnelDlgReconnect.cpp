@@ -147,10 +147,18 @@ void CVarnelDlg::ShowRetry(int nSide) {
     const std::string strStatus =
         RetryStatus(nSide == Plan::NETWORK, g_szComPort, m_plan.Attempts(side) + 1);
     (nSide == Plan::NETWORK ? m_strNetStatus : m_strComStatus) = strStatus;
+    ShowRetryTip(nSide);
+    UpdateData(false);
+}
+
+// The tooltip follows the outage (bytes held, the next attempt) without a push of the texts.
+void CVarnelDlg::ShowRetryTip(int nSide) {
+    const Plan::Side side = static_cast<Plan::Side>(nSide);
+    if (!m_plan.Retrying(side))
+        return;
     const std::int64_t nNext =
         m_plan.NextAttempt(side) - static_cast<std::int64_t>(GetTickCount64());
     SetStatusTip(*this, StatusId(nSide), RetryTip(m_outages[nSide].facts, nNext));
-    UpdateData(false);
 }
 
 void CVarnelDlg::OnRetryTick() {
@@ -159,6 +167,8 @@ void CVarnelDlg::OnRetryTick() {
         TryServer(nNow);
     if (m_plan.Retrying(Plan::SERIAL) && m_plan.Due(Plan::SERIAL, static_cast<std::int64_t>(nNow)))
         TryDevice(nNow);
+    ShowRetryTip(Plan::NETWORK);
+    ShowRetryTip(Plan::SERIAL);
     if (!m_plan.Retrying(Plan::NETWORK) && !m_plan.Retrying(Plan::SERIAL))
         KillTimer(TIMER_RETRY);
 }

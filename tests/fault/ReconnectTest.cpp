@@ -1,0 +1,188 @@
+// Left alone with RECONNECT: the link comes back by itself after the server restarts or the
+// device returns, the side that stayed up stays up, the device's bytes wait for the server and
+// arrive once and in order, and the user's 关闭 ends every retry.
+#include "fault/FaultRig.h"
+#include "support/BridgeWindow.h"
+#include "support/Gather.h"
+
+#include <QElapsedTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+
+namespace fault {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::LoopbackServer;
+using testing_support::PtyPair;
+
+class ReconnectTest : public FaultTest {
+protected:
+    void SetUp() override {
+        FaultTest::SetUp();
+        Set("SYSTEM", "RECONNECT", "2");
+    }
+    // Waits, pumping, for the server to take a connection; how long that took, or -1.
+    qint64 AcceptWhilePumping(LoopbackServer& to, int ms) {
+        QElapsedTimer t;
+        t.start();
+        return Until([&] { return to.Accept(10ms); }, ms) ? t.elapsed() : -1;
+    }
+    bool Retrying(const CString& status, const char* what) {
+        return status.Str().rfind(what, 0) == 0;
+    }
+    // The device sends the next n bytes of its stream.
+    void DeviceSends(std::size_t n) {
+        const std::string block = Pattern(sent.size(), n);
+        ASSERT_TRUE(pty.Send(block));
+        sent += block;
+    }
+    std::string sent;
+};
+
+TEST_F(ReconnectTest, ServerRestartsWhileTheDeviceSendsAndEveryByteArrivesOnceInOrder) {
+    StartLinked();
+    const std::uint16_t port = server.Port();
+    DeviceSends(3000);
+    std::string got = ServerReceives(3000);
+    server.CloseClient();
+    server.StopListening();
+    std::optional<LoopbackServer> back;
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        // The server is away: the port stays open and the device's bytes wait for it.
+        ASSERT_TRUE(Until([&] { return Retrying(dlg->m_strNetStatus, "重连服务器"); }));
+        EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+        EXPECT_EQ(Caption(), "关闭");
+        DeviceSends(2000);
+        ASSERT_TRUE(Until([&] { return g_nComBytes == static_cast<std::int64_t>(sent.size()); }));
+        EXPECT_TRUE(Until([&] {
+            return dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText().find("wait for") !=
+                   std::string::npos;
+        }));
+
+        // Back on the same port: taken within the bound and a second, held bytes first.
+        back.emplace(port);
+        const qint64 ms = AcceptWhilePumping(*back, 5000);
+        RecordProperty(("reconnect_ms_" + std::to_string(round)).c_str(), static_cast<int>(ms));
+        ASSERT_GE(ms, 0);
+        EXPECT_LE(ms, 3000 + 500);
+        DeviceSends(500);
+        got += testing_support::ReceiveWhilePumping(*back, sent.size() - got.size());
+        ASSERT_EQ(got.size(), sent.size());
+        EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已连接服务器"; }));
+        EXPECT_NE(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText().find("Last outage"),
+                  std::string::npos);
+        // Gracefully, then abortively, then gracefully again.
+        if (round % 2 == 0)
+            back->CloseClient();
+        else
+            back->ResetClient();
+        back.reset();
+    }
+    EXPECT_TRUE(got == sent) << "the stream came out changed, doubled or out of order";
+    // Each drop and each return is one line of the day's events file.
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    char name[32];
+    std::snprintf(name, sizeof name, "%04u-%02u-%02u.events.log", st.wYear, st.wMonth, st.wDay);
+    std::ifstream in(name, std::ios::binary);
+    const std::string events{std::istreambuf_iterator<char>(in), {}};
+    std::size_t drops = 0, returns = 0;
+    for (auto at = events.find(" dropped: "); at != std::string::npos;
+         at = events.find(" dropped: ", at + 1))
+        ++drops;
+    for (auto at = events.find(" back after "); at != std::string::npos;
+         at = events.find(" back after ", at + 1))
+        ++returns;
+    EXPECT_EQ(drops, 3u) << events;
+    EXPECT_EQ(returns, 3u) << events;
+}
+
+TEST_F(ReconnectTest, DeviceThatReturnsBehindItsNameIsOpenedWithinASecond) {
+    const fs::path link = fs::current_path() / "device";
+    std::optional<PtyPair> device(std::in_place);
+    fs::create_symlink(device->SlavePath(), link);
+    Set("Ports", "COM3", link.string());
+    StartLinked();
+    ASSERT_TRUE(device->Send("a"));
+    EXPECT_EQ(ServerReceives(1), "a");
+
+    // Unplugged: the port closes and the name is looked for; the server stays connected.
+    device.reset();
+    fs::remove(link);
+    ASSERT_TRUE(Until([&] { return Retrying(dlg->m_strComStatus, "重连串口COM3"); }));
+    EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    ASSERT_TRUE(server.Send("xy"));
+    EXPECT_TRUE(Until([&] {
+        return dlg->GetDlgItem(IDC_STATIC_COMSTATUS)
+                   ->GetToolTipText()
+                   .find("2 bytes from the "
+                         "server") != std::string::npos;
+    }));
+
+    // Plugged in again behind the same name.
+    device.emplace();
+    fs::create_symlink(device->SlavePath(), link);
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(Until([&] { return dlg->m_strComStatus == "串口COM3已打开"; }, 5000));
+    RecordProperty("device_back_ms", static_cast<int>(t.elapsed()));
+    EXPECT_LE(t.elapsed(), 1000 + 2 * RETRY_TICK_MS);
+    ASSERT_TRUE(device->Send("b"));
+    EXPECT_EQ(ServerReceives(1), "b");
+    ASSERT_TRUE(server.Send("zz"));
+    EXPECT_EQ(testing_support::ReceiveWhilePumping(*device, 2), "zz");
+}
+
+TEST_F(ReconnectTest, AutoOpenKeepsTryingAndCloseEndsEveryRetry) {
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    Set("SYSTEM", "AUTOOPEN", "1");
+    Start();
+    // Opened by itself; the server is not there, so it is retried while the port stays open.
+    ASSERT_TRUE(Until([&] { return Retrying(dlg->m_strNetStatus, "重连服务器"); }));
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+    std::optional<LoopbackServer> back(std::in_place, port);
+    ASSERT_GE(AcceptWhilePumping(*back, 5000), 0);
+    EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已连接服务器"; }));
+
+    // The server goes again; 关闭 during the retries: nothing opens afterwards.
+    back->CloseClient();
+    back.reset();
+    ASSERT_TRUE(Until([&] { return Retrying(dlg->m_strNetStatus, "重连服务器"); }));
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Caption(), "打开");
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    back.emplace(port);
+    EXPECT_EQ(AcceptWhilePumping(*back, 3000), -1);
+    EXPECT_FALSE(dlg->IsTimerRunning(TIMER_RETRY));
+}
+
+TEST_F(ReconnectTest, AServerThatResetsAtOnceIsTriedAgainOnlyAfterAPause) {
+    StartLinked();
+    server.ResetClient();
+    int accepted = 0;
+    QElapsedTimer t;
+    t.start();
+    Until(
+        [&] {
+            if (server.Accept(10ms)) {
+                ++accepted;
+                server.ResetClient();
+            }
+            return t.elapsed() >= 3500;
+        },
+        5000);
+    // An attempt a second at the most: 1 s after each drop.
+    EXPECT_GE(accepted, 2);
+    EXPECT_LE(accepted, 4);
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+}
+
+} // namespace
+} // namespace fault
