@@ -121,6 +121,9 @@ bool CVarnelDlg::OnInitDialog() {
     CMenu* pSysMenu = GetSystemMenu(false);
     if (pSysMenu != nullptr) {
         std::string strAboutMenu = AfxLoadString(IDS_ABOUTBOX);
+        // Reconnection can be switched on and off without editing the settings file.
+        pSysMenu->AppendMenu(MF_SEPARATOR);
+        pSysMenu->AppendMenu(MF_STRING, IDM_RECONNECT, "自动重连");
         if (!strAboutMenu.empty()) {
             pSysMenu->AppendMenu(MF_SEPARATOR);
             pSysMenu->AppendMenu(MF_STRING, IDM_ABOUTBOX, strAboutMenu.c_str());
@@ -131,6 +134,8 @@ bool CVarnelDlg::OnInitDialog() {
     SetIcon(m_hIcon, false);
 
     LoadSettings();
+    if (pSysMenu != nullptr)
+        pSysMenu->CheckMenuItem(IDM_RECONNECT, m_plan.Enabled() ? MF_CHECKED : MF_UNCHECKED);
     // Once the window is up, the link opens by itself if the settings ask for it.
     if (m_bAutoOpen)
         SetOneShotTimer(TIMER_AUTOOPEN, 1);
@@ -141,6 +146,8 @@ void CVarnelDlg::OnSysCommand(UINT nID, LPARAM lParam) {
     if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
         CAboutDlg dlgAbout;
         dlgAbout.DoModal();
+    } else if ((nID & 0xFFF0) == IDM_RECONNECT) {
+        ToggleReconnect();
     } else {
         CDialog::OnSysCommand(nID, lParam);
     }

@@ -113,6 +113,8 @@ public:
     void OnCheckHex();
     void OnCheck0x();
     void OnCheckSingle();
+    // The system menu's 自动重连: reconnection on (the settings file's bound, or 30 s) or off.
+    void ToggleReconnect();
 
     // Link control: each toggle returns true when an open or a connect failed.
     void ToggleLink();

@@ -77,6 +77,21 @@ void CVarnelDlg::OnCheck0x() {
     WriteIntSetting("SYSTEM", "0x", m_chk0x.GetCheck());
 }
 
+void CVarnelDlg::ToggleReconnect() {
+    int nBound = 0;
+    if (!m_plan.Enabled()) {
+        nBound = GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE);
+        if (nBound < 1 || nBound > 3600)
+            nBound = 30;
+    }
+    StopRetries();
+    m_plan = CReconnectPlan(static_cast<unsigned>(nBound));
+    m_backlog.KeepSent(m_plan.Enabled() ? SEND_BACKLOG_LIMIT : 0);
+    WriteIntSetting("SYSTEM", "RECONNECT", nBound);
+    if (CMenu* pSysMenu = GetSystemMenu(false))
+        pSysMenu->CheckMenuItem(IDM_RECONNECT, m_plan.Enabled() ? MF_CHECKED : MF_UNCHECKED);
+}
+
 void CVarnelDlg::OnCheckSingle() {
     WriteIntSetting("SYSTEM", "Single", m_chkSingle.GetCheck());
 }

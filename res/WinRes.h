@@ -83,3 +83,5 @@ inline constexpr unsigned SC_CLOSE = 0xF060u;
 // Menu item flags.
 inline constexpr unsigned MF_STRING = 0x0000u;
 inline constexpr unsigned MF_SEPARATOR = 0x0800u;
+inline constexpr unsigned MF_UNCHECKED = 0x0000u;
+inline constexpr unsigned MF_CHECKED = 0x0008u;

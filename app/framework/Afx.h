@@ -51,11 +51,17 @@ public:
         std::string text;
     };
     bool AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, const char* lpszNewItem = nullptr);
+    // Puts a check mark on the item (MF_CHECKED) or takes it off (MF_UNCHECKED); returns the
+    // item's previous state, or 0xFFFFFFFF when there is no such item.
+    UINT CheckMenuItem(UINT nIDCheckItem, UINT nCheck);
     int GetMenuItemCount() const { return static_cast<int>(m_items.size()); }
     const std::vector<Item>& Items() const { return m_items; }
+    // The window whose system menu this is (set by the framework).
+    void SetOwner(HWND hOwner) { m_hOwner = hOwner; }
 
 private:
     std::vector<Item> m_items;
+    HWND m_hOwner = nullptr;
 };
 
 // ---------------------------------------------------------------------------------------------

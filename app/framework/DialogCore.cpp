@@ -56,6 +56,7 @@ bool CDialog::Build() {
     Attach(window, 0);
     if (tpl->style & WS_SYSMENU) {
         core.sysMenu = std::make_unique<CMenu>();
+        core.sysMenu->SetOwner(window);
         core.FillSystemMenu(*core.sysMenu);
     }
     core.BuildControls(*tpl);

@@ -15,6 +15,8 @@ int ShowMessageBox(HWND owner, const std::string& text, const char* caption, UIN
 int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string& title, UINT type);
 // Gives a pane (a multi-line edit) the member it shows; false when the window is no pane.
 bool SetPaneText(HWND wnd, const CString& text);
+// The backend's own system menu of the window, where it has one, shows the item checked or not.
+void CheckSystemMenuItem(HWND window, UINT id, bool checked);
 // The listener the application handed in (AfxSetEventListener), or nullptr.
 extern EventListener g_eventListener;
 

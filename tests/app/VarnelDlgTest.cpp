@@ -181,6 +181,43 @@ TEST_F(VarnelDlgTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
     EXPECT_EQ(Profile("COM", "COM"), "<none>");
 }
 
+// 自动重连 in the system menu switches reconnection and writes it at once; a bound the file gives
+// is kept, any other value counts as off and ticking it then writes 30.
+TEST_F(VarnelDlgTest, ReconnectMenuItemSwitchesAndWritesTheSetting) {
+    const struct {
+        const char* file;
+        bool on;
+        const char* ticked; // written when the item is ticked
+    } cases[] = {
+        {"", false, "30"},
+        {"[SYSTEM]\r\nRECONNECT=7\r\n", true, "7"},
+        {"[SYSTEM]\r\nRECONNECT=3601\r\n", false, "30"},
+        {"[SYSTEM]\r\nRECONNECT=-2\r\n", false, "30"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Write(c.file);
+        Open();
+        auto checked = [&] {
+            for (const CMenu::Item& item : dlg->GetSystemMenu(false)->Items())
+                if (item.id == IDM_RECONNECT)
+                    return (item.flags & MF_CHECKED) != 0;
+            ADD_FAILURE() << "no 自动重连 item";
+            return false;
+        };
+        EXPECT_EQ(checked(), c.on);
+        dlg->OnSysCommand(IDM_RECONNECT, 0);
+        EXPECT_EQ(checked(), !c.on);
+        EXPECT_EQ(Profile("SYSTEM", "RECONNECT"), c.on ? "0" : c.ticked);
+        if (!c.on) {
+            dlg->OnSysCommand(IDM_RECONNECT, 0);
+            EXPECT_FALSE(checked());
+            EXPECT_EQ(Profile("SYSTEM", "RECONNECT"), "0");
+        }
+        dlg.reset();
+    }
+}
+
 TEST(QuietGap, IsThreeAndAHalfCharactersRoundedUpToWholeMilliseconds) {
     const std::pair<std::uint32_t, UINT> table[] = {
         {300, 117}, {1200, 30}, {9600, 4}, {19200, 2}, {38400, 1}, {115200, 1}, {921600, 1}, {0, 1},

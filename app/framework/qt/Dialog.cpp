@@ -77,6 +77,8 @@ HWND CDialog::Core::Window() const {
     return afx::HandleOf(impl->widget);
 }
 
+void afx::CheckSystemMenuItem(HWND, UINT, bool) {} // the menu is made from the items when shown
+
 void CDialog::Core::FillSystemMenu(CMenu& menu) {
     menu.AppendMenu(MF_STRING, SC_MINIMIZE, "最小化(&N)");
     menu.AppendMenu(MF_STRING, SC_CLOSE, "关闭(&C)");
@@ -158,6 +160,10 @@ void CDialog::ShowSystemMenu(int xScreen, int yScreen) {
         action->setData(QVariant::fromValue<qulonglong>(item.id));
         if (item.id == SC_MINIMIZE && !(GetCore().tpl->style & WS_MINIMIZEBOX))
             action->setEnabled(false);
+        if (item.flags & MF_CHECKED) {
+            action->setCheckable(true);
+            action->setChecked(true);
+        }
     }
     if (QAction* chosen = menu.exec(QPoint(xScreen, yScreen)))
         OnSysCommand(static_cast<UINT>(chosen->data().toULongLong()), 0);

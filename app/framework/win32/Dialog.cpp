@@ -13,6 +13,10 @@ HWND CDialog::Core::Window() const {
     return impl->hwnd;
 }
 
+void afx::CheckSystemMenuItem(HWND window, UINT id, bool checked) {
+    w32::CheckSystemMenuItem(window, id, checked);
+}
+
 void CDialog::Core::FillSystemMenu(CMenu&) {} // the window has a system menu of its own
 
 void CDialog::Core::Centre() {
@@ -26,7 +30,8 @@ void CDialog::Core::Initialised(bool focusFirst) {
         for (; impl->sysMenuShown < added.size(); ++impl->sysMenuShown) {
             const CMenu::Item& item = added[impl->sysMenuShown];
             w32::AppendSystemMenu(impl->hwnd, static_cast<unsigned>(item.id),
-                                  (item.flags & MF_SEPARATOR) ? nullptr : item.text.c_str());
+                                  (item.flags & MF_SEPARATOR) ? nullptr : item.text.c_str(),
+                                  (item.flags & MF_CHECKED) != 0);
         }
     }
     if (!focusFirst)

@@ -192,14 +192,20 @@ void SetDefaultButton(Hwnd dlg, int id) {
     ::SendMessageW(dlg, DM_SETDEFID, static_cast<WPARAM>(id), 0);
 }
 
-void AppendSystemMenu(Hwnd dlg, unsigned id, const char* text) {
+void AppendSystemMenu(Hwnd dlg, unsigned id, const char* text, bool checked) {
     HMENU menu = ::GetSystemMenu(dlg, FALSE);
     if (!menu)
         return;
     if (!text)
         ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     else
-        ::AppendMenuW(menu, MF_STRING, id, Widen(text).c_str());
+        ::AppendMenuW(menu, MF_STRING | (checked ? MF_CHECKED : MF_UNCHECKED), id,
+                      Widen(text).c_str());
+}
+
+void CheckSystemMenuItem(Hwnd dlg, unsigned id, bool checked) {
+    if (HMENU menu = ::GetSystemMenu(dlg, FALSE))
+        ::CheckMenuItem(menu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 void TrackSystemMenu(Hwnd dlg, int x, int y, bool atCorner) {

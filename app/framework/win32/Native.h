@@ -52,7 +52,8 @@ std::vector<Hwnd> Children(Hwnd dlg);
 // Sets the default push button (Enter) of a dialog.
 void SetDefaultButton(Hwnd dlg, int id);
 // Appends an item (a separator when text is null) to the window's system menu.
-void AppendSystemMenu(Hwnd dlg, unsigned id, const char* text);
+void AppendSystemMenu(Hwnd dlg, unsigned id, const char* text, bool checked = false);
+void CheckSystemMenuItem(Hwnd dlg, unsigned id, bool checked);
 // Opens the system menu at a point of the screen (the window's top-left corner when none).
 void TrackSystemMenu(Hwnd dlg, int x, int y, bool atCorner);
 void SetIcon(Hwnd dlg, int resourceId, bool big);
