@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <string>
 
@@ -267,6 +268,44 @@ TEST_P(ProgramTest, BridgesThePortAndALoopbackServerBothWaysNothingLostLogExact)
         logged[entries[i].fromNetwork ? 1 : 0] += entries[i].body;
     ExpectSame(logged[0], up, "log of the device's blocks");
     ExpectSame(logged[1], down, "log of the server's blocks");
+}
+
+} // namespace
+
+namespace {
+
+// Left alone (RECONNECT, AUTOOPEN): the program opens the link by itself, and when the server
+// restarts it connects again with what the device sent meanwhile, first.
+TEST_P(ProgramTest, OpensByItselfAndReconnectsToARestartedServerWithTheHeldBytesFirst) {
+    DeviceEnd device;
+    ASSERT_TRUE(device.Ok()) << device.Problem();
+    std::optional<LoopbackServer> server(std::in_place);
+    const std::uint16_t port = server->Port();
+    ASSERT_NE(port, 0);
+    std::ofstream(dir_ / "VarnelConfig.ini", std::ios::binary)
+        << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << port
+        << "\r\n[SYSTEM]\r\nHEX=0\r\nREOPEN=0\r\nRECONNECT=2\r\nAUTOOPEN=1\r\nFAST="
+        << (GetParam() ? 1 : 0) << "\r\n";
+    ASSERT_TRUE(Start()) << "VARNEL_EXE names the program";
+    HWND wnd = Window();
+    ASSERT_NE(wnd, nullptr) << "no window";
+    ASSERT_TRUE(server->Accept(10s)); // nobody pressed 打开
+    EXPECT_TRUE(WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kOpenButton)) == "关闭"; }, 5s));
+    ASSERT_TRUE(device.Send("first"));
+    EXPECT_EQ(server->Receive(5, 10s), "first");
+
+    server->CloseClient();
+    server.reset();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return TextOf(::GetDlgItem(wnd, kNetStatus)).starts_with("重连服务器"); }, 10s));
+    ASSERT_TRUE(device.Send("while away"));
+    EXPECT_TRUE(WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kComCount)) == "COM: 15"; }, 10s));
+    server.emplace(port);
+    ASSERT_TRUE(server->Accept(10s));
+    EXPECT_EQ(server->Receive(10, 10s), "while away");
+    EXPECT_TRUE(
+        WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kNetStatus)) == "已连接服务器"; }, 5s));
+    EXPECT_EQ(TextOf(::GetDlgItem(wnd, kComStatus)), "串口COM3已打开");
 }
 
 } // namespace
