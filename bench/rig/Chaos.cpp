@@ -1,12 +1,12 @@
 #include "bench/rig/Chaos.h"
 
+#include "bench/rig/Connections.h"
 #include "bench/rig/Phase.h"
 #include "bench/rig/Stream.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <optional>
 #include <poll.h>
 #include <random>
 #include <sys/ioctl.h>
@@ -20,95 +20,10 @@ namespace {
 constexpr double kQuietSeconds = 1.5;   // both ends hold still this long before a cut or unplug
 constexpr double kComeBackSeconds = 30; // a side not back within this ends the run
 constexpr double kBlockSeconds = 0.05;  // the server sends a block of 64..512 bytes this often
-constexpr std::uint64_t kLookBack = 512 * 1024;
 
 Clock::duration Span(double seconds) {
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
-
-// What the server got of the device's stream, connection after connection.
-struct Figures {
-    std::uint64_t delivered = 0, repeated = 0, repeatedGraceful = 0, lost = 0, altered = 0,
-                  extra = 0, frontier = 0;
-};
-
-// Follows each connection from where its first bytes sit in the stream: bytes before the
-// furthest point reached so far are repeats, a start beyond it leaves a gap of lost bytes.
-class DeviceAccount {
-public:
-    explicit DeviceAccount(Pattern& pattern) : pattern_(pattern) {}
-
-    void Begin(bool afterAbortive) {
-        afterAbortive_ = afterAbortive;
-        head_.clear();
-        checker_.reset();
-    }
-    void Feed(const std::uint8_t* data, std::size_t count, std::uint64_t sent) {
-        if (checker_) {
-            checker_->Feed(data, count, sent);
-            return;
-        }
-        head_.insert(head_.end(), data, data + count);
-        if (head_.size() >= StreamChecker::kWindow) {
-            Locate(sent);
-        }
-    }
-    void End(std::uint64_t sent) {
-        if (!checker_ && !head_.empty()) {
-            Locate(sent);
-        }
-        if (checker_) {
-            checker_->Finish(sent);
-            figures_ = Settled(figures_);
-            checker_.reset();
-        }
-    }
-    // The figures so far, the open connection included.
-    Figures Now() const { return checker_ ? Settled(figures_) : figures_; }
-    // The stream offset the open connection has reached, 0 before it has one.
-    std::uint64_t Position() const { return checker_ ? checker_->Position() : 0; }
-
-private:
-    void Locate(std::uint64_t sent) {
-        const std::size_t window = std::min(head_.size(), StreamChecker::kWindow);
-        const std::uint64_t from =
-            figures_.frontier > kLookBack ? figures_.frontier - kLookBack : 0;
-        start_ = figures_.frontier;
-        if (sent > from) {
-            std::vector<std::uint8_t> range(sent - from);
-            pattern_.Fill(from, range.data(), range.size());
-            const auto at = std::search(range.begin(), range.end(), head_.begin(),
-                                        head_.begin() + static_cast<std::ptrdiff_t>(window));
-            if (at != range.end()) {
-                start_ = from + static_cast<std::uint64_t>(at - range.begin());
-            }
-        }
-        checker_.emplace(pattern_, start_);
-        checker_->Feed(head_.data(), head_.size(), sent);
-        head_.clear();
-    }
-    Figures Settled(Figures f) const {
-        const std::uint64_t end = checker_->Position();
-        if (start_ > f.frontier) {
-            f.lost += start_ - f.frontier;
-        }
-        const std::uint64_t repeats = start_ < f.frontier ? std::min(end, f.frontier) - start_ : 0;
-        (afterAbortive_ ? f.repeated : f.repeatedGraceful) += repeats;
-        f.delivered += checker_->Matched() - std::min(checker_->Matched(), repeats);
-        f.lost += checker_->Skipped();
-        f.altered += checker_->Altered();
-        f.extra += checker_->Extra();
-        f.frontier = std::max(f.frontier, end);
-        return f;
-    }
-
-    Pattern& pattern_;
-    Figures figures_;
-    std::vector<std::uint8_t> head_;
-    std::optional<StreamChecker> checker_;
-    std::uint64_t start_ = 0;
-    bool afterAbortive_ = false;
-};
 
 // One end that writes a stream without blocking.
 struct Sender {
