@@ -105,6 +105,8 @@ bool RunChaos(const ChaosPlan& plan, Pty& pty, Server& server, Contender& conten
                   contenderDrops = 0;
     std::vector<double> serverTimes, deviceTimes;
     bool abortive = false, failed = false, finished = false;
+    // The cuts take turns, the first one at random.
+    abortive = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
     Stage stage = Stage::Running;
     toTcp.Begin(false);
     ProcStats first;
@@ -152,7 +154,7 @@ bool RunChaos(const ChaosPlan& plan, Pty& pty, Server& server, Contender& conten
                 while ((n = recv(server.client, buffer.data(), buffer.size(), MSG_DONTWAIT)) > 0) {
                     toTcp.Feed(buffer.data(), static_cast<std::size_t>(n), device.sent);
                 }
-                abortive = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
+                abortive = !abortive;
                 closeClient(abortive);
                 close(server.listener);
                 server.listener = -1;
