@@ -279,6 +279,11 @@ bool RunChaos(const ChaosPlan& plan, Pty& pty, Server& server, Contender& conten
             toTcp.Begin(abortive);
             if (stage == Stage::ServerBack) {
                 serverTimes.push_back(Seconds(Clock::now() - stageAt));
+                std::fprintf(stderr,
+                             "rig: chaos: %.0f s: server back, connected after %.2f s; "
+                             "device bytes lost so far %llu\n",
+                             Seconds(Clock::now() - start), serverTimes.back(),
+                             U(toTcp.Now().lost));
                 nextServerCut = Clock::now() + between(60, 120);
                 stage = Stage::Running;
             }
@@ -291,6 +296,10 @@ bool RunChaos(const ChaosPlan& plan, Pty& pty, Server& server, Contender& conten
         }
         if (stage == Stage::DeviceBack && toTcp.Position() > resumeOffset) {
             deviceTimes.push_back(Seconds(Clock::now() - stageAt));
+            std::fprintf(stderr,
+                         "rig: chaos: %.0f s: device back, bytes flowing after %.2f s; "
+                         "device bytes lost so far %llu\n",
+                         Seconds(Clock::now() - start), deviceTimes.back(), U(toTcp.Now().lost));
             nextDeviceCut = Clock::now() + between(180, 300);
             stage = Stage::Running;
             stageAt = Clock::now();
