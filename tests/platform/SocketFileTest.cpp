@@ -98,6 +98,28 @@ TEST(Socket, SelectRecvAndSendToAGonePeerOrOneThatNeverReads) {
     sock::closesocket(s);
 }
 
+// What the peer acknowledged is the stream's bytes alone: the connection's set-up does not count,
+// or a rewind after a cut would send one byte too few again.
+TEST(Socket, AcknowledgedCountsTheStreamsBytesOnly) {
+    ASSERT_EQ(sock::WSAStartup(), 0);
+    testing_support::LoopbackServer listener;
+    sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    auto a = SocketAddress("127.0.0.1", listener.Port());
+    ASSERT_EQ(sock::connect(s, &a, sizeof a), 0);
+    ASSERT_TRUE(listener.Accept());
+    if (sock::acknowledged(s) < 0) {
+        sock::closesocket(s);
+        GTEST_SKIP() << "this platform's count is not asked of the system";
+    }
+    EXPECT_EQ(sock::acknowledged(s), 0);
+    ASSERT_EQ(sock::send(s, "abcde", 5, 0), 5);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (sock::acknowledged(s) < 5 && std::chrono::steady_clock::now() < deadline) {
+    }
+    EXPECT_EQ(sock::acknowledged(s), 5);
+    sock::closesocket(s);
+}
+
 TEST(File, AppendCreatesKeepsAndReportsFailures) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / ("file-test-" + std::to_string(::getpid()));
