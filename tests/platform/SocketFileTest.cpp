@@ -58,13 +58,19 @@ TEST(Socket, StartupSeamAndConnectOutcomes) {
     EXPECT_EQ(sock::select(sock::INVALID_SOCKET, 0, 50), sock::SOCKET_ERROR);
 }
 
-TEST(Socket, SelectRecvAndSendToAGonePeerOrOneThatNeverReads) {
+// A connection to `listener`, accepted.
+void ConnectTo(testing_support::LoopbackServer& listener, sock::SOCKET& s) {
     ASSERT_EQ(sock::WSAStartup(), 0);
-    testing_support::LoopbackServer listener;
-    sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
     auto a = SocketAddress("127.0.0.1", listener.Port());
     ASSERT_EQ(sock::connect(s, &a, sizeof a), 0);
     ASSERT_TRUE(listener.Accept());
+}
+
+TEST(Socket, SelectRecvAndSendToAGonePeerOrOneThatNeverReads) {
+    testing_support::LoopbackServer listener;
+    sock::SOCKET s = sock::INVALID_SOCKET;
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(listener, s));
 
     EXPECT_EQ(sock::select(s, 0, 50), 0);
     ASSERT_TRUE(listener.Send("ab"));
@@ -101,12 +107,9 @@ TEST(Socket, SelectRecvAndSendToAGonePeerOrOneThatNeverReads) {
 // What the peer acknowledged is the stream's bytes alone: the connection's set-up does not count,
 // or a rewind after a cut would send one byte too few again.
 TEST(Socket, AcknowledgedCountsTheStreamsBytesOnly) {
-    ASSERT_EQ(sock::WSAStartup(), 0);
     testing_support::LoopbackServer listener;
-    sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    auto a = SocketAddress("127.0.0.1", listener.Port());
-    ASSERT_EQ(sock::connect(s, &a, sizeof a), 0);
-    ASSERT_TRUE(listener.Accept());
+    sock::SOCKET s = sock::INVALID_SOCKET;
+    ASSERT_NO_FATAL_FAILURE(ConnectTo(listener, s));
     if (sock::acknowledged(s) < 0) {
         sock::closesocket(s);
         GTEST_SKIP() << "this platform's count is not asked of the system";
