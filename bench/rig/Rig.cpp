@@ -71,7 +71,7 @@ void Pty::Close() {
     master = slave = -1;
 }
 
-bool Server::Listen(std::string& error) {
+bool Server::Listen(std::string& error, std::uint16_t fixedPort) {
     listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0) {
         error = std::string("socket: ") + std::strerror(errno);
@@ -82,7 +82,7 @@ bool Server::Listen(std::string& error) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
+    addr.sin_port = htons(fixedPort);
     socklen_t len = sizeof addr;
     if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(listener, 4) != 0 ||

@@ -32,7 +32,8 @@ struct Server {
     int client = -1;
     std::uint16_t port = 0;
 
-    bool Listen(std::string& error);
+    // Listens on `fixedPort`, or on a free port when it is 0.
+    bool Listen(std::string& error, std::uint16_t fixedPort = 0);
     // Waits for a connection until the deadline; an earlier one is closed.
     bool Accept(Clock::time_point deadline);
     void Close();

@@ -1,4 +1,5 @@
 #include "bench/rig/Stream.h"
+#include "bench/rig/Connections.h"
 #include "bench/rig/Phase.h"
 #include "bench/rig/Rig.h"
 
@@ -125,6 +126,50 @@ TEST(StreamChecker, AShortMismatchAtTheEndIsSettledByFinish) {
     c.Finish(100);
     EXPECT_EQ(c.Matched(), 99u);
     EXPECT_EQ(c.Altered(), 1u);
+}
+
+// Connections one after another, each a stretch of the stream: a stretch that starts before the
+// furthest point reached repeats bytes (charged to the cut before it), one that starts beyond
+// it leaves lost bytes. A stretch shorter than the look-up window is still placed.
+TEST(DeviceAccount, TellsRepeatsAtACutFromGapsBetweenConnections) {
+    struct Stretch {
+        std::uint64_t from, to;
+        bool afterAbortive;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Stretch> stretches;
+        std::uint64_t delivered, repeated, repeatedGraceful, lost;
+    };
+    const std::vector<Case> cases = {
+        {"one connection", {{0, 1000, false}}, 1000, 0, 0, 0},
+        {"resent after a reset", {{0, 1000, false}, {900, 2000, true}}, 2000, 100, 0, 0},
+        {"resent after a close", {{0, 1000, false}, {900, 2000, false}}, 2000, 0, 100, 0},
+        {"gap between", {{0, 1000, false}, {1200, 2000, true}}, 1800, 0, 0, 200},
+        {"short last one", {{0, 1000, false}, {1000, 1010, false}}, 1010, 0, 0, 0},
+        {"three, exact", {{0, 700, false}, {700, 1500, true}, {1500, 2000, false}}, 2000, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Pattern pattern(21);
+        DeviceAccount account(pattern);
+        const std::uint64_t sent = c.stretches.back().to;
+        for (const Stretch& s : c.stretches) {
+            account.Begin(s.afterAbortive);
+            const auto bytes = Bytes(pattern, s.from, s.to - s.from);
+            for (std::size_t at = 0; at < bytes.size(); at += 100) {
+                account.Feed(bytes.data() + at, std::min<std::size_t>(100, bytes.size() - at),
+                             sent);
+            }
+            account.End(sent);
+        }
+        const Figures f = account.Now();
+        EXPECT_EQ(f.delivered, c.delivered) << c.name;
+        EXPECT_EQ(f.repeated, c.repeated) << c.name;
+        EXPECT_EQ(f.repeatedGraceful, c.repeatedGraceful) << c.name;
+        EXPECT_EQ(f.lost, c.lost) << c.name;
+        EXPECT_EQ(f.altered + f.extra, 0u) << c.name;
+        EXPECT_EQ(f.frontier, sent) << c.name;
+    }
 }
 
 TEST(Percentile, NearestRank) {

@@ -2,8 +2,10 @@
 // serial device and a TCP server on 127.0.0.1, drives traffic through it (one direction at a
 // time, both at once, and request and answer) and prints one line per figure:
 //     result contender=NAME run=N figure=FIGURE value=VALUE
-// With --soak it runs both directions at once at line rate and prints a line per minute instead.
+// With --soak it runs both directions at once at line rate and prints a line per minute instead;
+// with --chaos as well the server restarts and the device vanishes and returns meanwhile.
 #include "app/platform/Profile.h"
+#include "bench/rig/Chaos.h"
 #include "bench/rig/Phase.h"
 #include "bench/rig/Rig.h"
 #include "bench/rig/TwoWay.h"
@@ -50,6 +52,10 @@ const char* const kUsage = R"(usage: varnel-benchrig [options]
   --runs R              runs, each with a fresh contender (default 1)
   --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
   --soak-phase S        seconds of each soak phase (default 5)
+  --chaos               with --soak: Varnel reconnects by itself (RECONNECT=2, AUTOOPEN=1, COM3
+                        a link in the folder) while the server restarts every 1 to 2 min and
+                        the device vanishes and returns every 3 to 5 min
+  --seed N              with --chaos: the seed of the random times (default 1)
   --keep                keep the working folder
   --strict              exit with 1 when a byte was lost or altered or the contender failed
 )";
@@ -65,6 +71,8 @@ struct Options {
     int runs = 1;
     double soakMinutes = 0;
     double soakPhase = 5;
+    bool chaos = false;
+    unsigned seed = 1;
     bool keep = false;
     bool strict = false;
     bool hex = false;
@@ -112,6 +120,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.soakMinutes = std::atof(value());
         } else if (arg == "--soak-phase") {
             o.soakPhase = std::atof(value());
+        } else if (arg == "--chaos") {
+            o.chaos = true;
+        } else if (arg == "--seed") {
+            o.seed = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
         } else if (arg == "--keep") {
             o.keep = true;
         } else if (arg == "--strict") {
@@ -133,7 +145,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     if (varnel && !iniSet) {
         o.ini = true;
     }
-    if (varnel && !pressSet) {
+    if (varnel && !pressSet && !o.chaos) {
         o.pressOpen = true;
     }
     if (o.command.empty()) {
@@ -148,8 +160,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 
 // Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
 // REOPEN off (the rig wants the links to stay up), text or hexadecimal panes, either mode.
+// Unattended: Varnel opens the link at start and brings back a side that dropped (waits of at
+// most 2 s between attempts).
 bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port, bool hex,
-                 bool fast) {
+                 bool fast, bool unattended) {
     const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || chdir(folder.c_str()) != 0) {
         if (here >= 0) {
@@ -164,6 +178,10 @@ bool WriteConfig(const std::string& folder, const std::string& device, std::uint
     ok = WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", file) && ok;
     ok = WritePrivateProfileStringA("SYSTEM", "HEX", hex ? "1" : "0", file) && ok;
     ok = WritePrivateProfileStringA("SYSTEM", "FAST", fast ? "1" : "0", file) && ok;
+    if (unattended) {
+        ok = WritePrivateProfileStringA("SYSTEM", "RECONNECT", "2", file) && ok;
+        ok = WritePrivateProfileStringA("SYSTEM", "AUTOOPEN", "1", file) && ok;
+    }
     ok = WritePrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", file) && ok;
     ok = WritePrivateProfileStringA("Socket", "PORT", portText.c_str(), file) && ok;
     ok = WritePrivateProfileStringA("COM", "COM", "2", file) && ok;
@@ -215,7 +233,8 @@ struct Session {
     Server server;
     Contender contender;
     bool keep = false;
-    std::string wineLink; // the prefix's COM3, linked to the pty
+    std::string wineLink;   // the prefix's COM3, linked to the pty
+    std::string deviceLink; // with --chaos: the link the settings name as COM3
 
     bool Up(const Options& o, std::string& error) {
         keep = o.keep;
@@ -232,8 +251,16 @@ struct Session {
                 return false;
             }
         }
-        if (o.ini && !WriteConfig(folder, o.winePrefix.empty() ? pty.path : "", server.port, o.hex,
-                                  o.fast)) {
+        std::string device = o.winePrefix.empty() ? pty.path : "";
+        if (o.chaos) {
+            deviceLink = folder + "/COM3";
+            if (symlink(pty.path.c_str(), deviceLink.c_str()) != 0) {
+                error = "cannot link " + deviceLink + " to " + pty.path;
+                return false;
+            }
+            device = deviceLink;
+        }
+        if (o.ini && !WriteConfig(folder, device, server.port, o.hex, o.fast, o.chaos)) {
             error = "cannot write VarnelConfig.ini in " + folder;
             return false;
         }
@@ -474,6 +501,12 @@ bool Soak(const Options& o) {
         std::fprintf(stderr, "rig: soak: %s\n", error.c_str());
         session.Down();
         return false;
+    }
+    if (o.chaos) {
+        const bool ok = RunChaos({o.soakMinutes, session.deviceLink, o.seed}, session.pty,
+                                 session.server, session.contender);
+        session.Down();
+        return ok || !o.strict;
     }
     Streams streams;
     Totals both, toTcp, toSerial;

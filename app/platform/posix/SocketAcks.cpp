@@ -18,7 +18,9 @@ std::int64_t acknowledged(SOCKET s) {
     if (::getsockopt(s, IPPROTO_TCP, TCP_INFO, &info, &len) != 0 ||
         len < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
         return -1;
-    return static_cast<std::int64_t>(info.tcpi_bytes_acked);
+    // The count includes the SYN, which takes one number of the sequence: the stream's bytes
+    // are one fewer (none before the connection was set up).
+    return info.tcpi_bytes_acked > 0 ? static_cast<std::int64_t>(info.tcpi_bytes_acked) - 1 : 0;
 }
 
 } // namespace sock
