@@ -2,8 +2,10 @@
 #include "app/platform/File.h"
 #include "app/platform/Socket.h"
 #include "app/platform/TestSeams.h"
+#include "support/DeadPeerOptions.h"
 #include "support/LoopbackServer.h"
 #include "support/SocketAddress.h"
+#include "support/WaitUntil.h"
 
 #include <chrono>
 #include <filesystem>
@@ -96,6 +98,52 @@ TEST(Socket, SelectRecvAndSendToAGonePeerOrOneThatNeverReads) {
     EXPECT_EQ(rc, sock::SOCKET_ERROR);
     EXPECT_NE(sock::WSAGetLastError(), 0);
     sock::closesocket(s);
+}
+
+TEST(Socket, ConnectWithoutWaitingFindsDeadPeersAndCountsWhatIsNotAcknowledged) {
+    ASSERT_EQ(sock::WSAStartup(), 0);
+    testing_support::LoopbackServer listener;
+    std::uint16_t closedPort;
+    {
+        testing_support::LoopbackServer gone;
+        closedPort = gone.Port();
+    }
+    struct Case {
+        const char* ip;
+        std::uint16_t port;
+        int outcome;
+    } cases[] = {
+        {"127.0.0.1", listener.Port(), 0},
+        {"127.0.0.1", closedPort, ECONNREFUSED},
+        {"0.0.0.0", listener.Port(), EADDRNOTAVAIL}, // refused as connect refuses it
+        {"127.0.0.1", 0, EADDRNOTAVAIL},
+    };
+    for (const Case& c : cases) {
+        sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+        ASSERT_NE(s, sock::INVALID_SOCKET);
+        const auto options = testing_support::DeadPeerOptionsOf(s);
+        EXPECT_EQ(options.keepAlive, 1);
+        EXPECT_EQ(options.idleS, 10);
+        EXPECT_EQ(options.intervalS, 5);
+        EXPECT_EQ(options.probes, 3);
+        EXPECT_EQ(options.unacknowledgedS, 30);
+        EXPECT_EQ(testing_support::ConnectOutcome(s, c.ip, c.port), c.outcome)
+            << c.ip << ":" << c.port;
+        if (c.outcome == 0) {
+            ASSERT_TRUE(listener.Accept());
+            EXPECT_EQ(sock::unacknowledged(s), 0);
+            char buf[4];
+            EXPECT_EQ(sock::recv(s, buf, sizeof buf, 0), sock::SOCKET_ERROR); // still non-blocking
+            EXPECT_EQ(sock::WSAGetLastError(), EWOULDBLOCK);
+            EXPECT_EQ(sock::send(s, "hello", 5, 0), 5);
+            EXPECT_EQ(listener.Receive(5), "hello");
+            EXPECT_TRUE(testing_support::WaitUntil([&] { return sock::unacknowledged(s) == 0; },
+                                                   std::chrono::seconds(5)));
+        }
+        sock::closesocket(s);
+    }
+    EXPECT_EQ(sock::connect_result(sock::INVALID_SOCKET), sock::SOCKET_ERROR);
+    EXPECT_EQ(sock::unacknowledged(sock::INVALID_SOCKET), -1);
 }
 
 TEST(File, AppendCreatesKeepsAndReportsFailures) {
