@@ -236,6 +236,30 @@ TEST_P(WindowModes, RequestsAndAnswersGoRoundWithNothingLeftBehind) {
     }
 }
 
+TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
+    OpenLinked(false);
+    std::int64_t comBytes = 0, tcpBytes = 0;
+    for (int i = 0; i < 40; ++i) { // one entry each
+        const std::string line = "line" + std::to_string(i), answer = "answer" + std::to_string(i);
+        ASSERT_TRUE(device.Send(line));
+        ASSERT_TRUE(server.Send(answer));
+        comBytes += static_cast<std::int64_t>(line.size());
+        tcpBytes += static_cast<std::int64_t>(answer.size());
+        ASSERT_TRUE(Until([&] { return g_nComBytes == comBytes && g_nTcpBytes == tcpBytes; })) << i;
+    }
+    CEdit& com = dlg->m_editComData;
+    CEdit& tcp = dlg->m_editTcpData;
+    ASSERT_TRUE(
+        Until([&] { return com.GetFirstVisibleLine() > 0 && tcp.GetFirstVisibleLine() > 0; }));
+    com.LineScroll(-5); // the user reads back; the other pane stays at its bottom
+    const int comAt = com.GetFirstVisibleLine();
+    const int tcpAt = tcp.GetFirstVisibleLine();
+    server.CloseClient(); // the link goes down: a push of the status alone
+    ASSERT_TRUE(Until([&] { return Shows(IDC_STATIC_NETSTATUS) == "已断开服务器"; }));
+    EXPECT_EQ(com.GetFirstVisibleLine(), comAt);
+    EXPECT_EQ(tcp.GetFirstVisibleLine(), tcpAt);
+}
+
 TEST_F(WindowTest, ClearAsksAndKeepsTheRunningTotals) {
     OpenLinked(false);
     ASSERT_TRUE(device.Send(std::string(100, 'x')));
