@@ -135,6 +135,8 @@ TEST(Socket, ConnectWithoutWaitingFindsDeadPeersAndCountsWhatIsNotAcknowledged) 
             char buf[4];
             EXPECT_EQ(sock::recv(s, buf, sizeof buf, 0), sock::SOCKET_ERROR); // still non-blocking
             EXPECT_EQ(sock::WSAGetLastError(), EWOULDBLOCK);
+            std::uint32_t on = 1;
+            EXPECT_EQ(sock::ioctlsocket(s, sock::FIONBIO, &on), 0);
             EXPECT_EQ(sock::send(s, "hello", 5, 0), 5);
             EXPECT_EQ(listener.Receive(5), "hello");
             EXPECT_TRUE(testing_support::WaitUntil([&] { return sock::unacknowledged(s) == 0; },

@@ -2,6 +2,11 @@
 
 #include "app/platform/SocketState.h"
 
+namespace {
+// The system's ioctl header defines FIONBIO as a macro of another value: take ours first.
+constexpr long kFionbio = sock::FIONBIO;
+} // namespace
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -9,12 +14,14 @@
 #include <csignal>
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace sock {
 namespace {
@@ -32,6 +39,17 @@ bool SetNonBlocking(int fd, bool on) {
 }
 
 using Clock = std::chrono::steady_clock;
+
+// A connection whose path died (no acknowledgement in time, no route any more) is told so once,
+// by whichever call comes first. When a send took the news, the next receive would read a plain
+// end of stream, as if the server had closed; the layer keeps the error for it instead.
+std::mutex g_deadMutex;
+std::unordered_map<int, int> g_deadPath;
+
+bool PathDied(int error) {
+    return error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH ||
+           error == EHOSTDOWN;
+}
 
 int MsLeft(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -197,6 +215,11 @@ int recv(SOCKET s, char* buf, int len, int flags) {
         ssize_t n = ::recv(s, buf, static_cast<std::size_t>(len > 0 ? len : 0), flags);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0 && len > 0) {
+            std::lock_guard lock(g_deadMutex);
+            if (auto it = g_deadPath.find(s); it != g_deadPath.end())
+                return Fail(it->second);
+        }
         return n < 0 ? Fail(errno) : static_cast<int>(n);
     }
 }
@@ -217,8 +240,14 @@ int send(SOCKET s, const char* buf, int len, int flags) {
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return done > 0 ? done : Fail(errno);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            const int error = errno;
+            if (PathDied(error)) {
+                std::lock_guard lock(g_deadMutex);
+                g_deadPath[s] = error;
+            }
+            return done > 0 ? done : Fail(error);
+        }
         if (int flags = ::fcntl(s, F_GETFL); flags >= 0 && (flags & O_NONBLOCK))
             break; // a non-blocking socket takes what it has room for and no more
         ::pollfd p{s, POLLOUT, 0};
@@ -234,13 +263,17 @@ int send(SOCKET s, const char* buf, int len, int flags) {
 int closesocket(SOCKET s) {
     if (s < 0)
         return Fail(EBADF);
+    {
+        std::lock_guard lock(g_deadMutex);
+        g_deadPath.erase(s);
+    }
     return ::close(s) == 0 ? 0 : Fail(errno);
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
     if (s < 0)
         return Fail(EBADF);
-    if (cmd != FIONBIO || !argp)
+    if (cmd != kFionbio || !argp)
         return Fail(EINVAL);
     return SetNonBlocking(s, *argp != 0) ? 0 : Fail(errno);
 }
