@@ -135,6 +135,12 @@ int ErrnoOf(int wsaError) {
     }
 }
 
+// On a connection, Winsock tells a peer that keepalive found dead as a network reset: the path
+// died, and the connection timed out, as the other platform says.
+int ErrnoOfTransfer(int wsaError) {
+    return wsaError == WSAENETRESET ? ETIMEDOUT : ErrnoOf(wsaError);
+}
+
 int FailWsa() {
     return Fail(ErrnoOf(::WSAGetLastError()));
 }
@@ -316,28 +322,6 @@ int connect_result(SOCKET s) {
     return 0;
 }
 
-long unacknowledged(SOCKET s) {
-    if (s < 0)
-        return Fail(EBADF);
-    DWORD version = 0;
-    TcpInfoV0 info{};
-    DWORD returned = 0;
-    if (::WSAIoctl(Native(s), kSioTcpInfo, &version, sizeof version, &info, sizeof info, &returned,
-                   nullptr, nullptr) != 0)
-        return FailWsa();
-    if (returned < sizeof info)
-        return Fail(EOPNOTSUPP);
-    // In flight: sent, not acknowledged. Waiting: taken by send, not sent yet.
-    unsigned long long handed = 0;
-    {
-        std::lock_guard lock(g_socketsMutex);
-        auto it = g_handed.find(s);
-        handed = it == g_handed.end() ? 0 : it->second;
-    }
-    const unsigned long long waiting = handed > info.bytesOut ? handed - info.bytesOut : 0;
-    return static_cast<long>(std::min<unsigned long long>(info.bytesInFlight + waiting, LONG_MAX));
-}
-
 int select(SOCKET s, long sec, long usec) {
     if (s < 0)
         return Fail(EBADF);
@@ -355,7 +339,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     if (s < 0)
         return Fail(EBADF);
     int n = ::recv(Native(s), buf, len > 0 ? len : 0, flags);
-    return n == SOCKET_ERROR ? FailWsa() : n;
+    return n == SOCKET_ERROR ? Fail(ErrnoOfTransfer(::WSAGetLastError())) : n;
 }
 
 int send(SOCKET s, const char* buf, int len, int flags) {
@@ -394,7 +378,30 @@ int send(SOCKET s, const char* buf, int len, int flags) {
         g_handed[s] += static_cast<unsigned long long>(done);
         return done;
     }
-    return Fail(error != 0 ? ErrnoOf(error) : EWOULDBLOCK);
+    return Fail(error != 0 ? ErrnoOfTransfer(error) : EWOULDBLOCK);
+}
+
+// What send took and the system has not had acknowledged (see g_handed).
+long unacknowledged(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    DWORD version = 0;
+    TcpInfoV0 info{};
+    DWORD returned = 0;
+    if (::WSAIoctl(Native(s), kSioTcpInfo, &version, sizeof version, &info, sizeof info, &returned,
+                   nullptr, nullptr) != 0)
+        return FailWsa();
+    if (returned < sizeof info)
+        return Fail(EOPNOTSUPP);
+    // In flight: sent, not acknowledged. Waiting: taken by send, not sent yet.
+    unsigned long long handed = 0;
+    {
+        std::lock_guard lock(g_socketsMutex);
+        auto it = g_handed.find(s);
+        handed = it == g_handed.end() ? 0 : it->second;
+    }
+    const unsigned long long waiting = handed > info.bytesOut ? handed - info.bytesOut : 0;
+    return static_cast<long>(std::min<unsigned long long>(info.bytesInFlight + waiting, LONG_MAX));
 }
 
 int closesocket(SOCKET s) {
