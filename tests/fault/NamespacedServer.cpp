@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 namespace fault {
@@ -49,6 +50,23 @@ int ListenInside(const std::string& name, std::uint16_t& port) {
     return fd;
 }
 
+// Removes what a rig of a test process that no longer runs (killed at its time-out) left behind:
+// its namespace and pair would hold the same addresses.
+void RemoveLeftovers() {
+    const std::string prefix = "varnel-test-";
+    std::error_code none;
+    for (const auto& entry : std::filesystem::directory_iterator("/var/run/netns", none)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0)
+            continue;
+        const std::string pid = name.substr(prefix.size());
+        if (pid.empty() || std::filesystem::exists("/proc/" + pid))
+            continue;
+        std::system(("ip netns del " + name + " >/dev/null 2>&1").c_str());
+        std::system(("ip link del vnl" + pid + "a >/dev/null 2>&1").c_str());
+    }
+}
+
 } // namespace
 
 NamespacedServer::NamespacedServer() {
@@ -66,6 +84,7 @@ NamespacedServer::NamespacedServer() {
         problem_ = "another test's namespace did not go away";
         return;
     }
+    RemoveLeftovers();
     const std::string inside = "ip netns exec " + name_ + " ";
     // The far end's hardware address is known for good, as a router's is: when the path dies,
     // nothing here learns of it, and the bytes just go unacknowledged.
