@@ -5,6 +5,9 @@
 //   a socket variable after every close, and closesocket(INVALID_SOCKET) does nothing.
 // - send() never raises SIGPIPE, whatever the peer did.
 // - connect() gives up after ConnectTimeoutMs() instead of the system's two minutes.
+// - Every socket finds a dead peer by itself: keepalive probes after 10 s of silence, 5 s apart,
+//   3 of them, and (where the system takes it) at most 30 s for sent bytes to be acknowledged.
+//   A dead path then ends in a receive or send error ETIMEDOUT.
 // - send() on a blocking socket waits at most half a second for room; on a socket made
 //   non-blocking with ioctlsocket(FIONBIO) it never waits and fails with EWOULDBLOCK when the
 //   send buffer has no room at all.
@@ -41,6 +44,19 @@ int WSAStartup();
 SOCKET socket(int af, int type, int protocol);
 // Blocking connect that gives up after ConnectTimeoutMs(); 0 on success, SOCKET_ERROR otherwise.
 int connect(SOCKET s, const sockaddr_in* name, int namelen);
+// Starts a connect without waiting: 0 when it completed at once; SOCKET_ERROR with
+// WSAGetLastError() == EINPROGRESS while it goes on (watch s for writability, then ask
+// connect_result); SOCKET_ERROR with another error when it failed at once. It refuses what
+// connect() refuses (0.0.0.0, port 0). The socket stays non-blocking afterwards.
+int connect_start(SOCKET s, const sockaddr_in* name, int namelen);
+// The outcome of a connect_start: 0 connected; SOCKET_ERROR with EINPROGRESS while it still
+// goes on; SOCKET_ERROR with the error (ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH ...) when it failed.
+int connect_result(SOCKET s);
+// The bytes of the stream sent on s that the peer has acknowledged since the connect, also once
+// the connection has failed (Linux: the kernel's own count; Windows: what send took less what
+// SIO_TCP_INFO says is not acknowledged, while the socket is still there); -1 when the system
+// cannot tell.
+std::int64_t acknowledged(SOCKET s);
 // Waits at most sec seconds plus usec microseconds for s to become readable: 1 readable (data,
 // end of stream or error pending), 0 not readable, SOCKET_ERROR on an invalid socket.
 int select(SOCKET s, long sec, long usec);
@@ -56,17 +72,5 @@ std::uint16_t htons(std::uint16_t hostshort);
 int WSAGetLastError();
 
 int ConnectTimeoutMs();
-
-// Starts a connect without waiting: 0 when it completed at once; SOCKET_ERROR with
-// WSAGetLastError() == EINPROGRESS while it goes on (watch s for writability, then ask
-// connect_result); SOCKET_ERROR with another error when it failed at once. It refuses what
-// connect() refuses (0.0.0.0, port 0). The socket stays non-blocking afterwards.
-int connect_start(SOCKET s, const sockaddr_in* name, int namelen);
-// The outcome of a connect_start: 0 connected; SOCKET_ERROR with EINPROGRESS while it still goes
-// on; SOCKET_ERROR with the error (ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH ...) when it failed.
-int connect_result(SOCKET s);
-// The bytes of the stream sent on s that the peer has acknowledged since the connect, also once
-// the connection has failed; -1 when the system cannot tell.
-std::int64_t acknowledged(SOCKET s);
 
 } // namespace sock

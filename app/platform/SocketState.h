@@ -7,6 +7,13 @@
 
 namespace sock {
 
+// How every socket finds a dead peer: keepalive probes after this much silence, this far apart,
+// this many of them; and the longest that sent bytes may wait for their acknowledgement.
+inline constexpr int kKeepAliveIdleS = 10;
+inline constexpr int kKeepAliveIntervalS = 5;
+inline constexpr int kKeepAliveProbes = 3;
+inline constexpr int kUnacknowledgedLimitS = 30;
+
 // Records error (an errno value) as the calling thread's last error; returns SOCKET_ERROR.
 int Fail(int error);
 

@@ -1,7 +1,8 @@
 ; The Windows installer of Varnel, built with Debian's nsis by scripts/package --windows:
 ;   makensis -DVERSION=<version> -DSTAGE=<folder with varnel.exe, README.txt> -DOUTFILE=<exe>
 ; It installs for the current user (no administrator rights), into a folder where Varnel may
-; keep its settings and logs, adds a Start-menu entry and an uninstaller.
+; keep its settings and logs, adds a Start-menu entry and an uninstaller. On request (a ticked
+; component, or /AUTOSTART on the command line of a silent install) Varnel starts at login.
 ; A 64-bit installer for a 64-bit program (and one that a 64-bit-only Wine can run).
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -22,12 +23,16 @@ VIAddVersionKey /LANG=2052 "LegalCopyright" "Copyright (C) 2026"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel"
 
+!include "FileFunc.nsh"
+
+Page components
 Page directory
 Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
 Section "Varnel"
+    SectionIn RO
     SetOutPath "$INSTDIR"
     File "${STAGE}\varnel.exe"
     File "${STAGE}\README.txt"
@@ -46,12 +51,28 @@ Section "Varnel"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; Unticked unless asked for: a shortcut in the user's Startup folder, started in Varnel's folder
+; like the Start-menu entry.
+Section /o "Start Varnel when I log in" SecAutostart
+    SetOutPath "$INSTDIR"
+    CreateShortcut "$SMSTARTUP\Varnel.lnk" "$INSTDIR\varnel.exe" "" "$INSTDIR\varnel.exe" 0
+SectionEnd
+
+Function .onInit
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/AUTOSTART" $R1
+    IfErrors +2
+    SectionSetFlags ${SecAutostart} 1
+FunctionEnd
+
 Section "Uninstall"
     Delete "$INSTDIR\varnel.exe"
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\Uninstall.exe"
     Delete "$SMPROGRAMS\Varnel\Varnel.lnk"
     Delete "$SMPROGRAMS\Varnel\Uninstall Varnel.lnk"
+    Delete "$SMSTARTUP\Varnel.lnk"
     RMDir "$SMPROGRAMS\Varnel"
     ; Settings and logs stay: the folder goes only when nothing else is left in it.
     RMDir "$INSTDIR"

@@ -11,6 +11,7 @@
 #include "support/DeviceEnd.h"
 #include "support/Gather.h"
 #include "support/LoopbackServer.h"
+#include "support/SocketAddress.h"
 #include "support/TempWorkDir.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 namespace fs = std::filesystem;
@@ -234,6 +236,30 @@ TEST_P(WindowModes, RequestsAndAnswersGoRoundWithNothingLeftBehind) {
     }
 }
 
+TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
+    OpenLinked(false);
+    std::int64_t comBytes = 0, tcpBytes = 0;
+    for (int i = 0; i < 40; ++i) { // one entry each
+        const std::string line = "line" + std::to_string(i), answer = "answer" + std::to_string(i);
+        ASSERT_TRUE(device.Send(line));
+        ASSERT_TRUE(server.Send(answer));
+        comBytes += static_cast<std::int64_t>(line.size());
+        tcpBytes += static_cast<std::int64_t>(answer.size());
+        ASSERT_TRUE(Until([&] { return g_nComBytes == comBytes && g_nTcpBytes == tcpBytes; })) << i;
+    }
+    CEdit& com = dlg->m_editComData;
+    CEdit& tcp = dlg->m_editTcpData;
+    ASSERT_TRUE(
+        Until([&] { return com.GetFirstVisibleLine() > 0 && tcp.GetFirstVisibleLine() > 0; }));
+    com.LineScroll(-5); // the user reads back; the other pane stays at its bottom
+    const int comAt = com.GetFirstVisibleLine();
+    const int tcpAt = tcp.GetFirstVisibleLine();
+    server.CloseClient(); // the link goes down: a push of the status alone
+    ASSERT_TRUE(Until([&] { return Shows(IDC_STATIC_NETSTATUS) == "已断开服务器"; }));
+    EXPECT_EQ(com.GetFirstVisibleLine(), comAt);
+    EXPECT_EQ(tcp.GetFirstVisibleLine(), tcpAt);
+}
+
 TEST_F(WindowTest, ClearAsksAndKeepsTheRunningTotals) {
     OpenLinked(false);
     ASSERT_TRUE(device.Send(std::string(100, 'x')));
@@ -252,6 +278,46 @@ TEST_F(WindowTest, ClearAsksAndKeepsTheRunningTotals) {
     EXPECT_EQ(Shows(IDC_STATIC_TCPCOUNT), "0");
     ASSERT_TRUE(device.Send("abc"));
     EXPECT_TRUE(Until([&] { return Shows(IDC_STATIC_COMCOUNT) == "COM: 103"; }));
+}
+
+TEST_F(WindowTest, AWatchForWritabilityFiresWhenAConnectWithoutWaitingEnds) {
+    // The window waits for a connect as for the fast mode's sockets: its watch fires whether
+    // the connect succeeded or failed.
+    struct WatchingDlg : CVarnelDlg {
+        std::map<UINT_PTR, int> fired;
+        void OnWatch(UINT_PTR nID) override {
+            if (nID >= 100)
+                ++fired[nID];
+            else
+                CVarnelDlg::OnWatch(nID);
+        }
+    };
+    auto watching = std::make_unique<WatchingDlg>();
+    WatchingDlg& w = *watching;
+    dlg = std::move(watching);
+    ASSERT_TRUE(dlg->Create());
+    std::uint16_t closedPort;
+    {
+        testing_support::LoopbackServer gone;
+        closedPort = gone.Port();
+    }
+    const std::uint16_t ports[] = {server.Port(), closedPort};
+    sock::SOCKET sockets[2];
+    for (int i = 0; i < 2; ++i) {
+        sockets[i] = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+        sock::sockaddr_in a = testing_support::SocketAddress("127.0.0.1", ports[i]);
+        const int rc = sock::connect_start(sockets[i], &a, sizeof a);
+        ASSERT_TRUE(rc == 0 || sock::WSAGetLastError() == EINPROGRESS) << i;
+        ASSERT_TRUE(dlg->WatchSocket(100 + i, sockets[i], true));
+    }
+    EXPECT_TRUE(Until([&] { return w.fired[100] > 0 && w.fired[101] > 0; }));
+    EXPECT_EQ(sock::connect_result(sockets[0]), 0);
+    EXPECT_EQ(sock::connect_result(sockets[1]), sock::SOCKET_ERROR);
+    EXPECT_EQ(sock::WSAGetLastError(), ECONNREFUSED);
+    for (int i = 0; i < 2; ++i) {
+        dlg->Unwatch(100 + i);
+        sock::closesocket(sockets[i]);
+    }
 }
 
 TEST_F(WindowTest, AboutItemOfTheSystemMenuOpensTheAboutBoxModally) {

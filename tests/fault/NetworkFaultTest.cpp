@@ -1,7 +1,9 @@
 // Faults on the network side: servers that refuse, never answer, close, reset, flood, trickle
-// single bytes or stop reading. Through each the window keeps handling its timers, the status
-// lines tell the link state, and every block the bridge takes in reaches the other side whole.
+// single bytes or stop reading, and a path that dies without a word. Through each the window keeps
+// handling its timers, the status lines tell the link state, and every block the bridge takes in
+// reaches the other side whole.
 #include "fault/FaultRig.h"
+#include "fault/NamespacedServer.h"
 #include "fault/StuckServers.h"
 #include "support/BridgeWindow.h"
 
@@ -326,6 +328,64 @@ TEST_F(NetworkFaultTest, ServerThatStopsReadingGetsEveryByteOrTheLinkGoesDownWit
               std::string::npos)
         << tip << "; delivered " << delivered << " of " << g_nComBytes;
     EXPECT_TRUE(rest == Pattern(got.size(), rest.size())) << "bytes were cut from the stream";
+}
+
+TEST_F(NetworkFaultTest, PathThatDiesSilentlyIsFoundAndTakesTheLinkDownAsTimedOut) {
+    // A server in a namespace of the test's own; the far end of its path goes down while the
+    // device streams. Nothing tells either end: keepalive and the wait for acknowledgements do.
+    NamespacedServer far;
+    ASSERT_EQ(far.Problem(), "");
+    Set("Socket", "ServerIP", NamespacedServer::kAddress);
+    Set("Socket", "PORT", std::to_string(far.Port()));
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(far.Accept(5s));
+    ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    std::string got;
+    std::uint64_t sent = 0;
+    QElapsedTimer streaming;
+    streaming.start();
+    auto feed = [&] { // some 6 kB a second, as far as the window takes them in
+        const auto due = static_cast<std::uint64_t>(streaming.elapsed()) * 6 + 64;
+        if (sent < due && sent < static_cast<std::uint64_t>(g_nComBytes) + 512) {
+            const std::string block = Pattern(sent, 64);
+            if (pty.Send(block))
+                sent += block.size();
+        }
+        got += far.Take();
+    };
+    ASSERT_TRUE(Until(
+        [&] {
+            feed();
+            return got.size() >= 1024;
+        },
+        10000));
+    EXPECT_TRUE(got == Pattern(0, got.size()));
+    ASSERT_TRUE(Until([&] { return sock::acknowledged(g_sock) >= std::int64_t(got.size()); }, 5000));
+
+    ASSERT_TRUE(far.CutPath());
+    ticks.Start(); // the cut itself holds up the test's thread, not the window's work
+    QElapsedTimer cut;
+    cut.start();
+    std::int64_t acknowledged = 0;
+    ASSERT_TRUE(Until(
+        [&] {
+            if (g_bTcpConnected) {
+                feed();
+                acknowledged = std::max(acknowledged, sock::acknowledged(g_sock));
+            }
+            return dlg->m_strNetStatus == "已断开服务器";
+        },
+        60000));
+    RecordProperty("dead_path_found_ms", static_cast<int>(cut.elapsed()));
+    // What went into the cut path was never acknowledged: the count stops where the far side's
+    // bytes end.
+    got += far.Take();
+    EXPECT_EQ(acknowledged, std::int64_t(got.size()));
+    const std::string tip = dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    EXPECT_NE(tip.find("timed out"), std::string::npos) << tip;
+    EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
+    EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
 }
 
 } // namespace

@@ -280,6 +280,41 @@ TEST_F(FrameworkTest, PushShowsTheFirstLineAndLineScrollReachesTheLast) {
     EXPECT_GT(dlg.m_pane.GetFirstVisibleLine(), bottom);
 }
 
+TEST_F(FrameworkTest, APushOfTheSameTextLeavesThePaneWhereItIs) {
+    for (int i = 0; i < 200; ++i)
+        dlg.m_strPane += "row " + std::to_string(i) + "\r\n";
+    dlg.UpdateData(false);
+    dlg.m_pane.LineScroll(dlg.m_pane.GetLineCount());
+    QScrollBar* bar = Widget<afx::PaneEdit>(kPane)->verticalScrollBar();
+    const int bottom = dlg.m_pane.GetFirstVisibleLine();
+    ASSERT_GT(bottom, 150);
+    // The status alone pushed, once at the bottom and once scrolled up: the view stays, also
+    // once the window has handled its events.
+    for (const int at : {bottom, bottom - 40}) {
+        dlg.m_pane.LineScroll(at - dlg.m_pane.GetFirstVisibleLine());
+        dlg.m_strStatus = "status " + std::to_string(at);
+        dlg.UpdateData(false);
+        EXPECT_EQ(dlg.m_pane.GetFirstVisibleLine(), at);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar->value(), at);
+        EXPECT_EQ(dlg.m_pane.GetFirstVisibleLine(), at);
+    }
+    // A selection in the editor survives it too.
+    auto* pane = Widget<afx::PaneEdit>(kPane);
+    QTest::mouseClick(pane->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+    QPlainTextEdit* editor = pane->Editor();
+    ASSERT_NE(editor, nullptr);
+    QTextCursor selection(editor->document());
+    selection.setPosition(2);
+    selection.setPosition(9, QTextCursor::KeepAnchor);
+    editor->setTextCursor(selection);
+    editor->clearFocus();
+    dlg.UpdateData(false);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(pane->Editor(), editor);
+    EXPECT_EQ(editor->textCursor().selectedText().size(), 7);
+}
+
 TEST_F(FrameworkTest, TimersTickByIdMergeWhileBusyAndStop) {
     dlg.SetTimer(1, 20);
     dlg.SetTimer(2, 20);

@@ -7,6 +7,7 @@
 #include "app/platform/File.h"
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
+#include "support/DeadPeerOptions.h"
 #include "support/LoopbackServer.h"
 #include "support/SocketAddress.h"
 #include "support/WaitUntil.h"
@@ -90,6 +91,44 @@ TEST(Win32Socket, ConnectOutcomesReadAsTheReasonsExpect) {
     sock::closesocket(s);
     EXPECT_EQ(sock::closesocket(sock::INVALID_SOCKET), sock::SOCKET_ERROR);
     EXPECT_EQ(sock::select(sock::INVALID_SOCKET, 0, 50), sock::SOCKET_ERROR);
+}
+
+TEST(Win32Socket, ConnectWithoutWaitingAndTheDeadPeerOptionsWineTakes) {
+    ASSERT_EQ(sock::WSAStartup(), 0);
+    LoopbackServer server;
+    std::uint16_t closedPort;
+    {
+        LoopbackServer gone;
+        closedPort = gone.Port();
+    }
+    sock::SOCKET s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    // Wine takes keepalive but answers no question about its times, its probe count or the
+    // longest wait for an acknowledgement (TCP_MAXRT): those read -1 here and are recorded, not
+    // required. Nor does it give SIO_TCP_INFO, so that acknowledged() is -1 under Wine.
+    const auto options = testing_support::DeadPeerOptionsOf(s);
+    EXPECT_EQ(options.keepAlive, 1);
+    RecordProperty("keepalive_idle_s", options.idleS);
+    RecordProperty("keepalive_interval_s", options.intervalS);
+    RecordProperty("keepalive_probes", options.probes);
+    RecordProperty("max_retransmission_s", options.unacknowledgedS);
+    EXPECT_EQ(testing_support::ConnectOutcome(s, "127.0.0.1", closedPort), ECONNREFUSED);
+    sock::closesocket(s);
+    s = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    EXPECT_EQ(testing_support::ConnectOutcome(s, "0.0.0.0", server.Port()), EADDRNOTAVAIL);
+    ASSERT_EQ(testing_support::ConnectOutcome(s, "127.0.0.1", server.Port()), 0);
+    ASSERT_TRUE(server.Accept());
+    char buf[4];
+    EXPECT_EQ(sock::recv(s, buf, sizeof buf, 0), sock::SOCKET_ERROR); // still non-blocking
+    EXPECT_EQ(sock::WSAGetLastError(), EWOULDBLOCK);
+    EXPECT_EQ(sock::send(s, "hello", 5, 0), 5);
+    EXPECT_EQ(server.Receive(5), "hello");
+    // Where the system tells (SIO_TCP_INFO), an idle connection has all its bytes acknowledged.
+    std::int64_t acknowledged = -1;
+    WaitUntil([&] { return (acknowledged = sock::acknowledged(s)) == 5 || acknowledged < 0; }, 5s);
+    EXPECT_TRUE(acknowledged == 5 || acknowledged == -1) << acknowledged;
+    RecordProperty("acknowledged_when_idle", static_cast<int>(acknowledged));
+    sock::closesocket(s);
+    EXPECT_EQ(sock::acknowledged(sock::INVALID_SOCKET), -1);
 }
 
 TEST(Win32Socket, ReceiveEndReadsAsTheServerClosing_WineOnLoopbackCannotReset) {

@@ -109,6 +109,11 @@ void PaneEdit::SetBytes(const std::string& bytes) {
 }
 
 void PaneEdit::Show(const PaneText::Change& change) {
+    // The same text again (a push of the status alone) leaves the pane as it is: at its bottom,
+    // or where the user scrolled it, with the editor and its selection. Only what the user typed
+    // is put back.
+    if (!change.changed && !(m_editor && m_editor->document()->revision() != m_editorRevision))
+        return;
     // A push is followed by a scroll to the last line: the bar is drawn once, where it ends up.
     m_bar->Hold();
     // The user keeps working in the editor while the text only grows and what they typed is

@@ -62,9 +62,10 @@ INT_PTR CALLBACK DialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
         host->HostEvent(wp, static_cast<std::uint32_t>(lp));
         return TRUE;
     case WM_APP_SOCKET: {
+        // A connect that ends, well or not, is news to whoever waits for writability.
         const int events = WSAGETSELECTEVENT(lp);
         host->HostSocket(static_cast<std::intptr_t>(wp), events & (FD_READ | FD_CLOSE),
-                         events & (FD_WRITE | FD_CLOSE));
+                         events & (FD_WRITE | FD_CONNECT | FD_CLOSE));
         return TRUE;
     }
     case WM_APP_CALL: {

@@ -81,16 +81,20 @@ void SelectSocket(Hwnd dlg, std::intptr_t socket, bool readable, bool writable) 
     if (readable)
         events |= FD_READ | FD_CLOSE;
     if (writable)
-        events |= FD_WRITE | FD_CLOSE;
+        events |= FD_WRITE | FD_CONNECT | FD_CLOSE;
     ::WSAAsyncSelect(static_cast<SOCKET>(socket), dlg, events ? WM_APP_SOCKET : 0, events);
 }
 
 bool SocketReady(std::intptr_t socket, bool writable) {
-    fd_set set;
+    fd_set set, failed;
     FD_ZERO(&set);
+    FD_ZERO(&failed);
     FD_SET(static_cast<SOCKET>(socket), &set);
+    FD_SET(static_cast<SOCKET>(socket), &failed);
     timeval now{0, 0};
-    return ::select(0, writable ? nullptr : &set, writable ? &set : nullptr, nullptr, &now) > 0;
+    // A connect that failed already shows in the exception set only.
+    return ::select(0, writable ? nullptr : &set, writable ? &set : nullptr,
+                    writable ? &failed : nullptr, &now) > 0;
 }
 
 } // namespace w32

@@ -81,6 +81,10 @@ private:
     };
 
     void Apply(const afx::PaneText::Change& change) {
+        // The same text again (a push of the status alone) leaves the view and the selection
+        // where they are.
+        if (!change.changed)
+            return;
         if (!change.grew) {
             m_laid.clear();
             m_anchor = m_caret = {};

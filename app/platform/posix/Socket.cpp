@@ -2,16 +2,24 @@
 
 #include "app/platform/SocketState.h"
 
+namespace {
+// The system's ioctl header defines FIONBIO as a macro of another value: take ours first.
+constexpr long kFionbio = sock::FIONBIO;
+} // namespace
+
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace sock {
 namespace {
@@ -30,9 +38,68 @@ bool SetNonBlocking(int fd, bool on) {
 
 using Clock = std::chrono::steady_clock;
 
+// A connection whose path died (no acknowledgement in time, no route any more) is told so once,
+// by whichever call comes first. When a send took the news, the next receive would read a plain
+// end of stream, as if the server had closed; the layer keeps the error for it instead.
+std::mutex g_deadMutex;
+std::unordered_map<int, int> g_deadPath;
+
+bool PathDied(int error) {
+    return error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH ||
+           error == EHOSTDOWN;
+}
+
 int MsLeft(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Keepalive and the user time-out, so that a path that died silently ends the connection with
+// ETIMEDOUT instead of leaving it open for a quarter of an hour. A failure leaves the socket as
+// the system made it.
+void FindDeadPeer(int fd) {
+    const int on = 1, idle = kKeepAliveIdleS, interval = kKeepAliveIntervalS,
+              probes = kKeepAliveProbes;
+    const unsigned userTimeoutMs = kUnacknowledgedLimitS * 1000u;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+}
+
+// What connect and connect_start refuse before asking the system: 0, or the errno.
+int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (s < 0)
+        return EBADF;
+    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
+        return EINVAL;
+    // The unspecified address and port 0 name no server (elsewhere 0.0.0.0 would mean this host).
+    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
+        return EADDRNOTAVAIL;
+    return 0;
+}
+
+// The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
+// it goes on).
+int StartConnect(SOCKET s, const sockaddr_in* name) {
+    ::sockaddr_in addr{};
+    addr.sin_family = PF_INET;
+    addr.sin_port = name->sin_port;
+    addr.sin_addr.s_addr = name->sin_addr.s_addr;
+
+    if (!SetNonBlocking(s, true))
+        return errno;
+    return ::connect(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0 ? 0 : errno;
+}
+
+// The error a finished connect left on s (0 when it succeeded).
+int ConnectError(int fd) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+        error = errno;
+    return error;
 }
 
 } // namespace
@@ -55,27 +122,15 @@ SOCKET socket(int af, int type, int protocol) {
         Fail(errno);
         return INVALID_SOCKET;
     }
+    FindDeadPeer(fd);
     return fd;
 }
 
 int connect(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
-        return Fail(EINVAL);
-    // The unspecified address and port 0 name no server (elsewhere 0.0.0.0 would mean this host).
-    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
-        return Fail(EADDRNOTAVAIL);
-
-    ::sockaddr_in addr{};
-    addr.sin_family = PF_INET;
-    addr.sin_port = name->sin_port;
-    addr.sin_addr.s_addr = name->sin_addr.s_addr;
-
-    if (!SetNonBlocking(s, true))
-        return Fail(errno);
-    int rc = ::connect(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr);
-    if (rc != 0 && errno == EINPROGRESS) {
+    if (int refused = RefusedTarget(s, name, namelen))
+        return Fail(refused);
+    int error = StartConnect(s, name);
+    if (error == EINPROGRESS) {
         auto deadline = Clock::now() + std::chrono::milliseconds(g_connectTimeoutMs.load());
         ::pollfd p{s, POLLOUT, 0};
         for (;;) {
@@ -88,16 +143,41 @@ int connect(SOCKET s, const sockaddr_in* name, int namelen) {
             }
             break;
         }
-        int error = 0;
-        socklen_t len = sizeof error;
-        if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
-            error = errno;
-        rc = error == 0 ? 0 : -1;
-        errno = error;
+        error = ConnectError(s);
     }
-    int saved = errno;
     SetNonBlocking(s, false);
-    return rc == 0 ? 0 : Fail(saved);
+    return error == 0 ? 0 : Fail(error);
+}
+
+int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (int refused = RefusedTarget(s, name, namelen))
+        return Fail(refused);
+    const int error = StartConnect(s, name);
+    return error == 0 ? 0 : Fail(error);
+}
+
+int connect_result(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    if (int error = ConnectError(s))
+        return Fail(error);
+    ::pollfd p{s, POLLOUT, 0};
+    int n;
+    do
+        n = ::poll(&p, 1, 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return Fail(errno);
+    if (n == 0)
+        return Fail(EINPROGRESS);
+    if (p.revents & POLLNVAL)
+        return Fail(EBADF);
+    // Writable without an error pending: connected, unless the error was asked for already.
+    ::sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (::getpeername(s, reinterpret_cast<::sockaddr*>(&peer), &len) != 0)
+        return Fail(errno);
+    return 0;
 }
 
 int select(SOCKET s, long sec, long usec) {
@@ -124,6 +204,11 @@ int recv(SOCKET s, char* buf, int len, int flags) {
         ssize_t n = ::recv(s, buf, static_cast<std::size_t>(len > 0 ? len : 0), flags);
         if (n < 0 && errno == EINTR)
             continue;
+        if (n == 0 && len > 0) {
+            std::lock_guard lock(g_deadMutex);
+            if (auto it = g_deadPath.find(s); it != g_deadPath.end())
+                return Fail(it->second);
+        }
         return n < 0 ? Fail(errno) : static_cast<int>(n);
     }
 }
@@ -144,8 +229,14 @@ int send(SOCKET s, const char* buf, int len, int flags) {
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            return done > 0 ? done : Fail(errno);
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            const int error = errno;
+            if (PathDied(error)) {
+                std::lock_guard lock(g_deadMutex);
+                g_deadPath[s] = error;
+            }
+            return done > 0 ? done : Fail(error);
+        }
         if (int flags = ::fcntl(s, F_GETFL); flags >= 0 && (flags & O_NONBLOCK))
             break; // a non-blocking socket takes what it has room for and no more
         ::pollfd p{s, POLLOUT, 0};
@@ -161,13 +252,17 @@ int send(SOCKET s, const char* buf, int len, int flags) {
 int closesocket(SOCKET s) {
     if (s < 0)
         return Fail(EBADF);
+    {
+        std::lock_guard lock(g_deadMutex);
+        g_deadPath.erase(s);
+    }
     return ::close(s) == 0 ? 0 : Fail(errno);
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
     if (s < 0)
         return Fail(EBADF);
-    if (cmd != FIONBIO || !argp)
+    if (cmd != kFionbio || !argp)
         return Fail(EINVAL);
     return SetNonBlocking(s, *argp != 0) ? 0 : Fail(errno);
 }
@@ -181,37 +276,6 @@ std::uint32_t inet_addr(const char* cp) {
 // The parentheses keep the C library's optimised htons macro out of the name.
 std::uint16_t(htons)(std::uint16_t hostshort) {
     return ::htons(hostshort);
-}
-
-int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
-        return Fail(EINVAL);
-    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
-        return Fail(EADDRNOTAVAIL);
-    ::sockaddr_in addr{};
-    addr.sin_family = PF_INET;
-    addr.sin_port = name->sin_port;
-    addr.sin_addr.s_addr = name->sin_addr.s_addr;
-    if (!SetNonBlocking(s, true))
-        return Fail(errno);
-    if (::connect(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0)
-        return 0;
-    return Fail(errno);
-}
-
-int connect_result(SOCKET s) {
-    if (s < 0)
-        return Fail(EBADF);
-    ::pollfd p{s, POLLOUT, 0};
-    if (::poll(&p, 1, 0) == 0)
-        return Fail(EINPROGRESS);
-    int error = 0;
-    socklen_t len = sizeof error;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
-        error = errno;
-    return error == 0 ? 0 : Fail(error);
 }
 
 } // namespace sock

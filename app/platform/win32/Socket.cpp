@@ -4,17 +4,20 @@
 // is closed again and reported as too many open files.
 //
 // Winsock has no way to ask whether a socket is non-blocking, so the layer keeps the sockets
-// that ioctlsocket(FIONBIO) made non-blocking in a set of its own.
+// that ioctlsocket(FIONBIO) or connect_start made non-blocking in a set of its own; and, for
+// acknowledged(), how many bytes each socket's send took.
 #include "app/platform/Socket.h"
 
 #include "app/platform/SocketState.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace {
@@ -34,6 +37,8 @@ std::uint32_t AddressOf(const sock::sockaddr_in* name) {
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After Winsock's own header, whose types it uses.
+#include <mstcpip.h>
 
 namespace {
 // Winsock's macros name its own types, which our namespace hides: spell them out here.
@@ -46,8 +51,37 @@ namespace {
 // How long one send on a blocking socket may wait for room before it returns short.
 constexpr int kSendStallMs = 500;
 
-std::mutex g_nonBlockingMutex;
+std::mutex g_socketsMutex;
 std::unordered_set<SOCKET> g_nonBlocking;
+// Bytes each socket's send took so far, for acknowledged().
+std::unordered_map<SOCKET, unsigned long long> g_handed;
+
+// Options that the headers of older systems lack: the longest wait for an acknowledgement
+// (seconds), the number of keepalive probes, and the record of SIO_TCP_INFO's version 0.
+constexpr int kTcpMaxRt = 5;
+constexpr int kTcpKeepCnt = 16;
+constexpr DWORD kSioTcpInfo = _WSAIORW(IOC_VENDOR, 39);
+struct TcpInfoV0 {
+    int state;
+    ULONG mss;
+    ULONG64 connectionTimeMs;
+    BOOLEAN timestampsEnabled;
+    ULONG rttUs;
+    ULONG minRttUs;
+    ULONG bytesInFlight;
+    ULONG cwnd;
+    ULONG sndWnd;
+    ULONG rcvWnd;
+    ULONG rcvBuf;
+    ULONG64 bytesOut;
+    ULONG64 bytesIn;
+    ULONG bytesReordered;
+    ULONG bytesRetrans;
+    ULONG fastRetrans;
+    ULONG dupAcksIn;
+    ULONG timeoutEpisodes;
+    UCHAR synRetrans;
+};
 
 int ErrnoOf(int wsaError) {
     switch (wsaError) {
@@ -101,6 +135,12 @@ int ErrnoOf(int wsaError) {
     }
 }
 
+// On a connection, Winsock tells a peer that keepalive found dead as a network reset: the path
+// died, and the connection timed out, as the other platform says.
+int ErrnoOfTransfer(int wsaError) {
+    return wsaError == WSAENETRESET ? ETIMEDOUT : ErrnoOf(wsaError);
+}
+
 int FailWsa() {
     return Fail(ErrnoOf(::WSAGetLastError()));
 }
@@ -115,7 +155,7 @@ bool SetNonBlocking(SOCKET s, bool on) {
 }
 
 bool MarkedNonBlocking(SOCKET s) {
-    std::lock_guard lock(g_nonBlockingMutex);
+    std::lock_guard lock(g_socketsMutex);
     return g_nonBlocking.count(s) != 0;
 }
 
@@ -142,6 +182,61 @@ int WaitWritable(SOCKET s, long ms) {
     if (n == SOCKET_ERROR)
         return -1;
     return n > 0 ? 1 : 0;
+}
+
+// Keepalive and the longest wait for an acknowledgement, so that a path that died silently ends
+// the connection with ETIMEDOUT. Each one the system does not take is left out: older systems
+// know no probe count, and Wine takes only some of them.
+void FindDeadPeer(::SOCKET s) {
+    BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    tcp_keepalive values{1, kKeepAliveIdleS * 1000u, kKeepAliveIntervalS * 1000u};
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+               nullptr);
+    DWORD probes = kKeepAliveProbes;
+    ::setsockopt(s, IPPROTO_TCP, kTcpKeepCnt, reinterpret_cast<const char*>(&probes),
+                 sizeof probes);
+    DWORD maxRt = kUnacknowledgedLimitS;
+    ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
+}
+
+// What connect and connect_start refuse before asking the system: 0, or the errno.
+int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (s < 0)
+        return EBADF;
+    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != kAfInet)
+        return EINVAL;
+    // The unspecified address and port 0 name no server.
+    if (AddressOf(name) == 0 || name->sin_port == 0)
+        return EADDRNOTAVAIL;
+    return 0;
+}
+
+// The system's connect on s made non-blocking: 0, or Winsock's error (WSAEWOULDBLOCK while it
+// goes on).
+int StartConnect(SOCKET s, const sockaddr_in* name) {
+    const std::uint32_t address = AddressOf(name);
+    ::sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = name->sin_port;
+    std::memcpy(&addr.sin_addr, &address, sizeof address);
+
+    if (!SetNonBlocking(s, true))
+        return ::WSAGetLastError();
+    if (::connect(Native(s), reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) != 0)
+        return ::WSAGetLastError();
+    return 0;
+}
+
+// The error a finished connect left on s (0 when it succeeded), as Winsock's code.
+int ConnectError(SOCKET s) {
+    int error = 0;
+    int length = sizeof error;
+    if (::getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+        0)
+        error = ::WSAGetLastError();
+    return error;
 }
 
 } // namespace
@@ -172,47 +267,59 @@ SOCKET socket(int af, int type, int protocol) {
         Fail(EMFILE);
         return kInvalidSocket;
     }
+    FindDeadPeer(s);
     return static_cast<SOCKET>(s);
 }
 
 int connect(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != kAfInet)
-        return Fail(EINVAL);
-    // The unspecified address and port 0 name no server.
-    const std::uint32_t address = AddressOf(name);
-    if (address == 0 || name->sin_port == 0)
-        return Fail(EADDRNOTAVAIL);
-
-    ::sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = name->sin_port;
-    std::memcpy(&addr.sin_addr, &address, sizeof address);
-
-    if (!SetNonBlocking(s, true))
-        return FailWsa();
-    int error = 0;
-    if (::connect(Native(s), reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) != 0) {
-        error = ::WSAGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            const int ready = WaitWritable(s, g_connectTimeoutMs.load());
-            if (ready < 0) {
-                error = ::WSAGetLastError();
-            } else if (ready == 0) {
-                error = WSAETIMEDOUT;
-            } else {
-                int soError = 0;
-                int length = sizeof soError;
-                if (::getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError),
-                                 &length) != 0)
-                    soError = ::WSAGetLastError();
-                error = soError;
-            }
-        }
+    if (int refused = RefusedTarget(s, name, namelen))
+        return Fail(refused);
+    int error = StartConnect(s, name);
+    if (error == WSAEWOULDBLOCK) {
+        const int ready = WaitWritable(s, g_connectTimeoutMs.load());
+        if (ready < 0)
+            error = ::WSAGetLastError();
+        else if (ready == 0)
+            error = WSAETIMEDOUT;
+        else
+            error = ConnectError(s);
     }
     SetNonBlocking(s, MarkedNonBlocking(s));
     return error == 0 ? 0 : Fail(ErrnoOf(error));
+}
+
+int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (int refused = RefusedTarget(s, name, namelen))
+        return Fail(refused);
+    const int error = StartConnect(s, name);
+    {
+        std::lock_guard lock(g_socketsMutex);
+        g_nonBlocking.insert(s);
+    }
+    if (error == 0)
+        return 0;
+    return Fail(error == WSAEWOULDBLOCK ? EINPROGRESS : ErrnoOf(error));
+}
+
+int connect_result(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(Native(s), &writable);
+    FD_SET(Native(s), &failed);
+    timeval now{0, 0};
+    if (::select(0, nullptr, &writable, &failed, &now) == SOCKET_ERROR)
+        return FailWsa();
+    // A failed connect is told in the exception set, with its error in SO_ERROR.
+    if (FD_ISSET(Native(s), &failed)) {
+        const int error = ConnectError(s);
+        return Fail(error != 0 ? ErrnoOf(error) : ECONNREFUSED);
+    }
+    if (!FD_ISSET(Native(s), &writable))
+        return Fail(EINPROGRESS);
+    return 0;
 }
 
 int select(SOCKET s, long sec, long usec) {
@@ -232,7 +339,7 @@ int recv(SOCKET s, char* buf, int len, int flags) {
     if (s < 0)
         return Fail(EBADF);
     int n = ::recv(Native(s), buf, len > 0 ? len : 0, flags);
-    return n == SOCKET_ERROR ? FailWsa() : n;
+    return n == SOCKET_ERROR ? Fail(ErrnoOfTransfer(::WSAGetLastError())) : n;
 }
 
 int send(SOCKET s, const char* buf, int len, int flags) {
@@ -266,17 +373,46 @@ int send(SOCKET s, const char* buf, int len, int flags) {
     }
     if (!nonBlocking)
         SetNonBlocking(s, false);
-    if (done > 0)
+    if (done > 0) {
+        std::lock_guard lock(g_socketsMutex);
+        g_handed[s] += static_cast<unsigned long long>(done);
         return done;
-    return Fail(error != 0 ? ErrnoOf(error) : EWOULDBLOCK);
+    }
+    return Fail(error != 0 ? ErrnoOfTransfer(error) : EWOULDBLOCK);
+}
+
+// What send took less what the system says is not acknowledged yet (see g_handed). Once the
+// connection has failed the system may no longer tell: then -1, and nothing is sent again.
+std::int64_t acknowledged(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    DWORD version = 0;
+    TcpInfoV0 info{};
+    DWORD returned = 0;
+    if (::WSAIoctl(Native(s), kSioTcpInfo, &version, sizeof version, &info, sizeof info, &returned,
+                   nullptr, nullptr) != 0)
+        return FailWsa();
+    if (returned < sizeof info)
+        return Fail(EOPNOTSUPP);
+    unsigned long long handed = 0;
+    {
+        std::lock_guard lock(g_socketsMutex);
+        auto it = g_handed.find(s);
+        handed = it == g_handed.end() ? 0 : it->second;
+    }
+    // In flight: sent, not acknowledged. Waiting: taken by send, not sent yet.
+    const unsigned long long waiting = handed > info.bytesOut ? handed - info.bytesOut : 0;
+    const unsigned long long unacked = info.bytesInFlight + waiting;
+    return unacked < handed ? static_cast<std::int64_t>(handed - unacked) : 0;
 }
 
 int closesocket(SOCKET s) {
     if (s < 0)
         return Fail(EBADF);
     {
-        std::lock_guard lock(g_nonBlockingMutex);
+        std::lock_guard lock(g_socketsMutex);
         g_nonBlocking.erase(s);
+        g_handed.erase(s);
     }
     return ::closesocket(Native(s)) == 0 ? 0 : FailWsa();
 }
@@ -288,7 +424,7 @@ int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
         return Fail(EINVAL);
     if (!SetNonBlocking(s, *argp != 0))
         return FailWsa();
-    std::lock_guard lock(g_nonBlockingMutex);
+    std::lock_guard lock(g_socketsMutex);
     if (*argp != 0)
         g_nonBlocking.insert(s);
     else
@@ -304,50 +440,6 @@ std::uint32_t inet_addr(const char* cp) {
 
 std::uint16_t htons(std::uint16_t hostshort) {
     return ::htons(hostshort);
-}
-
-int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != kAfInet)
-        return Fail(EINVAL);
-    const std::uint32_t address = AddressOf(name);
-    if (address == 0 || name->sin_port == 0)
-        return Fail(EADDRNOTAVAIL);
-    ::sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = name->sin_port;
-    std::memcpy(&addr.sin_addr, &address, sizeof address);
-    if (!SetNonBlocking(s, true))
-        return FailWsa();
-    {
-        std::lock_guard lock(g_nonBlockingMutex);
-        g_nonBlocking.insert(s);
-    }
-    if (::connect(Native(s), reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0)
-        return 0;
-    const int error = ::WSAGetLastError();
-    return Fail(error == WSAEWOULDBLOCK ? EINPROGRESS : ErrnoOf(error));
-}
-
-int connect_result(SOCKET s) {
-    if (s < 0)
-        return Fail(EBADF);
-    const int ready = WaitWritable(s, 0);
-    if (ready < 0)
-        return FailWsa();
-    int soError = 0;
-    int length = sizeof soError;
-    if (::getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length) !=
-        0)
-        return FailWsa();
-    if (soError != 0)
-        return Fail(ErrnoOf(soError));
-    return ready == 0 ? Fail(EINPROGRESS) : 0;
-}
-
-std::int64_t acknowledged(SOCKET) {
-    return -1; // not asked of the system yet
 }
 
 } // namespace sock
