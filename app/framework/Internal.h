@@ -4,6 +4,7 @@
 
 #include "app/framework/Afx.h"
 
+#include <functional>
 #include <string>
 
 namespace afx {
@@ -17,5 +18,7 @@ int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string&
 bool SetPaneText(HWND wnd, const CString& text);
 // The listener the application handed in (AfxSetEventListener), or nullptr.
 extern EventListener g_eventListener;
+// Runs after every push (UpdateData(false)) while set; a backend's program may set it.
+extern std::function<void(CDialog&)> g_pushObserver;
 
 } // namespace afx
