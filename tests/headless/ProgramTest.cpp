@@ -24,6 +24,22 @@ using testing_support::WaitUntil;
 
 constexpr auto kDeadline = 10s;
 
+// What starts a program of the build: itself, or the emulator of a cross build.
+const std::vector<std::string> kRunner{VARNEL_RUNNER};
+
+std::string ProgramPath() {
+    return kRunner.empty() ? VARNEL_HEADLESS : kRunner.front();
+}
+
+std::vector<std::string> ProgramArgs(std::vector<std::string> args) {
+    if (kRunner.empty())
+        return args;
+    std::vector<std::string> all(kRunner.begin() + 1, kRunner.end());
+    all.push_back(VARNEL_HEADLESS);
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -71,7 +87,7 @@ protected:
     }
     // Starts the program and waits for both sides to be up.
     void Start() {
-        program = std::make_unique<ChildProcess>(VARNEL_HEADLESS, std::vector<std::string>{});
+        program = std::make_unique<ChildProcess>(ProgramPath(), ProgramArgs({}));
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(server.Accept());
         ASSERT_TRUE(program->WaitForError(
@@ -162,15 +178,15 @@ INSTANTIATE_TEST_SUITE_P(Modes, HeadlessProgram, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fast" : "Polled"; });
 
 TEST(HeadlessCommandLine, HelpVersionAndAWrongOption) {
-    ChildProcess help(VARNEL_HEADLESS, {"--help"});
+    ChildProcess help(ProgramPath(), ProgramArgs({"--help"}));
     EXPECT_EQ(help.WaitExit(kDeadline), 0);
     EXPECT_EQ(help.Output().rfind("Usage: varnel-headless", 0), 0u) << help.Output();
 
-    ChildProcess version(VARNEL_HEADLESS, {"--version"});
+    ChildProcess version(ProgramPath(), ProgramArgs({"--version"}));
     EXPECT_EQ(version.WaitExit(kDeadline), 0);
     EXPECT_EQ(version.Output(), "varnel-headless 1.0.0.1\n");
 
-    ChildProcess wrong(VARNEL_HEADLESS, {"--window"});
+    ChildProcess wrong(ProgramPath(), ProgramArgs({"--window"}));
     EXPECT_EQ(wrong.WaitExit(kDeadline), 2);
     EXPECT_EQ(wrong.Output(), "");
     EXPECT_NE(wrong.Error().find("unknown option '--window'"), std::string::npos) << wrong.Error();
@@ -184,7 +200,7 @@ TEST(HeadlessCommandLine, ALinkThatCannotOpenAtStartEndsWithStatusOne) {
         << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server.Port()
         << "\r\n[Ports]\r\nCOM3=/nonexistent/tty\r\n";
     const std::string settings = ReadFile("VarnelConfig.ini");
-    ChildProcess program(VARNEL_HEADLESS, {});
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
     EXPECT_EQ(program.WaitExit(kDeadline), 1);
     EXPECT_NE(program.Error().find(" serial 串口COM3打开失败1 ("), std::string::npos)
         << program.Error();

@@ -13,7 +13,8 @@ namespace testing_support {
 
 class ChildProcess {
 public:
-    // Starts path with the arguments, in the current directory; Started() tells whether it did.
+    // Starts path (a bare name is looked for on PATH) with the arguments, in the current
+    // directory; Started() tells whether it did.
     ChildProcess(const std::string& path, const std::vector<std::string>& args);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
