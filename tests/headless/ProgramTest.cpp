@@ -3,6 +3,7 @@
 #include "app/TrafficText.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackServer.h"
+#include "support/Pattern.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -172,6 +174,45 @@ TEST_F(HeadlessFastProgram, SigtermFlushesWhatWaitsForTheServerBeforeTheEnd) {
     EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
     EXPECT_EQ(program->Error().find("could not be delivered"), std::string::npos)
         << program->Error();
+}
+
+// Four instances side by side, each in a folder of its own with its device and its server, all
+// forwarding both ways at once: every byte arrives, in order, unchanged.
+TEST(HeadlessSideBySide, FourInstancesForwardBothWaysAtOnceEveryByteExact) {
+    struct Instance : HeadlessRig {
+        Instance() : HeadlessRig(true) { Start(); }
+        using HeadlessRig::program;
+        using HeadlessRig::pty;
+        using HeadlessRig::server;
+    };
+    std::vector<std::unique_ptr<Instance>> instances;
+    for (int i = 0; i < 4; ++i)
+        instances.push_back(std::make_unique<Instance>());
+
+    constexpr std::size_t kToServer = 256u << 10, kToDevice = 32u << 10;
+    std::vector<std::thread> sides;
+    for (std::size_t i = 0; i < instances.size(); ++i) {
+        Instance& one = *instances[i];
+        const std::string toServer = testing_support::Pattern(i << 32, kToServer);
+        const std::string toDevice = testing_support::Pattern((i << 32) + (1u << 30), kToDevice);
+        sides.emplace_back([&one, toServer] {
+            EXPECT_TRUE(one.pty.Send(toServer));
+            EXPECT_TRUE(one.server.Receive(toServer.size(), 30s) == toServer);
+        });
+        sides.emplace_back([&one, toDevice] {
+            EXPECT_TRUE(one.server.Send(toDevice));
+            EXPECT_TRUE(one.pty.Receive(toDevice.size(), 30s) == toDevice);
+        });
+    }
+    for (std::thread& side : sides)
+        side.join();
+    for (auto& one : instances) {
+        one->program->Signal(SIGTERM);
+        EXPECT_EQ(one->program->WaitExit(kDeadline), 0) << one->program->Error();
+    }
+    // Each folder was the current one when the next was made: they go in reverse.
+    while (!instances.empty())
+        instances.pop_back();
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, HeadlessProgram, ::testing::Bool(),
