@@ -99,8 +99,8 @@ TEST_F(HeadlessTest, TimersTickByIdOneShotsFireOnceAndKilledTimersStop) {
     // A one-shot timer set again before it fired waits anew, and fires once.
     dlg.SetOneShotTimer(4, 200);
     RunFor(std::chrono::milliseconds(100));
-    dlg.SetOneShotTimer(4, 200);
     const auto set = Clock::now();
+    dlg.SetOneShotTimer(4, 200);
     ASSERT_TRUE(PumpEventsUntil([&] { return dlg.ticks[4] == 2; }, 5000));
     EXPECT_GE(Clock::now() - set, std::chrono::milliseconds(200));
     RunFor(std::chrono::milliseconds(50));
