@@ -49,6 +49,9 @@ void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
     });
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
+    // The loop hears of it through its wake-up; calls that the signal interrupts elsewhere
+    // (a sleep, a connect) go on as if it had not come.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
