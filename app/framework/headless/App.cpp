@@ -1,5 +1,6 @@
-// Start-up without a GUI, message boxes on standard error, and the end asked for by the system
-// (SIGTERM, SIGINT).
+// The framework's backend without widgets (headless/), for the program without a window: here
+// its start-up without a GUI, message boxes on standard error, and the end asked for by the
+// system (SIGTERM, SIGINT).
 #include "app/framework/Afx.h"
 #include "app/framework/Internal.h"
 #include "app/framework/headless/Headless.h"
