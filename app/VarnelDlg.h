@@ -132,6 +132,15 @@ public:
     // burst whose read has ended but whose news the window's thread has not handled yet.
     DWORD SerialBytesHeld();
 
+    // The program without a window.
+    // Opens the link as the 打开 button does, unless it is open; true when it is open then.
+    bool OpenLinkAtStart();
+    // True when the settings ask for a dropped link to come back by itself (RECONNECT).
+    bool ReconnectsByItself() const;
+    // Closes an open link as the 关闭 button does, once what waits for the server has gone out
+    // or nFlushMs milliseconds have passed.
+    void CloseLinkForExit(UINT nFlushMs);
+
 private:
     bool WaitsOnSides() const;
     bool OpenSerialSide(long* pError = nullptr);

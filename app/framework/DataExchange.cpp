@@ -3,11 +3,15 @@
 #include "app/framework/DialogCore.h"
 #include "app/framework/Internal.h"
 
+std::function<void(CDialog&)> afx::g_pushObserver;
+
 bool CDialog::UpdateData(bool bSaveAndValidate) {
     if (!IsBuilt())
         return false;
     CDataExchange dx(this, bSaveAndValidate);
     DoDataExchange(&dx);
+    if (!bSaveAndValidate && afx::g_pushObserver)
+        afx::g_pushObserver(*this);
     return true;
 }
 

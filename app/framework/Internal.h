@@ -4,6 +4,7 @@
 
 #include "app/framework/Afx.h"
 
+#include <functional>
 #include <string>
 
 namespace afx {
@@ -19,5 +20,7 @@ bool SetPaneText(HWND wnd, const CString& text);
 void CheckSystemMenuItem(HWND window, UINT id, bool checked);
 // The listener the application handed in (AfxSetEventListener), or nullptr.
 extern EventListener g_eventListener;
+// Runs after every push (UpdateData(false)) while set; a backend's program may set it.
+extern std::function<void(CDialog&)> g_pushObserver;
 
 } // namespace afx

@@ -142,9 +142,19 @@ std::uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyN
     return static_cast<std::uint32_t>(n);
 }
 
+namespace {
+
+bool g_bWritesEnabled = true;
+
+} // namespace
+
+void SetProfileWritesEnabled(bool bEnabled) {
+    g_bWritesEnabled = bEnabled;
+}
+
 bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                 const char* lpFileName) {
-    if (!lpAppName || !lpKeyName)
+    if (!lpAppName || !lpKeyName || !g_bWritesEnabled)
         return false;
     const std::string path = platform::NativePath(lpFileName);
     const platform::PathKind kind = platform::KindOf(path);

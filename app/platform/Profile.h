@@ -32,3 +32,7 @@ std::uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyN
 // value deletes the key. Returns false when the file could not be written (nothing changed).
 bool WritePrivateProfileStringA(const char* lpAppName, const char* lpKeyName, const char* lpString,
                                 const char* lpFileName);
+
+// While false, WritePrivateProfileStringA writes nothing and returns false: a program that must
+// leave its settings file as it found it sets this once at start-up. True unless set.
+void SetProfileWritesEnabled(bool bEnabled);

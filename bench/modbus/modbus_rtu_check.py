@@ -14,7 +14,8 @@ Prints, in the bench rig's form:
                                                                        were one block in its log)
 Usage: modbus_rtu_check.py --contender NAME --cmd "COMMAND" [--fast] [--seconds S] [--run N]
 {pty}, {port} and {dir} in COMMAND are the device, the server's port and the working folder; a
-contender whose name starts with "Varnel" gets a settings file and its Open button pressed.
+contender whose name starts with "Varnel" gets a settings file and its Open button pressed
+("Varnel-headless" opens the link itself).
 """
 import argparse
 import glob
@@ -157,7 +158,7 @@ def main():
         slave_fd = -1
         proc = subprocess.Popen(command, shell=True, cwd=folder, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL, start_new_session=True)
-        if varnel:
+        if varnel and not o.contender.lower().startswith("varnel-headless"):
             bridge = press_open(bridge_listener)
         else:
             bridge_listener.settimeout(15)

@@ -32,7 +32,7 @@ constexpr double kVarnelCap = 3096.0 / 0.1;
 
 const char* const kUsage = R"(usage: varnel-benchrig [options]
   --contender NAME      label of the contender (default socat); "varnel" turns on --ini and
-                        --press-open
+                        --press-open ("varnel-headless" only --ini: it opens the link itself)
   --cmd "COMMAND"       the contender, run by /bin/sh in a fresh folder; {pty} is the serial
                         device, {port} the server's port, {dir} the folder. Default for socat:
                         socat {pty},raw,echo=0 TCP:127.0.0.1:{port}
@@ -142,10 +142,11 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     std::string lower = o.contender;
     std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
     const bool varnel = lower.rfind("varnel", 0) == 0; // "Varnel", "Varnel-fast"
+    const bool windowless = lower.rfind("varnel-headless", 0) == 0;
     if (varnel && !iniSet) {
         o.ini = true;
     }
-    if (varnel && !pressSet && !o.chaos) {
+    if (varnel && !windowless && !pressSet && !o.chaos) {
         o.pressOpen = true;
     }
     if (o.command.empty()) {

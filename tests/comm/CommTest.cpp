@@ -466,6 +466,10 @@ TEST_F(PtyPort, EventWaitsUseTheHistoryAndEndOnMaskChange) {
 }
 
 TEST_F(PtyPort, SettingsRoundTripAndRejectsWhatCannotBeApplied) {
+#ifdef VARNEL_WITHOUT_TERMIOS2
+    GTEST_SKIP() << "not checked under qemu-user 7.2: without termios2 a rate of 250000 baud "
+                    "cannot be set";
+#endif
     DCB dcb{};
     ASSERT_TRUE(GetCommState(port, &dcb));
     dcb.BaudRate = 250000; // not a standard rate

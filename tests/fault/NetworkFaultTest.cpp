@@ -14,7 +14,36 @@ namespace {
 
 using testing_support::LoopbackServer;
 
-class NetworkFaultTest : public FaultTest {};
+class NetworkFaultTest : public FaultTest {
+protected:
+    // The device sends about a block per tick: the next 3000 bytes of the pattern once the
+    // bridge has taken nearly all sent so far.
+    void FeedDevice(std::uint64_t& sent) {
+        if (static_cast<std::uint64_t>(g_nComBytes) + 3000 >= sent) {
+            EXPECT_TRUE(pty.Send(Pattern(sent, 3000)));
+            sent += 3000;
+        }
+    }
+    // Opens the link to a server that reads nothing and feeds the device until at least
+    // `waiting` bytes wait in the backlog; returns what the device sent.
+    std::uint64_t FillBacklog(SilentServer& silent, std::size_t waiting) {
+        Set("Socket", "PORT", std::to_string(silent.Port()));
+        Start();
+        Press(IDC_BUTTON_OPEN);
+        EXPECT_TRUE(silent.Accept(5s));
+        ShrinkSendBuffer(g_sock);
+        std::uint64_t sent = 0;
+        EXPECT_TRUE(Until(
+            [&] {
+                FeedDevice(sent);
+                return dlg->m_backlog.Waiting() >= waiting;
+            },
+            60000))
+            << "the socket never filled; " << g_nComBytes << " bytes taken";
+        EXPECT_TRUE(Until([&] { return static_cast<std::uint64_t>(g_nComBytes) == sent; }));
+        return sent;
+    }
+};
 
 TEST_F(NetworkFaultTest, RefusedOrUnansweredConnectLeavesTheLinkDownAndTheWindowResponsive) {
     std::uint16_t refusing;
@@ -265,12 +294,7 @@ TEST_F(NetworkFaultTest, ServerThatStopsReadingGetsEveryByteOrTheLinkGoesDownWit
     // far more waits in the backlog than the socket buffers of both ends hold: enough that, as
     // the server reads it back, the bytes already sent are cut from its front while more wait.
     std::uint64_t sent = 0;
-    auto feed = [&] {
-        if (static_cast<std::uint64_t>(g_nComBytes) + 3000 >= sent) {
-            EXPECT_TRUE(pty.Send(Pattern(sent, 3000)));
-            sent += 3000;
-        }
-    };
+    auto feed = [&] { FeedDevice(sent); };
     ASSERT_TRUE(Until(
         [&] {
             feed();
@@ -386,6 +410,47 @@ TEST_F(NetworkFaultTest, PathThatDiesSilentlyIsFoundAndTakesTheLinkDownAsTimedOu
     EXPECT_NE(tip.find("timed out"), std::string::npos) << tip;
     EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
+}
+
+// The end of the program without a window (CloseLinkForExit): the link closes as 关闭 closes it
+// once what waits for the server went out, or when the time is up, telling what is left.
+TEST_F(NetworkFaultTest, ClosingAtTheEndSendsWhatWaitsWhileTheServerReads) {
+    SilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
+    const std::uint64_t sent = FillBacklog(silent, SEND_BACKLOG_COMPACT_AT);
+    // The server reads again, on a thread of its own, while the close waits.
+    std::string got;
+    std::thread server([&] {
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (got.size() < sent && std::chrono::steady_clock::now() < end)
+            got += silent.Read(10ms);
+    });
+    QElapsedTimer t;
+    t.start();
+    dlg->CloseLinkForExit(10000);
+    server.join();
+    EXPECT_LT(t.elapsed(), 10000);
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    EXPECT_EQ(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText(), "");
+    EXPECT_EQ(got.size(), sent);
+    EXPECT_TRUE(got == Pattern(0, sent)) << "the server got altered or reordered bytes";
+}
+
+TEST_F(NetworkFaultTest, ClosingAtTheEndGivesUpAtTheDeadlineAndTellsWhatIsLeft) {
+    SilentServer silent;
+    ASSERT_NE(silent.Port(), 0);
+    FillBacklog(silent, SEND_BACKLOG_COMPACT_AT);
+    QElapsedTimer t;
+    t.start();
+    dlg->CloseLinkForExit(300);
+    EXPECT_GE(t.elapsed(), 300);
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
+    EXPECT_EQ(dlg->m_strComStatus, "串口已关闭");
+    const std::string tip = dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    EXPECT_NE(tip.find("bytes from the serial port could not be delivered"), std::string::npos)
+        << tip;
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 // Terminal devices. The kernel's termios2 interface is used throughout (it is the only one that
-// takes any baud rate), so this file must not include the C library's <termios.h>.
+// takes any baud rate; LineIoctl.h), so this file must not include the C library's <termios.h>.
 #include "serial/comm/linux/TtyDevice.h"
 
 #include "serial/comm/linux/Errors.h"
+#include "serial/comm/linux/LineIoctl.h"
 #include "serial/comm/linux/SerialLines.h"
 
 #include <asm/ioctls.h>
@@ -19,22 +20,13 @@
 namespace comm {
 namespace {
 
-int Ioctl(int fd, unsigned long request, void* arg) {
-    for (;;) {
-        if (ioctl(fd, request, arg) == 0)
-            return 0;
-        if (errno != EINTR)
-            return errno;
-    }
-}
-
 class TtyDevice final : public Device {
 public:
     // `found` holds the line settings in force before the open; the close puts them back, so
     // that whatever used the line before (a getty, a terminal program) finds it as it left it.
     TtyDevice(int fd, const termios2& found) : fd_(fd), found_(found) {}
     ~TtyDevice() override {
-        ioctl(fd_, TCSETS2, &found_);
+        SetLineSettings(fd_, found_);
         ioctl(fd_, TIOCNXCL);
         flock(fd_, LOCK_UN);
         close(fd_);
@@ -46,7 +38,7 @@ public:
 
     int GetLine(LineSettings& line) override {
         termios2 t{};
-        if (int err = Ioctl(fd_, TCGETS2, &t))
+        if (int err = GetLineSettings(fd_, t))
             return err;
         line.baud = t.c_ospeed;
         switch (t.c_cflag & CSIZE) {
@@ -81,7 +73,7 @@ public:
 
     int SetLine(const LineSettings& line) override {
         termios2 t{};
-        if (int err = Ioctl(fd_, TCGETS2, &t))
+        if (int err = GetLineSettings(fd_, t))
             return err;
         MakeRaw(t);
         t.c_cflag &= ~(CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -119,7 +111,7 @@ public:
             t.c_iflag |= IXOFF;
         t.c_cc[VSTART] = static_cast<cc_t>(line.xonChar);
         t.c_cc[VSTOP] = static_cast<cc_t>(line.xoffChar);
-        return Ioctl(fd_, TCSETS2, &t);
+        return SetLineSettings(fd_, t);
     }
 
     int GetModemLines(int& bits) override { return Ioctl(fd_, TIOCMGET, &bits); }
@@ -199,7 +191,7 @@ std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
     struct stat st {};
     termios2 found{};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != facts.major ||
-        minor(st.st_rdev) != facts.minor || Ioctl(fd, TCGETS2, &found) != 0) {
+        minor(st.st_rdev) != facts.minor || GetLineSettings(fd, found) != 0) {
         close(fd); // not the terminal that was judged, or a terminal that is gone
         error = 2;
         return nullptr;
@@ -218,7 +210,7 @@ std::unique_ptr<Device> OpenTtyDevice(const char* path, std::uint32_t& error) {
         t.c_cc[VSTART] = 0x11;
         t.c_cc[VSTOP] = 0x13;
     }
-    if (int err = Ioctl(fd, TCSETS2, &t)) {
+    if (int err = SetLineSettings(fd, t)) {
         error = ErrnoToError(err, ErrnoContext::io);
         ioctl(fd, TIOCNXCL);
         flock(fd, LOCK_UN);

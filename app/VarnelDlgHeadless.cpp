@@ -1,0 +1,40 @@
+// CVarnelDlg: what the program without a window asks of the main window, through the same paths
+// as the 打开 and 关闭 button.
+#include "app/VarnelDlg.h"
+#include "app/platform/Clock.h"
+
+#include <chrono>
+
+namespace {
+
+// The link is open while the button offers to close it.
+bool IsLinkOpen(const CButton& btnOpen) {
+    return btnOpen.GetWindowText().rfind("关闭", 0) == 0;
+}
+
+} // namespace
+
+bool CVarnelDlg::OpenLinkAtStart() {
+    if (!IsLinkOpen(m_btnOpen))
+        ToggleLink();
+    return IsLinkOpen(m_btnOpen);
+}
+
+bool CVarnelDlg::ReconnectsByItself() const {
+    return m_plan.Enabled();
+}
+
+void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(nFlushMs);
+    // The server gets what waits for it while it takes it, up to the deadline; the close below
+    // tries once more and tells what is left.
+    while (g_bTcpConnected && m_backlog.Waiting() > 0 && Clock::now() < deadline) {
+        if (!m_backlog.Flush(g_sock))
+            break;
+        if (m_backlog.Waiting() > 0)
+            Sleep(10);
+    }
+    if (IsLinkOpen(m_btnOpen))
+        ToggleLink();
+}

@@ -1,0 +1,79 @@
+// The framework's backend without widgets (headless/), for the program without a window: here
+// its start-up without a GUI, message boxes on standard error, and the end asked for by the
+// system (SIGTERM, SIGINT).
+#include "app/framework/Afx.h"
+#include "app/framework/Internal.h"
+#include "app/framework/headless/Headless.h"
+#include "app/framework/headless/Loop.h"
+
+#include <csignal>
+#include <cstdio>
+#include <utility>
+
+using afx::headless::Loop;
+
+namespace afx {
+
+// A program without a window never asks: the box's text goes to standard error and the answer
+// is that of a box closed without a choice (Cancel where there is one, else No, else OK), the
+// one that changes nothing.
+int ShowNativeMessageBox(HWND, const std::string& text, const std::string& title, UINT type) {
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    std::fflush(stderr);
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL:
+    case MB_YESNOCANCEL:
+        return IDCANCEL;
+    case MB_YESNO:
+        return IDNO;
+    default:
+        return IDOK;
+    }
+}
+
+} // namespace afx
+
+namespace {
+
+extern "C" void OnStopSignal(int) {
+    Loop::Instance().RequestStop();
+}
+
+} // namespace
+
+void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
+    Loop::Instance(); // made before any signal can reach it
+    Loop::Instance().SetStopHandler([handler = std::move(handler)] {
+        CWinApp* app = AfxGetApp();
+        if (auto* main = dynamic_cast<CDialog*>(app ? app->m_pMainWnd : nullptr))
+            handler(*main);
+    });
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    // The loop hears of it through its wake-up; calls that the signal interrupts elsewhere
+    // (a sleep, a connect) go on as if it had not come.
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void afx::headless::SetPushObserver(std::function<void(CDialog&)> observer) {
+    afx::g_pushObserver = std::move(observer);
+}
+
+int AfxWinMain(int, char**) {
+    CWinApp* pApp = AfxGetApp();
+    if (!pApp)
+        return 1;
+    // A main window left open by InitInstance (one made with Create) is served until it ends.
+    if (pApp->InitInstance()) {
+        for (;;) {
+            auto* main = dynamic_cast<CDialog*>(pApp->m_pMainWnd);
+            if (!main || !main->GetSafeHwnd() || main->IsEnded())
+                break;
+            Loop::Instance().RunOnce(Loop::Clock::time_point::max());
+        }
+    }
+    return pApp->ExitInstance();
+}

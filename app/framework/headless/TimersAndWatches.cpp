@@ -1,0 +1,80 @@
+// A dialog's timers and watches on the loop: sockets through poll(), events through the listener
+// the application handed in, which raises a flag of the loop from the thread that sets the event.
+#include "app/framework/Internal.h"
+#include "app/framework/headless/DialogImpl.h"
+#include "app/framework/headless/Loop.h"
+
+#include <algorithm>
+#include <chrono>
+
+using afx::headless::Loop;
+
+struct CDialog::Impl::LoopWatch : Core::Watch {
+    ~LoopWatch() override { Loop::Instance().Unwatch(key); }
+    std::uint64_t key = 0;
+};
+
+// Ends with the listener gone: after that no raise comes from it.
+struct CDialog::Impl::EventWatch : LoopWatch {
+    ~EventWatch() override { afx::g_eventListener(event, nullptr); }
+    void* event = nullptr;
+};
+
+UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
+    if (!IsBuilt() || nIDEvent == 0)
+        return 0;
+    Loop::Instance().SetTimer(this, nIDEvent,
+                              std::chrono::milliseconds(std::max<UINT>(nElapse, 10)), false,
+                              [this, nIDEvent] { OnTimer(nIDEvent); });
+    return nIDEvent;
+}
+
+UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
+    if (!IsBuilt() || nIDEvent == 0)
+        return 0;
+    Loop::Instance().SetTimer(this, nIDEvent, std::chrono::milliseconds(std::max<UINT>(nElapse, 1)),
+                              true, [this, nIDEvent] { OnTimer(nIDEvent); });
+    return nIDEvent;
+}
+
+bool CDialog::KillTimer(UINT_PTR nIDEvent) {
+    return Loop::Instance().KillTimer(this, nIDEvent);
+}
+
+bool CDialog::IsTimerRunning(UINT_PTR nIDEvent) const {
+    return Loop::Instance().IsTimerRunning(this, nIDEvent);
+}
+
+void CDialog::Core::StopTimers() {
+    Loop::Instance().StopTimers(owner);
+}
+
+void CDialog::Core::ForgetTimers() {
+    Loop::Instance().ForgetTimers(owner);
+}
+
+bool CDialog::Core::WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) {
+    auto watch = std::make_unique<Impl::LoopWatch>();
+    watch->key = Loop::Instance().WatchDescriptor(static_cast<int>(socket), writable,
+                                                  [o = owner, id] { o->OnWatch(id); });
+    watches[id] = std::move(watch);
+    return true;
+}
+
+bool CDialog::Core::WatchEvent(UINT_PTR id, void* event) {
+    // The listener runs on the thread that sets the event; it only raises the flag. The flag
+    // outlives both the watch and the listener, so a raise that comes while the watch ends is
+    // harmless.
+    auto flag = std::make_shared<Loop::Flag>();
+    auto notify = [flag] {
+        if (flag->live.load())
+            Loop::Instance().Raise(*flag);
+    };
+    if (!afx::g_eventListener || !afx::g_eventListener(event, std::move(notify)))
+        return false;
+    auto watch = std::make_unique<Impl::EventWatch>();
+    watch->event = event;
+    watch->key = Loop::Instance().WatchFlag(flag, [o = owner, id] { o->OnWatch(id); });
+    watches[id] = std::move(watch);
+    return true;
+}

@@ -1,0 +1,252 @@
+// varnel-headless end to end, run as a child process with no display: a pty under COM3, a
+// loopback server, the settings file of a folder of its own; and its command line.
+#include "app/TrafficText.h"
+#include "support/ChildProcess.h"
+#include "support/LoopbackServer.h"
+#include "support/Pattern.h"
+#include "support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing_support::ChildProcess;
+using testing_support::LoopbackServer;
+using testing_support::PtyPair;
+using testing_support::TempWorkDir;
+using testing_support::WaitUntil;
+
+constexpr auto kDeadline = 10s;
+
+// What starts a program of the build: itself, or the emulator of a cross build.
+const std::vector<std::string> kRunner{VARNEL_RUNNER};
+
+std::string ProgramPath() {
+    return kRunner.empty() ? VARNEL_HEADLESS : kRunner.front();
+}
+
+std::vector<std::string> ProgramArgs(std::vector<std::string> args) {
+    if (kRunner.empty())
+        return args;
+    std::vector<std::string> all(kRunner.begin() + 1, kRunner.end());
+    all.push_back(VARNEL_HEADLESS);
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The day's log of the folder (the program names it by the date), empty while there is none.
+std::string TheLog() {
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        if (entry.path().extension() == ".log")
+            return ReadFile(entry.path());
+    return {};
+}
+
+// The log with every entry's time set to one the test knows.
+std::string WithKnownTimes(const std::string& log) {
+    static const std::regex time(R"(at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
+    return std::regex_replace(log, time, "at 2026-12-06 10:14:14");
+}
+
+SYSTEMTIME KnownTime() {
+    SYSTEMTIME st{};
+    st.wYear = 2026;
+    st.wMonth = 12;
+    st.wDay = 6;
+    st.wHour = 10;
+    st.wMinute = 14;
+    st.wSecond = 14;
+    return st;
+}
+
+// A folder with the settings file of a bridge from a pty under COM3 to the loopback server, in
+// the default or the fast mode.
+class HeadlessRig {
+protected:
+    explicit HeadlessRig(bool fast) {
+        EXPECT_TRUE(pty.Ok());
+        EXPECT_TRUE(server.Listening());
+        std::ofstream("VarnelConfig.ini", std::ios::binary)
+            << "[COM]\r\nCOM=2\r\nBaudRate=5\r\n[Socket]\r\nServerIP=127.0.0.1\r\nPORT="
+            << server.Port() << "\r\n[SYSTEM]\r\nHEX=0\r\nREOPEN=0\r\nFAST=" << (fast ? 1 : 0)
+            << "\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+        settings = ReadFile("VarnelConfig.ini");
+    }
+    // Starts the program and waits for both sides to be up.
+    void Start() {
+        program = std::make_unique<ChildProcess>(ProgramPath(), ProgramArgs({}));
+        ASSERT_TRUE(program->Started());
+        ASSERT_TRUE(server.Accept());
+        ASSERT_TRUE(program->WaitForError(
+            " serial 串口COM3已打开 (COM3: " + pty.SlavePath() + ")\n", kDeadline))
+            << program->Error();
+        EXPECT_NE(program->Error().find(
+                      " network 已连接服务器 (127.0.0.1:" + std::to_string(server.Port()) + ")\n"),
+                  std::string::npos)
+            << program->Error();
+    }
+
+    TempWorkDir dir;
+    PtyPair pty;
+    LoopbackServer server;
+    std::string settings;
+    std::unique_ptr<ChildProcess> program;
+};
+
+class HeadlessProgram : public HeadlessRig, public ::testing::TestWithParam<bool> {
+protected:
+    HeadlessProgram() : HeadlessRig(GetParam()) {}
+};
+
+class HeadlessFastProgram : public HeadlessRig, public ::testing::Test {
+protected:
+    HeadlessFastProgram() : HeadlessRig(true) {}
+};
+
+TEST_P(HeadlessProgram, BridgesBothWaysLogsAndEndsOnSigtermWithTheSettingsUnchanged) {
+    Start();
+    const std::string fromDevice = "hello from the device\r\n";
+    ASSERT_TRUE(pty.Send(fromDevice));
+    EXPECT_EQ(server.Receive(fromDevice.size()), fromDevice);
+    const std::string fromServer("to the device \xB4\xF2\x00\xFF", 18);
+    ASSERT_TRUE(server.Send(fromServer));
+    EXPECT_EQ(pty.Receive(fromServer.size(), kDeadline), fromServer);
+
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+    EXPECT_TRUE(server.WaitClientClosed());
+    EXPECT_NE(program->Error().find(" serial 串口已关闭\n"), std::string::npos) << program->Error();
+    EXPECT_NE(program->Error().find(" network 已断开服务器\n"), std::string::npos)
+        << program->Error();
+    // Nothing but status lines: the local time, the side, the text, the reason.
+    static const std::regex lines(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (serial|network) [^\n]+\n)+)");
+    EXPECT_TRUE(std::regex_match(program->Error(), lines)) << program->Error();
+
+    const SYSTEMTIME st = KnownTime();
+    EXPECT_EQ(WithKnownTimes(TheLog()),
+              LogEntry(TextBody(fromDevice.data(), fromDevice.size()),
+                       static_cast<long long>(fromDevice.size()), false, st) +
+                  LogEntry(TextBody(fromServer.data(), fromServer.size()),
+                           static_cast<long long>(fromServer.size()), true, st));
+    EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
+}
+
+// A server that has not read for a while: what the program forwarded before SIGTERM reaches it
+// whole before the program ends, and none of it is reported undelivered. The fast mode reads the
+// port fast enough to get ahead of the server.
+TEST_F(HeadlessFastProgram, SigtermFlushesWhatWaitsForTheServerBeforeTheEnd) {
+    Start();
+    std::string block;
+    for (int i = 0; block.size() < (1u << 18); ++i)
+        block += "line " + std::to_string(i) + " of a device that talks a lot\r\n";
+    ASSERT_TRUE(pty.Send(block));
+    // Every byte was read from the port once the log counts it.
+    static const std::regex entry(R"(Receive (\d+) bytes data from SPP)");
+    auto logged = [] {
+        const std::string log = TheLog();
+        std::size_t total = 0;
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), entry);
+             it != std::sregex_iterator(); ++it)
+            total += std::stoul((*it)[1]);
+        return total;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return logged() == block.size(); }, 60s)) << logged();
+
+    program->Signal(SIGTERM);
+    const std::string got = server.Receive(block.size(), kDeadline);
+    EXPECT_EQ(got.size(), block.size());
+    EXPECT_TRUE(got == block);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+    EXPECT_EQ(program->Error().find("could not be delivered"), std::string::npos)
+        << program->Error();
+}
+
+// Four instances side by side, each in a folder of its own with its device and its server, all
+// forwarding both ways at once: every byte arrives, in order, unchanged.
+TEST(HeadlessSideBySide, FourInstancesForwardBothWaysAtOnceEveryByteExact) {
+    struct Instance : HeadlessRig {
+        Instance() : HeadlessRig(true) { Start(); }
+        using HeadlessRig::program;
+        using HeadlessRig::pty;
+        using HeadlessRig::server;
+    };
+    std::vector<std::unique_ptr<Instance>> instances;
+    for (int i = 0; i < 4; ++i)
+        instances.push_back(std::make_unique<Instance>());
+
+    constexpr std::size_t kToServer = 256u << 10, kToDevice = 32u << 10;
+    std::vector<std::thread> sides;
+    for (std::size_t i = 0; i < instances.size(); ++i) {
+        Instance& one = *instances[i];
+        const std::string toServer = testing_support::Pattern(i << 32, kToServer);
+        const std::string toDevice = testing_support::Pattern((i << 32) + (1u << 30), kToDevice);
+        sides.emplace_back([&one, toServer] {
+            EXPECT_TRUE(one.pty.Send(toServer));
+            EXPECT_TRUE(one.server.Receive(toServer.size(), 30s) == toServer);
+        });
+        sides.emplace_back([&one, toDevice] {
+            EXPECT_TRUE(one.server.Send(toDevice));
+            EXPECT_TRUE(one.pty.Receive(toDevice.size(), 30s) == toDevice);
+        });
+    }
+    for (std::thread& side : sides)
+        side.join();
+    for (auto& one : instances) {
+        one->program->Signal(SIGTERM);
+        EXPECT_EQ(one->program->WaitExit(kDeadline), 0) << one->program->Error();
+    }
+    // Each folder was the current one when the next was made: they go in reverse.
+    while (!instances.empty())
+        instances.pop_back();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, HeadlessProgram, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Fast" : "Polled"; });
+
+TEST(HeadlessCommandLine, HelpVersionAndAWrongOption) {
+    ChildProcess help(ProgramPath(), ProgramArgs({"--help"}));
+    EXPECT_EQ(help.WaitExit(kDeadline), 0);
+    EXPECT_EQ(help.Output().rfind("Usage: varnel-headless", 0), 0u) << help.Output();
+
+    ChildProcess version(ProgramPath(), ProgramArgs({"--version"}));
+    EXPECT_EQ(version.WaitExit(kDeadline), 0);
+    EXPECT_EQ(version.Output(), "varnel-headless 1.0.0.1\n");
+
+    ChildProcess wrong(ProgramPath(), ProgramArgs({"--window"}));
+    EXPECT_EQ(wrong.WaitExit(kDeadline), 2);
+    EXPECT_EQ(wrong.Output(), "");
+    EXPECT_NE(wrong.Error().find("unknown option '--window'"), std::string::npos) << wrong.Error();
+}
+
+// Without RECONNECT a link that cannot open ends the program at start, saying why.
+TEST(HeadlessCommandLine, ALinkThatCannotOpenAtStartEndsWithStatusOne) {
+    TempWorkDir dir;
+    LoopbackServer server;
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server.Port()
+        << "\r\n[Ports]\r\nCOM3=/nonexistent/tty\r\n";
+    const std::string settings = ReadFile("VarnelConfig.ini");
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    EXPECT_EQ(program.WaitExit(kDeadline), 1);
+    EXPECT_NE(program.Error().find(" serial 串口COM3打开失败1 ("), std::string::npos)
+        << program.Error();
+    EXPECT_NE(program.Error().find("RECONNECT is off"), std::string::npos) << program.Error();
+    EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
+}
+
+} // namespace
