@@ -28,6 +28,8 @@ std::string RetryStatus(bool network, const std::string& port, int attempt) {
 std::string RetryTip(const OutageFacts& outage, std::int64_t nextInMs) {
     std::string tip = outage.reason + "\nDown since " + TimeOfDay(outage.from) +
                       "; next attempt in " + Seconds(nextInMs < 0 ? 0 : nextInMs);
+    if (!outage.lastAttempt.empty() && outage.lastAttempt != outage.reason)
+        tip += "\nLast attempt: " + outage.lastAttempt;
     if (outage.network && outage.held > 0)
         tip += "\n" + Bytes(outage.held) + " from the device wait for the server";
     if (!outage.network && outage.held > 0)

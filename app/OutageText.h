@@ -19,6 +19,7 @@ struct OutageFacts {
                              // server's bytes that reached no device
     std::size_t resent = 0;  // bytes the server had not acknowledged, sent again
     std::size_t dropped = 0; // bytes past the backlog's bound, or unacknowledged and not kept
+    std::string lastAttempt; // why the last attempt to bring it back failed, while it is down
 };
 
 // "重连服务器… 第3次", "重连串口COM3… 第1次": attempt is the one that comes next.

@@ -198,7 +198,7 @@ void CVarnelDlg::TryServer(std::uint64_t nNow) {
         sock::closesocket(m_sockConnecting);
         m_sockConnecting = sock::INVALID_SOCKET;
         m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
-        m_outages[Plan::NETWORK].facts.reason = DescribeConnectFailure(
+        m_outages[Plan::NETWORK].facts.lastAttempt = DescribeConnectFailure(
             m_strServerIP, m_nServerPort, nError == EINPROGRESS ? ETIMEDOUT : nError);
         ShowRetry(Plan::NETWORK);
         return;

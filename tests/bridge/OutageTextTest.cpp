@@ -12,9 +12,16 @@ TEST(OutageText, StatusLinesTooltipsAndEventLines) {
     EXPECT_EQ(RetryStatus(true, "COM3", 3), "重连服务器… 第3次");
     EXPECT_EQ(RetryStatus(false, "COM12", 1), "重连串口COM12… 第1次");
 
-    OutageFacts server{true, "the server closed the connection", kFrom, kTo, 54000, 4096, 120, 0};
+    OutageFacts server{true, "the server closed the connection", kFrom, kTo, 54000, 4096, 120, 0,
+                       ""};
     EXPECT_EQ(RetryTip(server, 1500),
               "the server closed the connection\nDown since 09:05:07; next attempt in 2 s\n"
+              "4096 bytes from the device wait for the server");
+    // The drop's cause stays the outage's reason; a failed attempt only adds a line meanwhile.
+    server.lastAttempt = "connecting to 127.0.0.1:5000 failed: connection refused";
+    EXPECT_EQ(RetryTip(server, 0),
+              "the server closed the connection\nDown since 09:05:07; next attempt in 0 s\n"
+              "Last attempt: connecting to 127.0.0.1:5000 failed: connection refused\n"
               "4096 bytes from the device wait for the server");
     EXPECT_EQ(LastOutageTip(server),
               "Last outage: 09:05:07 to 09:06:01 (54 s), the server closed the connection; 4096 "
@@ -23,7 +30,7 @@ TEST(OutageText, StatusLinesTooltipsAndEventLines) {
               "2026-12-08 09:06:01 server back after 54 s: the server closed the connection; "
               "held 4096, sent again 120, dropped 0\r\n");
 
-    OutageFacts device{false, "/dev/ttyUSB0 was removed", kFrom, kTo, 1, 1, 0, 0};
+    OutageFacts device{false, "/dev/ttyUSB0 was removed", kFrom, kTo, 1, 1, 0, 0, ""};
     EXPECT_EQ(LastOutageTip(device), "Last outage: 09:05:07 to 09:06:01 (1 s), /dev/ttyUSB0 was "
                                      "removed; 1 byte from the server not delivered");
     EXPECT_EQ(EventLine(kFrom, device, "dropped"),

@@ -385,7 +385,8 @@ TEST_F(NetworkFaultTest, PathThatDiesSilentlyIsFoundAndTakesTheLinkDownAsTimedOu
         },
         10000));
     EXPECT_TRUE(got == Pattern(0, got.size()));
-    ASSERT_TRUE(Until([&] { return sock::acknowledged(g_sock) >= std::int64_t(got.size()); }, 5000));
+    ASSERT_TRUE(
+        Until([&] { return sock::acknowledged(g_sock) >= std::int64_t(got.size()); }, 5000));
 
     ASSERT_TRUE(far.CutPath());
     ticks.Start(); // the cut itself holds up the test's thread, not the window's work
