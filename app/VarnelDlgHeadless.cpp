@@ -5,19 +5,10 @@
 
 #include <chrono>
 
-namespace {
-
-// The link is open while the button offers to close it.
-bool IsLinkOpen(const CButton& btnOpen) {
-    return btnOpen.GetWindowText().rfind("关闭", 0) == 0;
-}
-
-} // namespace
-
 bool CVarnelDlg::OpenLinkAtStart() {
-    if (!IsLinkOpen(m_btnOpen))
+    if (!LinkIsOpen())
         ToggleLink();
-    return IsLinkOpen(m_btnOpen);
+    return LinkIsOpen();
 }
 
 bool CVarnelDlg::ReconnectsByItself() const {
@@ -35,6 +26,6 @@ void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
         if (m_backlog.Waiting() > 0)
             Sleep(10);
     }
-    if (IsLinkOpen(m_btnOpen))
+    if (LinkIsOpen())
         ToggleLink();
 }

@@ -249,4 +249,26 @@ TEST(HeadlessCommandLine, ALinkThatCannotOpenAtStartEndsWithStatusOne) {
     EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
 }
 
+// With RECONNECT the program stays and keeps looking for what is missing: a device whose name
+// appears later is opened, and SIGTERM still ends it cleanly.
+TEST(HeadlessCommandLine, WithReconnectAMissingDeviceIsWaitedForAndOpenedWhenItAppears) {
+    TempWorkDir dir;
+    LoopbackServer server;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::string link = (std::filesystem::current_path() / "ttyLater").string();
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server.Port()
+        << "\r\n[SYSTEM]\r\nRECONNECT=2\r\n[Ports]\r\nCOM3=" << link << "\r\n";
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    ASSERT_TRUE(program.WaitForError(" serial 重连串口COM3… 第", kDeadline)) << program.Error();
+    std::filesystem::create_symlink(pty.SlavePath(), link);
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(pty.Send("ping"));
+    EXPECT_EQ(server.Receive(4), "ping");
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+}
+
 } // namespace
