@@ -126,6 +126,8 @@ bool NamespacedServer::Accept(std::chrono::milliseconds timeout) {
     ::pollfd p{listener_, POLLIN, 0};
     if (listener_ < 0 || ::poll(&p, 1, static_cast<int>(timeout.count())) <= 0)
         return false;
+    if (client_ >= 0)
+        ::close(client_);
     client_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     return client_ >= 0;
 }
@@ -141,6 +143,10 @@ std::string NamespacedServer::Take() {
 
 bool NamespacedServer::CutPath() {
     return Run("ip netns exec " + name_ + " ip link set " + there_ + " down");
+}
+
+bool NamespacedServer::RestorePath() {
+    return Run("ip netns exec " + name_ + " ip link set " + there_ + " up");
 }
 
 } // namespace fault

@@ -26,11 +26,14 @@ public:
     const std::string& Problem() const { return problem_; }
     std::uint16_t Port() const { return port_; }
 
+    // Takes the next connection, in place of the one before.
     bool Accept(std::chrono::milliseconds timeout);
     // What the client sent and the server has not read yet, without waiting.
     std::string Take();
     // Sets the far end of the pair down: from now on nothing passes, and nobody is told.
     bool CutPath();
+    // Sets it up again: what is sent from now on passes.
+    bool RestorePath();
 
 private:
     bool Run(const std::string& command);

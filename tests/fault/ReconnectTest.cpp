@@ -2,6 +2,7 @@
 // device returns, the side that stayed up stays up, the device's bytes wait for the server and
 // arrive once and in order, and the user's 关闭 ends every retry.
 #include "fault/FaultRig.h"
+#include "fault/NamespacedServer.h"
 #include "support/BridgeWindow.h"
 #include "support/Gather.h"
 
@@ -182,6 +183,63 @@ TEST_F(ReconnectTest, AServerThatResetsAtOnceIsTriedAgainOnlyAfterAPause) {
     EXPECT_GE(accepted, 2);
     EXPECT_LE(accepted, 4);
     EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+}
+
+// A path that dies silently while the device streams: found by the socket's own probes, the
+// device's bytes wait meanwhile, and once the path is back what the server had not acknowledged
+// goes again first. A byte arrives twice only where its acknowledgement was lost in the cut.
+TEST_F(ReconnectTest, PathThatDiesSilentlyComesBackWithoutLosingADeviceByte) {
+    NamespacedServer far;
+    ASSERT_EQ(far.Problem(), "");
+    Set("Socket", "ServerIP", NamespacedServer::kAddress);
+    Set("Socket", "PORT", std::to_string(far.Port()));
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(far.Accept(5s));
+    std::string got;
+    QElapsedTimer streaming;
+    streaming.start();
+    auto feed = [&] { // some 6 kB a second, as far as the window takes them in
+        const auto due = static_cast<std::size_t>(streaming.elapsed()) * 6 + 64;
+        if (sent.size() < due && sent.size() < static_cast<std::size_t>(g_nComBytes) + 512)
+            DeviceSends(64);
+        got += far.Take();
+    };
+    ASSERT_TRUE(Until([&] { return feed(), got.size() >= 1024; }, 10000));
+
+    ASSERT_TRUE(far.CutPath());
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(Until([&] { return feed(), Retrying(dlg->m_strNetStatus, "重连服务器"); }, 60000));
+    RecordProperty("dead_path_found_ms", static_cast<int>(t.elapsed()));
+    for (int i = 0; i < 8; ++i)
+        feed(); // held for the server while it is away
+    EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
+
+    ASSERT_TRUE(far.RestorePath());
+    t.restart();
+    ASSERT_TRUE(Until([&] { return far.Accept(10ms); }, 15000));
+    RecordProperty("path_back_reconnect_ms", static_cast<int>(t.elapsed()));
+    const std::string before = got;
+    got.clear();
+    ASSERT_TRUE(Until([&] { return g_nComBytes == static_cast<std::int64_t>(sent.size()); }));
+    ASSERT_TRUE(Until(
+        [&] {
+            got += far.Take();
+            return got.size() >= 64 &&
+                   got.compare(got.size() - 64, 64, sent, sent.size() - 64) == 0;
+        },
+        10000));
+    // The new connection starts at or before where the old one's bytes ended, and runs on to the
+    // end without a gap.
+    ASSERT_TRUE(before == sent.substr(0, before.size()));
+    ASSERT_LE(got.size(), sent.size());
+    const std::size_t from = sent.size() - got.size();
+    EXPECT_LE(from, before.size()) << "bytes were lost across the cut";
+    EXPECT_TRUE(got == sent.substr(from)) << "the new connection's bytes are not the stream's";
+    RecordProperty("bytes_sent_twice",
+                   static_cast<int>(before.size() - std::min(from, before.size())));
+    EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已连接服务器"; }));
 }
 
 } // namespace
