@@ -484,12 +484,12 @@ void CVarnelDlg::DrainSerialInput(DWORD nQueued) {
     }
 }
 
-// A device that went away while open (a USB adapter unplugged) makes the port's calls fail with
-// access denied once the bytes received before are read. The status line keeps its text and the
-// link its state; the line turns to the error colour and its tooltip says what happened and what
-// to do, until the next open.
+// A device that went away while open (a USB adapter unplugged) makes the port's calls fail (with
+// access denied, mostly) once the bytes received before are read. The status line keeps its text
+// and the link its state; the line turns to the error colour and its tooltip says what happened and
+// what to do, until the next open.
 void CVarnelDlg::NoteSerialDeviceGone() {
-    if (m_bComDeviceGone || g_serial.GetLastError() != comm::ERROR_ACCESS_DENIED)
+    if (m_bComDeviceGone || !MeansDeviceGone(g_serial.GetLastError()))
         return;
     m_bComDeviceGone = true;
     if (m_plan.Enabled()) {

@@ -114,3 +114,17 @@ std::string DescribeDisconnect(const std::string& server, const std::string& rea
     }
     return text;
 }
+
+bool MeansDeviceGone(long errorCode) {
+    using namespace linkerrors;
+    switch (errorCode) {
+    case kAccessDenied:
+    case kBadCommand:
+    case kDeviceRemoved:
+    case kNotReady:
+    case kBrokenPipe:
+        return true;
+    default:
+        return false;
+    }
+}

@@ -41,6 +41,11 @@ std::string DescribeSerialLinesPresent(const std::string& portName);
 std::string DescribeSerialSetupFailure(const std::string& portName, const std::string& devicePath,
                                        long errorCode);
 
+// Whether a port's call that failed with errorCode means that the device went away (a USB adapter
+// unplugged, a board that reset): 5 or 22 after the removal and 1617 on the call pending then; a
+// pseudo-terminal whose far end closed gives 21 and 109 under Wine. Not 995: a cancelled call.
+bool MeansDeviceGone(long errorCode);
+
 // Why the connect to ip:port failed; errnoValue is the error the socket layer recorded.
 std::string DescribeConnectFailure(const std::string& ip, unsigned port, int errnoValue);
 

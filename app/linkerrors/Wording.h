@@ -18,9 +18,12 @@ inline constexpr long kPathNotFound = 3;
 inline constexpr long kTooManyOpenFiles = 4;
 inline constexpr long kAccessDenied = 5;
 inline constexpr long kNotEnoughMemory = 8;
+inline constexpr long kNotReady = 21;
+inline constexpr long kBadCommand = 22;
 inline constexpr long kGeneralFailure = 31;
 inline constexpr long kNotSupported = 50;
 inline constexpr long kInvalidParameter = 87;
+inline constexpr long kBrokenPipe = 109;
 inline constexpr long kDeviceRemoved = 1617;
 
 // The port field takes names of up to seven characters.

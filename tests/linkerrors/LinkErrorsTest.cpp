@@ -91,6 +91,15 @@ TEST(LinkErrors, SetupReasonNamesLineSettings) {
               "/dev/ttyUSB0: the device was removed");
 }
 
+// A device that went away, in the codes of Windows and of Wine; a cancelled or timed-out call, or
+// one that found nothing at the name, is no removal.
+TEST(LinkErrors, DeviceGoneFromTheCodesOfEitherSystem) {
+    for (long code : {5L, 22L, 1617L, 21L, 109L})
+        EXPECT_TRUE(MeansDeviceGone(code)) << code;
+    for (long code : {0L, 2L, 31L, 87L, 995L, 1460L})
+        EXPECT_FALSE(MeansDeviceGone(code)) << code;
+}
+
 TEST(LinkErrors, ConnectReasonFollowsErrno) {
     struct Case {
         const char* ip;

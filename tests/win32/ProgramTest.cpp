@@ -276,7 +276,8 @@ namespace {
 
 // Left alone (RECONNECT, AUTOOPEN): the program opens the link by itself, and when the server
 // restarts it connects again with what the device sent meanwhile, first.
-TEST_P(ProgramTest, OpensByItselfAndReconnectsToARestartedServerWithTheHeldBytesFirst) {
+TEST_P(ProgramTest,
+       OpensByItselfAndBringsBackARestartedServerWithTheHeldBytesFirstAndAReturningDevice) {
     DeviceEnd device;
     ASSERT_TRUE(device.Ok()) << device.Problem();
     std::optional<LoopbackServer> server(std::in_place);
@@ -306,6 +307,20 @@ TEST_P(ProgramTest, OpensByItselfAndReconnectsToARestartedServerWithTheHeldBytes
     EXPECT_TRUE(
         WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kNetStatus)) == "已连接服务器"; }, 5s));
     EXPECT_EQ(TextOf(::GetDlgItem(wnd, kComStatus)), "串口COM3已打开");
+
+    // The device is unplugged and comes back under its COM name; the server stays connected.
+    device.HangUp();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return TextOf(::GetDlgItem(wnd, kComStatus)).starts_with("重连串口COM3"); }, 10s));
+    EXPECT_EQ(TextOf(::GetDlgItem(wnd, kNetStatus)), "已连接服务器");
+    DeviceEnd again;
+    ASSERT_TRUE(again.Ok()) << again.Problem();
+    EXPECT_TRUE(
+        WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kComStatus)) == "串口COM3已打开"; }, 10s));
+    ASSERT_TRUE(again.Send("back"));
+    EXPECT_EQ(server->Receive(4, 10s), "back");
+    ASSERT_TRUE(server->Send("zz"));
+    EXPECT_EQ(Received(again, 2), "zz");
 }
 
 } // namespace
