@@ -53,7 +53,7 @@ const char* const kUsage = R"(usage: varnel-benchrig [options]
   --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
   --soak-phase S        seconds of each soak phase (default 5)
   --chaos               with --soak: Varnel reconnects by itself (RECONNECT=2, AUTOOPEN=1, COM3
-                        a link in the folder) while the server restarts every 1 to 2 min and
+                        a link in the folder, or the prefix's COM3 under Wine) while the server restarts every 1 to 2 min and
                         the device vanishes and returns every 3 to 5 min
   --seed N              with --chaos: the seed of the random times (default 1)
   --keep                keep the working folder
@@ -253,7 +253,9 @@ struct Session {
             }
         }
         std::string device = o.winePrefix.empty() ? pty.path : "";
-        if (o.chaos) {
+        if (o.chaos && !wineLink.empty()) {
+            deviceLink = wineLink; // the prefix's COM3 is the name the device returns behind
+        } else if (o.chaos) {
             deviceLink = folder + "/COM3";
             if (symlink(pty.path.c_str(), deviceLink.c_str()) != 0) {
                 error = "cannot link " + deviceLink + " to " + pty.path;
