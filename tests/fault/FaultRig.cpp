@@ -103,6 +103,16 @@ void FaultTest::StartLinked() {
     ASSERT_EQ(dlg->m_strComStatus, "串口COM3已打开");
 }
 
+void FaultTest::StartLinkedTo(NamespacedServer& far) {
+    ASSERT_EQ(far.Problem(), "");
+    Set("Socket", "ServerIP", NamespacedServer::kAddress);
+    Set("Socket", "PORT", std::to_string(far.Port()));
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(far.Accept(5s));
+    ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
+}
+
 void FaultTest::Press(int id) {
     QWidget* w = afx::WidgetOf(dlg->GetDlgItem(id));
     QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));

@@ -9,6 +9,7 @@
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
 #include "app/platform/TestSeams.h"
+#include "fault/NamespacedServer.h"
 #include "framework/QtTestApp.h"
 #include "support/LoopbackServer.h"
 #include "support/Pattern.h"
@@ -79,6 +80,8 @@ protected:
     void Start();
     // Presses Open and waits for the server to take the connection.
     void StartLinked();
+    // The same with the server in a namespace of the test's own, whose path the test can cut.
+    void StartLinkedTo(NamespacedServer& far);
     void Press(int id);
     bool Until(const std::function<bool()>& done, int ms = 5000) {
         return PumpEventsUntil(done, ms);

@@ -3,7 +3,6 @@
 // handling its timers, the status lines tell the link state, and every block the bridge takes in
 // reaches the other side whole.
 #include "fault/FaultRig.h"
-#include "fault/NamespacedServer.h"
 #include "fault/StuckServers.h"
 #include "support/BridgeWindow.h"
 
@@ -358,13 +357,7 @@ TEST_F(NetworkFaultTest, PathThatDiesSilentlyIsFoundAndTakesTheLinkDownAsTimedOu
     // A server in a namespace of the test's own; the far end of its path goes down while the
     // device streams. Nothing tells either end: keepalive and the wait for acknowledgements do.
     NamespacedServer far;
-    ASSERT_EQ(far.Problem(), "");
-    Set("Socket", "ServerIP", NamespacedServer::kAddress);
-    Set("Socket", "PORT", std::to_string(far.Port()));
-    Start();
-    Press(IDC_BUTTON_OPEN);
-    ASSERT_TRUE(far.Accept(5s));
-    ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
+    ASSERT_NO_FATAL_FAILURE(StartLinkedTo(far));
     std::string got;
     std::uint64_t sent = 0;
     QElapsedTimer streaming;

@@ -2,7 +2,6 @@
 // device returns, the side that stayed up stays up, the device's bytes wait for the server and
 // arrive once and in order, and the user's 关闭 ends every retry.
 #include "fault/FaultRig.h"
-#include "fault/NamespacedServer.h"
 #include "support/BridgeWindow.h"
 #include "support/Gather.h"
 
@@ -190,12 +189,7 @@ TEST_F(ReconnectTest, AServerThatResetsAtOnceIsTriedAgainOnlyAfterAPause) {
 // goes again first. A byte arrives twice only where its acknowledgement was lost in the cut.
 TEST_F(ReconnectTest, PathThatDiesSilentlyComesBackWithoutLosingADeviceByte) {
     NamespacedServer far;
-    ASSERT_EQ(far.Problem(), "");
-    Set("Socket", "ServerIP", NamespacedServer::kAddress);
-    Set("Socket", "PORT", std::to_string(far.Port()));
-    Start();
-    Press(IDC_BUTTON_OPEN);
-    ASSERT_TRUE(far.Accept(5s));
+    ASSERT_NO_FATAL_FAILURE(StartLinkedTo(far));
     std::string got;
     QElapsedTimer streaming;
     streaming.start();
