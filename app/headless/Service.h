@@ -3,6 +3,7 @@
 // program as it is (a systemd unit) and none of these options is offered.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -17,11 +18,12 @@ const char* Usage();
 int Install(const std::string& name, const std::string& dir);
 // --remove-service NAME: stops the service if it runs, then deletes it.
 int Remove(const std::string& name);
-// --service NAME DIR: how the service manager starts the program. Runs bridge (which returns the
-// program's exit status) in DIR, with standard error appended to DIR's kStatusFile; the
-// manager's stop calls stop (from another thread), which asks the bridge to end as Ctrl+C does.
-int Run(const std::string& name, const std::string& dir, const std::function<int()>& bridge,
-        const std::function<void()>& stop);
+// --service NAME DIR: how the service manager starts the program. Runs bridge in DIR with the
+// file its status lines and messages go to, DIR's kStatusFile appended to (a service has no
+// console); bridge returns the program's exit status. The manager's stop calls stop (from
+// another thread), which asks the bridge to end as Ctrl+C does.
+int Run(const std::string& name, const std::string& dir,
+        const std::function<int(std::FILE*)>& bridge, const std::function<void()>& stop);
 
 // Where a service's status lines and messages go, in its folder.
 inline constexpr char kStatusFile[] = "varnel-headless.log";

@@ -33,6 +33,8 @@ constexpr char kUsage[] =
 constexpr UINT kExitFlushMs = 2000;
 
 int g_nExitCode = 0;
+// Where the status lines and messages go: standard error, or a service's file.
+std::FILE* g_out = stderr;
 
 // At start: the link opens as if 打开 had been pressed; one that cannot open ends the program,
 // unless the settings let it come back by itself.
@@ -42,7 +44,8 @@ void OnStart(CDialog& dlg) {
         return;
     std::fputs("varnel-headless: the link did not open (see the status above) and RECONNECT is "
                "off; ending\n",
-               stderr);
+               g_out);
+    std::fflush(g_out);
     g_nExitCode = 1;
     bridge.EndDialog(IDABORT);
 }
@@ -55,15 +58,17 @@ void OnStop(CDialog& dlg) {
     bridge.EndDialog(IDOK);
 }
 
-// The bridge in the current directory until it ends; the program's exit status.
-int RunBridge() {
+// The bridge in the current directory until it ends, its status lines and messages to out; the
+// program's exit status.
+int RunBridge(std::FILE* out) {
+    g_out = out;
+    afx::headless::SetMessageOutput(out);
     SetProfileWritesEnabled(false);
     if (!AfxSocketInit()) {
-        std::fprintf(stderr, "varnel-headless: %s\n",
-                     AfxLoadString(IDP_SOCKETS_INIT_FAILED).c_str());
+        std::fprintf(out, "varnel-headless: %s\n", AfxLoadString(IDP_SOCKETS_INIT_FAILED).c_str());
         return 1;
     }
-    CStatusLines statusLines(stderr);
+    CStatusLines statusLines(out);
     afx::headless::SetPushObserver([&statusLines](CDialog& dlg) { statusLines.Observe(dlg); });
     afx::headless::SetStartHandler(OnStart);
     afx::headless::SetStopHandler(OnStop);
@@ -107,5 +112,5 @@ int main(int argc, char** argv) {
         }
         return WrongCommandLine("unknown option '" + arg + "'");
     }
-    return RunBridge();
+    return RunBridge(stderr);
 }

@@ -13,13 +13,19 @@
 using afx::headless::Loop;
 
 namespace afx {
+namespace {
+
+std::FILE* g_messageOutput = nullptr;
+
+} // namespace
 
 // A program without a window never asks: the box's text goes to standard error and the answer
 // is that of a box closed without a choice (Cancel where there is one, else No, else OK), the
 // one that changes nothing.
 int ShowNativeMessageBox(HWND, const std::string& text, const std::string& title, UINT type) {
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-    std::fflush(stderr);
+    std::FILE* out = g_messageOutput ? g_messageOutput : stderr;
+    std::fprintf(out, "%s: %s\n", title.c_str(), text.c_str());
+    std::fflush(out);
     switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:
     case MB_YESNOCANCEL:
@@ -45,6 +51,10 @@ void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
 
 void afx::headless::RequestStop() {
     Loop::Instance().RequestStop();
+}
+
+void afx::headless::SetMessageOutput(std::FILE* out) {
+    afx::g_messageOutput = out;
 }
 
 void afx::headless::SetPushObserver(std::function<void(CDialog&)> observer) {

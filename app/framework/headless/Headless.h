@@ -5,6 +5,7 @@
 
 #include "app/framework/Afx.h"
 
+#include <cstdio>
 #include <functional>
 
 namespace afx::headless {
@@ -18,6 +19,8 @@ void SetStartHandler(std::function<void(CDialog&)> handler);
 void SetStopHandler(std::function<void(CDialog&)> handler);
 // Asks for the end as those requests do, from any thread (a service's stop).
 void RequestStop();
+// Where message boxes' texts go: standard error unless set (a service has none).
+void SetMessageOutput(std::FILE* out);
 // Runs after every push (UpdateData(false)) of any dialog.
 void SetPushObserver(std::function<void(CDialog&)> observer);
 

@@ -19,7 +19,7 @@ int Remove(const std::string&) {
     return 2;
 }
 
-int Run(const std::string&, const std::string&, const std::function<int()>&,
+int Run(const std::string&, const std::string&, const std::function<int(std::FILE*)>&,
         const std::function<void()>&) {
     return 2;
 }

@@ -78,7 +78,7 @@ using ScHandle = std::unique_ptr<std::remove_pointer_t<SC_HANDLE>, HandleCloser>
 struct Running {
     std::wstring name;
     std::wstring dir;
-    const std::function<int()>* bridge = nullptr;
+    const std::function<int(std::FILE*)>* bridge = nullptr;
     const std::function<void()>* stop = nullptr;
     SERVICE_STATUS_HANDLE handle = nullptr;
     SERVICE_STATUS status{};
@@ -127,12 +127,13 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
         Report(SERVICE_STOPPED, 0, 1);
         return;
     }
-    // Its status lines and messages, kept in its folder (a service has no console); without the
-    // file they go nowhere and the bridge runs all the same.
-    [[maybe_unused]] std::FILE* status = _wfreopen(Wide(kStatusFile).c_str(), L"a", stderr);
+    // Its status lines and messages, kept in its folder: a service has no console, and its
+    // standard error is not open. Without the file they go nowhere and it runs all the same.
+    std::FILE* out = _wfopen(Wide(kStatusFile).c_str(), L"a");
     Report(SERVICE_RUNNING);
-    g_running.exitCode = (*g_running.bridge)();
-    std::fflush(stderr);
+    g_running.exitCode = (*g_running.bridge)(out ? out : stderr);
+    if (out)
+        std::fclose(out);
     Report(SERVICE_STOPPED, 0, static_cast<DWORD>(g_running.exitCode));
 }
 
@@ -222,8 +223,8 @@ int Remove(const std::string& name) {
     return 0;
 }
 
-int Run(const std::string& name, const std::string& dir, const std::function<int()>& bridge,
-        const std::function<void()>& stop) {
+int Run(const std::string& name, const std::string& dir,
+        const std::function<int(std::FILE*)>& bridge, const std::function<void()>& stop) {
     g_running.name = Wide(name);
     g_running.dir = Wide(dir);
     g_running.bridge = &bridge;
