@@ -31,5 +31,7 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
 } // namespace
 
 void afx::headless::ListenForStopRequests() {
+    // Ctrl+C counts even where the parent ignored it (a flag that children inherit).
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
