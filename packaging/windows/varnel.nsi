@@ -1,5 +1,6 @@
 ; The Windows installer of Varnel, built with Debian's nsis by scripts/package --windows:
-;   makensis -DVERSION=<version> -DSTAGE=<folder with varnel.exe, README.txt> -DOUTFILE=<exe>
+;   makensis -DVERSION=<version> -DSTAGE=<folder with varnel.exe, varnel-headless.exe,
+;            README.txt> -DOUTFILE=<exe>
 ; It installs for the current user (no administrator rights), into a folder where Varnel may
 ; keep its settings and logs, adds a Start-menu entry and an uninstaller. On request (a ticked
 ; component, or /AUTOSTART on the command line of a silent install) Varnel starts at login.
@@ -35,6 +36,7 @@ Section "Varnel"
     SectionIn RO
     SetOutPath "$INSTDIR"
     File "${STAGE}\varnel.exe"
+    File "${STAGE}\varnel-headless.exe"
     File "${STAGE}\README.txt"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     ; The Start-menu entry starts Varnel in its folder: settings and logs go there.
@@ -68,6 +70,7 @@ FunctionEnd
 
 Section "Uninstall"
     Delete "$INSTDIR\varnel.exe"
+    Delete "$INSTDIR\varnel-headless.exe"
     Delete "$INSTDIR\README.txt"
     Delete "$INSTDIR\Uninstall.exe"
     Delete "$SMPROGRAMS\Varnel\Varnel.lnk"

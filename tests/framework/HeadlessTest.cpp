@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <unistd.h>
+#include "app/platform/Socket.h"
+#include "support/LoopbackServer.h"
 
 #include <chrono>
 
@@ -114,36 +114,52 @@ TEST_F(HeadlessTest, TimersTickByIdOneShotsFireOnceAndKilledTimersStop) {
     EXPECT_EQ(dlg.ticks[1], ended);
 }
 
+// As poll() would: a socket still readable after its call is called again, a hang-up counts as
+// readable, and an ended watch calls no more.
 TEST_F(HeadlessTest, SocketWatchesCallWhileReadableOrWritableUntilUnwatched) {
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    ASSERT_TRUE(dlg.WatchSocket(2, pair[0]));
+    ASSERT_EQ(sock::WSAStartup(), 0);
+    testing_support::LoopbackServer server;
+    const sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    sock::sockaddr_in address{};
+    address.sin_family = sock::AF_INET;
+    address.sin_port = sock::htons(server.Port());
+    address.sin_addr.s_addr = sock::inet_addr("127.0.0.1");
+    ASSERT_EQ(sock::connect(client, &address, sizeof address), 0);
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(dlg.WatchSocket(2, client));
     RunFor(std::chrono::milliseconds(30));
     EXPECT_EQ(dlg.watched[2], 0); // nothing to read yet
     char byte = 'x';
-    ASSERT_EQ(write(pair[1], &byte, 1), 1);
     dlg.onWatch = [&](UINT_PTR id) {
         if (id == 2) {
-            EXPECT_EQ(read(pair[0], &byte, 1), 1);
+            EXPECT_EQ(sock::recv(client, &byte, 1, 0), 1);
         }
     };
-    ASSERT_TRUE(PumpEventsUntil([&] { return dlg.watched[2] == 1; }, 5000));
+    ASSERT_TRUE(server.Send("xy")); // a byte a call: the second call comes for what is left
+    ASSERT_TRUE(PumpEventsUntil([&] { return dlg.watched[2] == 2; }, 5000));
     RunFor(std::chrono::milliseconds(30));
-    EXPECT_EQ(dlg.watched[2], 1); // read: no more calls
+    EXPECT_EQ(dlg.watched[2], 2); // all read: no more calls
 
-    ASSERT_TRUE(dlg.WatchSocket(3, pair[0], true));
+    ASSERT_TRUE(dlg.WatchSocket(3, client, true));
     ASSERT_TRUE(PumpEventsUntil([&] { return dlg.watched[3] >= 1; }, 5000));
     dlg.Unwatch(3);
     EXPECT_FALSE(dlg.IsWatching(3));
     dlg.onWatch = nullptr;
     const int writable = dlg.watched[3];
-    ASSERT_EQ(write(pair[1], &byte, 1), 1);
+    ASSERT_TRUE(server.Send("z"));
     dlg.Unwatch(2);
     RunFor(std::chrono::milliseconds(30));
-    EXPECT_EQ(dlg.watched[2], 1);
+    EXPECT_EQ(dlg.watched[2], 2);
     EXPECT_EQ(dlg.watched[3], writable);
-    close(pair[0]);
-    close(pair[1]);
+
+    ASSERT_TRUE(dlg.WatchSocket(4, client));
+    ASSERT_TRUE(PumpEventsUntil([&] { return dlg.watched[4] >= 1; }, 5000)); // the byte left
+    ASSERT_EQ(sock::recv(client, &byte, 1, 0), 1);
+    const int read = dlg.watched[4];
+    server.CloseClient();
+    EXPECT_TRUE(PumpEventsUntil([&] { return dlg.watched[4] > read; }, 5000)); // the hang-up
+    dlg.Unwatch(4);
+    sock::closesocket(client);
 }
 
 TEST_F(HeadlessTest, AnEventWatchCallsAgainForEachLaterSet) {

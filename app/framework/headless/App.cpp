@@ -1,25 +1,31 @@
 // The framework's backend without widgets (headless/), for the program without a window: here
 // its start-up without a GUI, message boxes on standard error, and the end asked for by the
-// system (SIGTERM, SIGINT).
+// system (the platform's requests: posix/StopRequests.cpp, win32/StopRequests.cpp) or by the
+// program (a service's stop).
 #include "app/framework/Afx.h"
 #include "app/framework/Internal.h"
 #include "app/framework/headless/Headless.h"
 #include "app/framework/headless/Loop.h"
 
-#include <csignal>
 #include <cstdio>
 #include <utility>
 
 using afx::headless::Loop;
 
 namespace afx {
+namespace {
+
+std::FILE* g_messageOutput = nullptr;
+
+} // namespace
 
 // A program without a window never asks: the box's text goes to standard error and the answer
 // is that of a box closed without a choice (Cancel where there is one, else No, else OK), the
 // one that changes nothing.
 int ShowNativeMessageBox(HWND, const std::string& text, const std::string& title, UINT type) {
-    std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-    std::fflush(stderr);
+    std::FILE* out = g_messageOutput ? g_messageOutput : stderr;
+    std::fprintf(out, "%s: %s\n", title.c_str(), text.c_str());
+    std::fflush(out);
     switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:
     case MB_YESNOCANCEL:
@@ -33,14 +39,6 @@ int ShowNativeMessageBox(HWND, const std::string& text, const std::string& title
 
 } // namespace afx
 
-namespace {
-
-extern "C" void OnStopSignal(int) {
-    Loop::Instance().RequestStop();
-}
-
-} // namespace
-
 void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
     Loop::Instance(); // made before any signal can reach it
     Loop::Instance().SetStopHandler([handler = std::move(handler)] {
@@ -48,14 +46,15 @@ void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
         if (auto* main = dynamic_cast<CDialog*>(app ? app->m_pMainWnd : nullptr))
             handler(*main);
     });
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    // The loop hears of it through its wake-up; calls that the signal interrupts elsewhere
-    // (a sleep, a connect) go on as if it had not come.
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    afx::headless::ListenForStopRequests();
+}
+
+void afx::headless::RequestStop() {
+    Loop::Instance().RequestStop();
+}
+
+void afx::headless::SetMessageOutput(std::FILE* out) {
+    afx::g_messageOutput = out;
 }
 
 void afx::headless::SetPushObserver(std::function<void(CDialog&)> observer) {

@@ -1,27 +1,15 @@
-// The headless backend's message loop on poll(), woken through an eventfd.
+// The headless backend's message loop, what every platform does alike: timers as deadlines, the
+// watches' bookkeeping, and a round of the loop (wait, the stop request, the ready watches, the
+// raised flags, the due timers). The wait itself is the platform's (posix/, win32/).
 #include "app/framework/headless/Loop.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <vector>
 
 namespace afx::headless {
 
 Loop& Loop::Instance() {
     static Loop loop;
     return loop;
-}
-
-Loop::Loop() : m_wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-
-Loop::~Loop() {
-    if (m_wakeFd >= 0)
-        close(m_wakeFd);
 }
 
 void Loop::SetTimer(const void* owner, std::uintptr_t id, std::chrono::milliseconds period,
@@ -57,9 +45,10 @@ void Loop::ForgetTimers(const void* owner) {
     std::erase_if(m_timers, [owner](const auto& entry) { return entry.first.first == owner; });
 }
 
-std::uint64_t Loop::WatchDescriptor(int fd, bool writable, Callback callback) {
+std::uint64_t Loop::WatchDescriptor(std::intptr_t descriptor, bool writable, Callback callback) {
     const std::uint64_t key = m_nextKey++;
-    m_descriptors[key] = DescriptorWatch{fd, writable, std::move(callback)};
+    m_descriptors[key] = DescriptorWatch{descriptor, writable, std::move(callback)};
+    Reselect(descriptor);
     return key;
 }
 
@@ -70,7 +59,12 @@ std::uint64_t Loop::WatchFlag(std::shared_ptr<Flag> flag, Callback callback) {
 }
 
 void Loop::Unwatch(std::uint64_t key) {
-    m_descriptors.erase(key);
+    if (auto it = m_descriptors.find(key); it != m_descriptors.end()) {
+        const std::intptr_t descriptor = it->second.descriptor;
+        m_descriptors.erase(it);
+        Reselect(descriptor);
+    }
+    m_handles.erase(key);
     if (auto it = m_flags.find(key); it != m_flags.end()) {
         it->second.flag->live.store(false);
         m_flags.erase(it);
@@ -82,12 +76,6 @@ void Loop::Raise(Flag& flag) {
         Wake();
 }
 
-void Loop::Wake() {
-    const std::uint64_t one = 1;
-    // A full counter already wakes the loop; nothing is lost when this write fails.
-    [[maybe_unused]] const ssize_t n = write(m_wakeFd, &one, sizeof(one));
-}
-
 void Loop::RequestStop() {
     m_stopRequested.store(true);
     Wake();
@@ -97,35 +85,24 @@ void Loop::RunOnce(Clock::time_point deadline) {
     for (const auto& [key, timer] : m_timers)
         if (timer.active)
             deadline = std::min(deadline, timer.due);
+    const std::vector<std::uint64_t> ready = Wait(deadline);
 
-    std::vector<pollfd> fds{{m_wakeFd, POLLIN, 0}};
-    std::vector<std::uint64_t> keys{0};
-    for (const auto& [key, watch] : m_descriptors) {
-        fds.push_back({watch.fd, static_cast<short>(watch.writable ? POLLOUT : POLLIN), 0});
-        keys.push_back(key);
-    }
-    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    const int timeoutMs = static_cast<int>(std::clamp<std::int64_t>(wait.count(), 0, 60'000));
-    const int ready = poll(fds.data(), fds.size(), timeoutMs);
-
-    if (ready > 0 && fds[0].revents != 0) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = read(m_wakeFd, &count, sizeof(count));
-    }
     if (m_stopRequested.load() && !m_stopHandled) {
         m_stopHandled = true;
         if (Callback handler = m_stopHandler)
             handler();
     }
     // Each callback may end any watch or timer: what it ended is looked up again and skipped.
-    for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
-        if (fds[i].revents == 0)
-            continue;
-        auto it = m_descriptors.find(keys[i]);
-        if (it != m_descriptors.end()) {
-            Callback callback = it->second.callback;
-            callback();
+    for (std::uint64_t key : ready) {
+        Callback callback;
+        if (auto it = m_descriptors.find(key); it != m_descriptors.end()) {
+            callback = it->second.callback;
+        } else if (auto h = m_handles.find(key); h != m_handles.end()) {
+            h->second.called = Clock::now();
+            callback = h->second.callback;
         }
+        if (callback)
+            callback();
     }
     std::vector<std::uint64_t> raised;
     for (const auto& [key, watch] : m_flags)

@@ -1,5 +1,6 @@
-// A dialog's timers and watches on the loop: sockets through poll(), events through the listener
-// the application handed in, which raises a flag of the loop from the thread that sets the event.
+// A dialog's timers and watches on the loop: sockets as the platform waits on them, events
+// through the listener the application handed in (which raises a flag of the loop from the
+// thread that sets the event) or, where the listener declines (Windows), waited on directly.
 #include "app/framework/Internal.h"
 #include "app/framework/headless/DialogImpl.h"
 #include "app/framework/headless/Loop.h"
@@ -55,8 +56,8 @@ void CDialog::Core::ForgetTimers() {
 
 bool CDialog::Core::WatchSocket(UINT_PTR id, std::intptr_t socket, bool writable) {
     auto watch = std::make_unique<Impl::LoopWatch>();
-    watch->key = Loop::Instance().WatchDescriptor(static_cast<int>(socket), writable,
-                                                  [o = owner, id] { o->OnWatch(id); });
+    watch->key =
+        Loop::Instance().WatchDescriptor(socket, writable, [o = owner, id] { o->OnWatch(id); });
     watches[id] = std::move(watch);
     return true;
 }
@@ -70,8 +71,15 @@ bool CDialog::Core::WatchEvent(UINT_PTR id, void* event) {
         if (flag->live.load())
             Loop::Instance().Raise(*flag);
     };
-    if (!afx::g_eventListener || !afx::g_eventListener(event, std::move(notify)))
-        return false;
+    if (!afx::g_eventListener || !afx::g_eventListener(event, std::move(notify))) {
+        // The system's own event: the loop waits on it.
+        auto direct = std::make_unique<Impl::LoopWatch>();
+        direct->key = Loop::Instance().WatchHandle(event, [o = owner, id] { o->OnWatch(id); });
+        if (direct->key == 0)
+            return false;
+        watches[id] = std::move(direct);
+        return true;
+    }
     auto watch = std::make_unique<Impl::EventWatch>();
     watch->event = event;
     watch->key = Loop::Instance().WatchFlag(flag, [o = owner, id] { o->OnWatch(id); });

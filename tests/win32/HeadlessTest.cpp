@@ -1,0 +1,250 @@
+// varnel-headless.exe under Wine, end to end: as a console program in a folder of its own against
+// the pseudo-terminal that the relay links in as COM3 and a loopback server, ended by the
+// console's Ctrl+C; and as a Windows service, installed, started with net start, stopped with
+// net stop and removed. Its command line.
+#include "support/DeviceEnd.h"
+#include "support/LoopbackServer.h"
+#include "support/WaitUntil.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::DeviceEnd;
+using testing_support::LoopbackServer;
+using testing_support::WaitUntil;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Bytes 1 to 255 over and over.
+std::string Pattern(std::size_t size, int seed) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(1 + (i * 7 + static_cast<std::size_t>(seed)) % 255);
+    return s;
+}
+
+// A program of the prefix or of the build run to its end, its standard output and error in a
+// file; -1 when it did not start or end in time.
+class Child {
+public:
+    Child(const std::wstring& command, const fs::path& dir, const fs::path& output,
+          DWORD flags = 0) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        out_ = ::CreateFileW(output.wstring().c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        STARTUPINFOW si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = out_;
+        si.hStdError = out_;
+        std::wstring line = command;
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                             dir.wstring().c_str(), &si, &process_) == FALSE)
+            process_ = {};
+    }
+    ~Child() {
+        if (process_.hProcess) {
+            if (::WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0)
+                ::TerminateProcess(process_.hProcess, 99);
+            ::CloseHandle(process_.hProcess);
+            ::CloseHandle(process_.hThread);
+        }
+        if (out_ != INVALID_HANDLE_VALUE)
+            ::CloseHandle(out_);
+    }
+    bool Started() const { return process_.hProcess != nullptr; }
+    DWORD Id() const { return process_.dwProcessId; }
+    int Exit(DWORD withinMs = 20000) {
+        DWORD code = 0;
+        if (!Started() || ::WaitForSingleObject(process_.hProcess, withinMs) != WAIT_OBJECT_0 ||
+            !::GetExitCodeProcess(process_.hProcess, &code))
+            return -1;
+        return static_cast<int>(code);
+    }
+
+private:
+    HANDLE out_ = INVALID_HANDLE_VALUE;
+    PROCESS_INFORMATION process_{};
+};
+
+std::wstring Program() {
+    const char* exe = std::getenv("VARNEL_HEADLESS_EXE");
+    return exe ? L"\"" + fs::path(exe).wstring() + L"\"" : L"varnel-headless-is-not-named.exe";
+}
+
+class HeadlessTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        dir_ = fs::path(temp) / ("varnel-headless-" + std::to_string(::GetCurrentProcessId()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        ASSERT_TRUE(device_.Ok()) << device_.Problem();
+        ASSERT_TRUE(server_.Listening());
+        std::ofstream(dir_ / "VarnelConfig.ini", std::ios::binary)
+            << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server_.Port()
+            << "\r\n[SYSTEM]\r\nHEX=0\r\nREOPEN=0\r\nFAST=" << (GetParam() ? 1 : 0) << "\r\n";
+    }
+    void TearDown() override {
+        if (!service_.empty()) // a test that failed half-way leaves no service behind
+            Tool(Program() + L" --remove-service " + service_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    // What a command line (the program's, or a tool of the prefix) printed; its exit status in
+    // exit_. Each run gets a file of its own: the service manager, started by the first that
+    // asks for it, may keep the handles it inherited open.
+    std::string Tool(const std::wstring& command) {
+        const fs::path file = dir_ / ("output-" + std::to_string(++runs_) + ".txt");
+        exit_ = Child(command, dir_, file).Exit();
+        return ReadFile(file);
+    }
+    std::string Output(const std::wstring& args, int status) {
+        const std::string output = Tool(Program() + L" " + args);
+        EXPECT_EQ(exit_, status) << fs::path(args).string() << ": " << output;
+        return output;
+    }
+    // Both sides up (the status lines say so), then both ways: two small blocks and twenty
+    // thousand bytes each way, the server's in blocks the device reads one after the other.
+    void ExpectBridging(const fs::path& statusFile) {
+        ASSERT_TRUE(server_.Accept(20s));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                const std::string lines = ReadFile(statusFile);
+                return lines.find(" serial 串口COM3已打开") != std::string::npos &&
+                       lines.find(" network 已连接服务器 (127.0.0.1:") != std::string::npos;
+            },
+            10s))
+            << ReadFile(statusFile);
+        ASSERT_TRUE(device_.Send("hello"));
+        EXPECT_EQ(server_.Receive(5, 10s), "hello");
+        ASSERT_TRUE(server_.Send("world!"));
+        EXPECT_EQ(device_.Receive(6, 10s), "world!");
+        const std::string up = Pattern(20000, 3);
+        ASSERT_TRUE(device_.Send(up));
+        EXPECT_TRUE(server_.Receive(up.size(), 30s) == up);
+        const std::string down = Pattern(20000, 11);
+        std::string got;
+        for (std::size_t at = 0; at < down.size(); at += 1000) {
+            ASSERT_TRUE(server_.Send(down.substr(at, 1000)));
+            got += device_.Receive(1000, 10s);
+        }
+        EXPECT_TRUE(got == down) << got.size() << " of " << down.size() << " bytes";
+    }
+    // The end, as the status lines tell it: the link closed as 关闭 closes it.
+    void ExpectClosed(const fs::path& statusFile) {
+        EXPECT_TRUE(server_.WaitClientClosed(10s));
+        const std::string lines = ReadFile(statusFile);
+        EXPECT_NE(lines.find(" serial 串口已关闭"), std::string::npos) << lines;
+        EXPECT_NE(lines.find(" network 已断开服务器"), std::string::npos) << lines;
+    }
+
+    fs::path dir_;
+    std::wstring service_; // installed by the test, removed at its end
+    int runs_ = 0;
+    int exit_ = -1;
+    DeviceEnd device_;
+    LoopbackServer server_;
+};
+INSTANTIATE_TEST_SUITE_P(, HeadlessTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Fast" : "Polled"; });
+
+// In a console of its own: Ctrl+C on that console reaches its handler and ends it as SIGTERM
+// does on Linux. The test ignores Ctrl+C only while it sends it, as children inherit that.
+// Not shown under Wine: Ctrl+Break, the console's close and the system's shutdown, which take the
+// same handler (Wine's console here has no window to close and sends no shutdown), and Ctrl+C
+// for a child of a parent that ignored it (the program asks for it anyway, as Windows allows;
+// Wine keeps it from the child all the same).
+TEST_P(HeadlessTest, ConsoleProgramBridgesBothWaysAndEndsCleanlyOnCtrlC) {
+    const fs::path status = dir_ / "stderr.txt";
+    Child program(Program(), dir_, status, CREATE_NEW_CONSOLE);
+    ASSERT_TRUE(program.Started());
+    ExpectBridging(status);
+    ::FreeConsole();
+    ASSERT_TRUE(::AttachConsole(program.Id()));
+    ::SetConsoleCtrlHandler(nullptr, TRUE);
+    EXPECT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+    ::FreeConsole();
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    EXPECT_EQ(program.Exit(), 0) << ReadFile(status);
+    ExpectClosed(status);
+}
+
+// The service: registered for a folder, started and stopped by the system's own tools, its
+// status lines in the folder's file; net stop ends it as Ctrl+C does.
+TEST_P(HeadlessTest, ServiceInstalledStartedBridgesStopsCleanlyAndIsRemoved) {
+    const std::wstring name = GetParam() ? L"VarnelTestFast" : L"VarnelTestPolled";
+    Tool(Program() + L" --remove-service " + name); // left from a run before, if any
+    const std::wstring install = L"--install-service " + name + L" \"" + dir_.wstring() + L"\"";
+    EXPECT_NE(Output(install, 0).find("installed the service"), std::string::npos);
+    service_ = name;
+    EXPECT_NE(Output(install, 1).find("exists already"), std::string::npos);
+
+    EXPECT_NE(Tool(L"sc query " + name).find("STOPPED"), std::string::npos);
+    const std::string started = Tool(L"net start " + name);
+    ASSERT_EQ(exit_, 0) << started;
+    const fs::path status = dir_ / "varnel-headless.log";
+    ExpectBridging(status);
+    const std::string stopped = Tool(L"net stop " + name);
+    EXPECT_EQ(exit_, 0) << stopped;
+    ExpectClosed(status);
+    EXPECT_NE(Tool(L"sc query " + name).find("STOPPED"), std::string::npos);
+    EXPECT_NE(Output(L"--remove-service " + name, 0).find("removed the service"),
+              std::string::npos);
+    service_.clear();
+    Tool(L"sc query " + name);
+    EXPECT_NE(exit_, 0);
+}
+
+TEST(HeadlessCommandLine, HelpVersionAWrongOptionAndServiceOptions) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const fs::path dir =
+        fs::path(temp) / ("varnel-headless-cli-" + std::to_string(::GetCurrentProcessId()));
+    fs::create_directories(dir);
+    int runs = 0;
+    auto run = [&](const std::wstring& args, int status) {
+        const fs::path out = dir / (std::to_string(++runs) + ".txt");
+        Child run(Program() + L" " + args, dir, out);
+        EXPECT_EQ(run.Exit(), status) << fs::path(args).string();
+        return ReadFile(out);
+    };
+    EXPECT_EQ(run(L"--version", 0), "varnel-headless 1.0.0.1\r\n");
+    const std::string help = run(L"--help", 0);
+    EXPECT_EQ(help.rfind("Usage: varnel-headless", 0), 0u) << help;
+    EXPECT_NE(help.find("--install-service NAME DIR"), std::string::npos) << help;
+    EXPECT_NE(run(L"--window", 2).find("unknown option '--window'"), std::string::npos);
+    EXPECT_NE(run(L"--install-service OnlyAName", 2).find("needs a service name and a folder"),
+              std::string::npos);
+    EXPECT_NE(run(L"--install-service VarnelTestNoFolder Z:\\nonexistent\\folder", 1)
+                  .find("is no folder"),
+              std::string::npos);
+    EXPECT_NE(run(L"--remove-service VarnelTestNeverInstalled", 1).find("no service of that name"),
+              std::string::npos);
+    // Started by hand, the service's own entry says what it is for.
+    EXPECT_NE(run(L"--service VarnelTestByHand .", 2).find("for the service manager"),
+              std::string::npos);
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+}
+
+} // namespace
