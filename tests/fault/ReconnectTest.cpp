@@ -234,6 +234,12 @@ TEST_F(ReconnectTest, PathThatDiesSilentlyComesBackWithoutLosingADeviceByte) {
     RecordProperty("bytes_sent_twice",
                    static_cast<int>(before.size() - std::min(from, before.size())));
     EXPECT_TRUE(Until([&] { return dlg->m_strNetStatus == "已连接服务器"; }));
+    // The tooltip keeps the outage: what was held and what went again, nothing dropped.
+    const std::string tip = dlg->GetDlgItem(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    const auto outage = tip.find("Last outage");
+    ASSERT_NE(outage, std::string::npos) << tip;
+    RecordProperty("last_outage", tip.substr(outage));
+    EXPECT_NE(tip.find(", 0 bytes dropped"), std::string::npos) << tip;
 }
 
 } // namespace
