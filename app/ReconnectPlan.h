@@ -32,6 +32,7 @@ public:
     // nBoundSeconds: the longest wait between two attempts; 0 or beyond 3600 retries nothing.
     explicit CReconnectPlan(unsigned nBoundSeconds = 0);
     bool Enabled() const { return m_nBoundMs > 0; }
+    unsigned BoundSeconds() const { return static_cast<unsigned>(m_nBoundMs / 1000); }
 
     void Ended(Side side, End end, Ms now);
     // An attempt on a side that is retried failed; bAbsent: the device was not there at all.

@@ -134,8 +134,6 @@ bool CVarnelDlg::OnInitDialog() {
     SetIcon(m_hIcon, false);
 
     LoadSettings();
-    if (pSysMenu != nullptr)
-        pSysMenu->CheckMenuItem(IDM_RECONNECT, m_plan.Enabled() ? MF_CHECKED : MF_UNCHECKED);
     // Once the window is up, the link opens by itself if the settings ask for it.
     if (m_bAutoOpen)
         SetOneShotTimer(TIMER_AUTOOPEN, 1);
@@ -251,10 +249,19 @@ bool CVarnelDlg::ToggleSerial() {
     }
     if (!OpenSerialSide())
         return true;
+    ShowSerialSideWanted();
+    return false;
+}
+
+void CVarnelDlg::ShowSerialSideWanted() {
     m_cboPort.EnableWindow(false);
     m_cboBaud.EnableWindow(false);
     m_btnOpen.SetWindowText("关闭");
-    return false;
+}
+
+void CVarnelDlg::ShowNetworkSideWanted() {
+    m_ipServer.EnableWindow(false);
+    m_editPort.EnableWindow(false);
 }
 
 void CVarnelDlg::CloseSerialSide() {
@@ -360,7 +367,6 @@ bool CVarnelDlg::ToggleTcp() {
     m_addrServer = addr; // where a retry connects
     m_strServerIP = szServerIP;
     m_nServerPort = nPort;
-    m_strServerTarget = std::string(szServerIP) + ":" + std::to_string(nPort);
     if (sock::connect(g_sock, &addr, sizeof(addr)) != 0) {
         const int nError = sock::WSAGetLastError();
         sock::closesocket(g_sock);
@@ -372,8 +378,7 @@ bool CVarnelDlg::ToggleTcp() {
         UpdateData(false);
         return true;
     }
-    m_ipServer.EnableWindow(false);
-    m_editPort.EnableWindow(false);
+    ShowNetworkSideWanted();
     NetworkSideUp();
     return false;
 }
@@ -392,7 +397,7 @@ void CVarnelDlg::NetworkSideUp() {
     else
         SetTimer(TIMER_TCP, 100);
     m_strNetStatus = "已连接服务器";
-    m_strServer = m_strServerTarget;
+    m_strServer = m_strServerIP + ":" + std::to_string(m_nServerPort);
     SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strServer);
     UpdateData(false);
 }

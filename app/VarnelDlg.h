@@ -115,6 +115,7 @@ public:
     void OnCheckSingle();
     // The system menu's 自动重连: reconnection on (the settings file's bound, or 30 s) or off.
     void ToggleReconnect();
+    void SetReconnectBound(int nSeconds);
 
     // Link control: each toggle returns true when an open or a connect failed.
     void ToggleLink();
@@ -144,6 +145,9 @@ public:
 private:
     bool WaitsOnSides() const;
     bool OpenSerialSide(long* pError = nullptr);
+    // The side's fields are locked and the button offers 关闭: the side is open or wanted open.
+    void ShowSerialSideWanted();
+    void ShowNetworkSideWanted();
     void CloseSerialSide();
     void NetworkSideUp();
     void CloseNetworkSide(bool bKeepBacklog);
@@ -157,8 +161,9 @@ private:
     void NoteUndeliveredToDevice(std::size_t nCount);
     void OnRetryTick();
     void TryServer(std::uint64_t nNow);
+    void GiveUpConnect();
     void TryDevice(std::uint64_t nNow);
-    void BeginOutage(int nSide, const std::string& strReason);
+    void BeginOutage(int nSide, const std::string& strReason, CReconnectPlan::End end);
     void EndOutage(int nSide);
     void ShowRetry(int nSide);
     void ShowRetryTip(int nSide);
@@ -200,9 +205,8 @@ private:
     bool m_bNetBlockFull = false;     // the last receive filled the whole buffer
     std::uint64_t m_nConnections = 0; // connections made since start-up
     sock::sockaddr_in m_addrServer{}; // where the last connect went, and a retry goes
-    std::string m_strServerIP;        // its address,
-    std::uint16_t m_nServerPort = 0;  // its port,
-    std::string m_strServerTarget;    // and both as text
+    std::string m_strServerIP;        // its address
+    std::uint16_t m_nServerPort = 0;  // and its port
 
     // Unattended operation: the plan of the retries, a connect under way, and the outage of each
     // side (index CReconnectPlan::SERIAL or NETWORK).
@@ -212,7 +216,6 @@ private:
     std::uint64_t m_nConnectDeadline = 0;
     struct Outage {
         bool active = false;
-        bool over = false; // a last outage to tell of
         std::uint64_t fromTick = 0;
         OutageFacts facts;
     };

@@ -42,20 +42,18 @@ void CVarnelDlg::ToggleRetriedLink() {
     }
     const bool bTcpFailed = ToggleTcp();
     const bool bComFailed = ToggleSerial();
-    if (bComFailed) {
-        m_cboPort.EnableWindow(false);
-        m_cboBaud.EnableWindow(false);
-        m_btnOpen.SetWindowText("关闭");
-    }
+    if (bComFailed)
+        ShowSerialSideWanted();
     if (bTcpFailed) {
-        m_ipServer.EnableWindow(false);
-        m_editPort.EnableWindow(false);
+        ShowNetworkSideWanted();
         const CWnd* pStatus = GetDlgItem(IDC_STATIC_NETSTATUS);
-        BeginOutage(Plan::NETWORK, pStatus != nullptr ? pStatus->GetToolTipText() : "");
+        BeginOutage(Plan::NETWORK, pStatus != nullptr ? pStatus->GetToolTipText() : "",
+                    Plan::End::openFailed);
     }
     if (bComFailed) {
         const CWnd* pStatus = GetDlgItem(IDC_STATIC_COMSTATUS);
-        BeginOutage(Plan::SERIAL, pStatus != nullptr ? pStatus->GetToolTipText() : "");
+        BeginOutage(Plan::SERIAL, pStatus != nullptr ? pStatus->GetToolTipText() : "",
+                    Plan::End::openFailed);
     }
 }
 
@@ -71,12 +69,10 @@ void CVarnelDlg::NetworkDropped(const std::string& strReason, CReconnectPlan::En
     const std::size_t nResent = m_backlog.Rewind(sock::acknowledged(g_sock), &nLost);
     m_strNetDownReason.clear();
     CloseNetworkSide(true);
-    m_plan.Ended(Plan::NETWORK, end, static_cast<std::int64_t>(GetTickCount64()));
-    BeginOutage(Plan::NETWORK, strReason);
+    BeginOutage(Plan::NETWORK, strReason, end);
     m_outages[Plan::NETWORK].facts.resent = nResent;
     m_outages[Plan::NETWORK].facts.dropped = nLost;
     WriteEvent(m_outages[Plan::NETWORK].facts, "dropped");
-    ShowRetry(Plan::NETWORK);
 }
 
 // The device went away. Its side closes once the call that noticed it has returned.
@@ -90,10 +86,8 @@ void CVarnelDlg::OnSerialLost() {
     const std::string strReason = DevicePathOf(g_szComPort) + " was removed";
     CloseSerialSide();
     m_bComDeviceGone = false;
-    m_plan.Ended(Plan::SERIAL, Plan::End::deviceGone, static_cast<std::int64_t>(GetTickCount64()));
-    BeginOutage(Plan::SERIAL, strReason);
+    BeginOutage(Plan::SERIAL, strReason, Plan::End::deviceGone);
     WriteEvent(m_outages[Plan::SERIAL].facts, "dropped");
-    ShowRetry(Plan::SERIAL);
 }
 
 void CVarnelDlg::HoldForServer(const char* pBuffer, DWORD nCount) {
@@ -110,7 +104,8 @@ void CVarnelDlg::NoteUndeliveredToDevice(std::size_t nCount) {
     m_outages[Plan::SERIAL].facts.held += nCount;
 }
 
-void CVarnelDlg::BeginOutage(int nSide, const std::string& strReason) {
+// The side is down for the reason and, the plan willing, retried from now on.
+void CVarnelDlg::BeginOutage(int nSide, const std::string& strReason, CReconnectPlan::End end) {
     Outage& outage = m_outages[nSide];
     const std::int64_t nNow = static_cast<std::int64_t>(GetTickCount64());
     if (!outage.active) {
@@ -121,7 +116,7 @@ void CVarnelDlg::BeginOutage(int nSide, const std::string& strReason) {
         outage.facts.from = Now();
     }
     outage.facts.reason = strReason;
-    m_plan.Ended(static_cast<Plan::Side>(nSide), Plan::End::openFailed, nNow);
+    m_plan.Ended(static_cast<Plan::Side>(nSide), end, nNow);
     SetTimer(TIMER_RETRY, RETRY_TICK_MS);
     ShowRetry(nSide);
 }
@@ -132,7 +127,6 @@ void CVarnelDlg::EndOutage(int nSide) {
     if (!outage.active)
         return;
     outage.active = false;
-    outage.over = true;
     outage.facts.to = Now();
     outage.facts.lengthMs = static_cast<std::int64_t>(GetTickCount64() - outage.fromTick);
     WriteEvent(outage.facts, "back after " + std::to_string(outage.facts.lengthMs / 1000) + " s");
@@ -183,8 +177,7 @@ void CVarnelDlg::TryServer(std::uint64_t nNow) {
         m_nConnectDeadline = nNow + static_cast<std::uint64_t>(sock::ConnectTimeoutMs());
         if (sock::connect_start(m_sockConnecting, &m_addrServer, sizeof(m_addrServer)) != 0 &&
             sock::WSAGetLastError() != EINPROGRESS) {
-            sock::closesocket(m_sockConnecting);
-            m_sockConnecting = sock::INVALID_SOCKET;
+            GiveUpConnect();
             m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
             ShowRetry(Plan::NETWORK);
             return;
@@ -195,8 +188,7 @@ void CVarnelDlg::TryServer(std::uint64_t nNow) {
     if (nError == EINPROGRESS && nNow < m_nConnectDeadline)
         return;
     if (nError != 0) {
-        sock::closesocket(m_sockConnecting);
-        m_sockConnecting = sock::INVALID_SOCKET;
+        GiveUpConnect();
         m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
         m_outages[Plan::NETWORK].facts.lastAttempt = DescribeConnectFailure(
             m_strServerIP, m_nServerPort, nError == EINPROGRESS ? ETIMEDOUT : nError);
@@ -210,6 +202,11 @@ void CVarnelDlg::TryServer(std::uint64_t nNow) {
     m_backlog.Flush(g_sock);
     WatchBacklog();
     EndOutage(Plan::NETWORK);
+}
+
+void CVarnelDlg::GiveUpConnect() {
+    sock::closesocket(m_sockConnecting); // nothing when no connect is under way
+    m_sockConnecting = sock::INVALID_SOCKET;
 }
 
 // The device is opened through the button's own path; one that is not there is only looked for.
@@ -230,10 +227,7 @@ void CVarnelDlg::StopRetries() {
     m_plan.Stop();
     KillTimer(TIMER_RETRY);
     KillTimer(TIMER_SERIAL_LOST);
-    if (m_sockConnecting != sock::INVALID_SOCKET) {
-        sock::closesocket(m_sockConnecting);
-        m_sockConnecting = sock::INVALID_SOCKET;
-    }
+    GiveUpConnect();
     for (Outage& outage : m_outages)
         outage.active = false;
 }

@@ -36,10 +36,7 @@ void CVarnelDlg::LoadSettings() {
 
     // Left alone: a drop the user did not ask for is retried, waits doubling up to RECONNECT
     // seconds (1 to 3600; anything else is off); AUTOOPEN opens the link at start.
-    const int nReconnect = GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE);
-    m_plan = CReconnectPlan(
-        nReconnect >= 1 && nReconnect <= 3600 ? static_cast<unsigned>(nReconnect) : 0u);
-    m_backlog.KeepSent(m_plan.Enabled() ? SEND_BACKLOG_LIMIT : 0);
+    SetReconnectBound(GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE));
     m_bAutoOpen = GetPrivateProfileIntA("SYSTEM", "AUTOOPEN", 0, SETTINGS_FILE) == 1;
 
     m_strComCount = "COM: 0";
@@ -77,19 +74,23 @@ void CVarnelDlg::OnCheck0x() {
     WriteIntSetting("SYSTEM", "0x", m_chk0x.GetCheck());
 }
 
-void CVarnelDlg::ToggleReconnect() {
-    int nBound = 0;
-    if (!m_plan.Enabled()) {
-        nBound = GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE);
-        if (nBound < 1 || nBound > 3600)
-            nBound = 30;
-    }
-    StopRetries();
-    m_plan = CReconnectPlan(static_cast<unsigned>(nBound));
+// RECONNECT's value: the longest wait in seconds (1 to 3600; anything else is off). The bytes
+// last sent are kept only while something may have to be sent again; the menu item follows.
+void CVarnelDlg::SetReconnectBound(int nSeconds) {
+    m_plan =
+        CReconnectPlan(nSeconds >= 1 && nSeconds <= 3600 ? static_cast<unsigned>(nSeconds) : 0u);
     m_backlog.KeepSent(m_plan.Enabled() ? SEND_BACKLOG_LIMIT : 0);
-    WriteIntSetting("SYSTEM", "RECONNECT", nBound);
     if (CMenu* pSysMenu = GetSystemMenu(false))
         pSysMenu->CheckMenuItem(IDM_RECONNECT, m_plan.Enabled() ? MF_CHECKED : MF_UNCHECKED);
+}
+
+void CVarnelDlg::ToggleReconnect() {
+    const bool bOn = !m_plan.Enabled();
+    StopRetries();
+    SetReconnectBound(bOn ? GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE) : 0);
+    if (bOn && !m_plan.Enabled())
+        SetReconnectBound(30); // the file gives no bound
+    WriteIntSetting("SYSTEM", "RECONNECT", static_cast<int>(m_plan.BoundSeconds()));
 }
 
 void CVarnelDlg::OnCheckSingle() {

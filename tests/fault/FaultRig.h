@@ -92,6 +92,12 @@ protected:
     std::string DeviceReceives(std::size_t count, int ms = 5000);
     std::string ServerReceives(std::size_t count, int ms = 5000);
     std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
+    // The device's next block is due: some 6 kB a second since streaming started, as far as the
+    // window takes them in.
+    static bool DeviceBlockDue(const QElapsedTimer& streaming, std::uint64_t sent) {
+        return sent < static_cast<std::uint64_t>(streaming.elapsed()) * 6 + 64 &&
+               sent < static_cast<std::uint64_t>(g_nComBytes) + 512;
+    }
     std::size_t LoggedEntries(const std::string& logName, const std::string& direction);
 
     testing_support::TempWorkDir dir;

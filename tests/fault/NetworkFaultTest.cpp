@@ -362,9 +362,8 @@ TEST_F(NetworkFaultTest, PathThatDiesSilentlyIsFoundAndTakesTheLinkDownAsTimedOu
     std::uint64_t sent = 0;
     QElapsedTimer streaming;
     streaming.start();
-    auto feed = [&] { // some 6 kB a second, as far as the window takes them in
-        const auto due = static_cast<std::uint64_t>(streaming.elapsed()) * 6 + 64;
-        if (sent < due && sent < static_cast<std::uint64_t>(g_nComBytes) + 512) {
+    auto feed = [&] {
+        if (DeviceBlockDue(streaming, sent)) {
             const std::string block = Pattern(sent, 64);
             if (pty.Send(block))
                 sent += block.size();

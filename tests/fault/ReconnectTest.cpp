@@ -193,9 +193,8 @@ TEST_F(ReconnectTest, PathThatDiesSilentlyComesBackWithoutLosingADeviceByte) {
     std::string got;
     QElapsedTimer streaming;
     streaming.start();
-    auto feed = [&] { // some 6 kB a second, as far as the window takes them in
-        const auto due = static_cast<std::size_t>(streaming.elapsed()) * 6 + 64;
-        if (sent.size() < due && sent.size() < static_cast<std::size_t>(g_nComBytes) + 512)
+    auto feed = [&] {
+        if (DeviceBlockDue(streaming, sent.size()))
             DeviceSends(64);
         got += far.Take();
     };
