@@ -2,7 +2,7 @@
 
 #include "app/VarnelDlg.h"
 #include "res/resource.h"
-#include "serial/comm/EventListener.h"
+#include "serial/Ports.h"
 
 #include <utility>
 

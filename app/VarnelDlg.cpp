@@ -1,10 +1,10 @@
 #include "app/VarnelDlg.h"
 
-#include "app/TrafficText.h"
+#include "app/bridge/TrafficText.h"
 #include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
-#include "serial/comm/PortName.h"
+#include "serial/Ports.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,13 +1,13 @@
 // The main window of Varnel with the bridge logic and the link state, and the About box.
 #pragma once
 
-#include "app/OutageText.h"
-#include "app/PaneEntries.h"
-#include "app/PushPacer.h"
-#include "app/ReconnectPlan.h"
-#include "app/SendBacklog.h"
-#include "app/SerialBurstRead.h"
-#include "app/TrafficLog.h"
+#include "app/bridge/OutageText.h"
+#include "app/bridge/PaneEntries.h"
+#include "app/bridge/PushPacer.h"
+#include "app/bridge/ReconnectPlan.h"
+#include "app/bridge/SendBacklog.h"
+#include "app/bridge/SerialBurstRead.h"
+#include "app/bridge/TrafficLog.h"
 #include "app/framework/Afx.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Socket.h"

@@ -5,7 +5,7 @@
 #include "app/VarnelDlg.h"
 #include "app/linkerrors/LinkErrors.h"
 #include "app/platform/File.h"
-#include "serial/comm/Comm.h"
+#include "serial/Ports.h"
 
 #include <cerrno>
 
@@ -216,8 +216,7 @@ void CVarnelDlg::TryDevice(std::uint64_t nNow) {
         EndOutage(Plan::SERIAL);
         return;
     }
-    const bool bAbsent = lError == static_cast<long>(comm::ERROR_FILE_NOT_FOUND) ||
-                         lError == static_cast<long>(comm::ERROR_PATH_NOT_FOUND);
+    const bool bAbsent = comm::MeansNoSuchPort(lError);
     m_plan.AttemptFailed(Plan::SERIAL, static_cast<std::int64_t>(nNow), bAbsent);
     ShowRetry(Plan::SERIAL);
 }

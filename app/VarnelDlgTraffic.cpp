@@ -1,6 +1,6 @@
 // CVarnelDlg: what the window shows of each block and what the log keeps of it.
-#include "app/TrafficText.h"
 #include "app/VarnelDlg.h"
+#include "app/bridge/TrafficText.h"
 #include "app/platform/Clock.h"
 
 #include <cstdio>

@@ -3,7 +3,7 @@
 // the failing call recorded, and name the fix where one is known.
 #pragma once
 
-#include "serial/comm/SerialLines.h"
+#include "serial/Ports.h"
 
 #include <cstddef>
 #include <string>

@@ -2,7 +2,7 @@
 // the hint to map a port name in the settings file.
 #pragma once
 
-#include "serial/comm/SerialLines.h"
+#include "serial/Ports.h"
 
 #include <cstddef>
 #include <functional>

@@ -31,6 +31,10 @@ struct SerialLineEntry {
 // The serial ports present on this machine now, sorted by name; pseudo-terminals are not listed.
 std::vector<SerialLineEntry> ListSerialLines();
 
+// What a device path is, decided without opening it (Linux: stat and sysfs; Windows: whether the
+// serial drivers list the port).
+LineKind JudgeDevicePath(const std::string& devicePath);
+
 // Port names in the order people count them, each once: COM2 before COM10, by the number after
 // the letters, then by name.
 void SortByPortNumber(std::vector<SerialLineEntry>& lines);

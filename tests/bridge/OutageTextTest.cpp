@@ -1,5 +1,5 @@
 // The texts of an outage: the status line while a side is retried and the events file's lines.
-#include "app/OutageText.h"
+#include "app/bridge/OutageText.h"
 
 #include <gtest/gtest.h>
 

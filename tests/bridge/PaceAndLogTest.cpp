@@ -1,7 +1,7 @@
 // When the panes are repainted and when the log is written, without a window: the fast mode's
 // pace and its batched log must neither lose news nor put an entry into another day's file.
-#include "app/PushPacer.h"
-#include "app/TrafficLog.h"
+#include "app/bridge/PushPacer.h"
+#include "app/bridge/TrafficLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // When a dropped side is tried again: the waits, what resets them, what stops them and which
 // ends count as drops.
-#include "app/ReconnectPlan.h"
+#include "app/bridge/ReconnectPlan.h"
 
 #include <gtest/gtest.h>
 

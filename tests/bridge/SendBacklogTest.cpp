@@ -1,6 +1,6 @@
 // The send backlog on its own, against a peer that takes a few bytes at a time: a socket pair
 // whose buffers are as small as the system allows, so that most of what is sent has to wait.
-#include "app/SendBacklog.h"
+#include "app/bridge/SendBacklog.h"
 #include "support/Pattern.h"
 
 #include <gtest/gtest.h>

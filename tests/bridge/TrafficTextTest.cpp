@@ -1,6 +1,6 @@
 // The texts made from a block, on every platform: the Windows build runs this under Wine, where
 // the C library's formatting of 64-bit counts and dates is another one.
-#include "app/TrafficText.h"
+#include "app/bridge/TrafficText.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "app/framework/qt/Widgets.h"
 #include "framework/QtTestApp.h"
 #include "framework/TestDialog.h"
-#include "serial/comm/EventListener.h"
+#include "serial/Ports.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QComboBox>

@@ -4,7 +4,7 @@
 
 #include "app/framework/Afx.h"
 #include "app/framework/TestHooks.h"
-#include "serial/comm/EventListener.h"
+#include "serial/Ports.h"
 
 #include <gtest/gtest.h>
 

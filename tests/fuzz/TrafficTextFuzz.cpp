@@ -4,7 +4,7 @@
 // block up to its first zero; the log entry has the header of its direction and the body whole.
 #include "FuzzCheck.h"
 
-#include "app/TrafficText.h"
+#include "app/bridge/TrafficText.h"
 
 #include <algorithm>
 #include <cstring>

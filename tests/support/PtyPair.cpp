@@ -1,7 +1,7 @@
 #include "support/PtyPair.h"
 
 #include "app/platform/Profile.h"
-#include "serial/comm/PortName.h"
+#include "serial/Ports.h"
 
 #include <cerrno>
 #include <climits>

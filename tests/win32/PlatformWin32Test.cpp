@@ -1,7 +1,7 @@
 // The stand-ins on Windows' own services, under Wine: Winsock behind the socket layer with its
 // errors read as the shared code reads them, the send backlog on a socket whose peer stops
 // reading, the log's appends and the profile writer's replace.
-#include "app/SendBacklog.h"
+#include "app/bridge/SendBacklog.h"
 #include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Clock.h"
 #include "app/platform/File.h"

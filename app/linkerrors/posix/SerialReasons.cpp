@@ -3,8 +3,6 @@
 #include "app/linkerrors/LinkErrors.h"
 #include "app/linkerrors/Wording.h"
 
-#include "serial/comm/linux/SerialLines.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <grp.h>
@@ -36,7 +34,7 @@ DeviceProbe ProbeDevice(const std::string& devicePath) {
     if (devicePath.empty() || ::stat(devicePath.c_str(), &st) != 0)
         return probe;
     probe.exists = true;
-    probe.kind = comm::JudgeSerialLine(comm::ReadSerialLineFacts(devicePath));
+    probe.kind = comm::JudgeDevicePath(devicePath);
     probe.mayOpen = ::access(devicePath.c_str(), R_OK | W_OK) == 0;
     // Only a group that may read and write the device is worth joining; root's group never is.
     if (st.st_gid != 0 && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))

@@ -4,10 +4,6 @@
 #include "app/linkerrors/LinkErrors.h"
 #include "app/linkerrors/Wording.h"
 
-#include "serial/comm/SerialLines.h"
-
-#include <algorithm>
-
 using namespace linkerrors;
 
 namespace {
@@ -25,12 +21,6 @@ std::string Shown(const std::string& devicePath) {
     return devicePath.rfind("\\\\.\\", 0) == 0 ? devicePath.substr(4) : devicePath;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x >= 'a' && x <= 'z' ? x - 32 : x) == (y >= 'a' && y <= 'z' ? y - 32 : y);
-    });
-}
-
 } // namespace
 
 // Windows has no device node to look at without opening it: the port exists when the serial
@@ -39,13 +29,9 @@ DeviceProbe ProbeDevice(const std::string& devicePath) {
     DeviceProbe probe;
     if (devicePath.empty())
         return probe;
-    const std::string name = Shown(devicePath);
-    const std::vector<comm::SerialLineEntry> lines = comm::ListSerialLines();
-    probe.exists = std::any_of(lines.begin(), lines.end(), [&](const comm::SerialLineEntry& line) {
-        return SameName(line.name, name);
-    });
+    probe.kind = comm::JudgeDevicePath(devicePath);
+    probe.exists = probe.kind != comm::LineKind::missing;
     probe.mayOpen = probe.exists;
-    probe.kind = probe.exists ? comm::LineKind::serialLine : comm::LineKind::missing;
     return probe;
 }
 

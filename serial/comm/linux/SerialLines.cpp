@@ -147,4 +147,8 @@ std::vector<SerialLineEntry> ListSerialLines() {
     return ListSerialLines("/dev", "/sys");
 }
 
+LineKind JudgeDevicePath(const std::string& devicePath) {
+    return JudgeSerialLine(ReadSerialLineFacts(devicePath));
+}
+
 } // namespace comm

@@ -2,6 +2,8 @@
 // HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM (one value per port, its data the port name).
 #include "serial/comm/SerialLines.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 namespace comm {
@@ -33,6 +35,20 @@ std::vector<SerialLineEntry> ListSerialLines() {
     ::RegCloseKey(key);
     SortByPortNumber(lines);
     return lines;
+}
+
+// A port exists when the serial drivers list it; \\.\COM12 is listed as COM12.
+LineKind JudgeDevicePath(const std::string& devicePath) {
+    const std::string name =
+        devicePath.rfind("\\\\.\\", 0) == 0 ? devicePath.substr(4) : devicePath;
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    const std::vector<SerialLineEntry> lines = ListSerialLines();
+    const bool listed =
+        !name.empty() && std::any_of(lines.begin(), lines.end(), [&](const SerialLineEntry& line) {
+            return std::equal(line.name.begin(), line.name.end(), name.begin(), name.end(),
+                              [&](char x, char y) { return upper(x) == upper(y); });
+        });
+    return listed ? LineKind::serialLine : LineKind::missing;
 }
 
 } // namespace comm

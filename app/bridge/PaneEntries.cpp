@@ -1,4 +1,4 @@
-#include "app/PaneEntries.h"
+#include "app/bridge/PaneEntries.h"
 
 #include <algorithm>
 

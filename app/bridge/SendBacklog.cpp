@@ -1,4 +1,4 @@
-#include "app/SendBacklog.h"
+#include "app/bridge/SendBacklog.h"
 
 #include <algorithm>
 #include <cerrno>

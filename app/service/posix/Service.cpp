@@ -1,5 +1,5 @@
 // No service options on POSIX: the system's service manager starts the program as it is.
-#include "app/headless/Service.h"
+#include "app/service/Service.h"
 
 namespace service {
 

@@ -1,7 +1,7 @@
 // The program's console on Windows: the command line read as UTF-16 (the narrow one is in the
 // code page) and the console's output code page set to UTF-8, in which the status lines are
 // written.
-#include "app/headless/Console.h"
+#include "app/service/Console.h"
 
 #include <windows.h>
 // After the system's header, whose types it uses.

@@ -1,4 +1,4 @@
-#include "app/TrafficText.h"
+#include "app/bridge/TrafficText.h"
 
 #include <cstdio>
 #include <cstring>

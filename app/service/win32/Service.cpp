@@ -1,7 +1,7 @@
 // The program as a Windows service: its registration with the service control manager
 // (--install-service, --remove-service) and its run under the manager (--service), where the
 // manager's stop ends the bridge as Ctrl+C does.
-#include "app/headless/Service.h"
+#include "app/service/Service.h"
 
 #include <windows.h>
 

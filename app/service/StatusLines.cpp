@@ -1,4 +1,4 @@
-#include "app/headless/StatusLines.h"
+#include "app/service/StatusLines.h"
 
 #include "res/resource.h"
 

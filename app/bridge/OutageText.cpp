@@ -1,4 +1,4 @@
-#include "app/OutageText.h"
+#include "app/bridge/OutageText.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/TrafficLog.h"
+#include "app/bridge/TrafficLog.h"
 
 #include "app/platform/File.h"
 

@@ -1,6 +1,6 @@
 // varnel-headless end to end, run as a child process with no display: a pty under COM3, a
 // loopback server, the settings file of a folder of its own; and its command line.
-#include "app/TrafficText.h"
+#include "app/bridge/TrafficText.h"
 #include "support/ChildProcess.h"
 #include "support/LoopbackServer.h"
 #include "support/Pattern.h"

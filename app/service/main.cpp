@@ -6,9 +6,9 @@
 // (Windows), it also registers itself as a service and runs as one.
 #include "app/VarnelDlg.h"
 #include "app/framework/headless/Headless.h"
-#include "app/headless/Console.h"
-#include "app/headless/Service.h"
-#include "app/headless/StatusLines.h"
+#include "app/service/Console.h"
+#include "app/service/Service.h"
+#include "app/service/StatusLines.h"
 #include "app/platform/Profile.h"
 #include "res/resource.h"
 

@@ -1,4 +1,4 @@
-#include "app/ReconnectPlan.h"
+#include "app/bridge/ReconnectPlan.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "app/SerialBurstRead.h"
+#include "app/bridge/SerialBurstRead.h"
 
 CSerialBurstRead::~CSerialBurstRead() {
     // The port outlives the reader: a read still running must not outlive its record.
