@@ -1,6 +1,7 @@
 // The application object, its title and strings, and the start-up of the socket library: the
 // same on every backend.
 #include "app/framework/Afx.h"
+#include "app/framework/Internal.h"
 #include "app/platform/Socket.h"
 #include "res/Resources.h"
 
@@ -57,4 +58,15 @@ std::string AfxLoadString(UINT nID) {
 
 bool AfxSocketInit() {
     return sock::WSAStartup() == 0;
+}
+
+int afx::RunApplication(const std::function<int()>& serve) {
+    CWinApp* pApp = AfxGetApp();
+    if (!pApp)
+        return 1;
+    int result = 0;
+    if (pApp->InitInstance())
+        result = serve();
+    const int exitCode = pApp->ExitInstance();
+    return result ? result : exitCode;
 }

@@ -4,6 +4,7 @@
 
 #include "app/framework/Hooks.h"
 #include "app/framework/Internal.h"
+#include "app/framework/TemplateItems.h"
 
 std::function<void(CDialog&)> afx::g_modalHook;
 
@@ -59,6 +60,7 @@ bool CDialog::Build() {
         core.sysMenu->SetOwner(window);
         core.FillSystemMenu(*core.sysMenu);
     }
+    core.defId = afx::DefaultButtonOf(*tpl);
     core.BuildControls(*tpl);
     BuildMessageMap(core.map);
     return true;

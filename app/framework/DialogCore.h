@@ -33,7 +33,7 @@ struct CDialog::Core {
     // once it is destroyed.
     HWND Window() const;
     // Makes the window of the template, hidden, owned by ownerWindow (nullptr: none); nullptr
-    // when it cannot. BuildControls then fills items (template order) and defId.
+    // when it cannot. BuildControls then fills items (template order); defId is set before.
     HWND MakeWindow(const res::DialogTemplate& tpl, HWND ownerWindow);
     void BuildControls(const res::DialogTemplate& tpl);
     // The items the system menu starts with, where the backend's window has none of its own.
@@ -51,7 +51,9 @@ struct CDialog::Core {
     void Finish(int result);
     void Minimise();
     void SetIcon(const IconResource& icon, bool big);
-    // Timers: EndDialog stops them all; DestroyWindow forgets them.
+    // Timers: a timer of that id (repeating, or once) starts anew, its period already within the
+    // floors; EndDialog stops them all; DestroyWindow forgets them.
+    void StartTimer(UINT_PTR id, unsigned ms, bool oneShot);
     void StopTimers();
     void ForgetTimers();
     // A new watch of an id that is free, on a built window; false when it cannot.

@@ -20,6 +20,10 @@ bool SetPaneText(HWND wnd, const CString& text);
 void CheckSystemMenuItem(HWND window, UINT id, bool checked);
 // The listener the application handed in (AfxSetEventListener), or nullptr.
 extern EventListener g_eventListener;
+// The program's start and end on every backend: the application's InitInstance; when it asks to
+// go on, serve() (the backend's loop, returning its exit code); then ExitInstance. The result is
+// the loop's exit code where it gave one, else ExitInstance's; 1 without an application object.
+int RunApplication(const std::function<int()>& serve);
 // Runs after every push (UpdateData(false)) while set; a backend's program may set it.
 extern std::function<void(CDialog&)> g_pushObserver;
 

@@ -1,7 +1,8 @@
-// The bookkeeping of a dialog's watches, the same on every backend; the backend makes each watch
-// (DialogCore.h), and destroying one ends it.
+// The bookkeeping of a dialog's timers and watches, the same on every backend; the backend
+// starts each timer and makes each watch (DialogCore.h), and destroying a watch ends it.
 #include "app/framework/DialogCore.h"
 #include "app/framework/Internal.h"
+#include "app/framework/Pace.h"
 
 EventListener afx::g_eventListener = nullptr;
 
@@ -10,6 +11,20 @@ void AfxSetEventListener(EventListener listener) {
 }
 
 void CDialog::OnWatch(UINT_PTR) {}
+
+UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
+    if (!IsBuilt() || nIDEvent == 0)
+        return 0;
+    GetCore().StartTimer(nIDEvent, afx::TimerPeriodMs(nElapse, false), false);
+    return nIDEvent;
+}
+
+UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
+    if (!IsBuilt() || nIDEvent == 0)
+        return 0;
+    GetCore().StartTimer(nIDEvent, afx::TimerPeriodMs(nElapse, true), true);
+    return nIDEvent;
+}
 
 bool CDialog::WatchSocket(UINT_PTR nID, std::intptr_t socket, bool bWritable) {
     Unwatch(nID);

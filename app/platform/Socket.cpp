@@ -4,6 +4,8 @@
 
 #include "app/platform/SocketState.h"
 
+#include <cerrno>
+
 namespace sock {
 
 std::atomic<int> g_startupFailure{0};
@@ -16,6 +18,16 @@ thread_local int t_lastError = 0;
 int Fail(int error) {
     t_lastError = error;
     return SOCKET_ERROR;
+}
+
+int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (s < 0)
+        return EBADF;
+    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
+        return EINVAL;
+    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
+        return EADDRNOTAVAIL;
+    return 0;
 }
 
 int WSAGetLastError() {

@@ -14,6 +14,13 @@ inline constexpr int kKeepAliveIntervalS = 5;
 inline constexpr int kKeepAliveProbes = 3;
 inline constexpr int kUnacknowledgedLimitS = 30;
 
+struct sockaddr_in;
+
+// Why a connect to name must not even start: EBADF, EINVAL, or EADDRNOTAVAIL for the unspecified
+// address and port 0, which name no server (elsewhere 0.0.0.0 would mean this host); 0 when it
+// may.
+int RefusedTarget(int s, const sockaddr_in* name, int namelen);
+
 // Records error (an errno value) as the calling thread's last error; returns SOCKET_ERROR.
 int Fail(int error);
 

@@ -62,17 +62,13 @@ void afx::headless::SetPushObserver(std::function<void(CDialog&)> observer) {
 }
 
 int AfxWinMain(int, char**) {
-    CWinApp* pApp = AfxGetApp();
-    if (!pApp)
-        return 1;
     // A main window left open by InitInstance (one made with Create) is served until it ends.
-    if (pApp->InitInstance()) {
+    return afx::RunApplication([] {
         for (;;) {
-            auto* main = dynamic_cast<CDialog*>(pApp->m_pMainWnd);
+            auto* main = dynamic_cast<CDialog*>(AfxGetApp()->m_pMainWnd);
             if (!main || !main->GetSafeHwnd() || main->IsEnded())
-                break;
+                return 0;
             Loop::Instance().RunOnce(Loop::Clock::time_point::max());
         }
-    }
-    return pApp->ExitInstance();
+    });
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/framework/Afx.h"
+#include "app/framework/TemplateItems.h"
 
 #include <array>
 #include <string>
@@ -11,9 +12,10 @@
 namespace afx::headless {
 
 struct Control {
-    enum class Kind { Dialog, PushButton, CheckBox, GroupBox, Edit, Pane, Static, ComboBox, Ip };
+    // The dialog's own window counts as a static.
+    using Kind = afx::ItemKind;
 
-    Kind kind = Kind::Dialog;
+    Kind kind = Kind::Static;
     int id = 0;
     CDialog* owner = nullptr; // the dialog it belongs to (the dialog itself for its window)
     std::string text;         // not kept for a pane, which only a reader of a screen would need

@@ -5,7 +5,6 @@
 #include "app/framework/headless/DialogImpl.h"
 #include "app/framework/headless/Loop.h"
 
-#include <algorithm>
 #include <chrono>
 
 using afx::headless::Loop;
@@ -21,21 +20,9 @@ struct CDialog::Impl::EventWatch : LoopWatch {
     void* event = nullptr;
 };
 
-UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
-    if (!IsBuilt() || nIDEvent == 0)
-        return 0;
-    Loop::Instance().SetTimer(this, nIDEvent,
-                              std::chrono::milliseconds(std::max<UINT>(nElapse, 10)), false,
-                              [this, nIDEvent] { OnTimer(nIDEvent); });
-    return nIDEvent;
-}
-
-UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
-    if (!IsBuilt() || nIDEvent == 0)
-        return 0;
-    Loop::Instance().SetTimer(this, nIDEvent, std::chrono::milliseconds(std::max<UINT>(nElapse, 1)),
-                              true, [this, nIDEvent] { OnTimer(nIDEvent); });
-    return nIDEvent;
+void CDialog::Core::StartTimer(UINT_PTR id, unsigned ms, bool oneShot) {
+    Loop::Instance().SetTimer(owner, id, std::chrono::milliseconds(ms), oneShot,
+                              [o = owner, id] { o->OnTimer(id); });
 }
 
 bool CDialog::KillTimer(UINT_PTR nIDEvent) {

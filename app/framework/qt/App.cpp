@@ -97,12 +97,5 @@ void AfxInitGui() {
 int AfxWinMain(int argc, char** argv) {
     QApplication app(argc, argv);
     AfxInitGui();
-    CWinApp* pApp = AfxGetApp();
-    if (!pApp)
-        return 1;
-    int result = 0;
-    if (pApp->InitInstance())
-        result = QApplication::exec();
-    const int exitCode = pApp->ExitInstance();
-    return result ? result : exitCode;
+    return afx::RunApplication([] { return QApplication::exec(); });
 }

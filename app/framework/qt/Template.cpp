@@ -1,4 +1,5 @@
 // Dialogs from the templates of res/: the window and its controls, laid out in dialog units.
+#include "app/framework/TemplateItems.h"
 #include "app/framework/qt/DialogImpl.h"
 #include "app/framework/qt/QtWindow.h"
 #include "res/Resources.h"
@@ -69,70 +70,74 @@ void CDialog::Core::BuildControls(const res::DialogTemplate& tpl) {
         const QString text = QString::fromUtf8(item.text);
         QWidget* w = nullptr;
         QWidget* tabStop = nullptr;
-        switch (item.cls) {
-        case res::ControlClass::Button: {
-            const std::uint32_t kind = item.style & BS_TYPEMASK;
-            if (kind == BS_GROUPBOX) {
-                auto* g = new QGroupBox(text, dlg);
-                g->setAttribute(Qt::WA_TransparentForMouseEvents);
-                groupBoxes.push_back(g);
-                w = g;
-            } else if (kind == BS_AUTOCHECKBOX) {
-                w = new QCheckBox(text, dlg);
-            } else {
-                auto* b = new QPushButton(text, dlg);
-                if (kind == BS_DEFPUSHBUTTON) {
-                    b->setDefault(true);
-                    defId = item.id;
-                }
-                w = b;
-            }
-            const int id = item.id;
-            if (kind != BS_GROUPBOX)
-                QObject::connect(static_cast<QAbstractButton*>(w), &QAbstractButton::clicked, dlg,
-                                 [o = owner, id] { o->OnCommand(id); });
+        const int id = item.id;
+        switch (afx::KindOf(item)) {
+        case afx::ItemKind::GroupBox: {
+            auto* g = new QGroupBox(text, dlg);
+            g->setAttribute(Qt::WA_TransparentForMouseEvents);
+            groupBoxes.push_back(g);
+            w = g;
             w->setGeometry(r);
             break;
         }
-        case res::ControlClass::Edit: {
-            if (item.style & ES_MULTILINE) {
-                auto* pane = new afx::PaneEdit(dlg);
-                pane->SetReadOnly(item.style & ES_READONLY);
-                pane->setVerticalScrollBarPolicy(
-                    (item.style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-                w = pane;
+        case afx::ItemKind::CheckBox:
+        case afx::ItemKind::PushButton: {
+            QAbstractButton* b = nullptr;
+            if (afx::KindOf(item) == afx::ItemKind::CheckBox) {
+                b = new QCheckBox(text, dlg);
             } else {
-                auto* edit = new QLineEdit(text, dlg);
-                edit->setFrame(item.style & WS_BORDER);
-                edit->setReadOnly(item.style & ES_READONLY);
-                if (item.style & ES_NUMBER)
-                    edit->setValidator(new QRegularExpressionValidator(
-                        QRegularExpression(QStringLiteral("[0-9]*")), edit));
-                w = edit;
+                auto* push = new QPushButton(text, dlg);
+                push->setDefault(id == defId);
+                b = push;
             }
+            QObject::connect(b, &QAbstractButton::clicked, dlg,
+                             [o = owner, id] { o->OnCommand(id); });
+            w = b;
             w->setGeometry(r);
             break;
         }
-        case res::ControlClass::Static: {
+        case afx::ItemKind::Pane: {
+            auto* pane = new afx::PaneEdit(dlg);
+            pane->SetReadOnly(item.style & ES_READONLY);
+            pane->setVerticalScrollBarPolicy((item.style & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn
+                                                                       : Qt::ScrollBarAlwaysOff);
+            w = pane;
+            w->setGeometry(r);
+            break;
+        }
+        case afx::ItemKind::Edit: {
+            auto* edit = new QLineEdit(text, dlg);
+            edit->setFrame(item.style & WS_BORDER);
+            edit->setReadOnly(item.style & ES_READONLY);
+            if (item.style & ES_NUMBER)
+                edit->setValidator(new QRegularExpressionValidator(
+                    QRegularExpression(QStringLiteral("[0-9]*")), edit));
+            w = edit;
+            w->setGeometry(r);
+            break;
+        }
+        case afx::ItemKind::Icon: {
             auto* label = new QLabel(dlg);
-            if ((item.style & SS_TYPEMASK) == SS_ICON) {
-                const auto paths = res::IconImagePaths(std::atoi(item.text));
-                if (!paths.empty())
-                    label->setPixmap(QPixmap(QString::fromStdString(paths.back())));
-                label->setGeometry(r.x(), r.y(), 32, 32);
-            } else {
-                label->setTextFormat(Qt::PlainText);
-                label->setText(text);
-                label->setWordWrap((item.style & SS_TYPEMASK) == SS_LEFT);
-                label->setAlignment(
-                    ((item.style & SS_TYPEMASK) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft) |
-                    Qt::AlignTop);
-                label->setGeometry(r);
-            }
+            const auto paths = res::IconImagePaths(std::atoi(item.text));
+            if (!paths.empty())
+                label->setPixmap(QPixmap(QString::fromStdString(paths.back())));
+            label->setGeometry(r.x(), r.y(), 32, 32);
             w = label;
             break;
         }
-        case res::ControlClass::ComboBox: {
+        case afx::ItemKind::Static: {
+            auto* label = new QLabel(dlg);
+            label->setTextFormat(Qt::PlainText);
+            label->setText(text);
+            label->setWordWrap((item.style & SS_TYPEMASK) == SS_LEFT);
+            label->setAlignment(
+                ((item.style & SS_TYPEMASK) == SS_CENTER ? Qt::AlignHCenter : Qt::AlignLeft) |
+                Qt::AlignTop);
+            label->setGeometry(r);
+            w = label;
+            break;
+        }
+        case afx::ItemKind::ComboBox: {
             auto* combo = new QComboBox(dlg);
             combo->setEditable(true);
             combo->setInsertPolicy(QComboBox::NoInsert);
@@ -143,13 +148,12 @@ void CDialog::Core::BuildControls(const res::DialogTemplate& tpl) {
             const int itemHeight = std::max(1, QFontMetrics(dlg->font()).height() + 2);
             combo->setMaxVisibleItems(std::max(1, (r.height() - fieldHeight) / itemHeight + 1));
             combo->setGeometry(r.x(), r.y(), r.width(), fieldHeight);
-            const int id = item.id;
             QObject::connect(combo, &QComboBox::activated, dlg,
                              [o = owner, id] { o->OnSelChange(id); });
             w = combo;
             break;
         }
-        case res::ControlClass::IpAddress: {
+        case afx::ItemKind::Ip: {
             auto* ip = new afx::IpAddressWidget(dlg);
             ip->setGeometry(r);
             ip->SetText(item.text);

@@ -6,7 +6,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <algorithm>
 #include <atomic>
 
 namespace {
@@ -35,29 +34,16 @@ struct CDialog::Impl::EventWatch : Core::Watch {
     std::shared_ptr<EventWatchState> state;
 };
 
-UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
-    afx::DialogWidget* dlg = GetImpl().widget;
-    if (!dlg || nIDEvent == 0)
-        return 0;
-    QTimer*& timer = GetImpl().timers[nIDEvent];
+void CDialog::Core::StartTimer(UINT_PTR id, unsigned ms, bool oneShot) {
+    afx::DialogWidget* dlg = impl->widget;
+    QTimer*& timer = impl->timers[id];
     if (!timer) {
         timer = new QTimer(dlg);
-        QObject::connect(timer, &QTimer::timeout, dlg, [this, nIDEvent] { OnTimer(nIDEvent); });
+        QObject::connect(timer, &QTimer::timeout, dlg, [o = owner, id] { o->OnTimer(id); });
     }
-    timer->setSingleShot(false);
-    timer->setTimerType(Qt::CoarseTimer);
-    timer->start(static_cast<int>(std::max<UINT>(nElapse, 10)));
-    return nIDEvent;
-}
-
-UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
-    if (SetTimer(nIDEvent, 10) == 0)
-        return 0;
-    QTimer* timer = GetImpl().timers[nIDEvent];
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->start(static_cast<int>(std::max<UINT>(nElapse, 1)));
-    return nIDEvent;
+    timer->setSingleShot(oneShot);
+    timer->setTimerType(oneShot ? Qt::PreciseTimer : Qt::CoarseTimer);
+    timer->start(static_cast<int>(ms));
 }
 
 bool CDialog::KillTimer(UINT_PTR nIDEvent) {

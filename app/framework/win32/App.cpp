@@ -14,12 +14,5 @@ int ShowNativeMessageBox(HWND owner, const std::string& text, const std::string&
 
 int AfxWinMain(int, char**) {
     w32::InitGui();
-    CWinApp* pApp = AfxGetApp();
-    if (!pApp)
-        return 1;
-    int result = 0;
-    if (pApp->InitInstance())
-        w32::RunLoop([] { return false; }, -1);
-    const int exitCode = pApp->ExitInstance();
-    return result ? result : exitCode;
+    return afx::RunApplication(w32::RunUntilQuit);
 }

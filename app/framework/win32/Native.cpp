@@ -279,6 +279,14 @@ bool RunLoop(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
+int RunUntilQuit() {
+    MSG msg{};
+    BOOL got = FALSE;
+    while ((got = ::GetMessageW(&msg, nullptr, 0, 0)) > 0)
+        Dispatch(msg);
+    return got == 0 ? static_cast<int>(msg.wParam) : 1;
+}
+
 void EnableOwner(Hwnd owner, bool enable) {
     if (owner)
         ::EnableWindow(owner, enable);

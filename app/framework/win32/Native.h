@@ -129,6 +129,8 @@ void PostCall(Hwnd dlg, std::function<void()> call);
 // Message loops: until done() holds (a timeout of -1 waits for ever; returns done()), and the
 // loop of a modal window, whose owner is disabled meanwhile.
 bool RunLoop(const std::function<bool()>& done, int timeoutMs);
+// The program's loop: until the quit message, whose exit code it returns (1 when the queue fails).
+int RunUntilQuit();
 void EnableOwner(Hwnd owner, bool enable);
 
 // Test seams (NativeTestHooks.cpp, in varnel_framework_seams): what a user's click or choice

@@ -132,8 +132,6 @@ void CDialog::Core::BuildControls(const res::DialogTemplate& tpl) {
         auto handle = std::make_unique<CWnd>();
         handle->Attach(children[i], item.id);
         items.push_back(std::move(handle));
-        if (item.cls == res::ControlClass::Button && (item.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
-            defId = item.id;
     }
     if (defId)
         w32::SetDefaultButton(impl->hwnd, defId);

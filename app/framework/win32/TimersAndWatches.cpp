@@ -1,9 +1,9 @@
 // A dialog's timers and watches on Windows. Everything arrives as a message to the dialog's
 // window (Native.h), so that it keeps coming while a message box or a menu runs a loop of its own;
 // a serial number in each message tells a current timer or watch from one stopped or started anew.
+#include "app/framework/Pace.h"
 #include "app/framework/win32/DialogImpl.h"
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -33,32 +33,21 @@ struct CDialog::Impl::WatchState : Core::Watch {
     std::uint32_t serial = 0;
 };
 
-UINT_PTR CDialog::SetTimer(UINT_PTR nIDEvent, UINT nElapse) {
-    Impl& impl = GetImpl();
-    if (!impl.hwnd || nIDEvent == 0)
-        return 0;
-    Impl::TimerState& timer = impl.timers[nIDEvent];
+void CDialog::Core::StartTimer(UINT_PTR id, unsigned ms, bool oneShot) {
+    Impl::TimerState& timer = impl->timers[id];
+    if (oneShot && timer.running && !timer.oneShot)
+        w32::StopTimer(impl->hwnd, id);
     w32::StopOneShot(timer.handle);
     timer = {};
     timer.running = true;
-    w32::StartTimer(impl.hwnd, nIDEvent, std::max<UINT>(nElapse, 10));
-    return nIDEvent;
-}
-
-UINT_PTR CDialog::SetOneShotTimer(UINT_PTR nIDEvent, UINT nElapse) {
-    Impl& impl = GetImpl();
-    if (!impl.hwnd || nIDEvent == 0)
-        return 0;
-    Impl::TimerState& timer = impl.timers[nIDEvent];
-    if (timer.running && !timer.oneShot)
-        w32::StopTimer(impl.hwnd, nIDEvent);
-    w32::StopOneShot(timer.handle);
-    timer.running = true;
+    if (!oneShot) {
+        w32::StartTimer(impl->hwnd, id, ms);
+        return;
+    }
     timer.oneShot = true;
-    timer.ms = std::max<UINT>(nElapse, 1);
-    timer.serial = ++impl.nextSerial;
-    timer.handle = w32::StartOneShot(impl.hwnd, nIDEvent, timer.serial, std::max<UINT>(nElapse, 1));
-    return nIDEvent;
+    timer.ms = ms;
+    timer.serial = ++impl->nextSerial;
+    timer.handle = w32::StartOneShot(impl->hwnd, id, timer.serial, ms);
 }
 
 bool CDialog::KillTimer(UINT_PTR nIDEvent) {
@@ -162,17 +151,14 @@ void CDialog::Impl::HostEvent(std::uintptr_t id, std::uint32_t message) {
     if (!watch || watch->serial != serial)
         return;
     watch->serial = ++nextSerial;
-    if (!w32::IsSignalled(watch->event)) {
+    // The next call as the framework's rule has it (Pace.h): once set again, or after a while
+    // all the same; still set, a little later.
+    const bool stillSet = w32::IsSignalled(watch->event);
+    if (!stillSet)
         w32::ArmEventWait(watch->wait, watch->serial);
-        // A call every 100 ms all the same, the polled mode's period, in case a wait that
-        // should end never does (the window takes a call without news as a late one).
-        watch->later = w32::StartDelayedEvent(hwnd, id, watch->serial | kDelayed, 100);
-        return;
-    }
-    // Set again at once (a read that found its bytes already there ends as it starts): the
-    // next call comes 1 ms later, so that an event nobody resets cannot keep the window busy.
-    watch->later = w32::StartDelayedEvent(hwnd, id, watch->serial | kDelayed, 1);
-    if (!watch->later)
+    watch->later =
+        w32::StartDelayedEvent(hwnd, id, watch->serial | kDelayed, afx::NextEventCallMs(stillSet));
+    if (stillSet && !watch->later)
         w32::ArmEventWait(watch->wait, watch->serial);
 }
 

@@ -68,18 +68,6 @@ void FindDeadPeer(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
-// What connect and connect_start refuse before asking the system: 0, or the errno.
-int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (s < 0)
-        return EBADF;
-    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
-        return EINVAL;
-    // The unspecified address and port 0 name no server (elsewhere 0.0.0.0 would mean this host).
-    if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
-        return EADDRNOTAVAIL;
-    return 0;
-}
-
 // The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
 // it goes on).
 int StartConnect(SOCKET s, const sockaddr_in* name) {

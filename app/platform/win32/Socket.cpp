@@ -201,18 +201,6 @@ void FindDeadPeer(::SOCKET s) {
     ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
 }
 
-// What connect and connect_start refuse before asking the system: 0, or the errno.
-int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (s < 0)
-        return EBADF;
-    if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != kAfInet)
-        return EINVAL;
-    // The unspecified address and port 0 name no server.
-    if (AddressOf(name) == 0 || name->sin_port == 0)
-        return EADDRNOTAVAIL;
-    return 0;
-}
-
 // The system's connect on s made non-blocking: 0, or Winsock's error (WSAEWOULDBLOCK while it
 // goes on).
 int StartConnect(SOCKET s, const sockaddr_in* name) {

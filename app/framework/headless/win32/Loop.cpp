@@ -3,6 +3,7 @@
 // events are the system's own here). Sockets are ready as select() sees them, so that one still
 // readable or writable after its call is called again, as poll() would.
 #include "app/framework/headless/Loop.h"
+#include "app/framework/Pace.h"
 
 #include <winsock2.h>
 // After Winsock's header, which must come first.
@@ -19,10 +20,10 @@ using namespace std::chrono_literals;
 // block) and FD_CLOSE comes once: while a socket is watched, its state is read at least this
 // often all the same.
 constexpr auto kSocketRecheck = 100ms;
-// A kernel event still set after its call is called again no sooner than this.
-constexpr auto kHandleAgain = 1ms;
-// A watched kernel event gets a call at least this often.
-constexpr auto kHandleAnyway = 100ms;
+// A kernel event still set after its call is called again no sooner than this; a watched one
+// gets a call at least this often (the framework's rule, Pace.h).
+constexpr auto kHandleAgain = std::chrono::milliseconds(afx::NextEventCallMs(true));
+constexpr auto kHandleAnyway = std::chrono::milliseconds(afx::NextEventCallMs(false));
 
 // Readable (or writable) now; a hang-up counts as readable, a failed connect or a socket gone as
 // ready either way.
