@@ -9,6 +9,25 @@ using linkerrors::kDeviceRemoved;
 
 namespace linkerrors {
 
+std::string UnresolvedPortReason(const std::string& portName) {
+    return portName.empty() ? "no port name given" : portName + ": no such port";
+}
+
+std::string CommonSerialReason(const std::string& dev, long errorCode) {
+    switch (errorCode) {
+    case kTooManyOpenFiles:
+        return dev + ": too many open files";
+    case kNotEnoughMemory:
+        return dev + ": out of memory";
+    case kInvalidParameter:
+        return dev + ": the device rejected the request (error 87)";
+    case 0:
+        return dev + ": could not be opened";
+    default:
+        return dev + ": " + ErrorNumber(errorCode);
+    }
+}
+
 std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,
                          const std::function<std::string(const comm::SerialLineEntry&)>& shown) {
     if (lines.empty())

@@ -33,6 +33,13 @@ inline std::string ErrorNumber(long code) {
     return "error " + std::to_string(code);
 }
 
+// The reason for a port name that led to no device: none given, or no such port.
+std::string UnresolvedPortReason(const std::string& portName);
+// The reasons of a failed open that read alike on every platform (too many open files, out of
+// memory, a request the device rejected, no code, any other code by its number), for dev as the
+// user knows it.
+std::string CommonSerialReason(const std::string& dev, long errorCode);
+
 // "Serial ports on this machine: A, B" with each port as shown(port), or that there is none
 // (then the text is complete and the caller adds nothing).
 std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,

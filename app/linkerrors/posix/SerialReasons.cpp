@@ -44,11 +44,8 @@ DeviceProbe ProbeDevice(const std::string& devicePath) {
 
 std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
                                       long errorCode, const DeviceProbe& probe) {
-    if (devicePath.empty()) {
-        if (portName.empty())
-            return "no port name given";
-        return portName + ": no such port";
-    }
+    if (devicePath.empty())
+        return UnresolvedPortReason(portName);
     const std::string& dev = devicePath;
     switch (errorCode) {
     case kFileNotFound:
@@ -72,22 +69,14 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
             return dev + ": permission denied — add your user to the " + probe.group +
                    " group and log in again";
         return dev + ": permission denied — your user may not open this device";
-    case kTooManyOpenFiles:
-        return dev + ": too many open files";
-    case kNotEnoughMemory:
-        return dev + ": out of memory";
     case kGeneralFailure:
         return dev + ": the device does not respond — is the hardware there? (error 31)";
     case kNotSupported:
         return dev + ": not a serial port (error 50)";
-    case kInvalidParameter:
-        return dev + ": the device rejected the request (error 87)";
     case kDeviceRemoved:
         return dev + ": the device was removed";
-    case 0:
-        return dev + ": could not be opened";
     default:
-        return dev + ": " + ErrorNumber(errorCode);
+        return CommonSerialReason(dev, errorCode);
     }
 }
 

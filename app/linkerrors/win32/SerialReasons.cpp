@@ -37,11 +37,8 @@ DeviceProbe ProbeDevice(const std::string& devicePath) {
 
 std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
                                       long errorCode, const DeviceProbe& probe) {
-    if (devicePath.empty()) {
-        if (portName.empty())
-            return "no port name given";
-        return portName + ": no such port";
-    }
+    if (devicePath.empty())
+        return UnresolvedPortReason(portName);
     const std::string dev = Shown(devicePath);
     switch (errorCode) {
     case kFileNotFound:
@@ -60,23 +57,15 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
     case kInvalidFunction:
     case kNotSupported:
         return dev + ": not a serial port (" + ErrorNumber(errorCode) + ")";
-    case kTooManyOpenFiles:
-        return dev + ": too many open files";
-    case kNotEnoughMemory:
-        return dev + ": out of memory";
     case kGeneralFailure:
     case kSemaphoreTimeout:
         return dev + ": the device does not respond — unplug the adapter and plug it in again (" +
                ErrorNumber(errorCode) + ")";
-    case kInvalidParameter:
-        return dev + ": the device rejected the request (error 87)";
     case kDeviceNotConnected:
     case kDeviceRemoved:
         return dev + ": the device was removed — plug it in again";
-    case 0:
-        return dev + ": could not be opened";
     default:
-        return dev + ": " + ErrorNumber(errorCode);
+        return CommonSerialReason(dev, errorCode);
     }
 }
 
