@@ -112,4 +112,47 @@ TEST_F(SendBacklogTest, ABlockThatWouldPassTheBoundIsRefusedWhole) {
     EXPECT_TRUE(got == sent) << "the peer got bytes of a refused block, or lost some";
 }
 
+// A connection dies after nSent bytes of which the server acknowledged nAcked: on the next
+// connection the server must get exactly the bytes after those, as far as they were kept (at
+// least the last 4 MiB), and nothing older.
+TEST_F(SendBacklogTest, WhatTheServerDidNotAcknowledgeGoesAgainExactly) {
+    constexpr std::size_t kKeep = SEND_BACKLOG_LIMIT;
+    constexpr std::size_t kLong = 2 * kKeep + 300000; // long enough to trim what is kept
+    int size = 1 << 20;                               // a long run passes quickly
+    ::setsockopt(ours, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    ::setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    const std::pair<std::size_t, std::int64_t> cases[] = {
+        {1000, 0},              // nothing acknowledged yet: everything goes again
+        {1000, 999},            // one byte
+        {1000, 1000},           // nothing
+        {1000, -1},             // the system cannot tell: nothing, and nothing counted lost
+        {kLong, kLong - 5000},  // after a long run, the short tail
+        {kLong, kLong - kKeep}, // exactly what is surely kept
+        {kLong, 0},             // more than was kept: the newest kept bytes, the rest counted
+    };
+    for (const auto& [nSent, nAcked] : cases) {
+        SCOPED_TRACE("sent " + std::to_string(nSent) + ", acknowledged " + std::to_string(nAcked));
+        CSendBacklog backlog;
+        backlog.KeepSent(kKeep);
+        sent.clear();
+        got.clear();
+        while (sent.size() < nSent) {
+            ASSERT_TRUE(Offer(backlog, std::min<std::size_t>(3096, nSent - sent.size())));
+            Take(1 << 20);
+        }
+        ReadToTheEnd(backlog);
+        ASSERT_TRUE(got == sent);
+
+        const std::size_t nUnacked = nAcked < 0 ? 0 : nSent - static_cast<std::size_t>(nAcked);
+        std::size_t nLost = 0;
+        const std::size_t nBack = backlog.Rewind(nAcked, &nLost);
+        EXPECT_EQ(nBack + nLost, nUnacked);
+        EXPECT_GE(nBack, std::min(nUnacked, kKeep));
+        got.clear();
+        sent = sent.substr(sent.size() - nBack);
+        ReadToTheEnd(backlog);
+        EXPECT_TRUE(got == sent) << "the bytes sent again are not those the server lacked";
+    }
+}
+
 } // namespace
