@@ -16,7 +16,8 @@ public:
 
     // Listens at ip:port (port 0: one the system picks); an open listener is closed first. 0, or
     // the reason as errno: EINVAL for an ip that is not a plain a.b.c.d, else the system's
-    // (EADDRINUSE: the port is taken; EADDRNOTAVAIL: no interface has that address; EACCES ...).
+    // (EADDRINUSE: the port is taken; EADDRNOTAVAIL: no interface has that address; EACCES ...),
+    // or the code of a failed WSAStartup.
     int Open(std::string_view ip, std::uint16_t port);
     void Close();
     bool IsOpen() const { return m_socket != sock::INVALID_SOCKET; }
