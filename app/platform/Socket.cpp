@@ -20,11 +20,17 @@ int Fail(int error) {
     return SOCKET_ERROR;
 }
 
-int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
+int BadAddress(SOCKET s, const sockaddr_in* name, int namelen) {
     if (s < 0)
         return EBADF;
     if (!name || namelen < static_cast<int>(sizeof(sockaddr_in)) || name->sin_family != AF_INET)
         return EINVAL;
+    return 0;
+}
+
+int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (int bad = BadAddress(s, name, namelen))
+        return bad;
     if (name->sin_addr.s_addr == 0 || name->sin_port == 0)
         return EADDRNOTAVAIL;
     return 0;

@@ -1,4 +1,5 @@
-// TCP client sockets in the shape the bridge code was written against, on POSIX sockets.
+// TCP sockets in the shape the bridge code was written against, on POSIX sockets: connections
+// to a server, and listeners with the clients they accept.
 //
 // Differences that matter on this platform:
 // - INVALID_SOCKET is -1: descriptor 0 is standard input here, so callers keep INVALID_SOCKET in
@@ -8,6 +9,8 @@
 // - Every socket finds a dead peer by itself: keepalive probes after 10 s of silence, 5 s apart,
 //   3 of them, and (where the system takes it) at most 30 s for sent bytes to be acknowledged.
 //   A dead path then ends in a receive or send error ETIMEDOUT.
+// - Accepted sockets are like connected ones: they find a dead peer by themselves the same way,
+//   and send() on them never raises SIGPIPE.
 // - send() on a blocking socket waits at most half a second for room; on a socket made
 //   non-blocking with ioctlsocket(FIONBIO) it never waits and fails with EWOULDBLOCK when the
 //   send buffer has no room at all.
@@ -63,10 +66,30 @@ int select(SOCKET s, long sec, long usec);
 int recv(SOCKET s, char* buf, int len, int flags);
 int send(SOCKET s, const char* buf, int len, int flags);
 int closesocket(SOCKET s);
+
+// Gives s the local address name (port 0: one the system picks); 0 or SOCKET_ERROR
+// (EADDRINUSE, EADDRNOTAVAIL, EACCES ...). A listener bound here may take its port again at once
+// after an earlier one closed (POSIX: SO_REUSEADDR), but never shares it with another listener
+// (Windows: SO_EXCLUSIVEADDRUSE).
+int bind(SOCKET s, const sockaddr_in* name, int namelen);
+// Makes the bound s a listener with at most about backlog clients waiting to be accepted; 0 or
+// SOCKET_ERROR.
+int listen(SOCKET s, int backlog);
+// The next client waiting on the listener s, or INVALID_SOCKET. A listener made non-blocking
+// with ioctlsocket(FIONBIO) never waits: with nobody waiting the error is EWOULDBLOCK, so that
+// accept can be asked whenever a watch finds s readable. addr, when given, receives the
+// client's address and *addrlen its size. The new socket is non-blocking, is watched by nobody
+// yet, and finds a dead peer as a connected one does.
+SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen);
+// The address of the peer of the connected s / the local address s is bound to; 0 or
+// SOCKET_ERROR.
+int getpeername(SOCKET s, sockaddr_in* name, int* namelen);
+int getsockname(SOCKET s, sockaddr_in* name, int* namelen);
 // FIONBIO with *argp non-zero makes s non-blocking, zero blocking again; 0 or SOCKET_ERROR.
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp);
 std::uint32_t inet_addr(const char* cp);
 std::uint16_t htons(std::uint16_t hostshort);
+std::uint16_t ntohs(std::uint16_t netshort);
 
 // The error of the calling thread's last failed call, as errno.
 int WSAGetLastError();

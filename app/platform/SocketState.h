@@ -16,6 +16,8 @@ inline constexpr int kUnacknowledgedLimitS = 30;
 
 struct sockaddr_in;
 
+// Whether s and name are arguments the system can take: 0, else EBADF or EINVAL.
+int BadAddress(int s, const sockaddr_in* name, int namelen);
 // Why a connect to name must not even start: EBADF, EINVAL, or EADDRNOTAVAIL for the unspecified
 // address and port 0, which name no server (elsewhere 0.0.0.0 would mean this host); 0 when it
 // may.

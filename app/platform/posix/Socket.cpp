@@ -68,14 +68,32 @@ void FindDeadPeer(int fd) {
     ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
-// The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
-// it goes on).
-int StartConnect(SOCKET s, const sockaddr_in* name) {
+::sockaddr_in Native(const sockaddr_in* name) {
     ::sockaddr_in addr{};
     addr.sin_family = PF_INET;
     addr.sin_port = name->sin_port;
     addr.sin_addr.s_addr = name->sin_addr.s_addr;
+    return addr;
+}
 
+// Hands the system's address to the caller's record; false when that has no room for it.
+bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
+    if (!name)
+        return true;
+    if (!namelen || *namelen < static_cast<int>(sizeof(sockaddr_in)))
+        return false;
+    *name = sockaddr_in{};
+    name->sin_family = AF_INET;
+    name->sin_port = addr.sin_port;
+    name->sin_addr.s_addr = addr.sin_addr.s_addr;
+    *namelen = sizeof(sockaddr_in);
+    return true;
+}
+
+// The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
+// it goes on).
+int StartConnect(SOCKET s, const sockaddr_in* name) {
+    const ::sockaddr_in addr = Native(name);
     if (!SetNonBlocking(s, true))
         return errno;
     return ::connect(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0 ? 0 : errno;
@@ -247,6 +265,67 @@ int closesocket(SOCKET s) {
     return ::close(s) == 0 ? 0 : Fail(errno);
 }
 
+int bind(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (int bad = BadAddress(s, name, namelen))
+        return Fail(bad);
+    // A listener started again must not wait for the connections of the last one to wind down.
+    const int on = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const ::sockaddr_in addr = Native(name);
+    return ::bind(s, reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) == 0 ? 0
+                                                                                   : Fail(errno);
+}
+
+int listen(SOCKET s, int backlog) {
+    if (s < 0)
+        return Fail(EBADF);
+    return ::listen(s, backlog) == 0 ? 0 : Fail(errno);
+}
+
+SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
+    if (s < 0) {
+        Fail(EBADF);
+        return INVALID_SOCKET;
+    }
+    if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(sockaddr_in)))) {
+        Fail(EFAULT);
+        return INVALID_SOCKET;
+    }
+    ::sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    int fd;
+    do
+        fd = ::accept4(s, reinterpret_cast<::sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
+        return INVALID_SOCKET;
+    }
+    FindDeadPeer(fd);
+    Give(peer, addr, addrlen);
+    return fd;
+}
+
+int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getpeername(s, reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+        return Fail(errno);
+    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+}
+
+int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getsockname(s, reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+        return Fail(errno);
+    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+}
+
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
     if (s < 0)
         return Fail(EBADF);
@@ -264,6 +343,10 @@ std::uint32_t inet_addr(const char* cp) {
 // The parentheses keep the C library's optimised htons macro out of the name.
 std::uint16_t(htons)(std::uint16_t hostshort) {
     return ::htons(hostshort);
+}
+
+std::uint16_t(ntohs)(std::uint16_t netshort) {
+    return ::ntohs(netshort);
 }
 
 } // namespace sock

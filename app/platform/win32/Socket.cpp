@@ -33,6 +33,10 @@ std::uint32_t AddressOf(const sock::sockaddr_in* name) {
     return name->sin_addr.s_addr;
 }
 
+void SetAddressOf(sock::sockaddr_in* name, std::uint32_t address) {
+    name->sin_addr.s_addr = address;
+}
+
 } // namespace
 
 #include <winsock2.h>
@@ -201,15 +205,46 @@ void FindDeadPeer(::SOCKET s) {
     ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
 }
 
-// The system's connect on s made non-blocking: 0, or Winsock's error (WSAEWOULDBLOCK while it
-// goes on).
-int StartConnect(SOCKET s, const sockaddr_in* name) {
+::sockaddr_in NativeAddress(const sockaddr_in* name) {
     const std::uint32_t address = AddressOf(name);
     ::sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = name->sin_port;
     std::memcpy(&addr.sin_addr, &address, sizeof address);
+    return addr;
+}
 
+// Hands the system's address to the caller's record; false when that has no room for it.
+bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
+    if (!name)
+        return true;
+    if (!namelen || *namelen < static_cast<int>(sizeof(sockaddr_in)))
+        return false;
+    *name = sockaddr_in{};
+    name->sin_family = kAfInet;
+    name->sin_port = addr.sin_port;
+    std::uint32_t address = 0;
+    std::memcpy(&address, &addr.sin_addr, sizeof address);
+    SetAddressOf(name, address);
+    *namelen = sizeof(sockaddr_in);
+    return true;
+}
+
+// The system's socket s in our numbering; kInvalidSocket, with the error recorded, for one that
+// our int cannot hold (it is closed).
+SOCKET Ours(::SOCKET s) {
+    if (s > static_cast<::SOCKET>(INT_MAX)) {
+        ::closesocket(s);
+        Fail(EMFILE);
+        return kInvalidSocket;
+    }
+    return static_cast<SOCKET>(s);
+}
+
+// The system's connect on s made non-blocking: 0, or Winsock's error (WSAEWOULDBLOCK while it
+// goes on).
+int StartConnect(SOCKET s, const sockaddr_in* name) {
+    const ::sockaddr_in addr = NativeAddress(name);
     if (!SetNonBlocking(s, true))
         return ::WSAGetLastError();
     if (::connect(Native(s), reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) != 0)
@@ -250,13 +285,10 @@ SOCKET socket(int af, int type, int protocol) {
         FailWsa();
         return kInvalidSocket;
     }
-    if (s > static_cast<::SOCKET>(INT_MAX)) {
-        ::closesocket(s);
-        Fail(EMFILE);
-        return kInvalidSocket;
-    }
-    FindDeadPeer(s);
-    return static_cast<SOCKET>(s);
+    const SOCKET ours = Ours(s);
+    if (ours != kInvalidSocket)
+        FindDeadPeer(s);
+    return ours;
 }
 
 int connect(SOCKET s, const sockaddr_in* name, int namelen) {
@@ -405,6 +437,77 @@ int closesocket(SOCKET s) {
     return ::closesocket(Native(s)) == 0 ? 0 : FailWsa();
 }
 
+int bind(SOCKET s, const sockaddr_in* name, int namelen) {
+    if (int bad = BadAddress(s, name, namelen))
+        return Fail(bad);
+    // No other program may bind the same port beside ours and take its clients.
+    BOOL on = TRUE;
+    ::setsockopt(Native(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on),
+                 sizeof on);
+    const ::sockaddr_in addr = NativeAddress(name);
+    if (::bind(Native(s), reinterpret_cast<const ::sockaddr*>(&addr), sizeof addr) != 0)
+        return FailWsa();
+    return 0;
+}
+
+int listen(SOCKET s, int backlog) {
+    if (s < 0)
+        return Fail(EBADF);
+    return ::listen(Native(s), backlog) == 0 ? 0 : FailWsa();
+}
+
+SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
+    if (s < 0) {
+        Fail(EBADF);
+        return kInvalidSocket;
+    }
+    if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(sockaddr_in)))) {
+        Fail(EFAULT);
+        return kInvalidSocket;
+    }
+    ::sockaddr_in peer{};
+    int len = sizeof peer;
+    const ::SOCKET accepted = ::accept(Native(s), reinterpret_cast<::sockaddr*>(&peer), &len);
+    if (accepted == kNoNativeSocket) {
+        FailWsa();
+        return kInvalidSocket;
+    }
+    const SOCKET ours = Ours(accepted);
+    if (ours == kInvalidSocket)
+        return kInvalidSocket;
+    // The new socket takes over the listener's event selection; it starts unwatched instead, and
+    // non-blocking as the layer knows it.
+    ::WSAEventSelect(accepted, nullptr, 0);
+    SetNonBlocking(ours, true);
+    {
+        std::lock_guard lock(g_socketsMutex);
+        g_nonBlocking.insert(ours);
+    }
+    FindDeadPeer(accepted);
+    Give(peer, addr, addrlen);
+    return ours;
+}
+
+int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::sockaddr_in addr{};
+    int len = sizeof addr;
+    if (::getpeername(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+        return FailWsa();
+    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+}
+
+int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::sockaddr_in addr{};
+    int len = sizeof addr;
+    if (::getsockname(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+        return FailWsa();
+    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+}
+
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
     if (s < 0)
         return Fail(EBADF);
@@ -428,6 +531,10 @@ std::uint32_t inet_addr(const char* cp) {
 
 std::uint16_t htons(std::uint16_t hostshort) {
     return ::htons(hostshort);
+}
+
+std::uint16_t ntohs(std::uint16_t netshort) {
+    return ::ntohs(netshort);
 }
 
 } // namespace sock

@@ -1,0 +1,205 @@
+#include "app/network/ClientSet.h"
+
+#include "app/network/Address.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+namespace {
+
+// Clients taken from the listener in one call; the rest wait for the next.
+constexpr int kAcceptsPerCall = 64;
+// Refusals the tooltip keeps.
+constexpr std::size_t kRecentRefusals = 8;
+
+bool Failed(int error) {
+    return error != 0 && error != EWOULDBLOCK && error != EAGAIN;
+}
+
+} // namespace
+
+CClientSet::CClientSet(ClientSetOptions options) : m_options(std::move(options)) {
+    if (m_options.clients < 1 || m_options.clients > MOST_CLIENTS)
+        m_options.clients = 1;
+}
+
+CClientSet::~CClientSet() {
+    for (Client& client : m_clients)
+        sock::closesocket(client.socket);
+}
+
+int CClientSet::Listen(std::string_view ip, std::uint16_t port) {
+    return m_listener.Open(ip, port);
+}
+
+void CClientSet::Accept() {
+    if (!m_listener.IsOpen())
+        return;
+    for (int i = 0; i < kAcceptsPerCall; ++i) {
+        sock::sockaddr_in peer{};
+        const sock::SOCKET s = m_listener.Accept(&peer);
+        if (s == sock::INVALID_SOCKET)
+            return;
+        Take(s, peer);
+    }
+}
+
+void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
+    const std::uint32_t address = AddressOf(peer);
+    std::string text = EndpointText(address, PortOf(peer));
+    // A refused client is closed before anything is read from it or sent to it.
+    if (!m_options.allow.Allows(address))
+        return Refuse(s, std::move(text), ClientReason::notAllowed);
+    if (m_clients.size() >= static_cast<std::size_t>(m_options.clients)) {
+        if (!m_options.takeover)
+            return Refuse(s, std::move(text), ClientReason::full);
+        const auto quietest =
+            std::min_element(m_clients.begin(), m_clients.end(), [](const auto& a, const auto& b) {
+                return a.lastActive < b.lastActive;
+            });
+        Leave(static_cast<std::size_t>(quietest - m_clients.begin()), ClientReason::replaced);
+    }
+    Client client{++m_lastId,
+                  s,
+                  std::move(text),
+                  {},
+                  std::make_unique<CPlainTransport>(),
+                  CSendBacklog(m_options.backlogLimit)};
+    GetLocalTime(&client.since);
+    client.lastActive = ++m_activity;
+    Tell({ClientNews::connected, ClientReason::none, client.id, client.peer});
+    m_clients.push_back(std::move(client));
+}
+
+void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason) {
+    sock::closesocket(s);
+    ++m_refused;
+    ClientEvent event{ClientNews::refused, reason, 0, std::move(peer)};
+    m_recentRefusals.push_back(event);
+    if (m_recentRefusals.size() > kRecentRefusals)
+        m_recentRefusals.pop_front();
+    Tell(std::move(event));
+}
+
+void CClientSet::Leave(std::size_t i, ClientReason reason, int error, std::size_t lost) {
+    Client& client = m_clients[i];
+    sock::closesocket(client.socket);
+    Tell({ClientNews::left, reason, client.id, std::move(client.peer), error,
+          lost + client.backlog.Waiting()});
+    m_clients.erase(m_clients.begin() + static_cast<std::ptrdiff_t>(i));
+    if (m_nextToRead > i)
+        --m_nextToRead;
+}
+
+void CClientSet::Tell(ClientEvent event) {
+    if (m_events.size() >= MOST_CLIENT_EVENTS) {
+        ++m_eventsLost;
+        return;
+    }
+    m_events.push_back(std::move(event));
+}
+
+std::size_t CClientSet::SendToAll(const char* pData, std::size_t nLength) {
+    if (m_clients.empty()) {
+        m_undelivered += nLength;
+        return nLength;
+    }
+    const std::string_view data(pData, nLength);
+    for (std::size_t i = m_clients.size(); i-- > 0;) {
+        Client& client = m_clients[i];
+        const std::string_view wire = client.transport->ToWire(data);
+        if (!client.backlog.Send(client.socket, wire.data(), wire.size())) {
+            Leave(i, ClientReason::stoppedReading, 0, nLength);
+            continue;
+        }
+        client.handed += wire.size();
+        if (Failed(client.backlog.LastError()))
+            Leave(i, ClientReason::failed, client.backlog.LastError());
+    }
+    return 0;
+}
+
+void CClientSet::Flush() {
+    for (std::size_t i = m_clients.size(); i-- > 0;) {
+        Client& client = m_clients[i];
+        if (client.backlog.Waiting() > 0 && !client.backlog.Flush(client.socket))
+            Leave(i, ClientReason::failed, client.backlog.LastError());
+    }
+}
+
+std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom) {
+    const int nMost = static_cast<int>(std::min<std::size_t>(size, INT_MAX));
+    if (nMost == 0)
+        return 0;
+    // Each client is asked at most once per call, starting with the one after the last served,
+    // so that a busy client cannot starve the others.
+    for (std::size_t asked = 0, count = m_clients.size(); asked < count; ++asked) {
+        if (m_nextToRead >= m_clients.size())
+            m_nextToRead = 0;
+        const std::size_t i = m_nextToRead;
+        Client& client = m_clients[i];
+        const int n = sock::recv(client.socket, pBuffer, nMost, 0);
+        if (n == 0) {
+            Leave(i, ClientReason::closedByClient);
+            continue;
+        }
+        if (n < 0) {
+            const int error = sock::WSAGetLastError();
+            if (Failed(error))
+                Leave(i, ClientReason::failed, error);
+            else
+                ++m_nextToRead;
+            continue;
+        }
+        ++m_nextToRead;
+        std::string_view data;
+        if (!client.transport->FromWire(std::string_view(pBuffer, static_cast<std::size_t>(n)),
+                                        data)) {
+            Leave(i, ClientReason::brokeTransport);
+            continue;
+        }
+        client.received += static_cast<std::size_t>(n);
+        client.lastActive = ++m_activity;
+        if (data.empty())
+            continue;
+        if (data.data() != pBuffer)
+            std::memmove(pBuffer, data.data(), data.size());
+        if (pFrom)
+            *pFrom = client.id;
+        return data.size();
+    }
+    return 0;
+}
+
+void CClientSet::CloseAll() {
+    while (!m_clients.empty())
+        Leave(m_clients.size() - 1, ClientReason::closedHere);
+    m_listener.Close();
+}
+
+std::vector<ClientEvent> CClientSet::TakeEvents() {
+    std::vector<ClientEvent> events;
+    events.swap(m_events);
+    return events;
+}
+
+std::vector<ClientFacts> CClientSet::Clients() const {
+    std::vector<ClientFacts> facts;
+    facts.reserve(m_clients.size());
+    for (const Client& client : m_clients) {
+        const std::size_t waiting = client.backlog.Waiting();
+        facts.push_back({client.id, client.peer, client.since, client.received,
+                         client.handed - waiting, waiting});
+    }
+    return facts;
+}
+
+std::vector<sock::SOCKET> CClientSet::Sockets() const {
+    std::vector<sock::SOCKET> sockets;
+    sockets.reserve(m_clients.size());
+    for (const Client& client : m_clients)
+        sockets.push_back(client.socket);
+    return sockets;
+}

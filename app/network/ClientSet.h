@@ -1,0 +1,149 @@
+// The device server's clients: the listener, and the clients it serves, each with a send backlog
+// of its own, so that one slow or dead client never holds up the device or another client.
+//
+// The caller asks; nothing here waits or runs by itself. Accept() when the listener is readable,
+// Receive() when a client's socket is (or on every tick), SendToAll() with each block of the
+// device, Flush() on every tick for what waits; TakeEvents() tells what happened meanwhile.
+#pragma once
+
+#include "app/bridge/SendBacklog.h"
+#include "app/network/AllowList.h"
+#include "app/network/Listener.h"
+#include "app/network/Transport.h"
+#include "app/platform/Clock.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using ClientId = std::uint64_t;
+
+inline constexpr int MOST_CLIENTS = 16;
+inline constexpr std::size_t MOST_CLIENT_EVENTS = 1024;
+
+struct ClientSetOptions {
+    // How many clients are served at once, 1 to MOST_CLIENTS; anything else counts as 1.
+    int clients = 1;
+    // With all places taken, a newcomer replaces the client quiet longest instead of being
+    // turned away.
+    bool takeover = false;
+    CAllowList allow;
+    // The most bytes that may wait for one client; past it the client counts as stopped reading.
+    std::size_t backlogLimit = SEND_BACKLOG_LIMIT;
+};
+
+enum class ClientNews { connected, left, refused };
+
+enum class ClientReason {
+    none,           // connected
+    closedByClient, // it ended the connection
+    failed,         // a receive or send failed: error holds why (ETIMEDOUT: the peer died)
+    stoppedReading, // more than the bound waited for it
+    brokeTransport, // what it sent broke the transport's rules
+    replaced,       // a newcomer took its place (takeover)
+    closedHere,     // CloseAll
+    notAllowed,     // refused: its address is not in the allow-list
+    full,           // refused: every place was taken
+};
+
+struct ClientEvent {
+    ClientNews news;
+    ClientReason reason;
+    ClientId id;          // 0 for a refused client
+    std::string peer;     // "a.b.c.d:port"
+    int error = 0;        // errno, for ClientReason::failed
+    std::size_t lost = 0; // bytes for it that were waiting or did not fit, when it left
+};
+
+// What the tooltip shows of one client.
+struct ClientFacts {
+    ClientId id;
+    std::string peer;
+    SYSTEMTIME since;
+    std::uint64_t received; // bytes from it
+    std::uint64_t sent;     // bytes to it that its socket took
+    std::size_t waiting;    // bytes to it that wait in its backlog
+};
+
+class CClientSet {
+public:
+    explicit CClientSet(ClientSetOptions options = {});
+    // Closes the listener and every client, without events.
+    ~CClientSet();
+    CClientSet(const CClientSet&) = delete;
+    CClientSet& operator=(const CClientSet&) = delete;
+
+    // Starts listening at ip:port (CListener::Open): 0, or the reason as errno.
+    int Listen(std::string_view ip, std::uint16_t port);
+    bool Listening() const { return m_listener.IsOpen(); }
+    const CListener& Listener() const { return m_listener; }
+
+    // Takes the clients that wait on the listener (a bounded number per call): each one is
+    // refused, served, or takes the place of the client quiet longest.
+    void Accept();
+
+    // One block of the device for every client, in order. Returns the bytes that reached no
+    // client because none was connected (also counted in Undelivered()); they are not kept.
+    std::size_t SendToAll(const char* pData, std::size_t nLength);
+    // Sends what waits for each client, as far as its socket takes it.
+    void Flush();
+
+    // One read of at most size bytes from the next client in turn that has bytes: they are one
+    // whole block of that client (*pFrom), in the order it sent them. 0 when no client has bytes
+    // now. Clients found closed or failed on the way leave, with an event.
+    std::size_t Receive(char* pBuffer, std::size_t size, ClientId* pFrom);
+
+    // Closes every client (events closedHere) and the listener.
+    void CloseAll();
+
+    // What happened since the last call, oldest first. At most MOST_CLIENT_EVENTS wait; more
+    // are only counted (EventsLost()), so that a flood of connects cannot fill the memory.
+    std::vector<ClientEvent> TakeEvents();
+    std::uint64_t EventsLost() const { return m_eventsLost; }
+
+    std::size_t Count() const { return m_clients.size(); }
+    std::vector<ClientFacts> Clients() const;
+    // The clients' sockets, for the caller's watches.
+    std::vector<sock::SOCKET> Sockets() const;
+    // Bytes of the device that reached no client, since the start.
+    std::uint64_t Undelivered() const { return m_undelivered; }
+    // Clients refused since the start.
+    std::uint64_t Refused() const { return m_refused; }
+    // The last refusals (at most a few), oldest first.
+    const std::deque<ClientEvent>& RecentRefusals() const { return m_recentRefusals; }
+
+private:
+    struct Client {
+        ClientId id;
+        sock::SOCKET socket;
+        std::string peer;
+        SYSTEMTIME since;
+        std::unique_ptr<CTransport> transport;
+        CSendBacklog backlog;
+        std::uint64_t received = 0;
+        std::uint64_t handed = 0;     // wire bytes given to its backlog
+        std::uint64_t lastActive = 0; // the m_activity of its connect or its last bytes
+    };
+
+    void Take(sock::SOCKET s, const sock::sockaddr_in& peer);
+    void Refuse(sock::SOCKET s, std::string peer, ClientReason reason);
+    // Closes the client at index i; the event tells why.
+    void Leave(std::size_t i, ClientReason reason, int error = 0, std::size_t lost = 0);
+    void Tell(ClientEvent event);
+
+    ClientSetOptions m_options;
+    CListener m_listener;
+    std::vector<Client> m_clients;
+    ClientId m_lastId = 0;
+    std::uint64_t m_activity = 0;
+    std::size_t m_nextToRead = 0;
+    std::uint64_t m_undelivered = 0;
+    std::uint64_t m_refused = 0;
+    std::vector<ClientEvent> m_events;
+    std::uint64_t m_eventsLost = 0;
+    std::deque<ClientEvent> m_recentRefusals;
+};
