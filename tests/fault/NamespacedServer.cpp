@@ -132,6 +132,12 @@ bool NamespacedServer::Accept(std::chrono::milliseconds timeout) {
     return client_ >= 0;
 }
 
+void NamespacedServer::CloseClient() {
+    if (client_ >= 0)
+        ::close(client_);
+    client_ = -1;
+}
+
 std::string NamespacedServer::Take() {
     std::string got;
     char buf[4096];

@@ -28,6 +28,8 @@ public:
 
     // Takes the next connection, in place of the one before.
     bool Accept(std::chrono::milliseconds timeout);
+    // Closes the connection it took, as a server that ends it does.
+    void CloseClient();
     // What the client sent and the server has not read yet, without waiting.
     std::string Take();
     // Sets the far end of the pair down: from now on nothing passes, and nobody is told.
