@@ -179,12 +179,16 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
 }
 
 void CVarnelDlg::OnWatch(UINT_PTR nID) {
-    if (nID == WATCH_COM)
-        OnSerialBurst();
-    else if (nID == WATCH_TCP)
-        GatherNetworkBurst();
-    else if (nID == WATCH_TCP_SEND)
-        OnNetworkWritable();
+    switch (nID) {
+    case WATCH_COM:
+        return OnSerialBurst();
+    case WATCH_TCP:
+        return GatherNetworkBurst();
+    case WATCH_TCP_SEND:
+        return OnNetworkWritable();
+    default:
+        return;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -36,6 +36,19 @@ int RefusedTarget(SOCKET s, const sockaddr_in* name, int namelen) {
     return 0;
 }
 
+bool GiveAddress(std::uint16_t port, std::uint32_t address, sockaddr_in* name, int* namelen) {
+    if (!name)
+        return true;
+    if (!namelen || *namelen < static_cast<int>(sizeof(sockaddr_in)))
+        return false;
+    *name = sockaddr_in{};
+    name->sin_family = AF_INET;
+    name->sin_port = port;
+    name->sin_addr.s_addr = address;
+    *namelen = sizeof(sockaddr_in);
+    return true;
+}
+
 int WSAGetLastError() {
     return t_lastError;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 namespace sock {
 
@@ -22,6 +23,10 @@ int BadAddress(int s, const sockaddr_in* name, int namelen);
 // address and port 0, which name no server (elsewhere 0.0.0.0 would mean this host); 0 when it
 // may.
 int RefusedTarget(int s, const sockaddr_in* name, int namelen);
+
+// Hands an address the system gave (port and address in network byte order) to the caller's
+// record: true, or false when that has no room for it. No record asked for is fine.
+bool GiveAddress(std::uint16_t port, std::uint32_t address, sockaddr_in* name, int* namelen);
 
 // Records error (an errno value) as the calling thread's last error; returns SOCKET_ERROR.
 int Fail(int error);

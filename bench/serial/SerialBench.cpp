@@ -100,26 +100,15 @@ void BM_Write3096(benchmark::State& state) {
 }
 BENCHMARK(BM_Write3096);
 
-void BM_GetInQueueCount(benchmark::State& state) {
+// One call of the port on an idle line, again and again.
+template <auto Call> void BM_PortCall(benchmark::State& state) {
     Rig rig;
     for (auto _ : state)
-        benchmark::DoNotOptimize(rig.port.GetInQueueCount());
+        benchmark::DoNotOptimize((rig.port.*Call)());
 }
-BENCHMARK(BM_GetInQueueCount);
-
-void BM_Purge(benchmark::State& state) {
-    Rig rig;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(rig.port.Purge());
-}
-BENCHMARK(BM_Purge);
-
-void BM_Flush(benchmark::State& state) {
-    Rig rig;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(rig.port.Flush());
-}
-BENCHMARK(BM_Flush);
+BENCHMARK_TEMPLATE(BM_PortCall, &CSerial::GetInQueueCount)->Name("BM_GetInQueueCount");
+BENCHMARK_TEMPLATE(BM_PortCall, &CSerial::Purge)->Name("BM_Purge");
+BENCHMARK_TEMPLATE(BM_PortCall, &CSerial::Flush)->Name("BM_Flush");
 
 // The far end echoes what it gets back at 115200 baud (11520 bytes a second, 8N1); the port
 // side works like the bridge: write a block, then poll the queue and read what came.

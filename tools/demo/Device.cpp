@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -32,12 +33,9 @@ bool KeepFromChildren(int fd) {
 } // namespace
 
 Device::~Device() {
-    if (m_master >= 0) {
-        close(m_master);
-    }
-    if (m_slave >= 0) {
-        close(m_slave);
-    }
+    for (int fd : {m_master, m_slave})
+        if (fd >= 0)
+            close(fd);
 }
 
 bool Device::Open() {

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -25,12 +26,9 @@ std::string Address(const sockaddr_in& addr) {
 } // namespace
 
 Peer::~Peer() {
-    if (m_client >= 0) {
-        close(m_client);
-    }
-    if (m_listen >= 0) {
-        close(m_listen);
-    }
+    for (int fd : {m_client, m_listen})
+        if (fd >= 0)
+            close(fd);
 }
 
 bool Peer::Listen(std::uint16_t port) {

@@ -78,16 +78,18 @@ void FindDeadPeer(int fd) {
 
 // Hands the system's address to the caller's record; false when that has no room for it.
 bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
-    if (!name)
-        return true;
-    if (!namelen || *namelen < static_cast<int>(sizeof(sockaddr_in)))
-        return false;
-    *name = sockaddr_in{};
-    name->sin_family = AF_INET;
-    name->sin_port = addr.sin_port;
-    name->sin_addr.s_addr = addr.sin_addr.s_addr;
-    *namelen = sizeof(sockaddr_in);
-    return true;
+    return GiveAddress(addr.sin_port, addr.sin_addr.s_addr, name, namelen);
+}
+
+// The address the system names for s with ask (::getpeername, ::getsockname).
+template <typename Ask> int AskName(SOCKET s, sockaddr_in* name, int* namelen, Ask ask) {
+    if (s < 0)
+        return Fail(EBADF);
+    ::sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (ask(s, reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+        return Fail(errno);
+    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
 }
 
 // The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
@@ -307,23 +309,11 @@ SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
 }
 
 int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    ::sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getpeername(s, reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
-        return Fail(errno);
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+    return AskName(s, name, namelen, ::getpeername);
 }
 
 int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    ::sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getsockname(s, reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
-        return Fail(errno);
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+    return AskName(s, name, namelen, ::getsockname);
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {

@@ -33,10 +33,6 @@ std::uint32_t AddressOf(const sock::sockaddr_in* name) {
     return name->sin_addr.s_addr;
 }
 
-void SetAddressOf(sock::sockaddr_in* name, std::uint32_t address) {
-    name->sin_addr.s_addr = address;
-}
-
 } // namespace
 
 #include <winsock2.h>
@@ -216,18 +212,9 @@ void FindDeadPeer(::SOCKET s) {
 
 // Hands the system's address to the caller's record; false when that has no room for it.
 bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
-    if (!name)
-        return true;
-    if (!namelen || *namelen < static_cast<int>(sizeof(sockaddr_in)))
-        return false;
-    *name = sockaddr_in{};
-    name->sin_family = kAfInet;
-    name->sin_port = addr.sin_port;
     std::uint32_t address = 0;
     std::memcpy(&address, &addr.sin_addr, sizeof address);
-    SetAddressOf(name, address);
-    *namelen = sizeof(sockaddr_in);
-    return true;
+    return GiveAddress(addr.sin_port, address, name, namelen);
 }
 
 // The system's socket s in our numbering; kInvalidSocket, with the error recorded, for one that
@@ -488,24 +475,23 @@ SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
     return ours;
 }
 
-int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
+// The address the system names for s with ask (::getpeername, ::getsockname).
+template <typename Ask> int AskName(SOCKET s, sockaddr_in* name, int* namelen, Ask ask) {
     if (s < 0)
         return Fail(EBADF);
     ::sockaddr_in addr{};
     int len = sizeof addr;
-    if (::getpeername(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+    if (ask(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
         return FailWsa();
     return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
 }
 
+int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
+    return AskName(s, name, namelen, ::getpeername);
+}
+
 int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
-    if (s < 0)
-        return Fail(EBADF);
-    ::sockaddr_in addr{};
-    int len = sizeof addr;
-    if (::getsockname(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
-        return FailWsa();
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+    return AskName(s, name, namelen, ::getsockname);
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
