@@ -49,6 +49,14 @@ bool GiveAddress(std::uint16_t port, std::uint32_t address, sockaddr_in* name, i
     return true;
 }
 
+int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
+    return s < 0 ? Fail(EBADF) : SocketName(s, true, name, namelen);
+}
+
+int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
+    return s < 0 ? Fail(EBADF) : SocketName(s, false, name, namelen);
+}
+
 int WSAGetLastError() {
     return t_lastError;
 }

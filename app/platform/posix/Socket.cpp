@@ -81,17 +81,6 @@ bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
     return GiveAddress(addr.sin_port, addr.sin_addr.s_addr, name, namelen);
 }
 
-// The address the system names for s with ask (::getpeername, ::getsockname).
-template <typename Ask> int AskName(SOCKET s, sockaddr_in* name, int* namelen, Ask ask) {
-    if (s < 0)
-        return Fail(EBADF);
-    ::sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (ask(s, reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
-        return Fail(errno);
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
-}
-
 // The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
 // it goes on).
 int StartConnect(SOCKET s, const sockaddr_in* name) {
@@ -308,12 +297,14 @@ SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
     return fd;
 }
 
-int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
-    return AskName(s, name, namelen, ::getpeername);
-}
-
-int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
-    return AskName(s, name, namelen, ::getsockname);
+int SocketName(SOCKET s, bool peer, sockaddr_in* name, int* namelen) {
+    ::sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    const int rc = peer ? ::getpeername(s, reinterpret_cast<::sockaddr*>(&addr), &len)
+                        : ::getsockname(s, reinterpret_cast<::sockaddr*>(&addr), &len);
+    if (rc != 0)
+        return Fail(errno);
+    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {

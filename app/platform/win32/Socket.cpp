@@ -475,23 +475,14 @@ SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
     return ours;
 }
 
-// The address the system names for s with ask (::getpeername, ::getsockname).
-template <typename Ask> int AskName(SOCKET s, sockaddr_in* name, int* namelen, Ask ask) {
-    if (s < 0)
-        return Fail(EBADF);
+int SocketName(SOCKET s, bool peer, sockaddr_in* name, int* namelen) {
     ::sockaddr_in addr{};
     int len = sizeof addr;
-    if (ask(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len) != 0)
+    const int rc = peer ? ::getpeername(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len)
+                        : ::getsockname(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len);
+    if (rc != 0)
         return FailWsa();
     return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
-}
-
-int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
-    return AskName(s, name, namelen, ::getpeername);
-}
-
-int getsockname(SOCKET s, sockaddr_in* name, int* namelen) {
-    return AskName(s, name, namelen, ::getsockname);
 }
 
 int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
