@@ -49,6 +49,14 @@ bool GiveAddress(std::uint16_t port, std::uint32_t address, sockaddr_in* name, i
     return true;
 }
 
+SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
+    if (s < 0 || (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(sockaddr_in))))) {
+        Fail(s < 0 ? EBADF : EFAULT);
+        return INVALID_SOCKET;
+    }
+    return AcceptOne(s, addr, addrlen);
+}
+
 int getpeername(SOCKET s, sockaddr_in* name, int* namelen) {
     return s < 0 ? Fail(EBADF) : SocketName(s, true, name, namelen);
 }

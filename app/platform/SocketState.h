@@ -28,6 +28,8 @@ int RefusedTarget(int s, const sockaddr_in* name, int namelen);
 // record: true, or false when that has no room for it. No record asked for is fine.
 bool GiveAddress(std::uint16_t port, std::uint32_t address, sockaddr_in* name, int* namelen);
 
+// The backend's part of accept, for a socket s >= 0 and a record with room for the address.
+int AcceptOne(int s, sockaddr_in* addr, int* addrlen);
 // The backend's part of getpeername (peer) and getsockname, for a socket s >= 0.
 int SocketName(int s, bool peer, sockaddr_in* name, int* namelen);
 

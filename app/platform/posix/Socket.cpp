@@ -273,15 +273,7 @@ int listen(SOCKET s, int backlog) {
     return ::listen(s, backlog) == 0 ? 0 : Fail(errno);
 }
 
-SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
-    if (s < 0) {
-        Fail(EBADF);
-        return INVALID_SOCKET;
-    }
-    if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(sockaddr_in)))) {
-        Fail(EFAULT);
-        return INVALID_SOCKET;
-    }
+SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
     ::sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int fd;

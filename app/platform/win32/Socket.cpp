@@ -443,15 +443,7 @@ int listen(SOCKET s, int backlog) {
     return ::listen(Native(s), backlog) == 0 ? 0 : FailWsa();
 }
 
-SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
-    if (s < 0) {
-        Fail(EBADF);
-        return kInvalidSocket;
-    }
-    if (addr && (!addrlen || *addrlen < static_cast<int>(sizeof(sockaddr_in)))) {
-        Fail(EFAULT);
-        return kInvalidSocket;
-    }
+SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
     ::sockaddr_in peer{};
     int len = sizeof peer;
     const ::SOCKET accepted = ::accept(Native(s), reinterpret_cast<::sockaddr*>(&peer), &len);
