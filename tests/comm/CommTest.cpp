@@ -3,6 +3,7 @@
 #include "serial/comm/PortName.h"
 #include "serial/comm/linux/SerialLines.h"
 #include "serial/comm/linux/SimDevice.h"
+#include "support/Pattern.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -339,6 +340,37 @@ TEST_F(PtyPort, WritesAtOnceAndReadsWhatIsQueued) {
     char buf[8] = {};
     ASSERT_TRUE(ReadFile(port, buf, 5, &n, &ov)); // all queued: completes at once
     EXPECT_EQ(std::string(buf, n), "world");
+}
+
+// A device that keeps sending while the receive queue is full: once a read makes room, the port
+// takes more from the device at once, not only when the queue is empty, so that little waits in
+// the system where a fast line overruns it.
+TEST_F(PtyPort, AFullQueueReadsTheDeviceAgainAsSoonAsAReadMakesRoom) {
+    SetTimeouts(MAXDWORD, 0, 0);
+    ASSERT_TRUE(SetupComm(port, 4096, 4096));
+    const std::string sent = testing_support::Pattern(0, 4096 + 1000);
+    ASSERT_TRUE(pty.Send(sent));
+    COMSTAT stat{};
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ClearCommError(port, nullptr, &stat) && stat.cbInQue == sent.size() &&
+                   pty.Waiting() == 1000;
+        },
+        2s));
+    std::string got(sent.size(), '\0');
+    DWORD n = 0;
+    ASSERT_TRUE(ReadFile(port, got.data(), 100, &n, &ov));
+    ASSERT_EQ(n, 100u);
+    EXPECT_TRUE(WaitUntil([&] { return pty.Waiting() == 900; }, 2s)) << pty.Waiting();
+    std::size_t done = n;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            if (ReadFile(port, got.data() + done, static_cast<DWORD>(sent.size() - done), &n, &ov))
+                done += n;
+            return done == sent.size();
+        },
+        2s));
+    EXPECT_TRUE(got == sent);
 }
 
 TEST_F(PtyPort, ReadTimeoutModes) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <termios.h>
 #include <thread>
 
 namespace {
@@ -113,7 +114,8 @@ protected:
     HeadlessProgram() : HeadlessRig(GetParam()) {}
 };
 
-class HeadlessFastProgram : public HeadlessRig, public ::testing::Test {
+// The fast mode, ended by the signal of the row.
+class HeadlessFastProgram : public HeadlessRig, public ::testing::TestWithParam<int> {
 protected:
     HeadlessFastProgram() : HeadlessRig(true) {}
 };
@@ -146,10 +148,34 @@ TEST_P(HeadlessProgram, BridgesBothWaysLogsAndEndsOnSigtermWithTheSettingsUnchan
     EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
 }
 
-// A server that has not read for a while: what the program forwarded before SIGTERM reaches it
-// whole before the program ends, and none of it is reported undelivered. The fast mode reads the
-// port fast enough to get ahead of the server.
-TEST_F(HeadlessFastProgram, SigtermFlushesWhatWaitsForTheServerBeforeTheEnd) {
+// With RECONNECT, the server back after an outage: the status text is the one of before, and the
+// reason alone tells of the outage, on the line of the next push.
+TEST_P(HeadlessProgram, ANewReasonUnderTheSameStatusTextIsALine) {
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << std::regex_replace(settings, std::regex("REOPEN=0"), "RECONNECT=2");
+    Start();
+    server.CloseClient();
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(pty.Send("ping"));
+    EXPECT_EQ(server.Receive(4), "ping");
+    EXPECT_TRUE(program->WaitForError(
+        " network 已连接服务器 (127.0.0.1:" + std::to_string(server.Port()) + "; Last outage: ",
+        kDeadline))
+        << program->Error();
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+}
+
+// A server that has not read for a while: what the program forwarded before SIGTERM or Ctrl+C
+// reaches it whole before the program ends, none of it is reported undelivered, and the line is
+// left as the program found it. The fast mode reads the port fast enough to get ahead of the
+// server.
+TEST_P(HeadlessFastProgram, StopSignalFlushesWhatWaitsForTheServerAndRestoresTheLine) {
+    // The line as another program left it: its speed is not the one of the settings.
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &before), 0);
+    cfsetspeed(&before, B4800);
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
     Start();
     std::string block;
     for (int i = 0; block.size() < (1u << 18); ++i)
@@ -167,14 +193,22 @@ TEST_F(HeadlessFastProgram, SigtermFlushesWhatWaitsForTheServerBeforeTheEnd) {
     };
     ASSERT_TRUE(WaitUntil([&] { return logged() == block.size(); }, 60s)) << logged();
 
-    program->Signal(SIGTERM);
+    program->Signal(GetParam());
     const std::string got = server.Receive(block.size(), kDeadline);
     EXPECT_EQ(got.size(), block.size());
     EXPECT_TRUE(got == block);
     EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
     EXPECT_EQ(program->Error().find("could not be delivered"), std::string::npos)
         << program->Error();
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B4800);
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, HeadlessFastProgram, ::testing::Values(SIGTERM, SIGINT),
+                         [](const auto& info) {
+                             return info.param == SIGINT ? "Sigint" : "Sigterm";
+                         });
 
 // Four instances side by side, each in a folder of its own with its device and its server, all
 // forwarding both ways at once: every byte arrives, in order, unchanged.

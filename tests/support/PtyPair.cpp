@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -85,6 +86,11 @@ std::string PtyPair::Drain(std::chrono::milliseconds quiet) {
             return out;
         out += more;
     }
+}
+
+int PtyPair::Waiting() const {
+    int count = -1;
+    return ioctl(slave_, FIONREAD, &count) == 0 ? count : -1;
 }
 
 void PtyPair::HangUp() {

@@ -28,6 +28,8 @@ public:
     std::string Receive(std::size_t count, std::chrono::milliseconds within);
     // Everything the master can read within the time (until it stays quiet that long).
     std::string Drain(std::chrono::milliseconds quiet);
+    // Bytes sent that still wait in the system for a read of the slave; -1 on failure.
+    int Waiting() const;
     // Closes the master: whoever holds the slave sees a hang-up.
     void HangUp();
 

@@ -1,7 +1,9 @@
 // varnel-headless.exe under Wine, end to end: as a console program in a folder of its own against
 // the pseudo-terminal that the relay links in as COM3 and a loopback server, ended by the
 // console's Ctrl+C; and as a Windows service, installed, started with net start, stopped with
-// net stop and removed. Its command line.
+// net stop and removed. Its command line. The console handler's answer to the events Wine
+// cannot send.
+#include "app/framework/headless/win32/StopRequests.h"
 #include "support/DeviceEnd.h"
 #include "support/LoopbackServer.h"
 #include "support/WaitUntil.h"
@@ -187,6 +189,28 @@ TEST_P(HeadlessTest, ConsoleProgramBridgesBothWaysAndEndsCleanlyOnCtrlC) {
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     EXPECT_EQ(program.Exit(), 0) << ReadFile(status);
     ExpectClosed(status);
+}
+
+// What Wine cannot send, the console handler's answer called as the system calls it: Ctrl+C,
+// Ctrl+Break, the console's close and the system's shutdown ask for the clean stop and keep the
+// system from ending the program at once; a log-off is left alone.
+TEST(HeadlessConsoleEvents, EachEndingEventAsksForTheCleanStop) {
+    static int stops;
+    const struct {
+        DWORD type;
+        BOOL handled;
+        int stops;
+    } cases[] = {{CTRL_C_EVENT, TRUE, 1},
+                 {CTRL_BREAK_EVENT, TRUE, 1},
+                 {CTRL_CLOSE_EVENT, TRUE, 1},
+                 {CTRL_SHUTDOWN_EVENT, TRUE, 1},
+                 {CTRL_LOGOFF_EVENT, FALSE, 0}};
+    auto stop = [] { ++stops; };
+    for (const auto& c : cases) {
+        stops = 0;
+        EXPECT_EQ(afx::headless::AnswerConsoleEvent(c.type, stop, 0), c.handled) << c.type;
+        EXPECT_EQ(stops, c.stops) << c.type;
+    }
 }
 
 // The service: registered for a folder, started and stopped by the system's own tools, its
