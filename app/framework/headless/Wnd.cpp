@@ -1,4 +1,5 @@
 // Operations of windows and control objects on the controls' data.
+#include "app/framework/Internal.h"
 #include "app/framework/IpAddressText.h"
 #include "app/framework/headless/Control.h"
 
@@ -64,8 +65,14 @@ std::string CWnd::GetWindowText() const {
 }
 
 void CWnd::SetToolTipText(const std::string& text) {
-    if (Control* c = ControlOf(m_hWnd))
-        c->tip = text;
+    Control* c = ControlOf(m_hWnd);
+    if (!c || c->tip == text)
+        return;
+    c->tip = text;
+    // The program reads its controls at every push; a reason that changes between pushes (a
+    // device that went away, the end of an outage) is news of its own, told at once.
+    if (afx::g_pushObserver && c->owner && c->owner->GetSafeHwnd())
+        afx::g_pushObserver(*c->owner);
 }
 
 std::string CWnd::GetToolTipText() const {
