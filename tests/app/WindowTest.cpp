@@ -111,7 +111,7 @@ TEST_F(WindowTest, StartsWithTheDefaultsAndWritesOnlyWhatTheUserChanges) {
 
 TEST_F(WindowTest, StoredSettingsAreShownAndLongValuesCut) {
     Write("[COM]\r\nCOM=1\r\nBaudRate=2\r\n[Socket]\r\nServerIP=192.168.100.2001\r\n"
-           "PORT=123456\r\n[SYSTEM]\r\nHEX=0\r\n0x=1\r\nSingle=1\r\n");
+          "PORT=123456\r\n[SYSTEM]\r\nHEX=0\r\n0x=1\r\nSingle=1\r\n");
     Start();
     EXPECT_EQ(Shows(IDC_COMBO_PORT), "COM2");
     EXPECT_EQ(Shows(IDC_COMBO_BAUD), "9600");
@@ -338,7 +338,6 @@ TEST_F(WindowTest, ClosingAsksAndOnlyYesEnds) {
     EXPECT_FALSE(IsShownForTest(*dlg));
 }
 
-
 #ifndef _WIN32
 
 // The toolkit's own: real clicks, keys and pop-ups on the window once it is active.
@@ -505,8 +504,8 @@ TEST_F(QtWindowTest, UnwritableSettingsKeepTheChoiceForTheRun) {
 TEST_F(QtWindowTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
     Write("[SYSTEM]\r\nHEX=1\r\n");
     fs::permissions(dir.Path(), fs::perms::owner_read | fs::perms::owner_exec |
-                                      fs::perms::group_read | fs::perms::group_exec |
-                                      fs::perms::others_read | fs::perms::others_exec);
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
     Start();
     EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
         Press(IDC_CHECK_HEX);

@@ -90,7 +90,9 @@ protected:
         ASSERT_TRUE(IsShownForTest(*dlg));
     }
     // The user's click on a button of the window.
-    virtual void Press(int id) { ClickForTest(*Item(id)); }
+    virtual void Press(int id) {
+        ClickForTest(*Item(id));
+    }
     // Starts the window, presses Open and waits for the server to take the connection.
     void StartLinked() {
         ASSERT_NO_FATAL_FAILURE(Start());
@@ -121,8 +123,12 @@ protected:
         return item;
     }
     // What a control shows the user, UTF-8.
-    std::string Shows(int id) { return ShownTextForTest(*Item(id)); }
-    std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
+    std::string Shows(int id) {
+        return ShownTextForTest(*Item(id));
+    }
+    std::string Caption() {
+        return dlg->m_btnOpen.GetWindowText();
+    }
     bool Until(const std::function<bool()>& done, int ms = 5000) {
         return PumpEventsUntil(done, ms);
     }

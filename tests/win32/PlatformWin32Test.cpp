@@ -48,7 +48,6 @@ fs::path FreshDir(const char* what) {
     return dir;
 }
 
-
 TEST(Win32Socket, ConnectOutcomesReadAsTheReasonsExpect) {
     ASSERT_EQ(sock::WSAStartup(), 0);
     LoopbackServer server;
