@@ -1,18 +1,13 @@
 // The main window through the framework's own calls, the same on every backend: on Linux against
 // the Qt backend, on Windows (under Wine) against the real dialog. Start-up and the settings file,
 // the Open button's states and the status texts, both panes and their counters with the fast mode
-// off and on, Clear and its question, the About box, closing.
-#include "app/Varnel.h"
-#include "app/VarnelDlg.h"
-#include "app/framework/TestHooks.h"
-#include "app/platform/Profile.h"
-#include "app/platform/Socket.h"
+// off and on, Clear and its question, the About box, closing. Then, on Qt alone, what the user
+// does with the toolkit's own keys, focus and pop-ups, and the settings file's reading rules of the
+// program's own profile functions (Windows has the system's).
 #include "support/BridgeWindow.h"
 #include "support/DeviceEnd.h"
-#include "support/Gather.h"
-#include "support/LoopbackServer.h"
+#include "support/FileText.h"
 #include "support/SocketAddress.h"
-#include "support/TempWorkDir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,99 +15,66 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
-#include <optional>
+
+#ifndef _WIN32
+#include "app/framework/qt/PaneEdit.h"
+#include "framework/QtTestApp.h"
+#include "support/OrdinaryUser.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#endif
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::ReadFile;
 
 namespace {
 
 const char* const kFile = "VarnelConfig.ini";
 
-std::string ReadFile(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::string Profile(const char* section, const char* key) {
-    char buf[256] = {};
-    const auto n = GetPrivateProfileStringA(section, key, "<none>", buf, sizeof buf, kFile);
-    return std::string(buf, n);
+    std::string buf(2 << 20, '\0');
+    const auto n = GetPrivateProfileStringA(section, key, "<none>", buf.data(),
+                                            static_cast<std::uint32_t>(buf.size()), kFile);
+    buf.resize(n);
+    return buf;
 }
 
-class WindowTest : public ::testing::Test {
+class WindowTest : public testing_support::BridgeRig<testing_support::DeviceEnd> {
 protected:
     void SetUp() override {
-        EnsureGuiForTest();
-        static_cast<void>(theApp);
-        dir_.emplace();
-        testing_support::ResetStartSettings();
-        g_nComBytes = g_nTcpBytes = 0;
-        testing_support::RecordMessageBoxes(boxes, answer);
+        BridgeRig::SetUp();
+        receiveStep = 5ms; // under Wine the device's end is a socket to the relay
     }
-    void TearDown() override {
-        dlg.reset();
-        testing_support::ReleaseLink();
-        SetMessageBoxAnswererForTest(nullptr);
-        SetModalHookForTest(nullptr);
-        dir_.reset();
-    }
-    void Set(const char* section, const char* key, const std::string& value) {
-        testing_support::SetSetting(section, key, value);
-    }
-    void Open() {
-        dlg = std::make_unique<CVarnelDlg>();
-        ASSERT_TRUE(dlg->Create());
-        ASSERT_TRUE(IsShownForTest(*dlg));
-    }
+    void Write(const std::string& content) { std::ofstream(kFile, std::ios::binary) << content; }
     // The device as COM3, the server's port in the settings, the window open and linked.
-    void OpenLinked(bool fast) {
-        ASSERT_TRUE(device.Ok()) << device.Problem();
-        ASSERT_TRUE(server.Listening());
-        device.NameAs("COM3");
-        Set("Socket", "PORT", std::to_string(server.Port()));
-        Set("SYSTEM", "REOPEN", "0");
+    void StartLinked(bool fast) {
+        ASSERT_NO_FATAL_FAILURE(NameLink());
         Set("SYSTEM", "FAST", fast ? "1" : "0");
         Set("SYSTEM", "HEX", "0");
-        Open();
-        ClickForTest(*Item(IDC_BUTTON_OPEN));
-        ASSERT_TRUE(server.Accept(5s));
-        ASSERT_EQ(Shows(IDC_STATIC_NETSTATUS), "已连接服务器");
-        ASSERT_EQ(Shows(IDC_STATIC_COMSTATUS), "串口COM3已打开");
+        BridgeRig::StartLinked();
     }
-    CWnd* Item(int id) {
-        CWnd* item = dlg->GetDlgItem(id);
-        EXPECT_NE(item, nullptr) << id;
-        return item;
-    }
-    std::string Shows(int id) { return ShownTextForTest(*Item(id)); }
-    bool Until(const std::function<bool()>& done, int ms = 5000) {
-        return PumpEventsUntil(done, ms);
-    }
-    std::string DeviceReceives(std::size_t count) {
-        return testing_support::ReceiveWhilePumping(device, count, 5000, 5ms);
-    }
-    std::string ServerReceives(std::size_t count) {
-        return testing_support::ReceiveWhilePumping(server, count, 5000, 5ms);
-    }
-
-    std::optional<testing_support::TempWorkDir> dir_;
-    std::unique_ptr<CVarnelDlg> dlg;
-    std::vector<MessageBoxCall> boxes;
-    int answer = IDYES;
-    testing_support::DeviceEnd device;
-    testing_support::LoopbackServer server;
 };
 
 TEST_F(WindowTest, StartsWithTheDefaultsAndWritesOnlyWhatTheUserChanges) {
-    Open();
+    Start();
     EXPECT_EQ(ShownTextForTest(*dlg), "Varnel");
     EXPECT_EQ(Shows(IDC_COMBO_PORT), "COM3");
     EXPECT_EQ(Shows(IDC_COMBO_BAUD), "115200");
     EXPECT_EQ(Shows(IDC_IPADDRESS_SERVER), "127.0.0.1");
     EXPECT_EQ(Shows(IDC_EDIT_PORT), "8000");
+    EXPECT_EQ(dlg->m_strPort, "8000");
+    DWORD address = 0;
+    EXPECT_EQ(dlg->m_ipServer.GetAddress(address), 4);
+    EXPECT_EQ(address, 0x7F000001u);
+    EXPECT_EQ(g_bReopen, 1);
     EXPECT_EQ(dlg->m_chkHex.GetCheck(), BST_CHECKED);
     EXPECT_EQ(dlg->m_chk0x.GetCheck(), BST_UNCHECKED);
     EXPECT_EQ(dlg->m_chkSingle.GetCheck(), BST_UNCHECKED);
@@ -133,6 +95,7 @@ TEST_F(WindowTest, StartsWithTheDefaultsAndWritesOnlyWhatTheUserChanges) {
     std::string content = ReadFile(kFile);
     content.erase(std::remove(content.begin(), content.end(), '\r'), content.end());
     EXPECT_EQ(content, "[COM]\nCOM=4\n");
+    EXPECT_EQ(g_nBaudrate, 115200u);
     ChooseForTest(dlg->m_cboBaud, 2);
     EXPECT_EQ(g_nBaudrate, 9600u);
     EXPECT_EQ(Profile("COM", "BaudRate"), "2");
@@ -147,15 +110,18 @@ TEST_F(WindowTest, StartsWithTheDefaultsAndWritesOnlyWhatTheUserChanges) {
 }
 
 TEST_F(WindowTest, StoredSettingsAreShownAndLongValuesCut) {
-    std::ofstream(kFile, std::ios::binary)
-        << "[COM]\r\nCOM=1\r\nBaudRate=2\r\n[Socket]\r\nServerIP=192.168.100.2001\r\n"
-           "PORT=123456\r\n[SYSTEM]\r\nHEX=0\r\n0x=1\r\nSingle=1\r\n";
-    Open();
+    Write("[COM]\r\nCOM=1\r\nBaudRate=2\r\n[Socket]\r\nServerIP=192.168.100.2001\r\n"
+          "PORT=123456\r\n[SYSTEM]\r\nHEX=0\r\n0x=1\r\nSingle=1\r\n");
+    Start();
     EXPECT_EQ(Shows(IDC_COMBO_PORT), "COM2");
     EXPECT_EQ(Shows(IDC_COMBO_BAUD), "9600");
     EXPECT_EQ(g_nBaudrate, 9600u);
     EXPECT_EQ(Shows(IDC_IPADDRESS_SERVER), "192.168.100.200");
     EXPECT_EQ(Shows(IDC_EDIT_PORT), "12345");
+    EXPECT_EQ(dlg->m_strPort, "12345");
+    DWORD address = 0;
+    dlg->m_ipServer.GetAddress(address);
+    EXPECT_EQ(address, 0xC0A864C8u);
     EXPECT_EQ(dlg->m_chkHex.GetCheck(), BST_UNCHECKED);
     EXPECT_EQ(dlg->m_chk0x.GetCheck(), BST_CHECKED);
     EXPECT_EQ(dlg->m_chkSingle.GetCheck(), BST_CHECKED);
@@ -165,7 +131,7 @@ TEST_F(WindowTest, OpenButtonStatesAndStatusTexts) {
     // Nobody listens at the address: the network half fails and says why; the serial half is
     // left alone.
     Set("Socket", "PORT", "1");
-    Open();
+    Start();
     ClickForTest(*Item(IDC_BUTTON_OPEN));
     EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "服务器不存在");
     EXPECT_EQ(Shows(IDC_STATIC_COMSTATUS), "");
@@ -174,7 +140,7 @@ TEST_F(WindowTest, OpenButtonStatesAndStatusTexts) {
     dlg.reset();
 
     // Both halves up: the settings cannot change while the link runs.
-    OpenLinked(false);
+    StartLinked(false);
     EXPECT_EQ(Shows(IDC_BUTTON_OPEN), "关闭");
     for (int id : {IDC_COMBO_PORT, IDC_COMBO_BAUD, IDC_IPADDRESS_SERVER, IDC_EDIT_PORT})
         EXPECT_FALSE(Item(id)->IsWindowEnabled()) << id;
@@ -196,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(, WindowModes, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fast" : "Polled"; });
 
 TEST_P(WindowModes, PanesAndCountersShowBothDirections) {
-    OpenLinked(GetParam());
+    StartLinked(GetParam());
     EXPECT_EQ(dlg->IsWatching(WATCH_TCP), GetParam());
     ASSERT_TRUE(device.Send("hello"));
     EXPECT_EQ(ServerReceives(5), "hello");
@@ -225,7 +191,7 @@ TEST_P(WindowModes, PanesAndCountersShowBothDirections) {
 }
 
 TEST_P(WindowModes, RequestsAndAnswersGoRoundWithNothingLeftBehind) {
-    OpenLinked(GetParam());
+    StartLinked(GetParam());
     for (int round = 0; round < 5; ++round) {
         const std::string request = "REQ" + std::to_string(round) + "abcd";
         ASSERT_TRUE(server.Send(request));
@@ -237,7 +203,7 @@ TEST_P(WindowModes, RequestsAndAnswersGoRoundWithNothingLeftBehind) {
 }
 
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
-    OpenLinked(false);
+    StartLinked(false);
     std::int64_t comBytes = 0, tcpBytes = 0;
     for (int i = 0; i < 40; ++i) { // one entry each
         const std::string line = "line" + std::to_string(i), answer = "answer" + std::to_string(i);
@@ -261,7 +227,7 @@ TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
 }
 
 TEST_F(WindowTest, ClearAsksAndKeepsTheRunningTotals) {
-    OpenLinked(false);
+    StartLinked(false);
     ASSERT_TRUE(device.Send(std::string(100, 'x')));
     ASSERT_TRUE(Until([&] { return Shows(IDC_STATIC_COMCOUNT) == "COM: 100"; }));
     answer = IDNO;
@@ -271,11 +237,16 @@ TEST_F(WindowTest, ClearAsksAndKeepsTheRunningTotals) {
     EXPECT_EQ(boxes[0].caption, "Varnel");
     EXPECT_EQ(boxes[0].type & MB_TYPEMASK, MB_YESNOCANCEL);
     EXPECT_NE(Shows(IDC_EDIT_COMDATA), "");
+    EXPECT_FALSE(dlg->m_strComData.empty());
+    EXPECT_EQ(dlg->m_strComCount, "COM: 100");
     answer = IDYES;
     ClickForTest(*Item(IDC_BUTTON_CLEAR));
     EXPECT_EQ(Shows(IDC_EDIT_COMDATA), "");
+    EXPECT_TRUE(dlg->m_strComData.empty());
     EXPECT_EQ(Shows(IDC_STATIC_COMCOUNT), "0");
     EXPECT_EQ(Shows(IDC_STATIC_TCPCOUNT), "0");
+    EXPECT_EQ(dlg->m_strComCount, "0");
+    EXPECT_EQ(dlg->m_strTcpCount, "0");
     ASSERT_TRUE(device.Send("abc"));
     EXPECT_TRUE(Until([&] { return Shows(IDC_STATIC_COMCOUNT) == "COM: 103"; }));
 }
@@ -321,7 +292,7 @@ TEST_F(WindowTest, AWatchForWritabilityFiresWhenAConnectWithoutWaitingEnds) {
 }
 
 TEST_F(WindowTest, AboutItemOfTheSystemMenuOpensTheAboutBoxModally) {
-    Open();
+    Start();
     const auto& items = dlg->GetSystemMenu(false)->Items();
     ASSERT_GE(items.size(), 2u);
     EXPECT_TRUE(items[items.size() - 2].flags & MF_SEPARATOR);
@@ -346,7 +317,7 @@ TEST_F(WindowTest, AboutItemOfTheSystemMenuOpensTheAboutBoxModally) {
 }
 
 TEST_F(WindowTest, ClosingAsksAndOnlyYesEnds) {
-    Open();
+    Start();
     for (int no : {IDNO, IDCANCEL}) {
         answer = no;
         CloseForTest(*dlg);
@@ -366,5 +337,277 @@ TEST_F(WindowTest, ClosingAsksAndOnlyYesEnds) {
     EXPECT_EQ(dlg->GetResult(), IDCANCEL);
     EXPECT_FALSE(IsShownForTest(*dlg));
 }
+
+#ifndef _WIN32
+
+// The toolkit's own: real clicks, keys and pop-ups on the window once it is active.
+class QtWindowTest : public WindowTest {
+protected:
+    void TearDown() override {
+        sock::SetStartupFailureForTest(0);
+        WindowTest::TearDown();
+    }
+    void Start() override {
+        WindowTest::Start();
+        afx::WidgetOf(dlg.get())->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(afx::WidgetOf(dlg.get())));
+    }
+    template <class T> T* W(int id) { return qobject_cast<T*>(afx::WidgetOf(dlg->GetDlgItem(id))); }
+    void Press(int id) override { MouseClickForTest(dlg->GetDlgItem(id)); }
+    // The user opens the list, moves to item `index` and takes it with Return.
+    void Choose(int listId, int index) {
+        auto* combo = W<QComboBox>(listId);
+        combo->showPopup();
+        QAbstractItemView* view = combo->view();
+        ASSERT_TRUE(Until([&] { return view->isVisible(); }));
+        view->setCurrentIndex(view->model()->index(index, 0));
+        QTest::keyClick(view, Qt::Key_Return);
+        ASSERT_TRUE(Until([&] { return !view->isVisible(); }));
+    }
+};
+
+TEST_F(QtWindowTest, FocusStartsOnOpenAndTheWindowCannotBeMaximised) {
+    Start();
+    EXPECT_EQ(QApplication::focusWidget(), W<QWidget>(IDC_BUTTON_OPEN));
+    EXPECT_FALSE(afx::WidgetOf(dlg.get())->windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(QtWindowTest, StoredBaudIndexSelectsItsRateAndArrowKeysWriteEachStep) {
+    Write("[COM]\r\nBaudRate=2\r\n");
+    Start();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_BAUD)->currentText(), "9600");
+    EXPECT_EQ(g_nBaudrate, 9600u);
+    auto* baud = W<QComboBox>(IDC_COMBO_BAUD);
+    baud->setFocus();
+    QTest::keyClick(baud, Qt::Key_Down);
+    EXPECT_EQ(Profile("COM", "BaudRate"), "3");
+    EXPECT_EQ(g_nBaudrate, 38400u);
+    QTest::keyClick(baud, Qt::Key_Down);
+    EXPECT_EQ(Profile("COM", "BaudRate"), "4");
+    EXPECT_EQ(g_nBaudrate, 57600u);
+}
+
+TEST_F(QtWindowTest, IndexesOutsideTheListsLeaveThemEmpty) {
+    Write("[COM]\r\nCOM=7\r\nBaudRate=-1\r\n");
+    Start();
+    EXPECT_EQ(dlg->m_cboPort.GetCurSel(), -1);
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_PORT)->currentText(), "");
+    EXPECT_EQ(dlg->m_cboBaud.GetCurSel(), -1);
+    EXPECT_EQ(g_nBaudrate, 115200u);
+    EXPECT_EQ(std::string(PortMap(7)), "COM3");
+    EXPECT_EQ(BaudMap(-1), 115200u);
+}
+
+TEST_F(QtWindowTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
+    Write("[SYSTEM]\r\nREOPEN=0\r\nFAST=7\r\n");
+    Start();
+    EXPECT_EQ(g_bReopen, 0);
+    EXPECT_EQ(g_bFast, 1); // any value but 0
+    Press(IDC_CHECK_HEX);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "0");
+    Press(IDC_CHECK_HEX);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
+    Press(IDC_CHECK_0X);
+    EXPECT_EQ(Profile("SYSTEM", "0x"), "1");
+    Press(IDC_CHECK_SINGLE);
+    EXPECT_EQ(Profile("SYSTEM", "Single"), "1");
+    Press(IDC_CHECK_SINGLE);
+    EXPECT_EQ(Profile("SYSTEM", "Single"), "0");
+    EXPECT_EQ(Profile("SYSTEM", "REOPEN"), "0");
+    EXPECT_EQ(Profile("SYSTEM", "FAST"), "7");
+    EXPECT_EQ(Profile("COM", "COM"), "<none>");
+}
+
+// 自动重连 in the system menu switches reconnection and writes it at once; a bound the file gives
+// is kept, any other value counts as off and ticking it then writes 30.
+TEST_F(QtWindowTest, ReconnectMenuItemSwitchesAndWritesTheSetting) {
+    const struct {
+        const char* file;
+        bool on;
+        const char* ticked; // written when the item is ticked
+    } cases[] = {
+        {"", false, "30"},
+        {"[SYSTEM]\r\nRECONNECT=7\r\n", true, "7"},
+        {"[SYSTEM]\r\nRECONNECT=3601\r\n", false, "30"},
+        {"[SYSTEM]\r\nRECONNECT=-2\r\n", false, "30"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        Write(c.file);
+        Start();
+        auto checked = [&] {
+            for (const CMenu::Item& item : dlg->GetSystemMenu(false)->Items())
+                if (item.id == IDM_RECONNECT)
+                    return (item.flags & MF_CHECKED) != 0;
+            ADD_FAILURE() << "no 自动重连 item";
+            return false;
+        };
+        EXPECT_EQ(checked(), c.on);
+        dlg->OnSysCommand(IDM_RECONNECT, 0);
+        EXPECT_EQ(checked(), !c.on);
+        EXPECT_EQ(Profile("SYSTEM", "RECONNECT"), c.on ? "0" : c.ticked);
+        if (!c.on) {
+            dlg->OnSysCommand(IDM_RECONNECT, 0);
+            EXPECT_FALSE(checked());
+            EXPECT_EQ(Profile("SYSTEM", "RECONNECT"), "0");
+        }
+        dlg.reset();
+    }
+}
+
+TEST(QuietGap, IsThreeAndAHalfCharactersRoundedUpToWholeMilliseconds) {
+    const std::pair<std::uint32_t, UINT> table[] = {
+        {300, 117}, {1200, 30}, {9600, 4}, {19200, 2}, {38400, 1}, {115200, 1}, {921600, 1}, {0, 1},
+    };
+    for (const auto& [baud, ms] : table)
+        EXPECT_EQ(SerialQuietGapMs(baud), ms) << baud << " baud";
+}
+
+TEST_F(QtWindowTest, JunkValuesNeitherCrashNorLoseOtherKeys) {
+    const std::string longLine(1 << 20, '7');
+    Write(std::string("; hand-made\n[com]\r\ncom = abc\nBAUDRATE=99999999999\r\n") +
+          "[Socket]\nServerIP=\x01\xff\xfe\x80\n" + "PORT=" + longLine + "\r\n" +
+          "[SYSTEM]\nHEX=-1\r\n0x=2\nSingle=abc\nREOPEN=-1\n" + "[Ports]\r\nCOM3=/dev/ttyUSB0\r\n");
+    Start();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_PORT)->currentText(), "COM1");
+    EXPECT_EQ(dlg->m_cboBaud.GetCurSel(), -1);
+    EXPECT_EQ(g_nBaudrate, 115200u);
+    EXPECT_TRUE(dlg->m_ipServer.IsBlank());
+    EXPECT_EQ(dlg->m_strPort, "77777");
+    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 1);
+    EXPECT_EQ(dlg->m_chk0x.GetCheck(), 1);
+    EXPECT_EQ(dlg->m_chkSingle.GetCheck(), 0);
+    EXPECT_EQ(g_bReopen, 1);
+
+    Press(IDC_CHECK_HEX);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "0");
+    EXPECT_EQ(Profile("Ports", "COM3"), "/dev/ttyUSB0");
+    EXPECT_EQ(Profile("Socket", "PORT"), longLine);
+    EXPECT_EQ(Profile("Socket", "ServerIP"), "\x01\xff\xfe\x80");
+    EXPECT_EQ(Profile("COM", "COM"), "abc");
+    EXPECT_EQ(Profile("SYSTEM", "REOPEN"), "-1");
+}
+
+TEST_F(QtWindowTest, UnwritableSettingsKeepTheChoiceForTheRun) {
+    fs::create_directory(kFile); // the settings path is a directory: nothing can be read or written
+    Start();
+    EXPECT_EQ(W<QComboBox>(IDC_COMBO_BAUD)->currentText(), "115200");
+    Press(IDC_CHECK_HEX);
+    Choose(IDC_COMBO_BAUD, 1);
+    EXPECT_EQ(dlg->m_chkHex.GetCheck(), 0);
+    EXPECT_EQ(g_nBaudrate, 1200u);
+    EXPECT_TRUE(fs::is_directory(kFile));
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Root writes into read-only folders, so the click comes from an ordinary user.
+TEST_F(QtWindowTest, ReadOnlyFolderKeepsTheChoiceAndTheFile) {
+    Write("[SYSTEM]\r\nHEX=1\r\n");
+    fs::permissions(dir.Path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    Start();
+    EXPECT_TRUE(testing_support::RunAsOrdinaryUser([&] {
+        Press(IDC_CHECK_HEX);
+        EXPECT_EQ(dlg->m_chkHex.GetCheck(), 0);
+        EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
+        return !::testing::Test::HasFailure();
+    }));
+    fs::permissions(dir.Path(), fs::perms::owner_all);
+    EXPECT_EQ(Profile("SYSTEM", "HEX"), "1");
+}
+
+TEST_F(QtWindowTest, PushRewritesWhatTheUserTypedIntoBoundControls) {
+    Start();
+    auto* pane = W<afx::PaneEdit>(IDC_EDIT_TCPDATA);
+    pane->setFocus();
+    QTest::keyClicks(pane, "scribble");
+    auto* port = W<QLineEdit>(IDC_EDIT_PORT);
+    port->setFocus();
+    port->selectAll();
+    QTest::keyClicks(port, "9x9");
+    EXPECT_EQ(port->text(), "99"); // digits only
+    dlg->m_strNetStatus = "status";
+    dlg->UpdateData(false);
+    EXPECT_TRUE(pane->ShownText().isEmpty());
+    EXPECT_EQ(port->text(), "8000");
+    EXPECT_EQ(W<QLabel>(IDC_STATIC_NETSTATUS)->text(), "status");
+}
+
+TEST_F(QtWindowTest, FailedSocketStartShowsOnlyItsMessage) {
+    std::vector<UINT> dialogs;
+    SetModalHookForTest([&](CDialog& d) {
+        dialogs.push_back(d.GetTemplateID());
+        d.OnCommand(IDCANCEL); // answered Yes
+    });
+    sock::SetStartupFailureForTest(10091);
+    EXPECT_FALSE(theApp.InitInstance());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Windows 通信端口初始化失败。");
+    EXPECT_EQ(boxes[0].caption, "Varnel");
+    EXPECT_EQ(boxes[0].type & MB_TYPEMASK, MB_OK);
+    EXPECT_TRUE(dialogs.empty());
+
+    // With the sockets up the main window runs until it is closed.
+    sock::SetStartupFailureForTest(0);
+    boxes.clear();
+    EXPECT_FALSE(theApp.InitInstance());
+    EXPECT_EQ(dialogs, std::vector<UINT>{IDD_VARNEL_DIALOG});
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "        确定要退出？");
+    EXPECT_EQ(theApp.m_pMainWnd, nullptr);
+}
+
+// Escape in any control asks as closing does, and No or Cancel keeps the window.
+TEST_F(QtWindowTest, EscapeAsksAsClosingDoes) {
+    Start();
+    for (int no : {IDNO, IDCANCEL}) {
+        answer = no;
+        QTest::keyClick(W<QWidget>(IDC_EDIT_PORT), Qt::Key_Escape);
+        EXPECT_FALSE(dlg->IsEnded());
+        EXPECT_TRUE(afx::WidgetOf(dlg.get())->isVisible());
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const MessageBoxCall& call : boxes) {
+        EXPECT_EQ(call.text, "        确定要退出？");
+        EXPECT_EQ(call.caption, "Varnel");
+        EXPECT_EQ(call.type & MB_TYPEMASK, MB_YESNOCANCEL);
+    }
+}
+
+// Alt+Space opens the system menu; its last item opens the About box as the active modal window,
+// and Return takes its default button.
+TEST_F(QtWindowTest, AboutBoxFromTheSystemMenusPopUp) {
+    Start();
+    bool shown = false;
+    SetModalHookForTest([&](CDialog& about) {
+        shown = true;
+        EXPECT_EQ(about.GetTemplateID(), static_cast<UINT>(IDD_ABOUTBOX));
+        QWidget* w = afx::WidgetOf(&about);
+        EXPECT_EQ(QApplication::activeModalWidget(), w);
+        EXPECT_EQ(w->windowTitle(), QString::fromUtf8("关于 Varnel"));
+        QStringList texts;
+        for (QLabel* l : w->findChildren<QLabel*>())
+            texts << l->text();
+        EXPECT_TRUE(texts.contains(QString::fromUtf8("Varnel 1.0 版")));
+        QTest::keyClick(w, Qt::Key_Return); // the default button, OK
+    });
+    QTimer::singleShot(0, [&] {
+        ASSERT_TRUE(Until([] { return QApplication::activePopupWidget(); }));
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        QAction* about = menu->actions().back();
+        EXPECT_EQ(about->text(), QString::fromUtf8("关于 Varnel(&A)..."));
+        EXPECT_TRUE(menu->actions().at(menu->actions().size() - 2)->isSeparator());
+        menu->setActiveAction(about);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QTest::keyClick(W<QWidget>(IDC_BUTTON_OPEN), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_TRUE(shown);
+    EXPECT_FALSE(dlg->IsEnded());
+    EXPECT_TRUE(boxes.empty());
+}
+
+#endif // !_WIN32
 
 } // namespace

@@ -1,15 +1,9 @@
 #include "fault/FaultRig.h"
-#include "support/BridgeWindow.h"
-#include "support/Gather.h"
-
-#include <cstdlib>
-
-#include <QTest>
+#include "support/FileText.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <poll.h>
 #include <unistd.h>
 
@@ -65,42 +59,22 @@ std::size_t DeviceReader::Size() {
 }
 
 void FaultTest::SetUp() {
-    EnsureQtApp();
-    ASSERT_EQ(AfxGetApp(), &theApp); // also links the application object in
-    ASSERT_TRUE(pty.Ok());
-    ASSERT_TRUE(server.Listening());
-    g_nComBytes = g_nTcpBytes = 0;
-    testing_support::SetLinkSettings(pty.SlavePath(), server.Port());
+    BridgeRig::SetUp();
+    ASSERT_EQ(AfxGetApp(), &theApp);
+    ASSERT_NO_FATAL_FAILURE(NameLink());
     // The fast-mode run of these tests (see CMakeLists.txt) turns it on for every window.
     if (const char* fast = std::getenv("VARNEL_FAULT_FAST"))
         Set("SYSTEM", "FAST", fast);
-    SetMessageBoxAnswererForTest([](const MessageBoxCall&) { return IDYES; });
 }
 
 void FaultTest::TearDown() {
     ticks.Stop();
-    dlg.reset();
-    testing_support::ReleaseLink();
-    SetClockForTest(nullptr);
-    SetMessageBoxAnswererForTest(nullptr);
-}
-
-void FaultTest::Set(const char* section, const char* key, const std::string& value) {
-    testing_support::SetSetting(section, key, value);
+    BridgeRig::TearDown();
 }
 
 void FaultTest::Start() {
-    dlg = std::make_unique<CVarnelDlg>();
-    ASSERT_TRUE(dlg->Create());
+    BridgeRig::Start();
     ticks.Start();
-}
-
-void FaultTest::StartLinked() {
-    Start();
-    Press(IDC_BUTTON_OPEN);
-    ASSERT_TRUE(server.Accept(5s));
-    ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
-    ASSERT_EQ(dlg->m_strComStatus, "串口COM3已打开");
 }
 
 void FaultTest::StartLinkedTo(NamespacedServer& far) {
@@ -113,35 +87,17 @@ void FaultTest::StartLinkedTo(NamespacedServer& far) {
     ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
 }
 
-void FaultTest::Press(int id) {
-    QWidget* w = afx::WidgetOf(dlg->GetDlgItem(id));
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
-}
-
 void FaultTest::Watch(std::chrono::milliseconds span) {
     const auto end = std::chrono::steady_clock::now() + span;
     Until([&] { return std::chrono::steady_clock::now() >= end; },
           static_cast<int>(span.count()) + 1000);
 }
 
-std::string FaultTest::DeviceReceives(std::size_t count, int ms) {
-    return testing_support::ReceiveWhilePumping(pty, count, ms);
-}
-
-std::string FaultTest::ServerReceives(std::size_t count, int ms) {
-    return testing_support::ReceiveWhilePumping(server, count, ms);
-}
-
 std::size_t FaultTest::LoggedEntries(const std::string& logName, const std::string& direction) {
     if (!std::filesystem::is_regular_file(logName))
         return 0;
-    std::ifstream in(logName, std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    const std::string what = "bytes data from " + direction;
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
+    return testing_support::CountOf(testing_support::ReadFile(logName),
+                                    "bytes data from " + direction);
 }
 
 } // namespace fault

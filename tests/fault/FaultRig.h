@@ -1,17 +1,11 @@
-// The rig of the fault tests: the real main window on the offscreen platform, a pty standing for
-// the serial device under COM3, a TCP server on 127.0.0.1, and a watch on the window's own event
-// loop that tells how long it went without handling a timer.
+// The rig of the fault tests: the window's rig (support/BridgeWindow.h) with a pty for the device,
+// on the offscreen platform, and a watch on the window's own event loop that tells how long it
+// went without handling a timer.
 #pragma once
 
-#include "app/Varnel.h"
-#include "app/VarnelDlg.h"
-#include "app/framework/TestHooks.h"
-#include "app/platform/Clock.h"
-#include "app/platform/Profile.h"
-#include "app/platform/TestSeams.h"
 #include "fault/NamespacedServer.h"
 #include "framework/QtTestApp.h"
-#include "support/LoopbackServer.h"
+#include "support/BridgeWindow.h"
 #include "support/Pattern.h"
 #include "support/PtyPair.h"
 
@@ -71,27 +65,18 @@ private:
     std::thread thread_;
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public testing_support::BridgeRig<testing_support::PtyPair> {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    void Set(const char* section, const char* key, const std::string& value);
-    void Start();
-    // Presses Open and waits for the server to take the connection.
-    void StartLinked();
-    // The same with the server in a namespace of the test's own, whose path the test can cut.
+    void Start() override;
+    // With the mouse, as the user clicks.
+    void Press(int id) override { MouseClickForTest(dlg->GetDlgItem(id)); }
+    // StartLinked with the server in a namespace of the test's own, whose path the test can cut.
     void StartLinkedTo(NamespacedServer& far);
-    void Press(int id);
-    bool Until(const std::function<bool()>& done, int ms = 5000) {
-        return PumpEventsUntil(done, ms);
-    }
     // Pumps the window for the given time (a window of observation, not a wait for a result).
     void Watch(std::chrono::milliseconds span);
-    // Everything the serial device, or the server, receives within the time, pumping meanwhile.
-    std::string DeviceReceives(std::size_t count, int ms = 5000);
-    std::string ServerReceives(std::size_t count, int ms = 5000);
-    std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
     // The device's next block is due: some 6 kB a second since streaming started, as far as the
     // window takes them in.
     static bool DeviceBlockDue(const QElapsedTimer& streaming, std::uint64_t sent) {
@@ -100,10 +85,6 @@ protected:
     }
     std::size_t LoggedEntries(const std::string& logName, const std::string& direction);
 
-    testing_support::TempWorkDir dir;
-    testing_support::PtyPair pty;
-    testing_support::LoopbackServer server;
-    std::unique_ptr<CVarnelDlg> dlg;
     TickWatch ticks;
 };
 

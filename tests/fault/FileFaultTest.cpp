@@ -1,13 +1,13 @@
 // Faults of the files: a day's log that cannot be written, a settings file that cannot be read or
 // written, and a settings file full of junk.
 #include "fault/FaultRig.h"
+#include "support/FileText.h"
 #include "support/OrdinaryUser.h"
 
 #include <QElapsedTimer>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 namespace fault {
@@ -15,10 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
+using testing_support::ReadFile;
 
 class FileFaultTest : public FaultTest {
 protected:
@@ -91,7 +88,7 @@ TEST_F(FileFaultTest, LogThatCannotBeWrittenStopsNeitherForwardingNorDisplay) {
         obstacle.make(log);
         const std::string up = Pattern(static_cast<std::uint64_t>(com), 1500);
         const std::string down = Pattern(static_cast<std::uint64_t>(tcp) + 99, 1500);
-        ASSERT_TRUE(pty.Send(up));
+        ASSERT_TRUE(device.Send(up));
         EXPECT_EQ(ServerReceives(up.size()), up);
         ASSERT_TRUE(server.Send(down));
         EXPECT_EQ(DeviceReceives(down.size()), down);
@@ -123,7 +120,7 @@ TEST_F(FileFaultTest, LogThatCannotBeWrittenStopsNeitherForwardingNorDisplay) {
 
     // A writable day again: the log takes up where it can.
     ++now.wDay;
-    ASSERT_TRUE(pty.Send("back"));
+    ASSERT_TRUE(device.Send("back"));
     EXPECT_EQ(ServerReceives(4), "back");
     EXPECT_TRUE(Until([&] { return LoggedEntries(logOf(), "SPP(COM)") == 1; }));
 }
@@ -166,7 +163,7 @@ TEST_F(FileFaultTest, SettingsFileOfTenMegabytesOfJunk) {
     noise(2 << 20, true);
     junk += "\r\n[SYSTEM]\r\nHEX=0\r\n0x=1\r\nSingle=0\r\nREOPEN=0\r\n";
     noise(1 << 20, true);
-    junk += "\r\n[Ports]\r\nCOM5=" + pty.SlavePath() + "\r\n";
+    junk += "\r\n[Ports]\r\nCOM5=" + device.SlavePath() + "\r\n";
     noise((10 << 20) - junk.size(), true);
     std::ofstream("VarnelConfig.ini", std::ios::binary | std::ios::trunc) << junk;
     ASSERT_EQ(fs::file_size("VarnelConfig.ini"), 10u << 20);
@@ -195,7 +192,7 @@ TEST_F(FileFaultTest, SettingsFileOfTenMegabytesOfJunk) {
     EXPECT_EQ(Setting("COM", "BaudRate"), "3");
     EXPECT_EQ(Setting("Socket", "ServerIP"), "127.0.0.1");
     EXPECT_EQ(Setting("Socket", "PORT"), std::to_string(server.Port()));
-    EXPECT_EQ(Setting("Ports", "COM5"), pty.SlavePath());
+    EXPECT_EQ(Setting("Ports", "COM5"), device.SlavePath());
     const std::string after = ReadFile("VarnelConfig.ini");
     EXPECT_GE(after.size(), junk.size() - junk.size() / 50);
     EXPECT_EQ(after.substr(0, 3 << 20), junk.substr(0, 3 << 20));
@@ -208,13 +205,13 @@ TEST_F(FileFaultTest, SettingsFileOfTenMegabytesOfJunk) {
     EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
     EXPECT_EQ(dlg->m_strComStatus, "串口COM5已打开");
     ticks.Start();
-    ASSERT_TRUE(pty.Send("up"));
+    ASSERT_TRUE(device.Send("up"));
     EXPECT_EQ(ServerReceives(2), "up");
     ASSERT_TRUE(server.Send("down"));
     EXPECT_EQ(DeviceReceives(4), "down");
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
     EXPECT_EQ(Setting("Socket", "PORT"), std::to_string(server.Port()));
-    EXPECT_EQ(Setting("Ports", "COM5"), pty.SlavePath());
+    EXPECT_EQ(Setting("Ports", "COM5"), device.SlavePath());
 }
 
 } // namespace

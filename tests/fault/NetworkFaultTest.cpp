@@ -4,7 +4,6 @@
 // reaches the other side whole.
 #include "fault/FaultRig.h"
 #include "fault/StuckServers.h"
-#include "support/BridgeWindow.h"
 
 #include <QElapsedTimer>
 
@@ -19,7 +18,7 @@ protected:
     // bridge has taken nearly all sent so far.
     void FeedDevice(std::uint64_t& sent) {
         if (static_cast<std::uint64_t>(g_nComBytes) + 3000 >= sent) {
-            EXPECT_TRUE(pty.Send(Pattern(sent, 3000)));
+            EXPECT_TRUE(device.Send(Pattern(sent, 3000)));
             sent += 3000;
         }
     }
@@ -64,7 +63,7 @@ TEST_F(NetworkFaultTest, RefusedOrUnansweredConnectLeavesTheLinkDownAndTheWindow
     EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
     EXPECT_EQ(g_sock, sock::INVALID_SOCKET);
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
-    ASSERT_TRUE(pty.Send("abc"));
+    ASSERT_TRUE(device.Send("abc"));
     EXPECT_TRUE(Until([] { return g_nComBytes == 3; }));
     Watch(300ms);
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
@@ -111,11 +110,11 @@ TEST_F(NetworkFaultTest, ServerThatAcceptsAndClosesAtOnceTakesTheLinkDownEveryTi
         ASSERT_TRUE(server.Accept(5s));
         server.CloseClient();
         // The device talks meanwhile; whatever the bridge does with it, it must not trip.
-        ASSERT_TRUE(pty.Send("late"));
-        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
+        ASSERT_TRUE(device.Send("late"));
+        ExpectLinkDown("已断开服务器");
         EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
         EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
-        pty.Drain(20ms);
+        device.Drain(20ms);
     }
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
     EXPECT_EQ(testing_support::OpenDescriptorCount(), descriptors);
@@ -131,16 +130,16 @@ TEST_F(NetworkFaultTest, ServerThatClosesOrResetsInTheMiddleOfATransfer) {
         // The server sends a block and a half and goes, while the device is sending too.
         const std::string stream = Pattern(before, 5000);
         ASSERT_TRUE(server.Send(stream));
-        ASSERT_TRUE(pty.Send(Pattern(7, 2000)));
+        ASSERT_TRUE(device.Send(Pattern(7, 2000)));
         if (reset)
             server.ResetClient();
         else
             server.CloseClient();
 
-        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
+        ExpectLinkDown("已断开服务器");
 
         // What came before the end is taken in whole blocks, and reaches the device as it was.
-        const std::string got = pty.Drain(200ms);
+        const std::string got = device.Drain(200ms);
         RecordProperty(reset ? "bytes_before_reset" : "bytes_before_close",
                        static_cast<int>(got.size()));
         EXPECT_EQ(static_cast<std::int64_t>(got.size()), g_nTcpBytes - before);
@@ -155,20 +154,19 @@ TEST_F(NetworkFaultTest, ServerThatClosesOrResetsInTheMiddleOfATransfer) {
     // The bridge comes up again at the next click.
     Press(IDC_BUTTON_OPEN);
     ASSERT_TRUE(server.Accept(5s));
-    pty.Drain(20ms);
-    ASSERT_TRUE(pty.Send("again"));
+    device.Drain(20ms);
+    ASSERT_TRUE(device.Send("again"));
     EXPECT_EQ(ServerReceives(5).substr(0, 5), "again");
 }
 
 TEST_F(NetworkFaultTest, ServerGoneAtTheReopenLeavesTheLinkDownUntilTheNextClick) {
-    Set("SYSTEM", "REOPEN", "1");
-    StartLinked();
+    StartLinkedReopening();
     // The server sends a block and stops taking connections: the reconnect one second after
     // the block is refused.
     ASSERT_TRUE(server.Send("hi"));
     server.StopListening();
     EXPECT_EQ(DeviceReceives(2), "hi");
-    testing_support::ExpectLinkDown(*dlg, "服务器不存在");
+    ExpectLinkDown("服务器不存在");
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
     // The reopen pause is the one long wait here.
@@ -181,13 +179,12 @@ TEST_F(NetworkFaultTest, ServerGoneAtTheReopenLeavesTheLinkDownUntilTheNextClick
 }
 
 TEST_F(NetworkFaultTest, BacklogOverflowAtAReopenLeavesTheLinkDownWithItsReason) {
-    Set("SYSTEM", "REOPEN", "1");
-    StartLinked();
+    StartLinkedReopening();
     dlg->m_backlog.SetLimit(2048);
     // The server sends a block and reads nothing, while the device's bytes wait in the port:
     // forwarding them first, ahead of the block, passes the bound. The test holds the window's
     // thread until it runs the network poll itself, so that it is that poll which overflows.
-    ASSERT_TRUE(pty.Send(Pattern(0, 3000)));
+    ASSERT_TRUE(device.Send(Pattern(0, 3000)));
     ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg->SerialBytesHeld() == 3000; }, 5s));
     ASSERT_TRUE(server.Send("hi"));
     ASSERT_TRUE(testing_support::WaitUntil([] { return sock::select(g_sock, 0, 0) == 1; }, 5s));
@@ -222,7 +219,7 @@ TEST_F(NetworkFaultTest, FloodOfFiftyMegabytesIsTakenBlockByBlockAndTheWindowKee
     dlg->UpdateData(false);
     const std::size_t filled = dlg->m_strTcpData.size();
 
-    DeviceReader device(pty.Master());
+    DeviceReader reader(device.Master());
     Press(IDC_BUTTON_OPEN);
     ASSERT_TRUE(server.Accept(5s));
     constexpr std::uint64_t kFlood = 50ull << 20;
@@ -249,8 +246,8 @@ TEST_F(NetworkFaultTest, FloodOfFiftyMegabytesIsTakenBlockByBlockAndTheWindowKee
     EXPECT_LT(longest, kResponsiveMs);
     EXPECT_GT(offered.load(), static_cast<std::uint64_t>(taken));
     EXPECT_LT(dlg->m_strTcpData.size(), filled); // entries were dropped from the top
-    EXPECT_TRUE(Until([&] { return device.Size() >= static_cast<std::size_t>(taken); }));
-    const std::string got = device.Taken();
+    EXPECT_TRUE(Until([&] { return reader.Size() >= static_cast<std::size_t>(taken); }));
+    const std::string got = reader.Taken();
     EXPECT_EQ(got.size(), static_cast<std::size_t>(taken));
     EXPECT_TRUE(got == Pattern(0, got.size())) << "the device got altered bytes";
     EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
@@ -269,7 +266,7 @@ TEST_F(NetworkFaultTest, ServerThatOnlySendsSingleBytesForwardsNothing) {
         }));
     }
     Watch(250ms);
-    EXPECT_EQ(pty.Drain(50ms), "");
+    EXPECT_EQ(device.Drain(50ms), "");
     EXPECT_EQ(g_nTcpBytes, 0);
     EXPECT_EQ(dlg->m_strTcpCount, "TCP: 0");
     EXPECT_TRUE(dlg->m_strTcpData.empty());
@@ -365,7 +362,7 @@ TEST_F(NetworkFaultTest, PathThatDiesSilentlyIsFoundAndTakesTheLinkDownAsTimedOu
     auto feed = [&] {
         if (DeviceBlockDue(streaming, sent)) {
             const std::string block = Pattern(sent, 64);
-            if (pty.Send(block))
+            if (device.Send(block))
                 sent += block.size();
         }
         got += far.Take();

@@ -2,14 +2,11 @@
 // device returns, the side that stayed up stays up, the device's bytes wait for the server and
 // arrive once and in order, and the user's 关闭 ends every retry.
 #include "fault/FaultRig.h"
-#include "support/BridgeWindow.h"
-#include "support/Gather.h"
+#include "support/FileText.h"
 
 #include <QElapsedTimer>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 
 namespace fault {
@@ -40,13 +37,12 @@ protected:
         GetLocalTime(&st);
         char name[32];
         std::snprintf(name, sizeof name, "%04u-%02u-%02u.events.log", st.wYear, st.wMonth, st.wDay);
-        std::ifstream in(name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        return testing_support::ReadFile(name);
     }
     // The device sends the next n bytes of its stream.
     void DeviceSends(std::size_t n) {
         const std::string block = Pattern(sent.size(), n);
-        ASSERT_TRUE(pty.Send(block));
+        ASSERT_TRUE(device.Send(block));
         sent += block;
     }
     std::string sent;
@@ -95,20 +91,13 @@ TEST_F(ReconnectTest, ServerRestartsWhileTheDeviceSendsAndEveryByteArrivesOnceIn
     EXPECT_TRUE(got == sent) << "the stream came out changed, doubled or out of order";
     // Each drop and each return is one line of the day's events file.
     const std::string events = Events();
-    std::size_t drops = 0, returns = 0;
-    for (auto at = events.find(" dropped: "); at != std::string::npos;
-         at = events.find(" dropped: ", at + 1))
-        ++drops;
-    for (auto at = events.find(" back after "); at != std::string::npos;
-         at = events.find(" back after ", at + 1))
-        ++returns;
-    EXPECT_EQ(drops, 3u) << events;
-    EXPECT_EQ(returns, 3u) << events;
+    EXPECT_EQ(testing_support::CountOf(events, " dropped: "), 3u) << events;
+    EXPECT_EQ(testing_support::CountOf(events, " back after "), 3u) << events;
 }
 
 TEST_F(ReconnectTest, DeviceThatReturnsBehindItsNameIsOpenedWithinASecond) {
     const fs::path link = fs::current_path() / "device";
-    std::optional<PtyPair> device(std::in_place);
+    std::optional<PtyPair> plugged(std::in_place);
     Set("Ports", "COM3", link.string());
     // Absent at Open: the link counts as open and the device is looked for.
     Start();
@@ -117,13 +106,13 @@ TEST_F(ReconnectTest, DeviceThatReturnsBehindItsNameIsOpenedWithinASecond) {
     EXPECT_EQ(Caption(), "关闭");
     ASSERT_TRUE(Until([&] { return Retrying(dlg->m_strComStatus, "重连串口COM3"); }));
     EXPECT_EQ(dlg->m_strComStatus, "重连串口COM3… 第1次");
-    fs::create_symlink(device->SlavePath(), link);
+    fs::create_symlink(plugged->SlavePath(), link);
     ASSERT_TRUE(Until([&] { return dlg->m_strComStatus == "串口COM3已打开"; }));
-    ASSERT_TRUE(device->Send("a"));
+    ASSERT_TRUE(plugged->Send("a"));
     EXPECT_EQ(ServerReceives(1), "a");
 
     // Unplugged: the port closes and the name is looked for; the server stays connected.
-    device.reset();
+    plugged.reset();
     fs::remove(link);
     ASSERT_TRUE(Until([&] { return Retrying(dlg->m_strComStatus, "重连串口COM3"); }));
     EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
@@ -136,17 +125,17 @@ TEST_F(ReconnectTest, DeviceThatReturnsBehindItsNameIsOpenedWithinASecond) {
     }));
 
     // Plugged in again behind the same name.
-    device.emplace();
-    fs::create_symlink(device->SlavePath(), link);
+    plugged.emplace();
+    fs::create_symlink(plugged->SlavePath(), link);
     QElapsedTimer t;
     t.start();
     ASSERT_TRUE(Until([&] { return dlg->m_strComStatus == "串口COM3已打开"; }, 5000));
     RecordProperty("device_back_ms", static_cast<int>(t.elapsed()));
     EXPECT_LE(t.elapsed(), 1000 + 2 * RETRY_TICK_MS);
-    ASSERT_TRUE(device->Send("b"));
+    ASSERT_TRUE(plugged->Send("b"));
     EXPECT_EQ(ServerReceives(1), "b");
     ASSERT_TRUE(server.Send("zz"));
-    EXPECT_EQ(testing_support::ReceiveWhilePumping(*device, 2), "zz");
+    EXPECT_EQ(testing_support::ReceiveWhilePumping(*plugged, 2), "zz");
 }
 
 TEST_F(ReconnectTest, AutoOpenKeepsTryingAndCloseEndsEveryRetry) {

@@ -23,7 +23,7 @@ protected:
         CWnd* status = dlg->GetDlgItem(IDC_STATIC_COMSTATUS);
         ASSERT_TRUE(Until([&] { return status->HasErrorColour(); }));
         const std::string cue = status->GetToolTipText();
-        const std::string removed = pty.SlavePath() + " was removed at ";
+        const std::string removed = device.SlavePath() + " was removed at ";
         EXPECT_EQ(cue.rfind(removed, 0), 0u) << cue;
         EXPECT_EQ(cue.substr(std::min(cue.size(), removed.size() + 8)),
                   "; press 关闭, then 打开 once it is back");
@@ -79,7 +79,7 @@ TEST_F(SerialFaultTest, DeviceHangsUpWhileABlockIsBeingWritten) {
                 since = Clock::now();
             } else if (Clock::now() - since >= 300ms) {
                 hungAt = Clock::now().time_since_epoch().count();
-                pty.HangUp();
+                device.HangUp();
                 hungUp = true;
                 return;
             }
@@ -129,7 +129,7 @@ TEST_F(SerialFaultTest, DeviceThatReadsLateGetsEveryBlockWritten) {
         sent += block;
         ASSERT_TRUE(Until([&] { return g_nTcpBytes == static_cast<std::int64_t>(sent.size()); }));
     }
-    const std::string got = pty.Drain(200ms);
+    const std::string got = device.Drain(200ms);
     EXPECT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent) << "the device got altered bytes";
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);
@@ -141,10 +141,10 @@ TEST_F(SerialFaultTest, DeviceHangsUpWhileIdle) {
     // No tick runs meanwhile: the test holds the window's thread until the hang-up. The
     // character event tells that the port, not only the system, holds the bytes.
     ASSERT_EQ(g_serial.SetMask(CSerial::eventRxChar), 0);
-    ASSERT_TRUE(pty.Send("before"));
+    ASSERT_TRUE(device.Send("before"));
     ASSERT_EQ(g_serial.WaitEvent(nullptr, 5000), 0);
     ASSERT_TRUE(testing_support::WaitUntil([&] { return dlg->SerialBytesHeld() == 6; }, 5s));
-    pty.HangUp();
+    device.HangUp();
     EXPECT_EQ(ServerReceives(6), "before");
     Watch(500ms);
     ASSERT_TRUE(server.Send("ab"));
@@ -165,10 +165,10 @@ TEST_F(SerialFaultTest, BothSidesTalkingAtOnceLoseNothingEitherWay) {
     constexpr std::size_t kFromDevice = 48 << 10, kFromServer = 24 << 10;
     const std::string fromDevice = Pattern(0, kFromDevice);
     const std::string fromServer = Pattern(std::uint64_t{1} << 32, kFromServer);
-    DeviceReader reader(pty.Master());
-    std::thread device([&] {
+    DeviceReader reader(device.Master());
+    std::thread sending([&] {
         for (std::size_t at = 0; at < kFromDevice; at += 256) {
-            pty.Send(fromDevice.substr(at, 256));
+            device.Send(fromDevice.substr(at, 256));
             std::this_thread::sleep_for(15ms); // the device's pace, not a wait for a result
         }
     });
@@ -181,7 +181,7 @@ TEST_F(SerialFaultTest, BothSidesTalkingAtOnceLoseNothingEitherWay) {
         }
     });
     const std::string got = ServerReceives(kFromDevice, 60000);
-    device.join();
+    sending.join();
     peer.join();
     EXPECT_TRUE(Until([&] { return reader.Size() >= kFromServer; }, 20000));
     EXPECT_EQ(got.size(), kFromDevice);
@@ -215,14 +215,14 @@ TEST_F(SerialFaultTest, FastModeRepaintsAFloodOfSmallBlocksAtMostTenTimesASecond
 
     // Small blocks with quiet gaps between them, far more than ten a second.
     constexpr std::size_t kBlocks = 300, kSize = 16;
-    std::thread device([&] {
+    std::thread sending([&] {
         for (std::size_t i = 0; i < kBlocks; ++i) {
-            pty.Send(Pattern(i * kSize, kSize));
+            device.Send(Pattern(i * kSize, kSize));
             std::this_thread::sleep_for(3ms); // the device's pace
         }
     });
     const std::string got = ServerReceives(kBlocks * kSize, 30000);
-    device.join();
+    sending.join();
     EXPECT_TRUE(got == Pattern(0, kBlocks * kSize)) << "the server got altered bytes";
     // The last news is shown too, without another block to bring it.
     EXPECT_TRUE(Until([&] { return shown == "COM: " + std::to_string(kBlocks * kSize); }));
@@ -240,16 +240,16 @@ TEST_F(SerialFaultTest, UnpacedFloodFromTheDeviceReachesTheServerWhole) {
     const std::string stream = Pattern(0, kTotal);
     std::atomic<bool> stop{false};
     std::atomic<bool> wrote{false};
-    std::thread device([&] {
+    std::thread sending([&] {
         std::size_t done = 0;
         while (done < stream.size() && !stop) {
-            ssize_t n = ::write(pty.Master(), stream.data() + done, stream.size() - done);
+            ssize_t n = ::write(device.Master(), stream.data() + done, stream.size() - done);
             if (n > 0) {
                 done += static_cast<std::size_t>(n);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return;
             } else {
-                pollfd p{pty.Master(), POLLOUT, 0};
+                pollfd p{device.Master(), POLLOUT, 0};
                 ::poll(&p, 1, 10);
             }
         }
@@ -257,7 +257,7 @@ TEST_F(SerialFaultTest, UnpacedFloodFromTheDeviceReachesTheServerWhole) {
     });
     const std::string got = ServerReceives(kTotal, 60000);
     stop = true;
-    device.join();
+    sending.join();
     EXPECT_TRUE(wrote);
     RecordProperty("serial_flood_longest_gap_ms", static_cast<int>(ticks.LongestGapMs()));
     EXPECT_LT(ticks.LongestGapMs(), kResponsiveMs);

@@ -9,16 +9,14 @@
 #include <unistd.h>
 
 namespace fault {
-namespace {
 
-// A listening socket on 127.0.0.1 with a free port, or -1.
-int Listen(int backlog, int receiveBuffer, ::sockaddr_in& a) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+LocalListener::LocalListener(int backlog, int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return -1;
+        return;
     if (receiveBuffer > 0)
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    a = {};
+    ::sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
@@ -26,18 +24,25 @@ int Listen(int backlog, int receiveBuffer, ::sockaddr_in& a) {
         ::listen(fd, backlog) != 0 ||
         ::getsockname(fd, reinterpret_cast<::sockaddr*>(&a), &len) != 0) {
         ::close(fd);
-        return -1;
+        return;
     }
-    return fd;
+    listenFd_ = fd;
+    port_ = ntohs(a.sin_port);
 }
 
-} // namespace
+LocalListener::~LocalListener() {
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
+}
 
-StuckListener::StuckListener() {
-    ::sockaddr_in a{};
-    listenFd_ = Listen(0, 0, a);
+StuckListener::StuckListener() : LocalListener(0, 0) {
     if (listenFd_ < 0)
         return;
+    ::sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port_);
+    port_ = 0; // until a connect hangs
     // Fill the accept queue: connect until one connect is left without an answer.
     for (int i = 0; i < 8; ++i) {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -59,22 +64,11 @@ StuckListener::StuckListener() {
 StuckListener::~StuckListener() {
     for (int fd : clients_)
         ::close(fd);
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
-}
-
-SilentServer::SilentServer() {
-    ::sockaddr_in a{};
-    listenFd_ = Listen(1, 1, a); // the system rounds it up to its minimum
-    if (listenFd_ >= 0)
-        port_ = ntohs(a.sin_port);
 }
 
 SilentServer::~SilentServer() {
     if (clientFd_ >= 0)
         ::close(clientFd_);
-    if (listenFd_ >= 0)
-        ::close(listenFd_);
 }
 
 bool SilentServer::Accept(std::chrono::milliseconds timeout) {

@@ -9,42 +9,46 @@
 
 namespace fault {
 
+// A socket listening on 127.0.0.1 at a free port; closed at its end.
+class LocalListener {
+public:
+    // 0 when the server could not be set up.
+    std::uint16_t Port() const { return port_; }
+
+protected:
+    LocalListener(int backlog, int receiveBuffer);
+    ~LocalListener();
+    LocalListener(const LocalListener&) = delete;
+    LocalListener& operator=(const LocalListener&) = delete;
+
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
 // A listener whose accept queue is full and which never accepts: a further connect gets no
 // answer at all, the way a server host that has stopped serving looks from outside.
-class StuckListener {
+class StuckListener : public LocalListener {
 public:
     StuckListener();
     ~StuckListener();
-    StuckListener(const StuckListener&) = delete;
-    StuckListener& operator=(const StuckListener&) = delete;
-
-    // 0 when the listener could not be set up.
-    std::uint16_t Port() const { return port_; }
 
 private:
-    int listenFd_ = -1;
     std::vector<int> clients_;
-    std::uint16_t port_ = 0;
 };
 
 // A server with a receive buffer as small as the system allows from the first byte on, so that a
 // client's sends fill it quickly while the server does not read.
-class SilentServer {
+class SilentServer : public LocalListener {
 public:
-    SilentServer();
+    SilentServer() : LocalListener(1, 1) {} // the system rounds the buffer up to its minimum
     ~SilentServer();
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
 
-    std::uint16_t Port() const { return port_; }
     bool Accept(std::chrono::milliseconds timeout);
     // Whatever arrives within the time, without waiting for more once something came.
     std::string Read(std::chrono::milliseconds within);
 
 private:
-    int listenFd_ = -1;
     int clientFd_ = -1;
-    std::uint16_t port_ = 0;
 };
 
 // Makes the send buffer of a connected socket of this process as small as the system allows, the

@@ -1,3 +1,4 @@
+// The plain-words reasons of a link that would not come up, as the user reads them.
 #include "app/linkerrors/LinkErrors.h"
 #include "support/OrdinaryUser.h"
 
@@ -14,54 +15,35 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The same code reads differently by what the probe found at the path: the user is told what is
+// wrong with this device, and how to fix it where that is known.
 TEST(LinkErrors, SerialOpenReasonFollowsCodeAndDevice) {
-    const DeviceProbe missing{};
-    const DeviceProbe denied{true, false, "dialout"};
-    const DeviceProbe deniedNoGroup{true, false, ""};
-    const DeviceProbe deniedOtherGroup{true, false, "uucp"};
-    const DeviceProbe openable{true, true, "dialout"};
-    const DeviceProbe noUart{true, true, "dialout", comm::LineKind::noHardware};
-    const DeviceProbe console{true, true, "", comm::LineKind::notSerial};
-    struct Case {
-        const char* port;
-        const char* path;
-        long code;
-        DeviceProbe probe;
-        const char* want;
-    } cases[] = {
-        {"COM3", "/dev/ttyS2", 2, missing, "/dev/ttyS2: no such device"},
-        {"COM3", "/dev/ttyS2", 3, missing, "/dev/ttyS2: no such device"},
-        {"sda", "/dev/sda", 2, openable, "/dev/sda: not a serial port"},
-        {"null", "/dev/null", 1, openable, "/dev/null: not a serial port"},
-        {"COM3", "/dev/ttyS2", 2, noUart,
-         "/dev/ttyS2: no serial chip behind this port — the system lists it, but this machine "
-         "does not have it"},
-        {"tty", "/dev/tty", 2, console, "/dev/tty: a terminal of the system, not a serial port"},
-        {"COM1", "/dev/ttyUSB0", 5, denied,
-         "/dev/ttyUSB0: permission denied — add your user to the dialout group and log in again"},
-        {"COM1", "/dev/ttyUSB0", 5, deniedOtherGroup,
-         "/dev/ttyUSB0: permission denied — add your user to the uucp group and log in again"},
-        {"COM1", "/dev/ttyUSB0", 5, deniedNoGroup,
-         "/dev/ttyUSB0: permission denied — your user may not open this device"},
-        {"COM1", "/dev/ttyUSB0", 5, openable, "/dev/ttyUSB0 is in use by another program"},
-        {"COM1", "/dev/ttyUSB0", 5, missing, "/dev/ttyUSB0: no such device"},
-        {"COM2", "/dev/ttyS1", 31, openable,
-         "/dev/ttyS1: the device does not respond — is the hardware there? (error 31)"},
-        {"COM2", "/dev/ttyS1", 50, openable, "/dev/ttyS1: not a serial port (error 50)"},
-        {"COM2", "/dev/ttyS1", 87, openable,
-         "/dev/ttyS1: the device rejected the request (error 87)"},
-        {"COM2", "/dev/ttyACM0", 1617, openable, "/dev/ttyACM0: the device was removed"},
-        {"COM2", "/dev/ttyS1", 4, openable, "/dev/ttyS1: too many open files"},
-        {"COM2", "/dev/ttyS1", 1234, openable, "/dev/ttyS1: error 1234"},
-        {"COM2", "/dev/ttyS1", 0, openable, "/dev/ttyS1: could not be opened"},
-        // The name led nowhere (a "/" or ".." in it, or nothing typed).
-        {"CO/", "", 2, missing, "CO/: no such port"},
-        {"", "", 2, missing, "no port name given"},
+    const auto reason = [](const char* path, long code, const DeviceProbe& probe) {
+        return DescribeSerialOpenFailure("COM3", path, code, probe);
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.path) + " code " + std::to_string(c.code));
-        EXPECT_EQ(DescribeSerialOpenFailure(c.port, c.path, c.code, c.probe), c.want);
-    }
+    const DeviceProbe missing{};
+    const DeviceProbe openable{true, true, "dialout"};
+    EXPECT_EQ(reason("/dev/ttyS2", 2, missing), "/dev/ttyS2: no such device");
+    EXPECT_EQ(reason("/dev/sda", 2, openable), "/dev/sda: not a serial port");
+    EXPECT_EQ(reason("/dev/ttyS2", 2, {true, true, "dialout", comm::LineKind::noHardware}),
+              "/dev/ttyS2: no serial chip behind this port — the system lists it, but this "
+              "machine does not have it");
+    EXPECT_EQ(reason("/dev/tty", 2, {true, true, "", comm::LineKind::notSerial}),
+              "/dev/tty: a terminal of the system, not a serial port");
+
+    // Access denied: busy, a group to join (whichever owns the device), no way in, or gone.
+    EXPECT_EQ(reason("/dev/ttyUSB0", 5, openable), "/dev/ttyUSB0 is in use by another program");
+    EXPECT_EQ(reason("/dev/ttyUSB0", 5, {true, false, "uucp"}),
+              "/dev/ttyUSB0: permission denied — add your user to the uucp group and log in again");
+    EXPECT_EQ(reason("/dev/ttyUSB0", 5, {true, false, ""}),
+              "/dev/ttyUSB0: permission denied — your user may not open this device");
+    EXPECT_EQ(reason("/dev/ttyUSB0", 5, missing), "/dev/ttyUSB0: no such device");
+
+    // A code without words of its own keeps its number.
+    EXPECT_EQ(reason("/dev/ttyS1", 1234, openable), "/dev/ttyS1: error 1234");
+    // The name led nowhere (a "/" or ".." in it, or nothing typed).
+    EXPECT_EQ(DescribeSerialOpenFailure("CO/", "", 2, missing), "CO/: no such port");
+    EXPECT_EQ(DescribeSerialOpenFailure("", "", 2, missing), "no port name given");
 }
 
 TEST(LinkErrors, FailedOpenListsThePortsPresent) {
@@ -101,34 +83,19 @@ TEST(LinkErrors, DeviceGoneFromTheCodesOfEitherSystem) {
 }
 
 TEST(LinkErrors, ConnectReasonFollowsErrno) {
-    struct Case {
-        const char* ip;
-        unsigned port;
-        int err;
-        const char* want;
-    } cases[] = {
-        {"127.0.0.1", 8000, ECONNREFUSED, "127.0.0.1:8000: connection refused"},
-        {"10.1.2.3", 502, ETIMEDOUT,
-         "10.1.2.3:502: no answer (timed out) — check the address and that the server is up"},
-        {"10.1.2.3", 502, EHOSTUNREACH,
-         "10.1.2.3:502: no route to host — check the address and the network"},
-        {"10.1.2.3", 502, ENETUNREACH,
-         "10.1.2.3:502: network unreachable — check the network connection"},
-        {"192.168.1.9", 80, EADDRNOTAVAIL, "192.168.1.9:80: address not available"},
-        {"192.168.1.9", 80, ECONNRESET, "192.168.1.9:80: the server reset the connection"},
-        {"192.168.1.255", 80, EACCES,
-         "192.168.1.255:80: not permitted (a broadcast address or a firewall rule)"},
-        {"127.0.0.1", 8000, EMFILE, "127.0.0.1:8000: too many open files"},
-        {"127.0.0.1", 8000, 0, "127.0.0.1:8000: connect failed"},
-        // The socket layer refuses these two with EADDRNOTAVAIL; the reason names the input.
-        {"127.0.0.1", 0, EADDRNOTAVAIL, "127.0.0.1:0: port 0 is not a server port"},
-        {"0.0.0.0", 8000, EADDRNOTAVAIL, "0.0.0.0:8000: 0.0.0.0 is not a server address"},
-        {"0.0.0.0", 0, EADDRNOTAVAIL, "0.0.0.0:0: port 0 is not a server port"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.ip) + " errno " + std::to_string(c.err));
-        EXPECT_EQ(DescribeConnectFailure(c.ip, c.port, c.err), c.want);
-    }
+    EXPECT_EQ(DescribeConnectFailure("127.0.0.1", 8000, ECONNREFUSED),
+              "127.0.0.1:8000: connection refused");
+    EXPECT_EQ(DescribeConnectFailure("10.1.2.3", 502, ETIMEDOUT),
+              "10.1.2.3:502: no answer (timed out) — check the address and that the server is up");
+    EXPECT_EQ(DescribeConnectFailure("127.0.0.1", 8000, 0), "127.0.0.1:8000: connect failed");
+    // The socket layer refuses these with EADDRNOTAVAIL; the reason names the input, the port
+    // first.
+    EXPECT_EQ(DescribeConnectFailure("127.0.0.1", 0, EADDRNOTAVAIL),
+              "127.0.0.1:0: port 0 is not a server port");
+    EXPECT_EQ(DescribeConnectFailure("0.0.0.0", 8000, EADDRNOTAVAIL),
+              "0.0.0.0:8000: 0.0.0.0 is not a server address");
+    EXPECT_EQ(DescribeConnectFailure("0.0.0.0", 0, EADDRNOTAVAIL),
+              "0.0.0.0:0: port 0 is not a server port");
     // Anything else keeps its number and the system's words.
     const std::string other = DescribeConnectFailure("127.0.0.1", 8000, EPROTO);
     EXPECT_EQ(other.rfind("127.0.0.1:8000: error " + std::to_string(EPROTO) + " (", 0), 0u)
@@ -136,19 +103,10 @@ TEST(LinkErrors, ConnectReasonFollowsErrno) {
 }
 
 TEST(LinkErrors, ReceiveFailureNamesWhatEndedTheConnection) {
-    struct Case {
-        int err;
-        const char* want;
-    } cases[] = {
-        {0, "the server closed the connection"},
-        {ECONNRESET, "the server reset the connection"},
-        // Retransmissions given up (a pulled cable): nobody reset anything.
-        {ETIMEDOUT, "the connection timed out"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("errno " + std::to_string(c.err));
-        EXPECT_EQ(DescribeReceiveFailure(c.err), c.want);
-    }
+    EXPECT_EQ(DescribeReceiveFailure(0), "the server closed the connection");
+    EXPECT_EQ(DescribeReceiveFailure(ECONNRESET), "the server reset the connection");
+    // Retransmissions given up (a pulled cable): nobody reset anything.
+    EXPECT_EQ(DescribeReceiveFailure(ETIMEDOUT), "the connection timed out");
     // Anything else keeps its number and the system's words.
     EXPECT_EQ(DescribeReceiveFailure(EHOSTUNREACH),
               "error " + std::to_string(EHOSTUNREACH) + " (" + std::strerror(EHOSTUNREACH) + ")");

@@ -2,11 +2,11 @@
 #pragma once
 
 #include "app/platform/Profile.h"
+#include "support/FileText.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -27,10 +27,7 @@ protected:
         fs::remove_all(dir_);
     }
     void Put(const std::string& text) { std::ofstream(file_, std::ios::binary) << text; }
-    std::string Get() const {
-        std::ifstream in(file_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string Get() const { return testing_support::ReadFile(file_); }
     std::string Str(const char* section, const char* key, std::uint32_t size = 64) {
         std::string buf(size, 'x');
         GetPrivateProfileStringA(section, key, "<none>", buf.data(), size, file_.c_str());

@@ -2,6 +2,7 @@
 // loopback server, the settings file of a folder of its own; and its command line.
 #include "app/bridge/TrafficText.h"
 #include "support/ChildProcess.h"
+#include "support/FileText.h"
 #include "support/LoopbackServer.h"
 #include "support/Pattern.h"
 #include "support/PtyPair.h"
@@ -22,6 +23,7 @@ using namespace std::chrono_literals;
 using testing_support::ChildProcess;
 using testing_support::LoopbackServer;
 using testing_support::PtyPair;
+using testing_support::ReadFile;
 using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
 
@@ -41,13 +43,6 @@ std::vector<std::string> ProgramArgs(std::vector<std::string> args) {
     all.push_back(VARNEL_HEADLESS);
     all.insert(all.end(), args.begin(), args.end());
     return all;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // The day's log of the folder (the program names it by the date), empty while there is none.

@@ -8,6 +8,7 @@
 #include "app/platform/Profile.h"
 #include "app/platform/Socket.h"
 #include "support/DeadPeerOptions.h"
+#include "support/FileText.h"
 #include "support/LoopbackServer.h"
 #include "support/SocketAddress.h"
 #include "support/WaitUntil.h"
@@ -19,7 +20,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -46,11 +46,6 @@ fs::path FreshDir(const char* what) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
-}
-
-std::string Content(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 TEST(Win32Socket, ConnectOutcomesReadAsTheReasonsExpect) {
@@ -221,7 +216,7 @@ TEST(Win32File, LogAppendsNeverCutAndFailuresAreReported) {
     const std::string name = (dir / "2026-12-06.log").string();
     EXPECT_TRUE(AppendToFile(name.c_str(), "one\r\n", 5));
     EXPECT_TRUE(AppendToFile(name.c_str(), "two\r\n", 5));
-    EXPECT_EQ(Content(name), "one\r\ntwo\r\n");
+    EXPECT_EQ(testing_support::ReadFile(name), "one\r\ntwo\r\n");
     EXPECT_FALSE(AppendToFile((dir / "missing" / "x.log").string().c_str(), "a", 1));
     EXPECT_FALSE(AppendToFile(dir.string().c_str(), "a", 1)) << "a folder is no log";
     fs::remove_all(dir);
@@ -237,14 +232,14 @@ TEST(Win32Profile, ReplaceLeavesNoTemporaryAndAReadOnlyFileIsKept) {
     const std::string file = (dir / "VarnelConfig.ini").string();
     std::ofstream(file, std::ios::binary) << "[A]\nb=1\n";
     ASSERT_TRUE(WritePrivateProfileStringA("A", "c", "2", file.c_str()));
-    EXPECT_EQ(Content(file), "[A]\nb=1\nc=2\n");
+    EXPECT_EQ(testing_support::ReadFile(file), "[A]\nb=1\nc=2\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
 
     // A read-only settings file is not replaced, and nothing is left next to it.
     fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
     EXPECT_FALSE(WritePrivateProfileStringA("A", "c", "3", file.c_str()));
-    EXPECT_EQ(Content(file), "[A]\nb=1\nc=2\n");
+    EXPECT_EQ(testing_support::ReadFile(file), "[A]\nb=1\nc=2\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
 

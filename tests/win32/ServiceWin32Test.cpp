@@ -5,7 +5,9 @@
 // cannot send.
 #include "app/framework/headless/win32/StopRequests.h"
 #include "support/DeviceEnd.h"
+#include "support/FileText.h"
 #include "support/LoopbackServer.h"
+#include "support/Pattern.h"
 #include "support/WaitUntil.h"
 
 #include <windows.h>
@@ -15,31 +17,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::DeviceEnd;
 using testing_support::LoopbackServer;
+using testing_support::PatternWithoutZeros;
+using testing_support::ReadFile;
 using testing_support::WaitUntil;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Bytes 1 to 255 over and over.
-std::string Pattern(std::size_t size, int seed) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>(1 + (i * 7 + static_cast<std::size_t>(seed)) % 255);
-    return s;
-}
 
 // A program of the prefix or of the build run to its end, its standard output and error in a
 // file; -1 when it did not start or end in time.
@@ -141,10 +129,10 @@ protected:
         EXPECT_EQ(server_.Receive(5, 10s), "hello");
         ASSERT_TRUE(server_.Send("world!"));
         EXPECT_EQ(device_.Receive(6, 10s), "world!");
-        const std::string up = Pattern(20000, 3);
+        const std::string up = PatternWithoutZeros(20000, 3);
         ASSERT_TRUE(device_.Send(up));
         EXPECT_TRUE(server_.Receive(up.size(), 30s) == up);
-        const std::string down = Pattern(20000, 11);
+        const std::string down = PatternWithoutZeros(20000, 11);
         std::string got;
         for (std::size_t at = 0; at < down.size(); at += 1000) {
             ASSERT_TRUE(server_.Send(down.substr(at, 1000)));

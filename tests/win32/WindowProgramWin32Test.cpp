@@ -3,7 +3,9 @@
 // pseudo-terminal that the relay links in as COM3 and a loopback server both ways, polled and in
 // the fast mode. Nothing may be lost, and the day's log holds exactly the blocks, in order.
 #include "support/DeviceEnd.h"
+#include "support/FileText.h"
 #include "support/LoopbackServer.h"
+#include "support/Pattern.h"
 #include "support/WaitUntil.h"
 
 #include <windows.h>
@@ -14,7 +16,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <regex>
 #include <string>
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::DeviceEnd;
 using testing_support::LoopbackServer;
+using testing_support::PatternWithoutZeros;
 using testing_support::WaitUntil;
 
 namespace {
@@ -83,15 +85,6 @@ BOOL CALLBACK FindOwnedBox(HWND wnd, LPARAM lp) {
         return FALSE;
     }
     return TRUE;
-}
-
-// Bytes 1 to 255 over and over: the log shows text bodies up to the first zero byte, so the
-// blocks hold none and every body is its block whole.
-std::string Pattern(std::size_t size, int seed) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>(1 + (i * 7 + static_cast<std::size_t>(seed)) % 255);
-    return s;
 }
 
 // Compares long streams without printing them: their sizes and the first byte that differs.
@@ -213,8 +206,10 @@ TEST_P(ProgramTest, BridgesThePortAndALoopbackServerBothWaysNothingLostLogExact)
     ASSERT_TRUE(server.Send("world!"));
     EXPECT_EQ(Received(device, 6), "world!");
     EXPECT_TRUE(WaitUntil([&] { return TextOf(::GetDlgItem(wnd, kTcpCount)) == "TCP: 6"; }, 5s));
-    const std::string up = Pattern(30000, 3);
-    const std::string down = Pattern(30000, 11);
+    // The log shows text bodies up to the first zero byte, so the blocks hold none and every body
+    // is its block whole.
+    const std::string up = PatternWithoutZeros(30000, 3);
+    const std::string down = PatternWithoutZeros(30000, 11);
     ASSERT_TRUE(device.Send(up));
     ExpectSame(server.Receive(up.size(), 30s), up, "device to server");
     // The server sends a thousand bytes at a time, the next once the device has the last: each
@@ -255,9 +250,7 @@ TEST_P(ProgramTest, BridgesThePortAndALoopbackServerBothWaysNothingLostLogExact)
         if (e.path().extension() == ".log")
             logs.push_back(e.path());
     ASSERT_EQ(logs.size(), 1u);
-    std::ifstream in(logs[0], std::ios::binary);
-    const std::vector<LogEntry> entries =
-        ParseLog(std::string(std::istreambuf_iterator<char>(in), {}));
+    const std::vector<LogEntry> entries = ParseLog(testing_support::ReadFile(logs[0]));
     ASSERT_GE(entries.size(), 4u);
     EXPECT_FALSE(entries[0].fromNetwork);
     EXPECT_EQ(entries[0].body, "hello");

@@ -1,43 +1,27 @@
-// The bridge end to end: the real main window on the offscreen platform, a pty standing for the
-// serial device under COM3 and a TCP server on 127.0.0.1.
-#include "app/Varnel.h"
-#include "app/VarnelDlg.h"
-#include "app/framework/TestHooks.h"
+// The bridge end to end through the main window on the offscreen platform: a pty standing for
+// the serial device under COM3 and a TCP server on 127.0.0.1, the blocks each way, the panes, the
+// log, the reopen cycle and the states of the Open button.
 #include "app/framework/qt/PaneEdit.h"
+#include "app/framework/qt/QtWindow.h"
 #include "app/linkerrors/LinkErrors.h"
-#include "app/platform/Clock.h"
-#include "app/platform/Profile.h"
-#include "app/platform/TestSeams.h"
-#include "framework/QtTestApp.h"
 #include "support/BridgeWindow.h"
-#include "support/Gather.h"
-#include "support/LoopbackServer.h"
+#include "support/FileText.h"
 #include "support/PtyPair.h"
-
-#include <QLabel>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <optional>
 #include <string>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::CountOf;
 using testing_support::LoopbackServer;
-using testing_support::PtyPair;
+using testing_support::ReadFile;
 
 namespace {
 
 constexpr SYSTEMTIME kNoon{2026, 12, 0, 6, 10, 14, 14, 0};
-
-std::string ReadFile(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::string AllBytes() {
     std::string s;
@@ -46,83 +30,32 @@ std::string AllBytes() {
     return s;
 }
 
-std::size_t Count(std::string_view text, std::string_view what) {
-    std::size_t n = 0;
-    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-class BridgeTest : public ::testing::Test {
+class ForwardingTest : public testing_support::BridgeRig<testing_support::PtyPair> {
 protected:
     void SetUp() override {
-        EnsureQtApp();
-        static_cast<void>(theApp);
-        ASSERT_TRUE(pty.Ok());
-        ASSERT_TRUE(server.Listening());
-        g_nComBytes = g_nTcpBytes = 0;
-        testing_support::SetLinkSettings(pty.SlavePath(), server.Port());
-        testing_support::RecordMessageBoxes(boxes, answer);
+        BridgeRig::SetUp();
+        ASSERT_NO_FATAL_FAILURE(NameLink());
     }
-    void TearDown() override {
-        dlg.reset();
-        testing_support::ReleaseLink();
-        SetClockForTest(nullptr);
-        SetMessageBoxAnswererForTest(nullptr);
-    }
-    void Set(const char* section, const char* key, const std::string& value) {
-        testing_support::SetSetting(section, key, value);
-    }
-    void Start() {
-        dlg = std::make_unique<CVarnelDlg>();
-        ASSERT_TRUE(dlg->Create());
-    }
-    // Presses Open and waits for the server to take the connection.
-    void StartLinked() {
-        Start();
-        dlg->OnCommand(IDC_BUTTON_OPEN);
-        ASSERT_TRUE(server.Accept(5s));
-        ASSERT_EQ(dlg->m_strNetStatus, "已连接服务器");
-        ASSERT_EQ(dlg->m_strComStatus, "串口COM3已打开");
-    }
-    bool Until(const std::function<bool()>& done, int ms = 5000) {
-        return PumpEventsUntil(done, ms);
-    }
-    // Everything the serial device, or the server, receives within the time, pumping meanwhile.
-    std::string DeviceReceives(std::size_t count) {
-        return testing_support::ReceiveWhilePumping(pty, count);
-    }
-    std::string ServerReceives(std::size_t count) {
-        return testing_support::ReceiveWhilePumping(server, count);
-    }
-    std::string Caption() { return dlg->m_btnOpen.GetWindowText(); }
     QString Shown(int id) {
         return qobject_cast<afx::PaneEdit*>(afx::WidgetOf(dlg->GetDlgItem(id)))->ShownText();
     }
-
-    testing_support::TempWorkDir dir;
-    PtyPair pty;
-    LoopbackServer server;
-    std::unique_ptr<CVarnelDlg> dlg;
-    std::vector<MessageBoxCall> boxes;
-    int answer = IDYES;
 };
 
 // The rules that hold for every block, with the fast mode off and on.
-class BridgeModes : public BridgeTest, public ::testing::WithParamInterface<bool> {
+class ForwardingModes : public ForwardingTest, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
-        BridgeTest::SetUp();
+        ForwardingTest::SetUp();
         Set("SYSTEM", "FAST", GetParam() ? "1" : "0");
     }
 };
-INSTANTIATE_TEST_SUITE_P(, BridgeModes, ::testing::Bool(),
+INSTANTIATE_TEST_SUITE_P(, ForwardingModes, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fast" : "Polled"; });
 
-TEST_P(BridgeModes, BothDirectionsCarryEveryByteValueUnchanged) {
+TEST_P(ForwardingModes, BothDirectionsCarryEveryByteValueUnchanged) {
     StartLinked();
     const std::string all = AllBytes();
-    ASSERT_TRUE(pty.Send(all));
+    ASSERT_TRUE(device.Send(all));
     EXPECT_EQ(ServerReceives(all.size()), all);
     ASSERT_TRUE(server.Send(all));
     EXPECT_EQ(DeviceReceives(all.size()), all);
@@ -130,17 +63,17 @@ TEST_P(BridgeModes, BothDirectionsCarryEveryByteValueUnchanged) {
     EXPECT_TRUE(Until([&] { return dlg->m_strTcpCount == "TCP: 256"; }));
 }
 
-TEST_F(BridgeTest, PaneAndLogTextsInEachForm) {
+TEST_F(ForwardingTest, PaneAndLogTextsInEachForm) {
     SetClockForTest([] { return kNoon; });
     Set("SYSTEM", "HEX", "0");
     StartLinked();
 
     // Text form: the serial entry, and a zero byte ending the shown text but not the count.
-    ASSERT_TRUE(pty.Send("hello"));
+    ASSERT_TRUE(device.Send("hello"));
     ASSERT_TRUE(Until([&] { return g_nComBytes == 5; }));
     EXPECT_EQ(dlg->m_strComData,
               "\r\nRecv COM 5 Bytes Data at Time 12/06/26 10:14:14:\r\nhello\r\n\r\n");
-    ASSERT_TRUE(pty.Send(std::string("\0A", 2)));
+    ASSERT_TRUE(device.Send(std::string("\0A", 2)));
     ASSERT_TRUE(Until([&] { return g_nComBytes == 7; }));
     EXPECT_TRUE(dlg->m_strComData.ends_with("Recv COM 2 Bytes Data at Time 12/06/26 10:14:14:\r\n"
                                             "\r\n\r\n"));
@@ -160,7 +93,7 @@ TEST_F(BridgeTest, PaneAndLogTextsInEachForm) {
     ASSERT_TRUE(server.Send("\x01\xA0"));
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 8; }));
     EXPECT_TRUE(dlg->m_strTcpData.ends_with(":\r\n0x01 0xA0 \r\n\r\n"));
-    ASSERT_TRUE(pty.Send(std::string("\xFF\x00", 2)));
+    ASSERT_TRUE(device.Send(std::string("\xFF\x00", 2)));
     ASSERT_TRUE(Until([&] { return g_nComBytes == 9; }));
     EXPECT_TRUE(dlg->m_strComData.ends_with(":\r\n0xFF 0x00 \r\n\r\n"));
 
@@ -175,7 +108,7 @@ TEST_F(BridgeTest, PaneAndLogTextsInEachForm) {
         "Receive 2 bytes data from SPP(COM) at 2026-12-06 10:14:14  :\r\n0xFF 0x00  \r\n\r\n");
 }
 
-TEST_P(BridgeModes, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
+TEST_P(ForwardingModes, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
     StartLinked();
     // The bridge takes the byte from the socket and, once nothing followed it, drops it.
     const auto taken = [&] {
@@ -186,7 +119,7 @@ TEST_P(BridgeModes, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
     ASSERT_TRUE(server.Send("BC"));
     EXPECT_EQ(DeviceReceives(2), "BC");
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2; }));
-    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "Recv TCP"), 1u);
     EXPECT_NE(dlg->m_strTcpData.find("Recv TCP 2 Bytes"), std::string::npos);
 
     // One byte past a full buffer is the end of a longer burst, not a lone byte.
@@ -200,10 +133,10 @@ TEST_P(BridgeModes, OneByteBlocksFromTheServerAreDroppedTwoAreForwarded) {
     ASSERT_TRUE(Until(taken));
     ASSERT_TRUE(server.Send("DE"));
     EXPECT_EQ(DeviceReceives(2), "DE");
-    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 1 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "Recv TCP 1 Bytes"), 1u);
 }
 
-TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
+TEST_F(ForwardingTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
     StartLinked();
     std::string big;
     for (int i = 0; i < 7000; ++i)
@@ -211,10 +144,10 @@ TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
     ASSERT_TRUE(server.Send(big));
     EXPECT_EQ(DeviceReceives(big.size()), big);
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 7000; }));
-    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 3096 Bytes"), 2u);
-    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 808 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "Recv TCP 3096 Bytes"), 2u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "Recv TCP 808 Bytes"), 1u);
 
-    ASSERT_TRUE(pty.Send(big));
+    ASSERT_TRUE(device.Send(big));
     EXPECT_EQ(ServerReceives(big.size()), big);
     EXPECT_EQ(server.Accepted(), 1);
     // The serial side leaves in blocks of at most one buffer too, and each is told.
@@ -230,7 +163,7 @@ TEST_F(BridgeTest, LargeTransfersSplitIntoBlocksWithReopenOff) {
     EXPECT_EQ(total, 7000u);
 }
 
-TEST_F(BridgeTest, FastModeSendsEachBurstAsOneBlockAndSplitsItAtTheBuffer) {
+TEST_F(ForwardingTest, FastModeSendsEachBurstAsOneBlockAndSplitsItAtTheBuffer) {
     Set("SYSTEM", "FAST", "1");
     Set("COM", "BaudRate", "0"); // 300 baud: the line counts as quiet after 117 ms
     StartLinked();
@@ -238,26 +171,26 @@ TEST_F(BridgeTest, FastModeSendsEachBurstAsOneBlockAndSplitsItAtTheBuffer) {
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
 
     // Two pieces 30 ms apart are one burst at this rate.
-    ASSERT_TRUE(pty.Send("abc"));
+    ASSERT_TRUE(device.Send("abc"));
     PumpEventsUntil([] { return false; }, 30);
-    ASSERT_TRUE(pty.Send("def"));
+    ASSERT_TRUE(device.Send("def"));
     EXPECT_EQ(ServerReceives(6), "abcdef");
     ASSERT_TRUE(Until([] { return g_nComBytes == 6; }));
-    EXPECT_EQ(Count(dlg->m_strComData, "Recv COM 6 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strComData, "Recv COM 6 Bytes"), 1u);
 
     // A burst longer than the buffer leaves as a full block and the rest, in either direction.
     std::string big;
     for (int i = 0; i < 5000; ++i)
         big.push_back(static_cast<char>(i * 7));
-    ASSERT_TRUE(pty.Send(big));
+    ASSERT_TRUE(device.Send(big));
     EXPECT_EQ(ServerReceives(big.size()), big);
     ASSERT_TRUE(server.Send(big));
     EXPECT_EQ(DeviceReceives(big.size()), big);
     ASSERT_TRUE(Until([] { return g_nComBytes == 5006 && g_nTcpBytes == 5000; }));
-    EXPECT_EQ(Count(dlg->m_strComData, "Recv COM 3096 Bytes"), 1u);
-    EXPECT_EQ(Count(dlg->m_strComData, "Recv COM 1904 Bytes"), 1u);
-    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 3096 Bytes"), 1u);
-    EXPECT_EQ(Count(dlg->m_strTcpData, "Recv TCP 1904 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strComData, "Recv COM 3096 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strComData, "Recv COM 1904 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "Recv TCP 3096 Bytes"), 1u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "Recv TCP 1904 Bytes"), 1u);
     // The window shows it all once the bursts are over.
     EXPECT_TRUE(Until([&] {
         return dlg->GetDlgItem(IDC_STATIC_COMCOUNT)->GetWindowText() == "COM: 5006" &&
@@ -265,9 +198,8 @@ TEST_F(BridgeTest, FastModeSendsEachBurstAsOneBlockAndSplitsItAtTheBuffer) {
     }));
 }
 
-TEST_P(BridgeModes, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
-    Set("SYSTEM", "REOPEN", "1");
-    StartLinked();
+TEST_P(ForwardingModes, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
+    StartLinkedReopening();
     ASSERT_TRUE(server.Send("hi"));
     EXPECT_EQ(DeviceReceives(2), "hi");
     EXPECT_TRUE(server.WaitClientClosed(5s));
@@ -278,20 +210,19 @@ TEST_P(BridgeModes, ReopenCyclesBothLinksAfterEachBlockFromTheServer) {
     EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");
     EXPECT_EQ(Caption(), "关闭");
     // The port was reopened: the device still reaches the server.
-    ASSERT_TRUE(pty.Send("ok"));
+    ASSERT_TRUE(device.Send("ok"));
     EXPECT_EQ(ServerReceives(2), "ok");
 }
 
 // The server's last block and its close come together: the block is forwarded, the cycle brings
 // the link up again, and the close of the old connection must not take the new one down.
-TEST_P(BridgeModes, ReopenAfterTheServersLastBlockKeepsTheNewLinkUp) {
-    Set("SYSTEM", "REOPEN", "1");
-    StartLinked();
+TEST_P(ForwardingModes, ReopenAfterTheServersLastBlockKeepsTheNewLinkUp) {
+    StartLinkedReopening();
     ASSERT_TRUE(server.Send("bye"));
     server.CloseClient();
     EXPECT_EQ(DeviceReceives(3), "bye");
     ASSERT_TRUE(server.Accept(5s));
-    ASSERT_TRUE(pty.Send("up"));
+    ASSERT_TRUE(device.Send("up"));
     EXPECT_EQ(ServerReceives(2), "up");
     EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
     EXPECT_EQ(Caption(), "关闭");
@@ -299,7 +230,7 @@ TEST_P(BridgeModes, ReopenAfterTheServersLastBlockKeepsTheNewLinkUp) {
               std::string::npos);
 }
 
-TEST_F(BridgeTest, SingleAndAllOrNothingStates) {
+TEST_F(ForwardingTest, SingleAndAllOrNothingStates) {
     // No server, "Single" clear: the serial half is not touched, the address is saved anyway.
     server.StopListening();
     Start();
@@ -321,7 +252,7 @@ TEST_F(BridgeTest, SingleAndAllOrNothingStates) {
     EXPECT_TRUE(dlg->IsTimerRunning(TIMER_COM));
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_TCP));
     // Serial blocks are still shown and counted although the send goes nowhere.
-    ASSERT_TRUE(pty.Send("xy"));
+    ASSERT_TRUE(device.Send("xy"));
     EXPECT_TRUE(Until([&] { return g_nComBytes == 2; }));
     dlg->OnCommand(IDC_BUTTON_OPEN);
     EXPECT_EQ(dlg->m_strNetStatus, "已断开服务器");
@@ -330,7 +261,7 @@ TEST_F(BridgeTest, SingleAndAllOrNothingStates) {
     EXPECT_FALSE(dlg->IsTimerRunning(TIMER_COM));
 }
 
-TEST_F(BridgeTest, FailedSerialOpenTakesTheConnectionDownAgain) {
+TEST_F(ForwardingTest, FailedSerialOpenTakesTheConnectionDownAgain) {
     LoopbackServer other;
     Set("Socket", "PORT", std::to_string(other.Port()));
     Set("COM", "COM", "5"); // COM6, which leads nowhere here
@@ -350,8 +281,8 @@ TEST_F(BridgeTest, FailedSerialOpenTakesTheConnectionDownAgain) {
               "/dev/varnel-no-such-device: no such device\n" + DescribeSerialLinesPresent("COM6"));
 }
 
-TEST_F(BridgeTest, PortNamesAreUsedWholeUpToSevenCharacters) {
-    Set("Ports", "COM10", pty.SlavePath());
+TEST_F(ForwardingTest, PortNamesAreUsedWholeUpToSevenCharacters) {
+    Set("Ports", "COM10", device.SlavePath());
     Set("Ports", "COM1", "/nonexistent");
     Set("SYSTEM", "Single", "1");
     server.StopListening();
@@ -362,14 +293,14 @@ TEST_F(BridgeTest, PortNamesAreUsedWholeUpToSevenCharacters) {
     dlg->OnCommand(IDC_BUTTON_OPEN);
 
     // Eight characters do not fit: nothing is opened, not even the first seven.
-    Set("Ports", "COM1000", pty.SlavePath());
+    Set("Ports", "COM1000", device.SlavePath());
     dlg->m_cboPort.SetWindowText("COM10000");
     dlg->OnCommand(IDC_BUTTON_OPEN);
     EXPECT_EQ(dlg->m_strComStatus, "串口COM10000打开失败1");
     EXPECT_EQ(Caption(), "打开");
 }
 
-TEST_P(BridgeModes, ServerThatClosesOrResetsTakesTheLinkDown) {
+TEST_P(ForwardingModes, ServerThatClosesOrResetsTakesTheLinkDown) {
     for (bool reset : {false, true}) {
         SCOPED_TRACE(reset ? "reset" : "orderly close");
         if (!dlg)
@@ -382,7 +313,7 @@ TEST_P(BridgeModes, ServerThatClosesOrResetsTakesTheLinkDown) {
             server.ResetClient();
         else
             server.CloseClient();
-        testing_support::ExpectLinkDown(*dlg, "已断开服务器");
+        ExpectLinkDown("已断开服务器");
         EXPECT_NE(dlg->GetDlgItem(IDC_STATIC_NETSTATUS)
                       ->GetToolTipText()
                       .find(reset ? "the server reset the connection"
@@ -391,43 +322,22 @@ TEST_P(BridgeModes, ServerThatClosesOrResetsTakesTheLinkDown) {
     }
 }
 
-TEST_F(BridgeTest, ClearAsksAndKeepsTheRunningTotals) {
-    StartLinked();
-    ASSERT_TRUE(pty.Send(std::string(100, 'x')));
-    ASSERT_TRUE(Until([&] { return g_nComBytes == 100; }));
-    answer = IDNO;
-    dlg->OnCommand(IDC_BUTTON_CLEAR);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "        清空数据显示内容？ ");
-    EXPECT_EQ(boxes[0].type & MB_TYPEMASK, MB_YESNOCANCEL);
-    EXPECT_EQ(dlg->m_strComCount, "COM: 100");
-    EXPECT_FALSE(dlg->m_strComData.empty());
-    answer = IDYES;
-    dlg->OnCommand(IDC_BUTTON_CLEAR);
-    EXPECT_TRUE(dlg->m_strComData.empty());
-    EXPECT_TRUE(Shown(IDC_EDIT_COMDATA).isEmpty());
-    EXPECT_EQ(dlg->m_strComCount, "0");
-    EXPECT_EQ(dlg->m_strTcpCount, "0");
-    ASSERT_TRUE(pty.Send("abc"));
-    EXPECT_TRUE(Until([&] { return dlg->m_strComCount == "COM: 103"; }));
-}
-
-TEST_P(BridgeModes, LogFollowsTheDateAndFailuresDoNotStopTheBridge) {
+TEST_P(ForwardingModes, LogFollowsTheDateAndFailuresDoNotStopTheBridge) {
     SYSTEMTIME now{2026, 12, 0, 31, 23, 59, 59, 0};
     SetClockForTest([&] { return now; });
     Set("SYSTEM", "HEX", "0");
     // The day's log cannot be opened: forwarding and display go on.
     fs::create_directory("2026-12-31.log");
     StartLinked();
-    ASSERT_TRUE(pty.Send("one"));
+    ASSERT_TRUE(device.Send("one"));
     EXPECT_EQ(ServerReceives(3), "one");
     EXPECT_TRUE(Until([&] { return g_nComBytes == 3; }));
     // The fast mode writes its entries at the panes' pace: those of one period may span midnight,
     // and each still goes to its own day's file.
-    ASSERT_TRUE(pty.Send("eve"));
+    ASSERT_TRUE(device.Send("eve"));
     EXPECT_TRUE(Until([&] { return g_nComBytes == 6; }));
     now = SYSTEMTIME{2027, 1, 0, 1, 0, 0, 0, 0};
-    ASSERT_TRUE(pty.Send("two"));
+    ASSERT_TRUE(device.Send("two"));
     EXPECT_TRUE(Until([&] { return g_nComBytes == 9; }));
     EXPECT_TRUE(fs::is_directory("2026-12-31.log"));
     const std::string expected =
@@ -436,7 +346,7 @@ TEST_P(BridgeModes, LogFollowsTheDateAndFailuresDoNotStopTheBridge) {
         << ReadFile("2027-01-01.log");
 }
 
-TEST_F(BridgeTest, CountersAre64BitAndHexTextsAreNeverCut) {
+TEST_F(ForwardingTest, CountersAre64BitAndHexTextsAreNeverCut) {
     SetClockForTest([] { return kNoon; });
     Set("SYSTEM", "0x", "1");
     StartLinked();
@@ -445,11 +355,11 @@ TEST_F(BridgeTest, CountersAre64BitAndHexTextsAreNeverCut) {
     ASSERT_TRUE(server.Send(block));
     ASSERT_TRUE(Until([&] { return g_nTcpBytes == 2147483647LL + 3096; }));
     EXPECT_EQ(dlg->m_strTcpCount, "TCP: 2147486743");
-    EXPECT_EQ(Count(dlg->m_strTcpData, "0xE0 "), 3096u);
-    EXPECT_EQ(Count(ReadFile("2026-12-06.log"), "0xE0 "), 3096u);
+    EXPECT_EQ(CountOf(dlg->m_strTcpData, "0xE0 "), 3096u);
+    EXPECT_EQ(CountOf(ReadFile("2026-12-06.log"), "0xE0 "), 3096u);
 }
 
-TEST_F(BridgeTest, PanesKeepTheirNewestWholeEntriesWithinTheirBound) {
+TEST_F(ForwardingTest, PanesKeepTheirNewestWholeEntriesWithinTheirBound) {
     SetClockForTest([] { return kNoon; });
     Start();
     dlg->m_chk0x.SetCheck(1);
@@ -473,11 +383,11 @@ TEST_F(BridgeTest, PanesKeepTheirNewestWholeEntriesWithinTheirBound) {
               QString::fromLatin1(pane.data(), static_cast<qsizetype>(pane.size()))
                   .replace(QLatin1String("\r\n"), QLatin1String("\n")));
     // The log keeps every entry.
-    EXPECT_EQ(Count(ReadFile("2026-12-06.log"), "Receive 3096 bytes"),
+    EXPECT_EQ(CountOf(ReadFile("2026-12-06.log"), "Receive 3096 bytes"),
               static_cast<std::size_t>(blocks));
 }
 
-TEST_F(BridgeTest, PanesOfShortLinesAreBoundedByLinesToo) {
+TEST_F(ForwardingTest, PanesOfShortLinesAreBoundedByLinesToo) {
     Set("SYSTEM", "HEX", "0");
     Start();
     const std::string block(40, '\n');
@@ -488,11 +398,11 @@ TEST_F(BridgeTest, PanesOfShortLinesAreBoundedByLinesToo) {
         dlg->UpdateData(false);
     }
     const std::string& pane = dlg->m_strTcpData.Str();
-    EXPECT_LE(Count(pane, "\n"), PANE_LINE_LIMIT);
-    EXPECT_GE(Count(pane, "\n"), PANE_LINE_KEEP - 50);
+    EXPECT_LE(CountOf(pane, "\n"), PANE_LINE_LIMIT);
+    EXPECT_GE(CountOf(pane, "\n"), PANE_LINE_KEEP - 50);
     EXPECT_TRUE(pane.starts_with("\r\nRecv TCP 40 Bytes"));
     EXPECT_EQ(Shown(IDC_EDIT_TCPDATA).count(QLatin1Char('\n')),
-              static_cast<qsizetype>(Count(pane, "\n")));
+              static_cast<qsizetype>(CountOf(pane, "\n")));
 }
 
 } // namespace
