@@ -60,6 +60,9 @@ TEST(LinkErrors, FailedOpenListsThePortsPresent) {
     // Without by-id names the example maps the device itself, under a name the field can hold.
     const std::string hint = DescribeSerialLinesPresent({lines[0]}, "COM10000");
     EXPECT_EQ(hint.substr(hint.rfind(' ') + 1), "COM3=/dev/ttyS0") << hint;
+    // A name the field holds exactly (seven characters) is kept: the one the user typed.
+    const std::string typed = DescribeSerialLinesPresent({lines[0]}, "ttyUSB0");
+    EXPECT_EQ(typed.substr(typed.rfind(' ') + 1), "ttyUSB0=/dev/ttyS0") << typed;
 }
 
 TEST(LinkErrors, SetupReasonNamesLineSettings) {
