@@ -82,14 +82,11 @@ void CDialog::Core::BuildControls(const res::DialogTemplate& tpl) {
         }
         case afx::ItemKind::CheckBox:
         case afx::ItemKind::PushButton: {
-            QAbstractButton* b = nullptr;
-            if (afx::KindOf(item) == afx::ItemKind::CheckBox) {
-                b = new QCheckBox(text, dlg);
-            } else {
-                auto* push = new QPushButton(text, dlg);
+            auto* b = afx::KindOf(item) == afx::ItemKind::CheckBox
+                          ? static_cast<QAbstractButton*>(new QCheckBox(text, dlg))
+                          : new QPushButton(text, dlg);
+            if (auto* push = qobject_cast<QPushButton*>(b))
                 push->setDefault(id == defId);
-                b = push;
-            }
             QObject::connect(b, &QAbstractButton::clicked, dlg,
                              [o = owner, id] { o->OnCommand(id); });
             w = b;
