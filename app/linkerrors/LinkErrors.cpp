@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 using linkerrors::ErrorNumber;
 using linkerrors::kDeviceRemoved;
@@ -14,18 +15,16 @@ std::string UnresolvedPortReason(const std::string& portName) {
 }
 
 std::string CommonSerialReason(const std::string& dev, long errorCode) {
-    switch (errorCode) {
-    case kTooManyOpenFiles:
-        return dev + ": too many open files";
-    case kNotEnoughMemory:
-        return dev + ": out of memory";
-    case kInvalidParameter:
-        return dev + ": the device rejected the request (error 87)";
-    case 0:
-        return dev + ": could not be opened";
-    default:
-        return dev + ": " + ErrorNumber(errorCode);
-    }
+    static constexpr std::pair<long, const char*> kAlike[] = {
+        {kTooManyOpenFiles, "too many open files"},
+        {kNotEnoughMemory, "out of memory"},
+        {kInvalidParameter, "the device rejected the request (error 87)"},
+        {0, "could not be opened"},
+    };
+    for (const auto& [code, text] : kAlike)
+        if (code == errorCode)
+            return dev + ": " + text;
+    return dev + ": " + ErrorNumber(errorCode);
 }
 
 std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,
@@ -77,30 +76,24 @@ std::string DescribeConnectFailure(const std::string& ip, unsigned port, int err
         return where + ": port 0 is not a server port";
     if (ip == "0.0.0.0")
         return where + ": 0.0.0.0 is not a server address";
-    switch (errnoValue) {
-    case ECONNREFUSED:
-        return where + ": connection refused";
-    case ETIMEDOUT:
-        return where + ": no answer (timed out) — check the address and that the server is up";
-    case EHOSTUNREACH:
-        return where + ": no route to host — check the address and the network";
-    case ENETUNREACH:
-        return where + ": network unreachable — check the network connection";
-    case EADDRNOTAVAIL:
-        return where + ": address not available";
-    case ECONNRESET:
-        return where + ": the server reset the connection";
-    case EACCES:
-    case EPERM:
-        return where + ": not permitted (a broadcast address or a firewall rule)";
-    case EMFILE:
-    case ENFILE:
-        return where + ": too many open files";
-    case 0:
-        return where + ": connect failed";
-    default:
-        return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
-    }
+    constexpr const char* kNotPermitted = "not permitted (a broadcast address or a firewall rule)";
+    static constexpr std::pair<int, const char*> kReasons[] = {
+        {ECONNREFUSED, "connection refused"},
+        {ETIMEDOUT, "no answer (timed out) — check the address and that the server is up"},
+        {EHOSTUNREACH, "no route to host — check the address and the network"},
+        {ENETUNREACH, "network unreachable — check the network connection"},
+        {EADDRNOTAVAIL, "address not available"},
+        {ECONNRESET, "the server reset the connection"},
+        {EACCES, kNotPermitted},
+        {EPERM, kNotPermitted},
+        {EMFILE, "too many open files"},
+        {ENFILE, "too many open files"},
+        {0, "connect failed"},
+    };
+    for (const auto& [code, text] : kReasons)
+        if (code == errnoValue)
+            return where + ": " + text;
+    return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
 }
 
 std::string DescribeReceiveFailure(int errnoValue) {

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
+#include <initializer_list>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -23,6 +24,15 @@
 
 namespace rig {
 namespace {
+
+// Closes the two descriptors that are open and marks both closed.
+void CloseBoth(int& first, int& second) {
+    for (int* fd : {&first, &second}) {
+        if (*fd >= 0)
+            close(*fd);
+        *fd = -1;
+    }
+}
 
 bool SetNonBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
@@ -62,13 +72,7 @@ bool Pty::Open(std::string& error) {
 }
 
 void Pty::Close() {
-    if (master >= 0) {
-        close(master);
-    }
-    if (slave >= 0) {
-        close(slave);
-    }
-    master = slave = -1;
+    CloseBoth(master, slave);
 }
 
 bool Server::Listen(std::string& error, std::uint16_t fixedPort) {
@@ -120,13 +124,7 @@ bool Server::Accept(Clock::time_point deadline) {
 }
 
 void Server::Close() {
-    if (client >= 0) {
-        close(client);
-    }
-    if (listener >= 0) {
-        close(listener);
-    }
-    client = listener = -1;
+    CloseBoth(client, listener);
 }
 
 ProcStats ReadProcStats(pid_t pid) {
