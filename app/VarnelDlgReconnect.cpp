@@ -40,13 +40,16 @@ void CVarnelDlg::ToggleRetriedLink() {
         ToggleSerial();
         return;
     }
+    // Wrong settings are not retried and open nothing: nothing would change until someone fixes
+    // them. The network status line says what is wrong.
+    if (m_bListen && !m_strListenError.empty()) {
+        ToggleTcp();
+        return;
+    }
     const bool bTcpFailed = ToggleTcp();
     const bool bComFailed = ToggleSerial();
     if (bComFailed)
         ShowSerialSideWanted();
-    // Wrong settings are not retried: nothing would change until someone fixes them.
-    if (bTcpFailed && m_bListen && !m_strListenError.empty())
-        return;
     if (bTcpFailed) {
         ShowNetworkSideWanted();
         const CWnd* pStatus = GetDlgItem(IDC_STATIC_NETSTATUS);

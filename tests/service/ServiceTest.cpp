@@ -9,13 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <regex>
 #include <sstream>
+#include <sys/socket.h>
 #include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -68,6 +72,49 @@ SYSTEMTIME KnownTime() {
     st.wMinute = 14;
     st.wSecond = 14;
     return st;
+}
+
+// A client of the program listening at 127.0.0.1:port, from the loopback address source.
+struct Client {
+    Client(std::uint16_t port, const char* source = "127.0.0.1") {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source, &from.sin_addr);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        connected = ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+                    ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    }
+    ~Client() { ::close(fd); }
+    bool Send(const std::string& bytes) {
+        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    }
+    // Takes what has arrived; false once the program closed the connection.
+    bool Take() {
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                got.append(buf, static_cast<std::size_t>(n));
+            else
+                return n < 0 && errno == EAGAIN;
+        }
+    }
+    int fd = -1;
+    bool connected = false;
+    std::string got;
+};
+
+// A port nobody listens at now.
+std::uint16_t FreePort() {
+    LoopbackServer probe;
+    const std::uint16_t port = probe.Port();
+    probe.StopListening();
+    return port;
 }
 
 // A folder with the settings file of a bridge from a pty under COM3 to the loopback server, in
@@ -245,6 +292,90 @@ TEST(HeadlessSideBySide, FourInstancesForwardBothWaysAtOnceEveryByteExact) {
 INSTANTIATE_TEST_SUITE_P(Modes, HeadlessProgram, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fast" : "Polled"; });
 
+// Listening: the device's bytes go to every client, each client's blocks whole to the device
+// (a lone byte too), and a client beyond the places or outside ALLOW is closed unheard.
+TEST_P(HeadlessProgram, ListensAndServesItsClientsOnly) {
+    const std::uint16_t port = FreePort();
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << std::regex_replace(settings, std::regex("PORT=\\d+"),
+                              "PORT=" + std::to_string(port) +
+                                  "\r\nLISTEN=1\r\nCLIENTS=2\r\nALLOW=127.0.0.1, 10.1.0.0/16");
+    program = std::make_unique<ChildProcess>(ProgramPath(), ProgramArgs({}));
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    ASSERT_TRUE(program->WaitForError(" network 等待客户端 " + where + " (", kDeadline))
+        << program->Error();
+    ASSERT_TRUE(program->WaitForError(" serial 串口COM3已打开", kDeadline)) << program->Error();
+    Client a(port), b(port);
+    ASSERT_TRUE(a.connected && b.connected);
+    ASSERT_TRUE(program->WaitForError(" network 已连接 2 个客户端 (", kDeadline))
+        << program->Error();
+    Client outsider(port, "127.0.0.2"), third(port);
+
+    const std::string stream = testing_support::Pattern(0, 3000);
+    ASSERT_TRUE(pty.Send(stream));
+    EXPECT_TRUE(
+        WaitUntil([&] { return a.Take(), b.Take(), b.got.size() >= 3000 && a.got.size() >= 3000; },
+                  kDeadline));
+    EXPECT_TRUE(a.got == stream && b.got == stream);
+    ASSERT_TRUE(a.Send("A"));
+    ASSERT_TRUE(WaitUntil([&] { return !pty.Receive(1, 2s).empty(); }, kDeadline));
+    ASSERT_TRUE(b.Send("hello"));
+    EXPECT_EQ(pty.Receive(5, kDeadline), "hello");
+    for (Client* unheard : {&outsider, &third}) {
+        EXPECT_TRUE(WaitUntil([&] { return !unheard->Take(); }, kDeadline));
+        EXPECT_EQ(unheard->got, "");
+    }
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+    std::string events;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        if (entry.path().string().find(".events.log") != std::string::npos)
+            events = ReadFile(entry.path());
+    EXPECT_EQ(testing_support::CountOf(events, " connected\r\n"), 2u) << events;
+    EXPECT_EQ(testing_support::CountOf(events, " refused: not in ALLOW\r\n"), 1u) << events;
+    EXPECT_EQ(testing_support::CountOf(events, " refused: every place was taken\r\n"), 1u)
+        << events;
+}
+
+// Sixteen clients at once while the device sends at line rate: each gets every byte, in order.
+TEST(HeadlessListen, SixteenClientsAtLineRateEachGetTheWholeStream) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::uint16_t port = FreePort();
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << "[Socket]\r\nPORT=" << port << "\r\nLISTEN=1\r\nCLIENTS=16\r\n[SYSTEM]\r\nREOPEN=0\r\n"
+        << "FAST=1\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 16; ++i)
+        clients.push_back(std::make_unique<Client>(port));
+    ASSERT_TRUE(program.WaitForError(" network 已连接 16 个客户端 (", kDeadline))
+        << program.Error();
+    // 115200 baud: 11,520 bytes a second, as 230-byte lines every 20 ms, for two seconds.
+    const std::string stream = testing_support::Pattern(0, 230 * 100);
+    const auto start = std::chrono::steady_clock::now();
+    for (std::size_t at = 0; at < stream.size(); at += 230) {
+        std::this_thread::sleep_until(start + at / 230 * 20ms);
+        ASSERT_TRUE(pty.Send(stream.substr(at, 230)));
+        for (auto& client : clients)
+            client->Take();
+    }
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            bool all = true;
+            for (auto& client : clients)
+                all = (client->Take(), client->got.size() >= stream.size()) && all;
+            return all;
+        },
+        kDeadline));
+    for (auto& client : clients)
+        EXPECT_TRUE(client->got == stream) << client->got.size() << " of " << stream.size();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+}
+
 TEST(HeadlessCommandLine, HelpVersionAndAWrongOption) {
     ChildProcess help(ProgramPath(), ProgramArgs({"--help"}));
     EXPECT_EQ(help.WaitExit(kDeadline), 0);
@@ -274,6 +405,25 @@ TEST(HeadlessCommandLine, ALinkThatCannotOpenAtStartEndsWithStatusOne) {
         << program.Error();
     EXPECT_NE(program.Error().find("RECONNECT is off"), std::string::npos) << program.Error();
     EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
+}
+
+// An allow-list that does not parse: nothing listens, the entry is named, and the program ends
+// with status 1 although RECONNECT is on.
+TEST(HeadlessCommandLine, ABadAllowListIsNamedAndNothingListens) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::uint16_t port = FreePort();
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << "[Socket]\r\nPORT=" << port << "\r\nLISTEN=1\r\nALLOW=127.0.0.1, 10.0.0.0/33\r\n"
+        << "[SYSTEM]\r\nRECONNECT=5\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    EXPECT_EQ(program.WaitExit(kDeadline), 1) << program.Error();
+    EXPECT_NE(program.Error().find(" network 监听参数错误 (ALLOW in [Socket] of VarnelConfig.ini: "
+                                   "\"10.0.0.0/33\" is not"),
+              std::string::npos)
+        << program.Error();
+    EXPECT_FALSE(Client(port).connected);
 }
 
 // With RECONNECT the program stays and keeps looking for what is missing: a device whose name
