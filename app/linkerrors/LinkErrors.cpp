@@ -8,6 +8,19 @@
 using linkerrors::ErrorNumber;
 using linkerrors::kDeviceRemoved;
 
+namespace {
+
+// The reason a table gives the code, or nullptr.
+using ReasonRow = std::pair<long, const char*>;
+template <std::size_t N> const char* ReasonFor(const ReasonRow (&table)[N], long code) {
+    for (const auto& [rowCode, text] : table)
+        if (rowCode == code)
+            return text;
+    return nullptr;
+}
+
+} // namespace
+
 namespace linkerrors {
 
 std::string UnresolvedPortReason(const std::string& portName) {
@@ -15,16 +28,14 @@ std::string UnresolvedPortReason(const std::string& portName) {
 }
 
 std::string CommonSerialReason(const std::string& dev, long errorCode) {
-    static constexpr std::pair<long, const char*> kAlike[] = {
+    static constexpr ReasonRow kAlike[] = {
         {kTooManyOpenFiles, "too many open files"},
         {kNotEnoughMemory, "out of memory"},
         {kInvalidParameter, "the device rejected the request (error 87)"},
         {0, "could not be opened"},
     };
-    for (const auto& [code, text] : kAlike)
-        if (code == errorCode)
-            return dev + ": " + text;
-    return dev + ": " + ErrorNumber(errorCode);
+    const char* text = ReasonFor(kAlike, errorCode);
+    return dev + ": " + (text ? std::string(text) : ErrorNumber(errorCode));
 }
 
 std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,
@@ -77,7 +88,7 @@ std::string DescribeConnectFailure(const std::string& ip, unsigned port, int err
     if (ip == "0.0.0.0")
         return where + ": 0.0.0.0 is not a server address";
     constexpr const char* kNotPermitted = "not permitted (a broadcast address or a firewall rule)";
-    static constexpr std::pair<int, const char*> kReasons[] = {
+    static constexpr ReasonRow kReasons[] = {
         {ECONNREFUSED, "connection refused"},
         {ETIMEDOUT, "no answer (timed out) — check the address and that the server is up"},
         {EHOSTUNREACH, "no route to host — check the address and the network"},
@@ -90,9 +101,8 @@ std::string DescribeConnectFailure(const std::string& ip, unsigned port, int err
         {ENFILE, "too many open files"},
         {0, "connect failed"},
     };
-    for (const auto& [code, text] : kReasons)
-        if (code == errnoValue)
-            return where + ": " + text;
+    if (const char* text = ReasonFor(kReasons, errnoValue))
+        return where + ": " + text;
     return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
 }
 

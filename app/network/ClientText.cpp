@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -49,30 +50,25 @@ std::string ListenTip(const ListenFacts& facts) {
 }
 
 std::string ClientReasonText(const ClientEvent& event) {
-    switch (event.reason) {
-    case ClientReason::none:
-        return "";
-    case ClientReason::closedByClient:
-        return "it closed the connection";
-    case ClientReason::failed:
+    if (event.reason == ClientReason::failed) {
         if (event.error == ETIMEDOUT)
             return "it stopped answering (timed out)";
         if (event.error == ECONNRESET)
             return "it reset the connection";
         return "error " + std::to_string(event.error) + " (" + std::strerror(event.error) + ")";
-    case ClientReason::stoppedReading:
-        return "it stopped reading";
-    case ClientReason::brokeTransport:
-        return "it broke the protocol";
-    case ClientReason::replaced:
-        return "a new client took its place";
-    case ClientReason::closedHere:
-        return "closed here";
-    case ClientReason::notAllowed:
-        return "not in ALLOW";
-    case ClientReason::full:
-        return "every place was taken";
     }
+    static constexpr std::pair<ClientReason, const char*> kReasons[] = {
+        {ClientReason::closedByClient, "it closed the connection"},
+        {ClientReason::stoppedReading, "it stopped reading"},
+        {ClientReason::brokeTransport, "it broke the protocol"},
+        {ClientReason::replaced, "a new client took its place"},
+        {ClientReason::closedHere, "closed here"},
+        {ClientReason::notAllowed, "not in ALLOW"},
+        {ClientReason::full, "every place was taken"},
+    };
+    for (const auto& [reason, text] : kReasons)
+        if (reason == event.reason)
+            return text;
     return "";
 }
 
