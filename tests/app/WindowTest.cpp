@@ -202,6 +202,49 @@ TEST_P(WindowModes, RequestsAndAnswersGoRoundWithNothingLeftBehind) {
     }
 }
 
+// Listening: the status line counts the clients and its tooltip lists them; the device's bytes
+// reach each client and a client's lone byte reaches the device.
+TEST_P(WindowModes, ListeningShowsItsClientsAndServesThem) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "CLIENTS", "2");
+    Set("SYSTEM", "FAST", GetParam() ? "1" : "0");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+    sock::SOCKET clients[2];
+    for (sock::SOCKET& client : clients) {
+        client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+        ASSERT_EQ(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    }
+    EXPECT_TRUE(Until([&] { return Shows(IDC_STATIC_NETSTATUS) == "已连接 2 个客户端"; }));
+    EXPECT_EQ(testing_support::CountOf(Item(IDC_STATIC_NETSTATUS)->GetToolTipText(), " bytes in"),
+              2u);
+
+    ASSERT_TRUE(device.Send("hello"));
+    for (sock::SOCKET client : clients) {
+        std::string got;
+        EXPECT_TRUE(Until([&] {
+            char buf[64];
+            const int n = sock::recv(client, buf, sizeof buf, 0);
+            if (n > 0)
+                got.append(buf, static_cast<std::size_t>(n));
+            return got == "hello";
+        })) << got;
+    }
+    ASSERT_EQ(sock::send(clients[0], "k", 1, 0), 1);
+    EXPECT_EQ(DeviceReceives(1), "k");
+    sock::closesocket(clients[0]);
+    EXPECT_TRUE(Until(
+        [&] { return Shows(IDC_STATIC_NETSTATUS).rfind("已连接客户端 127.0.0.1:", 0) == 0; }));
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "已停止监听");
+    sock::closesocket(clients[1]);
+}
+
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
     StartLinked(false);
     std::int64_t comBytes = 0, tcpBytes = 0;
