@@ -3,9 +3,9 @@
 // went without handling a timer.
 #pragma once
 
-#include "fault/NamespacedServer.h"
 #include "framework/QtTestApp.h"
 #include "support/BridgeWindow.h"
+#include "support/NamespacedServer.h"
 #include "support/Pattern.h"
 #include "support/PtyPair.h"
 
@@ -46,6 +46,7 @@ private:
     std::atomic<int> beats_{0};
 };
 
+using testing_support::NamespacedServer;
 using testing_support::Pattern;
 
 // Reads the pty master on a thread of its own for as long as it lives, so that a serial write

@@ -4,6 +4,7 @@
 #include "support/ChildProcess.h"
 #include "support/FileText.h"
 #include "support/LoopbackServer.h"
+#include "support/NamespacedServer.h"
 #include "support/Pattern.h"
 #include "support/PtyPair.h"
 
@@ -26,6 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::ChildProcess;
 using testing_support::LoopbackServer;
+using testing_support::NamespacedServer;
 using testing_support::PtyPair;
 using testing_support::ReadFile;
 using testing_support::TempWorkDir;
@@ -53,6 +55,14 @@ std::vector<std::string> ProgramArgs(std::vector<std::string> args) {
 std::string TheLog() {
     for (const auto& entry : std::filesystem::directory_iterator("."))
         if (entry.path().extension() == ".log")
+            return ReadFile(entry.path());
+    return {};
+}
+
+// The day's events file of the folder, empty while there is none.
+std::string TheEvents() {
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        if (entry.path().string().find(".events.log") != std::string::npos)
             return ReadFile(entry.path());
     return {};
 }
@@ -327,10 +337,7 @@ TEST_P(HeadlessProgram, ListensAndServesItsClientsOnly) {
     }
     program->Signal(SIGTERM);
     EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
-    std::string events;
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-        if (entry.path().string().find(".events.log") != std::string::npos)
-            events = ReadFile(entry.path());
+    const std::string events = TheEvents();
     EXPECT_EQ(testing_support::CountOf(events, " connected\r\n"), 2u) << events;
     EXPECT_EQ(testing_support::CountOf(events, " refused: not in ALLOW\r\n"), 1u) << events;
     EXPECT_EQ(testing_support::CountOf(events, " refused: every place was taken\r\n"), 1u)
@@ -374,6 +381,71 @@ TEST(HeadlessListen, SixteenClientsAtLineRateEachGetTheWholeStream) {
         EXPECT_TRUE(client->got == stream) << client->got.size() << " of " << stream.size();
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+}
+
+// A client whose path dies without a word (it sits in a network namespace of the test's own) holds
+// the only place until keepalive or the wait for acknowledgements finds it, within about 30 s;
+// then a new client is served. With TAKEOVER a new client takes the silent one's place at once.
+TEST(HeadlessListen, AClientThatDiesSilentlyIsFoundOrReplacedAndANewOneServed) {
+    for (const bool takeover : {false, true}) {
+        SCOPED_TRACE(takeover ? "TAKEOVER=1" : "TAKEOVER=0");
+        TempWorkDir dir;
+        PtyPair pty;
+        ASSERT_TRUE(pty.Ok());
+        NamespacedServer far;
+        ASSERT_EQ(far.Problem(), "");
+        const std::uint16_t port = FreePort();
+        std::ofstream("VarnelConfig.ini", std::ios::binary)
+            << "[Socket]\r\nServerIP=0.0.0.0\r\nPORT=" << port
+            << "\r\nLISTEN=1\r\nTAKEOVER=" << takeover << "\r\nALLOW=127.0.0.1, "
+            << NamespacedServer::kAddress
+            << "\r\n[SYSTEM]\r\nREOPEN=0\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+        ChildProcess program(ProgramPath(), ProgramArgs({}));
+        ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+        ASSERT_TRUE(far.Connect(port));
+        ASSERT_TRUE(program.WaitForError(
+            " network 已连接客户端 " + std::string(NamespacedServer::kAddress) + ":", kDeadline))
+            << program.Error();
+        ASSERT_TRUE(pty.Send("before the cut"));
+        std::string got;
+        EXPECT_TRUE(WaitUntil([&] { return (got += far.Take()).size() >= 14; }, kDeadline));
+        EXPECT_EQ(got, "before the cut");
+
+        ASSERT_TRUE(far.CutPath());
+        ASSERT_TRUE(pty.Send("never acknowledged"));
+        const auto cut = std::chrono::steady_clock::now();
+        if (!takeover) {
+            EXPECT_TRUE(WaitUntil(
+                [] {
+                    return TheEvents().find(" left: it stopped answering (timed out)") !=
+                           std::string::npos;
+                },
+                40s))
+                << TheEvents();
+            EXPECT_GE(std::chrono::steady_clock::now() - cut, 20s);
+        }
+        Client fresh(port);
+        ASSERT_TRUE(fresh.connected);
+        ASSERT_TRUE(program.WaitForError(" network 已连接客户端 127.0.0.1:", kDeadline))
+            << program.Error();
+        if (takeover) {
+            EXPECT_LT(std::chrono::steady_clock::now() - cut, 3s);
+        }
+        ASSERT_TRUE(pty.Send("after"));
+        EXPECT_TRUE(
+            WaitUntil([&] { return fresh.Take(), fresh.got.ends_with("after"); }, kDeadline));
+        // The device's bytes of the cut went to the client there was when the program read them.
+        EXPECT_TRUE(fresh.got == "after" || fresh.got == "never acknowledgedafter") << fresh.got;
+        ASSERT_TRUE(fresh.Send("hi"));
+        EXPECT_EQ(pty.Receive(2, kDeadline), "hi");
+        program.Signal(SIGTERM);
+        EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+        EXPECT_EQ(testing_support::CountOf(TheEvents(), takeover
+                                                            ? " left: a new client took its place"
+                                                            : " left: it stopped answering"),
+                  1u)
+            << TheEvents();
+    }
 }
 
 TEST(HeadlessCommandLine, HelpVersionAndAWrongOption) {

@@ -1,8 +1,10 @@
 // varnel-headless.exe under Wine, end to end: as a console program in a folder of its own against
 // the pseudo-terminal that the relay links in as COM3 and a loopback server, ended by the
 // console's Ctrl+C; and as a Windows service, installed, started with net start, stopped with
-// net stop and removed. Its command line. The console handler's answer to the events Wine
-// cannot send.
+// net stop and removed. Listening for clients of its own. Its command line. The console handler's
+// answer to the events Wine cannot send.
+#include "support/win32/Winsock.h"
+// Winsock's header before the system's others, as it asks.
 #include "app/framework/headless/win32/StopRequests.h"
 #include "support/DeviceEnd.h"
 #include "support/FileText.h"
@@ -90,9 +92,24 @@ protected:
         fs::create_directories(dir_);
         ASSERT_TRUE(device_.Ok()) << device_.Problem();
         ASSERT_TRUE(server_.Listening());
+        WriteSettings("");
+    }
+    // The settings file of a link to the loopback server in the mode of the row, with more lines
+    // of [Socket].
+    void WriteSettings(const std::string& socket) {
         std::ofstream(dir_ / "VarnelConfig.ini", std::ios::binary)
-            << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server_.Port()
-            << "\r\n[SYSTEM]\r\nHEX=0\r\nREOPEN=0\r\nFAST=" << (GetParam() ? 1 : 0) << "\r\n";
+            << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server_.Port() << "\r\n"
+            << socket << "[SYSTEM]\r\nHEX=0\r\nREOPEN=0\r\nFAST=" << (GetParam() ? 1 : 0) << "\r\n";
+    }
+    // Ctrl+C on the console of the program. The test ignores it only while it sends it, as
+    // children inherit that.
+    static void CtrlC(const Child& program) {
+        ::FreeConsole();
+        ASSERT_TRUE(::AttachConsole(program.Id()));
+        ::SetConsoleCtrlHandler(nullptr, TRUE);
+        EXPECT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
+        ::FreeConsole();
+        ::SetConsoleCtrlHandler(nullptr, FALSE);
     }
     void TearDown() override {
         if (!service_.empty()) // a test that failed half-way leaves no service behind
@@ -159,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(, HeadlessTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Fast" : "Polled"; });
 
 // In a console of its own: Ctrl+C on that console reaches its handler and ends it as SIGTERM
-// does on Linux. The test ignores Ctrl+C only while it sends it, as children inherit that.
+// does on Linux.
 // Not shown under Wine: Ctrl+Break, the console's close and the system's shutdown, which take the
 // same handler (Wine's console here has no window to close and sends no shutdown), and Ctrl+C
 // for a child of a parent that ignored it (the program asks for it anyway, as Windows allows;
@@ -169,14 +186,56 @@ TEST_P(HeadlessTest, ConsoleProgramBridgesBothWaysAndEndsCleanlyOnCtrlC) {
     Child program(Program(), dir_, status, CREATE_NEW_CONSOLE);
     ASSERT_TRUE(program.Started());
     ExpectBridging(status);
-    ::FreeConsole();
-    ASSERT_TRUE(::AttachConsole(program.Id()));
-    ::SetConsoleCtrlHandler(nullptr, TRUE);
-    EXPECT_TRUE(::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0));
-    ::FreeConsole();
-    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    CtrlC(program);
     EXPECT_EQ(program.Exit(), 0) << ReadFile(status);
     ExpectClosed(status);
+}
+
+// Listening (LISTEN=1) at the loopback server's port, which the test gives up: two clients of the
+// test connect, the device's bytes reach both, each client's bytes reach the device, and Ctrl+C
+// closes the listener and both clients.
+TEST_P(HeadlessTest, ConsoleProgramListensServesTwoClientsAndEndsCleanlyOnCtrlC) {
+    namespace ws = testing_support::winsock;
+    const std::uint16_t port = server_.Port();
+    server_.StopListening();
+    WriteSettings("LISTEN=1\r\nCLIENTS=2\r\n");
+    const fs::path status = dir_ / "stderr.txt";
+    Child program(Program(), dir_, status, CREATE_NEW_CONSOLE);
+    ASSERT_TRUE(program.Started());
+    const auto says = [&](const std::string& text) {
+        return WaitUntil([&] { return ReadFile(status).find(text) != std::string::npos; }, 20s);
+    };
+    ASSERT_TRUE(says(" network 等待客户端 127.0.0.1:" + std::to_string(port)) &&
+                says(" serial 串口COM3已打开"))
+        << ReadFile(status);
+    ws::Start();
+    struct Client {
+        ~Client() {
+            if (s != ws::kNone)
+                ::closesocket(ws::S(s));
+        }
+        std::intptr_t s;
+    } a{ws::ConnectLoopback(port)}, b{ws::ConnectLoopback(port)};
+    ASSERT_TRUE(a.s != ws::kNone && b.s != ws::kNone);
+    ASSERT_TRUE(says(" network 已连接 2 个客户端")) << ReadFile(status);
+
+    const std::string down = PatternWithoutZeros(3000, 5);
+    ASSERT_TRUE(device_.Send(down));
+    for (const Client* client : {&a, &b})
+        EXPECT_TRUE(ws::ReceiveSome(client->s, down.size(), ws::Clock::now() + 10s) == down);
+    ASSERT_TRUE(ws::SendAll(a.s, "from a"));
+    EXPECT_EQ(device_.Receive(6, 10s), "from a");
+    ASSERT_TRUE(ws::SendAll(b.s, "b"));
+    EXPECT_EQ(device_.Receive(1, 10s), "b");
+
+    CtrlC(program);
+    EXPECT_EQ(program.Exit(), 0) << ReadFile(status);
+    for (const Client* client : {&a, &b}) {
+        char byte = 0;
+        EXPECT_TRUE(ws::WaitReadable(client->s, ws::Clock::now() + 10s) &&
+                    ::recv(ws::S(client->s), &byte, 1, 0) == 0); // closed, not reset
+    }
+    EXPECT_TRUE(says(" network 已停止监听")) << ReadFile(status);
 }
 
 // What Wine cannot send, the console handler's answer called as the system calls it: Ctrl+C,

@@ -1,5 +1,5 @@
 // What the Windows halves of the rigs share on Winsock: starting it, and sending and receiving
-// with a deadline. Only for sources of this folder (it includes the system's headers).
+// with a deadline. Only for sources of a win32/ folder (it includes the system's headers).
 #pragma once
 
 #include <winsock2.h>

@@ -1,4 +1,4 @@
-#include "fault/NamespacedServer.h"
+#include "support/NamespacedServer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,25 +12,35 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
-namespace fault {
+namespace testing_support {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Listens on kAddress inside the namespace: the socket is made on a thread that entered it, and
-// a socket stays in the namespace it was made in. -1 on failure.
-int ListenInside(const std::string& name, std::uint16_t& port) {
-    int fd = -1;
+// Runs work on a thread that entered the namespace: a socket made there stays in it. False when
+// the thread could not enter.
+bool Inside(const std::string& name, const std::function<void()>& work) {
+    bool entered = false;
     std::thread inside([&] {
         const int ns = ::open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
         if (ns < 0)
             return;
-        const bool entered = ::setns(ns, CLONE_NEWNET) == 0;
+        entered = ::setns(ns, CLONE_NEWNET) == 0;
         ::close(ns);
-        if (!entered)
-            return;
+        if (entered)
+            work();
+    });
+    inside.join();
+    return entered;
+}
+
+// Listens on kAddress inside the namespace. -1 on failure.
+int ListenInside(const std::string& name, std::uint16_t& port) {
+    int fd = -1;
+    Inside(name, [&] {
         fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return;
@@ -46,7 +56,6 @@ int ListenInside(const std::string& name, std::uint16_t& port) {
         }
         port = ntohs(a.sin_port);
     });
-    inside.join();
     return fd;
 }
 
@@ -132,6 +141,23 @@ bool NamespacedServer::Accept(std::chrono::milliseconds timeout) {
     return client_ >= 0;
 }
 
+bool NamespacedServer::Connect(std::uint16_t port) {
+    CloseClient();
+    Inside(name_, [&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        ::inet_pton(AF_INET, kNearAddress, &a.sin_addr);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<::sockaddr*>(&a), sizeof a) == 0 &&
+            ::fcntl(fd, F_SETFL, O_NONBLOCK) == 0)
+            client_ = fd;
+        else if (fd >= 0)
+            ::close(fd);
+    });
+    return client_ >= 0;
+}
+
 void NamespacedServer::CloseClient() {
     if (client_ >= 0)
         ::close(client_);
@@ -155,4 +181,4 @@ bool NamespacedServer::RestorePath() {
     return Run("ip netns exec " + name_ + " ip link set " + there_ + " up");
 }
 
-} // namespace fault
+} // namespace testing_support

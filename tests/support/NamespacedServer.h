@@ -1,18 +1,21 @@
 // A TCP server in a network namespace that the test makes, reached from here over a veth pair
-// (10.213.0.1/30 on this side, 10.213.0.2/30 inside), whose path the test can cut without a word
-// to either end: the far end of the pair goes down, and what is sent is lost on the way. No
-// system headers here, so tests that use the bridge's socket layer can include it. Needs root.
+// (10.213.0.1/30 on this side, 10.213.0.2/30 inside), or a client there of a server here; the
+// test can cut the path without a word to either end: the far end of the pair goes down, and what
+// is sent is lost on the way. No system headers here, so tests that use the bridge's socket layer
+// can include it. Needs root.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
-namespace fault {
+namespace testing_support {
 
 class NamespacedServer {
 public:
     static constexpr const char* kAddress = "10.213.0.2";
+    // This side's end of the pair, as the namespace sees it.
+    static constexpr const char* kNearAddress = "10.213.0.1";
 
     // Makes the namespace and the pair and listens inside. One such rig at a time on the host
     // (the addresses are fixed): a second one, in another process, waits for the first.
@@ -28,6 +31,9 @@ public:
 
     // Takes the next connection, in place of the one before.
     bool Accept(std::chrono::milliseconds timeout);
+    // Connects from inside to kNearAddress:port, as a client over there does, in place of the
+    // connection before; Take() and CloseClient() then act on this one.
+    bool Connect(std::uint16_t port);
     // Closes the connection it took, as a server that ends it does.
     void CloseClient();
     // What the client sent and the server has not read yet, without waiting.
@@ -50,4 +56,4 @@ private:
     std::string problem_;
 };
 
-} // namespace fault
+} // namespace testing_support
