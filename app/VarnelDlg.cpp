@@ -396,6 +396,11 @@ void CVarnelDlg::NetworkSideUp() {
     ++m_nConnections;
     m_bNetBlockFull = false;
     m_backlog.NewConnection();
+    if (m_bTelnet) {
+        m_pServerSession = NewSession();
+        const std::string strOffers = m_pServerSession->Start();
+        m_backlog.Send(g_sock, strOffers.data(), strOffers.size());
+    }
     if (WaitsOnSides())
         WatchSocket(WATCH_TCP, g_sock);
     else
@@ -419,6 +424,10 @@ void CVarnelDlg::CloseNetworkSide(bool bKeepBacklog) {
     g_sock = sock::INVALID_SOCKET;
     KillTimer(TIMER_TCP);
     g_bTcpConnected = 0;
+    if (m_pServerSession) {
+        m_pServerSession.reset();
+        SessionEnded();
+    }
     m_strNetStatus = "已断开服务器";
     SetStatusTip(*this, IDC_STATIC_NETSTATUS,
                  DescribeDisconnect(m_strServer, m_strNetDownReason, nUndelivered));
@@ -459,16 +468,21 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     // Without a connection the block has nowhere to go; it is still shown, logged and counted.
     // Listening, it goes to every client there is; a client that stopped reading leaves.
     bool bStalled = false;
+    const std::string strWire = ToNetwork(buffer, nCount);
     if (m_bListen) {
         if (m_pClients) {
-            m_pClients->SendToAll(buffer, nCount);
+            // A Telnet client that asked for a pause gets nothing meanwhile.
+            m_pClients->SendToAll(strWire.data(), strWire.size(), [this](ClientId id) {
+                auto session = m_sessions.find(id);
+                return session == m_sessions.end() || !session->second->Suspended();
+            });
             TellClientNews();
         }
-    } else if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
+    } else if (g_bTcpConnected && !m_backlog.Send(g_sock, strWire.data(), strWire.size())) {
         m_nUndelivered += nCount;
         bStalled = true;
     } else if (!g_bTcpConnected) {
-        HoldForServer(buffer, nCount); // while the server is retried, the block waits for it
+        HoldForServer(strWire.data(), static_cast<DWORD>(strWire.size())); // waits for the server
     } else {
         WatchBacklog();
     }
@@ -527,6 +541,7 @@ void CVarnelDlg::NetworkPoll() {
         ListenPoll();
         return;
     }
+    SendModemNews();
     // What waits for the server goes out first, as far as the server takes it.
     m_backlog.Flush(g_sock);
     char buffer[RECV_BUFFER_SIZE] = {};
@@ -545,6 +560,23 @@ void CVarnelDlg::NetworkPoll() {
 // Writes one block from the server to the port, after what the device sent before it, then shows,
 // logs and counts it; with REOPEN both links are cycled after it.
 void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
+    if (m_pServerSession) {
+        // Telnet: every data byte goes, lone or not; the session is held here while the block
+        // is handled, since handling it may take the link down.
+        const std::uint64_t nConnection = m_nConnections;
+        std::unique_ptr<CComPortSession> pSession = std::move(m_pServerSession);
+        std::string strReply;
+        FromTelnetPeer(*pSession, buffer, static_cast<std::size_t>(nLength), m_strServer, strReply);
+        if (g_bTcpConnected && m_nConnections == nConnection) {
+            m_pServerSession = std::move(pSession);
+            if (!strReply.empty() && !m_backlog.Send(g_sock, strReply.data(), strReply.size()))
+                NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
+        } else {
+            pSession.reset();
+            SessionEnded();
+        }
+        return;
+    }
     // A lone byte is not forwarded, unless it ends a burst that filled the whole buffer before.
     const bool bTailOfBurst = m_bNetBlockFull;
     m_bNetBlockFull = nLength == RECV_BUFFER_SIZE;

@@ -10,6 +10,7 @@
 #include "app/bridge/TrafficLog.h"
 #include "app/framework/Afx.h"
 #include "app/network/ClientSet.h"
+#include "app/network/ComPortSession.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
@@ -17,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -214,6 +216,15 @@ private:
     void WatchClients();
     void WriteBlockToDevice(const char* pBuffer, int nLength);
 
+    // Telnet with the COM port option (TELNET in the settings file), VarnelDlgTelnet.cpp: a
+    // session per client, or one with the server; the line back when the last one ends.
+    std::string ToNetwork(const char* pBuffer, std::size_t nLength) const;
+    std::unique_ptr<CComPortSession> NewSession();
+    void FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
+                        const std::string& strPeer, std::string& strReply);
+    void SessionEnded();
+    void SendModemNews();
+
     CPaneEntries m_comEntries;
     CPaneEntries m_tcpEntries;
     bool m_bComDeviceGone = false; // the open port's device went away (cue shown)
@@ -249,6 +260,10 @@ private:
     std::string m_strListenAt; // "ip:port" while listening
     std::vector<sock::SOCKET> m_watchedClients;
     bool m_bClientCounters = true;
+    bool m_bTelnet = false;
+    std::map<ClientId, std::unique_ptr<CComPortSession>> m_sessions;
+    std::unique_ptr<CComPortSession> m_pServerSession;
+    bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

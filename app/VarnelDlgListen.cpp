@@ -86,6 +86,7 @@ void CVarnelDlg::ListenPoll() {
     if (!m_pClients)
         return;
     m_pClients->Accept();
+    TellClientNews(); // a new client's session starts before its first bytes are read
     m_pClients->Flush();
     char buffer[RECV_BUFFER_SIZE];
     ClientId from = 0;
@@ -93,8 +94,21 @@ void CVarnelDlg::ListenPoll() {
         const std::size_t nLength = m_pClients->Receive(buffer, sizeof(buffer), &from);
         if (nLength == 0)
             break;
-        WriteBlockToDevice(buffer, static_cast<int>(nLength));
+        auto session = m_sessions.find(from);
+        if (session == m_sessions.end()) {
+            WriteBlockToDevice(buffer, static_cast<int>(nLength));
+            continue;
+        }
+        std::string strPeer;
+        for (const ClientFacts& client : m_pClients->Clients())
+            if (client.id == from)
+                strPeer = client.peer;
+        std::string strReply;
+        FromTelnetPeer(*session->second, buffer, nLength, strPeer, strReply);
+        if (!strReply.empty() && m_pClients)
+            m_pClients->SendTo(from, strReply);
     }
+    SendModemNews();
     TellClientNews();
 }
 
@@ -111,6 +125,13 @@ void CVarnelDlg::TellClientNews() {
     for (const ClientEvent& event : m_pClients->TakeEvents()) {
         const std::string strLine = ClientEventLine(st, event);
         AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+        if (m_bTelnet && event.news == ClientNews::connected) {
+            auto& pSession = m_sessions[event.id];
+            pSession = NewSession();
+            m_pClients->SendTo(event.id, pSession->Start());
+        } else if (event.news == ClientNews::left && m_sessions.erase(event.id) > 0) {
+            SessionEnded();
+        }
     }
     ListenFacts facts;
     facts.where = m_strListenAt;

@@ -44,6 +44,8 @@ void CVarnelDlg::LoadSettings() {
     // newcomer takes the place of the quietest. An allow-list that does not parse is an error
     // that keeps anything from listening, never a list of everyone.
     m_bListen = GetPrivateProfileIntA("Socket", "LISTEN", 0, SETTINGS_FILE) == 1;
+    // Telnet with the COM port option: the peer may set the line.
+    m_bTelnet = GetPrivateProfileIntA("Socket", "TELNET", 0, SETTINGS_FILE) == 1;
     const int nClients = GetPrivateProfileIntA("Socket", "CLIENTS", 1, SETTINGS_FILE);
     m_listenOptions.clients = nClients >= 1 && nClients <= MOST_CLIENTS ? nClients : 1;
     m_listenOptions.takeover = GetPrivateProfileIntA("Socket", "TAKEOVER", 0, SETTINGS_FILE) == 1;

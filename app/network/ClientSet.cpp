@@ -101,24 +101,38 @@ void CClientSet::Tell(ClientEvent event) {
     m_events.push_back(std::move(event));
 }
 
-std::size_t CClientSet::SendToAll(const char* pData, std::size_t nLength) {
+std::size_t CClientSet::SendToAll(const char* pData, std::size_t nLength,
+                                  const std::function<bool(ClientId)>& wanted) {
     if (m_clients.empty()) {
         m_undelivered += nLength;
         return nLength;
     }
     const std::string_view data(pData, nLength);
-    for (std::size_t i = m_clients.size(); i-- > 0;) {
-        Client& client = m_clients[i];
-        const std::string_view wire = client.transport->ToWire(data);
-        if (!client.backlog.Send(client.socket, wire.data(), wire.size())) {
-            Leave(i, ClientReason::stoppedReading, 0, nLength);
-            continue;
-        }
-        client.handed += wire.size();
-        if (Failed(client.backlog.LastError()))
-            Leave(i, ClientReason::failed, client.backlog.LastError());
-    }
+    for (std::size_t i = m_clients.size(); i-- > 0;)
+        if (!wanted || wanted(m_clients[i].id))
+            Pass(i, m_clients[i].transport->ToWire(data), nLength);
     return 0;
+}
+
+bool CClientSet::SendTo(ClientId id, std::string_view data) {
+    for (std::size_t i = 0; i < m_clients.size(); ++i)
+        if (m_clients[i].id == id)
+            return Pass(i, m_clients[i].transport->ToWire(data), data.size());
+    return false;
+}
+
+bool CClientSet::Pass(std::size_t i, std::string_view wire, std::size_t nLength) {
+    Client& client = m_clients[i];
+    if (!client.backlog.Send(client.socket, wire.data(), wire.size())) {
+        Leave(i, ClientReason::stoppedReading, 0, nLength);
+        return false;
+    }
+    client.handed += wire.size();
+    if (Failed(client.backlog.LastError())) {
+        Leave(i, ClientReason::failed, client.backlog.LastError());
+        return false;
+    }
+    return true;
 }
 
 void CClientSet::Flush() {

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -88,7 +89,12 @@ public:
 
     // One block of the device for every client, in order. Returns the bytes that reached no
     // client because none was connected (also counted in Undelivered()); they are not kept.
-    std::size_t SendToAll(const char* pData, std::size_t nLength);
+    // With wanted, only the clients it names get the block.
+    std::size_t SendToAll(const char* pData, std::size_t nLength,
+                          const std::function<bool(ClientId)>& wanted = nullptr);
+    // Bytes for one client alone (its session's answers); false when it is not (or no longer)
+    // served.
+    bool SendTo(ClientId id, std::string_view data);
     // Sends what waits for each client, as far as its socket takes it.
     void Flush();
 
@@ -134,6 +140,9 @@ private:
     // Closes the client at index i; the event tells why.
     void Leave(std::size_t i, ClientReason reason, int error = 0, std::size_t lost = 0);
     void Tell(ClientEvent event);
+    // Hands client i the wire bytes; when that fails the client leaves (nLength: the bytes of
+    // the bridge they carried) and false comes back.
+    bool Pass(std::size_t i, std::string_view wire, std::size_t nLength);
 
     ClientSetOptions m_options;
     CListener m_listener;

@@ -13,6 +13,9 @@ bool Agreed(std::uint8_t option) {
 }
 
 // The length a client command's value must have; -1 for any (a signature text).
+// A value of no byte or one.
+constexpr int kNoneOrOne = -2;
+
 int ValueLength(std::uint8_t code) {
     switch (code) {
     case SIGNATURE:
@@ -22,6 +25,9 @@ int ValueLength(std::uint8_t code) {
     case FLOWCONTROL_SUSPEND:
     case FLOWCONTROL_RESUME:
         return 0;
+    case NOTIFY_LINESTATE:
+    case NOTIFY_MODEMSTATE:
+        return kNoneOrOne; // a client asks for the state with no value
     default:
         return 1;
     }
@@ -230,7 +236,8 @@ void CTelnetCodec::EndSubnegotiation(TelnetInput& in) {
         return;
     }
     const int length = ValueLength(code);
-    if (length >= 0 && m_sb.size() - 2 != std::size_t(length)) {
+    const std::size_t given = m_sb.size() - 2;
+    if ((length >= 0 && given != std::size_t(length)) || (length == kNoneOrOne && given > 1)) {
         Drop(TelnetDrop::wrongLength, in);
         return;
     }

@@ -67,6 +67,11 @@ TEST(TelnetCodec, EveryInputSplitAtEveryOffsetReadsTheSame) {
          {B({0}), B({8}), B({12, 3})},
          {}},
         {B({I, S, 44, 0}) + "Hi" + B({I, E}), "", {B({0}) + "Hi"}, {}},
+        // A poll of the modem state, with no value or with one.
+        {B({I, S, 44, 7, I, E, I, S, 44, 7, 0, I, E, I, S, 44, 7, 1, 2, I, E}),
+         "",
+         {B({7}), B({7, 0})},
+         {D::wrongLength}},
         {"p" + B({I, 241, I, 249}) + "q" + B({I, WILL, 3}) + "r", "pqr", {}, {}, B({I, DO, 3})},
         // Malformed: each dropped whole, the session reads on.
         {B({I, S, 44, 2, 8, I, 241}) + "z", "z", {}, {D::badIac}},

@@ -1,0 +1,69 @@
+// One client's Telnet session with the COM port option: the codec, and the client's line
+// commands applied to the port through CSerial and answered with what the port has then. The
+// client's data goes to the device in order, each command applied where it came, so that bytes
+// sent before a baud change still leave at the old rate.
+#pragma once
+
+#include "app/network/TelnetCodec.h"
+#include "serial/Serial.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The line the settings give: each session starts from it, and it is put back when the last
+// session ends.
+struct ConfiguredLine {
+    std::uint32_t baud = 115200;
+};
+
+// Puts the configured line on the port: its rate, 8 data bits, no parity, 1 stop bit, no flow
+// control, DTR and RTS on, no break.
+void RestoreLine(CSerial& port, const ConfiguredLine& line);
+
+class CComPortSession {
+public:
+    // signature: what a SIGNATURE request is answered with ("Varnel 1.0.0.1 COM3").
+    CComPortSession(CSerial& port, std::string signature);
+
+    // The offers that open the session, for the client.
+    std::string Start() { return m_codec.Start(); }
+
+    // Bytes from the client. toDevice gets its data in order; each command is applied to the port
+    // at its place and its answer appended to reply, with the negotiation's answers; events gets
+    // a line for each subnegotiation that was dropped.
+    void FromWire(std::string_view wire, const std::function<void(std::string_view)>& toDevice,
+                  std::string& reply, std::vector<std::string>& events);
+
+    // The device's bytes for the client.
+    static std::string ToWire(std::string_view data) { return CTelnetCodec::Escape(data); }
+
+    // The modem state for the client when it changed under its mask since the last call (or was
+    // never sent), else empty.
+    std::string ModemNews();
+
+    // The client asked to be sent nothing for now (FLOWCONTROL-SUSPEND).
+    bool Suspended() const { return m_bSuspended; }
+
+    // The line as this client set it ("9600 8E1, DTR off"), empty while it set nothing.
+    std::string LineText() const;
+
+private:
+    std::string Apply(const ComCommand& command);
+    std::uint8_t Control(std::uint8_t value);
+    std::uint8_t ModemState();
+
+    CSerial& m_port;
+    std::string m_signature;
+    CTelnetCodec m_codec;
+    TelnetInput m_in;
+    bool m_bSuspended = false;
+    bool m_bSetLine = false; // the client changed the line
+    bool m_bDtr = true, m_bRts = true, m_bBreak = false;
+    std::uint8_t m_modemMask = 0xFF;
+    std::uint8_t m_lineMask = 0;
+    int m_lastModem = -1; // the state last sent, -1 none
+    bool m_bNoModemLines = false;
+};
