@@ -526,11 +526,39 @@ CSerial::LONG CSerial::PurgeOutput() {
     return PurgeQueues(comm::PURGE_TXCLEAR);
 }
 
+CSerial::LONG CSerial::PurgeInput() {
+    return PurgeQueues(comm::PURGE_RXCLEAR);
+}
+
 CSerial::LONG CSerial::PurgeQueues(DWORD flags) {
     if (!Opened(nullptr))
         return m_lErrorCode;
     if (!comm::PurgeComm(m_hPort, flags))
         return Failed(nullptr);
+    return m_lErrorCode;
+}
+
+CSerial::LONG CSerial::SetDTR(bool on) {
+    return Escape(on ? comm::SETDTR : comm::CLRDTR, "CSerial::SetDTR - Device is not opened\n",
+                  "CSerial::SetDTR - Unable to set the DTR line\n");
+}
+
+CSerial::LONG CSerial::SetRTS(bool on) {
+    return Escape(on ? comm::SETRTS : comm::CLRRTS, "CSerial::SetRTS - Device is not opened\n",
+                  "CSerial::SetRTS - Unable to set the RTS line\n");
+}
+
+CSerial::LONG CSerial::SetBreak(bool on) {
+    return Escape(on ? comm::SETBREAK : comm::CLRBREAK,
+                  "CSerial::SetBreak - Device is not opened\n",
+                  "CSerial::SetBreak - Unable to set the break state\n");
+}
+
+CSerial::LONG CSerial::Escape(DWORD func, const char* notOpenedTrace, const char* failureTrace) {
+    if (!Opened(notOpenedTrace))
+        return m_lErrorCode;
+    if (!comm::EscapeCommFunction(m_hPort, func))
+        return Failed(failureTrace);
     return m_lErrorCode;
 }
 

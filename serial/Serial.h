@@ -1,6 +1,6 @@
 // CSerial: one serial port, opened for overlapped I/O, with line settings, handshaking, read
-// time-out modes, event waiting, blocking and asynchronous transfers, and queue, line-error and
-// modem-line queries.
+// time-out modes, event waiting, blocking and asynchronous transfers, queue, line-error and
+// modem-line queries, and control of the DTR and RTS lines and of breaks.
 //
 // Every operation first clears the last error, records the platform's code (or one of the codes
 // below) when it fails, and returns the recorded code; operations that return a setting or a
@@ -140,6 +140,15 @@ public:
     LONG Purge();
     // Discards only what waits to be sent; received bytes stay to be read.
     LONG PurgeOutput();
+    // Discards only what was received and not yet read; what waits to be sent still goes.
+    LONG PurgeInput();
+    // Raise (on) or drop the DTR or RTS output line. A line that the handshaking drives fails
+    // with ERROR_INVALID_PARAMETER, a device without modem lines with ERROR_NOT_SUPPORTED; the
+    // port stays usable either way.
+    LONG SetDTR(bool on);
+    LONG SetRTS(bool on);
+    // Starts (on) or ends a break: the line is held in the spacing state until it ends.
+    LONG SetBreak(bool on);
     DWORD TakeLastEvents();
     DWORD GetError();
     DWORD GetInQueueCount();
@@ -177,6 +186,7 @@ private:
                   LPOVERLAPPED lpOverlapped, DWORD timeout);
     void EndCancelled(LPOVERLAPPED lpOverlapped, DWORD* count);
     LONG PurgeQueues(DWORD flags);
+    LONG Escape(DWORD func, const char* notOpenedTrace, const char* failureTrace);
     DWORD QueryStatus(comm::COMSTAT* stat, const char* notOpenedTrace, const char* failureTrace);
     bool ModemLine(DWORD bit, const char* failureTrace);
 };

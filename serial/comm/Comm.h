@@ -109,6 +109,14 @@ inline constexpr DWORD PURGE_RXABORT = 0x0002;
 inline constexpr DWORD PURGE_TXCLEAR = 0x0004;
 inline constexpr DWORD PURGE_RXCLEAR = 0x0008;
 
+// EscapeCommFunction.
+inline constexpr DWORD SETRTS = 3;
+inline constexpr DWORD CLRRTS = 4;
+inline constexpr DWORD SETDTR = 5;
+inline constexpr DWORD CLRDTR = 6;
+inline constexpr DWORD SETBREAK = 8;
+inline constexpr DWORD CLRBREAK = 9;
+
 // DCB values.
 inline constexpr BYTE NOPARITY = 0;
 inline constexpr BYTE ODDPARITY = 1;
@@ -231,5 +239,13 @@ BOOL ClearCommError(HANDLE hFile, DWORD* lpErrors, COMSTAT* lpStat);
 BOOL PurgeComm(HANDLE hFile, DWORD dwFlags);
 BOOL FlushFileBuffers(HANDLE hFile);
 BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat);
+
+// Output lines and break. DTR and RTS are driven by hand only while the line settings leave them
+// out of handshaking (otherwise ERROR_INVALID_PARAMETER); a device without modem lines fails with
+// ERROR_NOT_SUPPORTED and stays usable. A break holds the line in the spacing state until it is
+// cleared. Any other function is an invalid parameter.
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
+BOOL SetCommBreak(HANDLE hFile);
+BOOL ClearCommBreak(HANDLE hFile);
 
 } // namespace comm

@@ -29,6 +29,9 @@ enum class Call {
     PurgeComm,
     FlushFileBuffers,
     GetCommModemStatus,
+    EscapeCommFunction,
+    SetCommBreak,
+    ClearCommBreak,
     Count
 };
 

@@ -547,6 +547,27 @@ TEST_F(PtyPort, PurgeDropsQueuedInput) {
     EXPECT_TRUE(FlushFileBuffers(port));
 }
 
+TEST_F(PtyPort, WithoutModemLinesDtrAndRtsFailButBreaksAndDataGoOn) {
+    for (DWORD func : {SETDTR, CLRDTR, SETRTS, CLRRTS}) {
+        EXPECT_FALSE(EscapeCommFunction(port, func)) << func;
+        EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED) << func;
+    }
+    EXPECT_TRUE(SetCommBreak(port));
+    EXPECT_TRUE(ClearCommBreak(port));
+    DCB dcb{};
+    EXPECT_TRUE(GetCommState(port, &dcb));
+    EXPECT_TRUE(SetCommState(port, &dcb));
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(port, "still", 5, &n, &ov));
+    EXPECT_EQ(pty.Receive(5, 2s), "still");
+    ASSERT_TRUE(pty.Send("here"));
+    SetTimeouts(0, 0, 2000);
+    char buf[8] = {};
+    if (!ReadFile(port, buf, 4, &n, &ov))
+        n = Result();
+    EXPECT_EQ(std::string(buf, n), "here");
+}
+
 TEST_F(PtyPort, CloseEndsPendingOperations) {
     SetTimeouts(0, 0, 0);
     char buf[4];
@@ -692,6 +713,86 @@ TEST_F(SimPort, AWaitThatFindsTheDeviceGoneEndsAtOnce) {
     EXPECT_FALSE(WaitCommEvent(port, &events, &ov));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(WaitCommEvent(port, &events, &ov));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(SimPort, EscapeFunctionsDriveTheOutputLinesAndTheBreak) {
+    struct Step {
+        DWORD func;
+        int lines;
+        bool breaking;
+    } steps[] = {
+        {SETDTR, kLineDtr, false},
+        {SETRTS, kLineDtr | kLineRts, false},
+        {CLRDTR, kLineRts, false},
+        {CLRRTS, 0, false},
+        {SETRTS, kLineRts, false},
+        {SETBREAK, kLineRts, true},
+        {SETBREAK, kLineRts, true},
+        {CLRBREAK, kLineRts, false},
+        {SETDTR, kLineDtr | kLineRts, false},
+    };
+    for (const Step& step : steps) {
+        EXPECT_TRUE(EscapeCommFunction(port, step.func)) << step.func;
+        EXPECT_EQ(sim.OutputLines(), step.lines) << step.func;
+        EXPECT_EQ(sim.Breaking(), step.breaking) << step.func;
+    }
+    ASSERT_TRUE(SetCommBreak(port));
+    EXPECT_TRUE(sim.Breaking());
+    ASSERT_TRUE(ClearCommBreak(port));
+    EXPECT_FALSE(sim.Breaking());
+
+    for (DWORD func : {DWORD{0}, DWORD{1}, DWORD{2}, DWORD{7}, DWORD{10}, MAXDWORD}) {
+        EXPECT_FALSE(EscapeCommFunction(port, func)) << func;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << func;
+    }
+    EXPECT_EQ(sim.OutputLines(), kLineDtr | kLineRts);
+
+    // Lines under handshaking are the handshaking's.
+    DCB dcb{};
+    ASSERT_TRUE(GetCommState(port, &dcb));
+    DCB shaking = dcb;
+    shaking.fDtrControl = DTR_CONTROL_HANDSHAKE;
+    shaking.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    ASSERT_TRUE(SetCommState(port, &shaking));
+    for (DWORD func : {SETDTR, CLRDTR, SETRTS, CLRRTS}) {
+        EXPECT_FALSE(EscapeCommFunction(port, func)) << func;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << func;
+    }
+    EXPECT_EQ(sim.OutputLines(), kLineDtr | kLineRts);
+    ASSERT_TRUE(SetCommState(port, &dcb));
+    EXPECT_TRUE(EscapeCommFunction(port, CLRDTR));
+    EXPECT_EQ(sim.OutputLines(), kLineRts);
+
+    sim.SetHasModemLines(false);
+    EXPECT_FALSE(EscapeCommFunction(port, SETDTR));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(SetCommBreak(port));
+    EXPECT_TRUE(sim.Breaking());
+
+    FailCall(Call::EscapeCommFunction, ERROR_GEN_FAILURE);
+    EXPECT_FALSE(EscapeCommFunction(port, CLRBREAK));
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+    EXPECT_TRUE(sim.Breaking());
+    FailCall(Call::ClearCommBreak, ERROR_GEN_FAILURE);
+    EXPECT_FALSE(ClearCommBreak(port));
+    EXPECT_TRUE(sim.Breaking());
+
+    // A break left on ends with the port.
+    EXPECT_TRUE(CloseHandle(port));
+    EXPECT_FALSE(sim.Breaking());
+    EXPECT_FALSE(EscapeCommFunction(port, SETBREAK));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(SetCommBreak(port));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    port = INVALID_HANDLE_VALUE;
+}
+
+TEST_F(SimPort, EscapeFunctionsOnAVanishedDeviceReportTheHangUp) {
+    sim.HangUpQuietly();
+    EXPECT_FALSE(EscapeCommFunction(port, SETBREAK));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(EscapeCommFunction(port, SETDTR));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 

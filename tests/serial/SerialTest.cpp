@@ -199,6 +199,10 @@ TEST_F(SerialTest, EveryOperationOnAClosedObjectRecordsInvalidHandle) {
         {nullptr, [&] { return port.GetOutQueueCount(); }, 0},
         {nullptr, [&] { return port.Flush(); }, 6},
         {nullptr, [&] { return port.Purge(); }, 6},
+        {nullptr, [&] { return port.PurgeInput(); }, 6},
+        {"CSerial::SetDTR - Device is not opened\n", [&] { return port.SetDTR(true); }, 6},
+        {"CSerial::SetRTS - Device is not opened\n", [&] { return port.SetRTS(false); }, 6},
+        {"CSerial::SetBreak - Device is not opened\n", [&] { return port.SetBreak(true); }, 6},
         {"CSerial::GetCTS - Unable to obtain the modem status\n", [&] { return port.GetCTS(); }, 0},
         {"CSerial::GetRing - Unable to obtain the modem status", [&] { return port.GetRing(); }, 0},
     };
@@ -438,6 +442,93 @@ TEST_F(SerialTest, QueuesLineErrorsAndModemLines) {
     EXPECT_EQ(port.Flush(), 31);
     EXPECT_TRUE(traces.Saw("Failed in call to FlushFileBuffers\n"));
     EXPECT_EQ(port.Flush(), 0);
+}
+
+TEST_F(SerialTest, LineControlReachesTheDevice) {
+    OpenSim();
+    struct Step {
+        std::function<long long()> call;
+        int lines;
+        bool breaking;
+    } steps[] = {
+        {[&] { return port.SetDTR(false); }, c::kLineRts, false},
+        {[&] { return port.SetRTS(false); }, 0, false},
+        {[&] { return port.SetDTR(true); }, c::kLineDtr, false},
+        {[&] { return port.SetBreak(true); }, c::kLineDtr, true},
+        {[&] { return port.SetRTS(true); }, c::kLineDtr | c::kLineRts, true},
+        {[&] { return port.SetBreak(false); }, c::kLineDtr | c::kLineRts, false},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(step.call(), 0);
+        EXPECT_EQ(port.GetLastError(), 0);
+        EXPECT_EQ(sim.OutputLines(), step.lines);
+        EXPECT_EQ(sim.Breaking(), step.breaking);
+    }
+    EXPECT_TRUE(traces.Take().empty());
+
+    // Received bytes go; what waits to be sent stays.
+    ASSERT_TRUE(sim.Feed("stale"));
+    ASSERT_TRUE(WaitUntil([&] { return port.GetInQueueCount() == 5; }, 2s));
+    sim.SetOutQueue(7);
+    EXPECT_EQ(port.PurgeInput(), 0);
+    EXPECT_EQ(port.GetInQueueCount(), 0u);
+    EXPECT_EQ(port.GetOutQueueCount(), 7u);
+    EXPECT_EQ(sim.InputDiscards(), 1);
+    EXPECT_EQ(sim.OutputDiscards(), 0);
+    c::DWORD count = 0;
+    EXPECT_EQ(port.Write("sent", &count, nullptr, 1000), 0);
+    EXPECT_EQ(sim.TakeSent(4, 2s), "sent");
+    ASSERT_TRUE(sim.Feed("fresh"));
+    ASSERT_TRUE(WaitUntil([&] { return port.GetInQueueCount() == 5; }, 2s));
+    char buf[8] = {};
+    EXPECT_EQ(port.Read(buf, 5, &count, nullptr, 1000), 0);
+    EXPECT_EQ(std::string(buf, count), "fresh");
+
+    c::FailCall(c::Call::PurgeComm, 31);
+    EXPECT_EQ(port.PurgeInput(), 31);
+    EXPECT_EQ(port.GetLastError(), 31);
+
+    // Lines under hardware handshaking are not set by hand.
+    ASSERT_EQ(port.SetupHandshaking(CSerial::handshakeHardware), 0);
+    EXPECT_EQ(port.SetDTR(false), c::ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(traces.Saw("CSerial::SetDTR - Unable to set the DTR line\n"));
+    EXPECT_EQ(port.SetRTS(false), c::ERROR_INVALID_PARAMETER);
+    EXPECT_TRUE(traces.Saw("CSerial::SetRTS - Unable to set the RTS line\n"));
+    EXPECT_EQ(sim.OutputLines(), c::kLineDtr | c::kLineRts);
+    EXPECT_EQ(port.SetBreak(true), 0);
+    EXPECT_TRUE(sim.Breaking());
+
+    c::FailCall(c::Call::EscapeCommFunction, 31);
+    EXPECT_EQ(port.SetBreak(false), 31);
+    EXPECT_EQ(port.GetLastError(), 31);
+    EXPECT_TRUE(traces.Saw("CSerial::SetBreak - Unable to set the break state\n"));
+    EXPECT_TRUE(sim.Breaking());
+    EXPECT_EQ(port.Close(), 0);
+    EXPECT_FALSE(sim.Breaking());
+}
+
+TEST_F(SerialTest, OnAPtyTheModemLinesFailAndTheLineGoesOn) {
+    OpenPty();
+    EXPECT_EQ(port.SetDTR(true), c::ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(port.GetLastError(), c::ERROR_NOT_SUPPORTED);
+    EXPECT_TRUE(traces.Saw("CSerial::SetDTR - Unable to set the DTR line\n"));
+    EXPECT_EQ(port.SetRTS(false), c::ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(port.SetBreak(true), 0);
+    EXPECT_EQ(port.SetBreak(false), 0);
+    ASSERT_EQ(port.SetupReadTimeouts(CSerial::readBlocking), 0);
+
+    c::DWORD count = 0;
+    EXPECT_EQ(port.Write("out", &count, nullptr, 1000), 0);
+    EXPECT_EQ(pty.Receive(3, 2s), "out");
+    ASSERT_TRUE(pty.Send("stale"));
+    ASSERT_TRUE(WaitUntil([&] { return port.GetInQueueCount() == 5; }, 2s));
+    EXPECT_EQ(port.PurgeInput(), 0);
+    EXPECT_EQ(port.GetInQueueCount(), 0u);
+    ASSERT_TRUE(pty.Send("in"));
+    char buf[4] = {};
+    EXPECT_EQ(port.Read(buf, 2, &count, nullptr, 1000), 0);
+    EXPECT_EQ(std::string(buf, count), "in");
+    EXPECT_EQ(port.Close(), 0);
 }
 
 TEST_F(SerialTest, TheBridgesSequenceOnAPty) {

@@ -357,4 +357,22 @@ BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
     return OnRecord(Call::GetCommModemStatus, hFile, lpModemStat, &Port::ModemStatus);
 }
 
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+    COMM_FAULT(EscapeCommFunction);
+    COMM_PORT(hFile);
+    return Result(port->Escape(dwFunc));
+}
+
+BOOL SetCommBreak(HANDLE hFile) {
+    COMM_FAULT(SetCommBreak);
+    COMM_PORT(hFile);
+    return Result(port->Escape(SETBREAK));
+}
+
+BOOL ClearCommBreak(HANDLE hFile) {
+    COMM_FAULT(ClearCommBreak);
+    COMM_PORT(hFile);
+    return Result(port->Escape(CLRBREAK));
+}
+
 } // namespace comm

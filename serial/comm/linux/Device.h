@@ -52,6 +52,8 @@ public:
     virtual int GetModemLines(int& bits) = 0;
     // Raises (on) or drops the given output lines.
     virtual int SetModemLines(int bits, bool on) = 0;
+    // Starts (on) or ends a break: the line stays in the spacing state until it ends.
+    virtual int SetBreak(bool on) = 0;
     virtual int GetCounters(LineCounters& counters) = 0;
     virtual int InQueue(std::uint32_t& bytes) = 0;
     virtual int OutQueue(std::uint32_t& bytes) = 0;

@@ -444,4 +444,38 @@ DWORD Port::ModemStatus(DWORD& bits) {
     return 0;
 }
 
+DWORD Port::Escape(DWORD func) {
+    std::lock_guard lock(mutex_);
+    if (DWORD err = Usable())
+        return err;
+    int line = 0;
+    switch (func) {
+    case SETBREAK:
+    case CLRBREAK:
+        if (int err = device_->SetBreak(func == SETBREAK))
+            return DeviceError(err);
+        return 0;
+    case SETDTR:
+    case CLRDTR:
+        // A line that handshaking drives is not ours to set.
+        if (dcb_.fDtrControl == DTR_CONTROL_HANDSHAKE)
+            return ERROR_INVALID_PARAMETER;
+        line = kLineDtr;
+        break;
+    case SETRTS:
+    case CLRRTS:
+        if (dcb_.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb_.fRtsControl == RTS_CONTROL_TOGGLE)
+            return ERROR_INVALID_PARAMETER;
+        line = kLineRts;
+        break;
+    default:
+        return ERROR_INVALID_PARAMETER;
+    }
+    // Unlike SetState, a device without modem lines (ENOTTY) is reported: here driving the line
+    // is all the caller asked for.
+    if (int err = device_->SetModemLines(line, func == SETDTR || func == SETRTS))
+        return DeviceError(err);
+    return 0;
+}
+
 } // namespace comm

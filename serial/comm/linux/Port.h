@@ -49,6 +49,8 @@ public:
     DWORD Purge(DWORD flags);
     DWORD Flush();
     DWORD ModemStatus(DWORD& bits);
+    // One of the functions of EscapeCommFunction (SETDTR .. CLRBREAK).
+    DWORD Escape(DWORD func);
 
 private:
     using Clock = std::chrono::steady_clock;

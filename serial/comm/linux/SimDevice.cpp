@@ -21,6 +21,7 @@ struct SimDevice::State {
     LineSettings line;
     int inputLines = 0;
     int outputLines = 0;
+    bool breaking = false;
     std::uint32_t outQueue = 0;
     LineCounters counters;
     int inputDiscards = 0;
@@ -54,6 +55,7 @@ public:
     ~SimPortDevice() override {
         std::lock_guard lock(s_->mutex);
         s_->open = false;
+        s_->breaking = false; // as a terminal's close ends a break left on
     }
 
     int Fd() const override { return s_->portFd; }
@@ -87,6 +89,13 @@ public:
                 return ENOTTY;
             bits &= kLineDtr | kLineRts;
             s.outputLines = on ? (s.outputLines | bits) : (s.outputLines & ~bits);
+            return 0;
+        });
+    }
+    // Breaks work without modem lines too, as on a pseudo-terminal.
+    int SetBreak(bool on) override {
+        return WhileUp([&](State& s) {
+            s.breaking = on;
             return 0;
         });
     }
@@ -236,6 +245,11 @@ void SimDevice::SetInputLines(int bits) {
 int SimDevice::OutputLines() const {
     std::lock_guard lock(state_->mutex);
     return state_->outputLines;
+}
+
+bool SimDevice::Breaking() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->breaking;
 }
 
 void SimDevice::InjectErrors(LineCounters added) {

@@ -34,6 +34,8 @@ public:
     void SetInputLines(int bits);
     // Output lines as the port last drove them (kLineDtr, kLineRts).
     int OutputLines() const;
+    // Whether the port holds a break on the line.
+    bool Breaking() const;
     // Adds line events: frame, overrun and parity errors, breaks.
     void InjectErrors(LineCounters added);
     // The device's own line settings, as the port last applied them.

@@ -26,6 +26,8 @@ public:
     // that whatever used the line before (a getty, a terminal program) finds it as it left it.
     TtyDevice(int fd, const termios2& found) : fd_(fd), found_(found) {}
     ~TtyDevice() override {
+        if (breaking_)
+            ioctl(fd_, TIOCCBRK);
         SetLineSettings(fd_, found_);
         ioctl(fd_, TIOCNXCL);
         flock(fd_, LOCK_UN);
@@ -118,6 +120,12 @@ public:
     int SetModemLines(int bits, bool on) override {
         return Ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits);
     }
+    int SetBreak(bool on) override {
+        int err = Ioctl(fd_, on ? TIOCSBRK : TIOCCBRK, nullptr);
+        if (err == 0)
+            breaking_ = on;
+        return err;
+    }
 
     int GetCounters(LineCounters& c) override {
         serial_icounter_struct ic{};
@@ -170,6 +178,7 @@ private:
 
     int fd_;
     termios2 found_;
+    bool breaking_ = false; // a break left on is ended at close, not left to the next user
 };
 
 } // namespace

@@ -28,6 +28,8 @@ struct Ours {
                                                   comm::PURGE_TXCLEAR, comm::PURGE_RXCLEAR};
     static constexpr comm::DWORD modemBits[4] = {comm::MS_CTS_ON, comm::MS_DSR_ON, comm::MS_RING_ON,
                                                  comm::MS_RLSD_ON};
+    static constexpr comm::DWORD escapes[6] = {comm::SETRTS, comm::CLRRTS,   comm::SETDTR,
+                                               comm::CLRDTR, comm::SETBREAK, comm::CLRBREAK};
     static constexpr comm::BOOL no = comm::FALSE;
     static constexpr comm::BOOL yes = comm::TRUE;
 };
@@ -96,6 +98,9 @@ static_assert(Ours::purgeFlags[0] == PURGE_TXABORT && Ours::purgeFlags[1] == PUR
               Ours::purgeFlags[2] == PURGE_TXCLEAR && Ours::purgeFlags[3] == PURGE_RXCLEAR);
 static_assert(Ours::modemBits[0] == MS_CTS_ON && Ours::modemBits[1] == MS_DSR_ON &&
               Ours::modemBits[2] == MS_RING_ON && Ours::modemBits[3] == MS_RLSD_ON);
+static_assert(Ours::escapes[0] == SETRTS && Ours::escapes[1] == CLRRTS &&
+              Ours::escapes[2] == SETDTR && Ours::escapes[3] == CLRDTR &&
+              Ours::escapes[4] == SETBREAK && Ours::escapes[5] == CLRBREAK);
 static_assert(Ours::no == FALSE && Ours::yes == TRUE);
 
 std::atomic<comm::FaultCheck> g_faultCheck{nullptr};
@@ -295,6 +300,21 @@ BOOL FlushFileBuffers(HANDLE hFile) {
 BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
     COMM_FAULT(GetCommModemStatus);
     return Pass(::GetCommModemStatus(hFile, Native(lpModemStat)));
+}
+
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+    COMM_FAULT(EscapeCommFunction);
+    return Pass(::EscapeCommFunction(hFile, dwFunc));
+}
+
+BOOL SetCommBreak(HANDLE hFile) {
+    COMM_FAULT(SetCommBreak);
+    return Pass(::SetCommBreak(hFile));
+}
+
+BOOL ClearCommBreak(HANDLE hFile) {
+    COMM_FAULT(ClearCommBreak);
+    return Pass(::ClearCommBreak(hFile));
 }
 
 } // namespace comm
