@@ -173,6 +173,8 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
         OnRetryTick();
     else if (nIDEvent == TIMER_SERIAL_LOST)
         OnSerialLost();
+    else if (nIDEvent == TIMER_MODEM)
+        SendModemNews();
     else if (nIDEvent == TIMER_AUTOOPEN && !LinkIsOpen())
         ToggleLink();
     CDialog::OnTimer(nIDEvent);

@@ -54,6 +54,10 @@ inline constexpr UINT RETRY_TICK_MS = 200;
 // Listening (LISTEN in the settings file): the clients' sockets are watched under these ids, one
 // each, in the fast mode; the listener itself is looked at on TIMER_TCP in both modes.
 inline constexpr UINT_PTR WATCH_CLIENT = 16;
+// Telnet sessions in the fast mode: the modem lines are looked at this often, so that a change
+// reaches the peer within 50 ms (the default mode looks at each network poll).
+inline constexpr UINT_PTR TIMER_MODEM = 9;
+inline constexpr UINT MODEM_POLL_MS = 20;
 
 // The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
 // rate, rounded up to whole milliseconds and never less than 1.

@@ -31,6 +31,8 @@ std::string CVarnelDlg::ToNetwork(const char* pBuffer, std::size_t nLength) cons
 }
 
 std::unique_ptr<CComPortSession> CVarnelDlg::NewSession() {
+    if (WaitsOnSides())
+        SetTimer(TIMER_MODEM, MODEM_POLL_MS);
     return std::make_unique<CComPortSession>(g_serial, "Varnel " + res::VersionText() + " " +
                                                            std::string(g_szComPort));
 }
@@ -61,7 +63,10 @@ void CVarnelDlg::FromTelnetPeer(CComPortSession& session, const char* pBuffer, s
 
 // A session ended: with none left, the line the settings give is put back.
 void CVarnelDlg::SessionEnded() {
-    if (!m_sessions.empty() || m_pServerSession || !m_bLineSetRemotely)
+    if (!m_sessions.empty() || m_pServerSession)
+        return;
+    KillTimer(TIMER_MODEM);
+    if (!m_bLineSetRemotely)
         return;
     m_bLineSetRemotely = false;
     RestoreLine(g_serial, ConfiguredLine{g_nBaudrate});
