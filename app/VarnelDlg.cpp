@@ -187,6 +187,8 @@ void CVarnelDlg::OnWatch(UINT_PTR nID) {
     case WATCH_TCP_SEND:
         return OnNetworkWritable();
     default:
+        if (nID >= WATCH_CLIENT && nID < WATCH_CLIENT + MOST_CLIENTS)
+            ListenPoll(); // a client has bytes, or has gone
         return;
     }
 }
@@ -206,8 +208,6 @@ std::string DevicePathOf(const char* pszPort) {
     return strPath;
 }
 
-namespace {
-
 // The decimal value of the port text, kept to its low 16 bits.
 std::uint16_t PortNumber(const std::string& strPort) {
     std::uint32_t nValue = 0;
@@ -218,8 +218,6 @@ std::uint16_t PortNumber(const std::string& strPort) {
     }
     return static_cast<std::uint16_t>(nValue & 0xFFFF);
 }
-
-} // namespace
 
 bool CVarnelDlg::LinkIsOpen() {
     std::string strCaption;
@@ -343,6 +341,8 @@ bool CVarnelDlg::OpenSerialSide(long* pError) {
 }
 
 bool CVarnelDlg::ToggleTcp() {
+    if (m_bListen)
+        return ToggleListen();
     std::string strCaption;
     m_btnOpen.GetWindowText(strCaption);
     if (g_bTcpConnected || strCaption != "打开") {
@@ -457,8 +457,14 @@ DWORD CVarnelDlg::ForwardSerialBlock(DWORD nWanted) {
 // Sends one block from the device to the server, then shows, logs and counts it.
 void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     // Without a connection the block has nowhere to go; it is still shown, logged and counted.
+    // Listening, it goes to every client there is; a client that stopped reading leaves.
     bool bStalled = false;
-    if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
+    if (m_bListen) {
+        if (m_pClients) {
+            m_pClients->SendToAll(buffer, nCount);
+            TellClientNews();
+        }
+    } else if (g_bTcpConnected && !m_backlog.Send(g_sock, buffer, nCount)) {
         m_nUndelivered += nCount;
         bStalled = true;
     } else if (!g_bTcpConnected) {
@@ -517,6 +523,10 @@ void CVarnelDlg::NoteSerialDeviceGone() {
 }
 
 void CVarnelDlg::NetworkPoll() {
+    if (m_bListen) {
+        ListenPoll();
+        return;
+    }
     // What waits for the server goes out first, as far as the server takes it.
     m_backlog.Flush(g_sock);
     char buffer[RECV_BUFFER_SIZE] = {};
@@ -541,8 +551,20 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     if (nLength < 2 && !bTailOfBurst)
         return;
 
-    // The device's bytes that came before this block go to the server first; then only what
-    // still waits to be sent to the device is discarded, never what the device sent.
+    WriteBlockToDevice(buffer, nLength);
+
+    // Unless forwarding the device's bytes above took the link down already.
+    if (g_bReopen && g_bTcpConnected) {
+        ToggleLink();
+        Sleep(1000);
+        ToggleLink();
+    }
+}
+
+// Writes one block from the network to the port, then shows, logs and counts it. The device's
+// bytes that came before it go to the network first; then only what still waits to be sent to the
+// device is discarded, never what the device sent.
+void CVarnelDlg::WriteBlockToDevice(const char* buffer, int nLength) {
     if (m_plan.Retrying(CReconnectPlan::SERIAL)) {
         NoteUndeliveredToDevice(static_cast<std::size_t>(nLength)); // the device is away
     } else {
@@ -557,11 +579,4 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     ShowTrafficBlock(true, buffer, nLength);
     g_nTcpBytes += nLength;
     CompleteTrafficEntry(m_strTcpCount, "TCP: %lld", g_nTcpBytes, m_strTcpData);
-
-    // Unless forwarding the device's bytes above took the link down already.
-    if (g_bReopen && g_bTcpConnected) {
-        ToggleLink();
-        Sleep(1000);
-        ToggleLink();
-    }
 }

@@ -9,6 +9,7 @@
 #include "app/bridge/SerialBurstRead.h"
 #include "app/bridge/TrafficLog.h"
 #include "app/framework/Afx.h"
+#include "app/network/ClientSet.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
@@ -16,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // The settings file, relative to the current directory at each access.
@@ -47,6 +49,10 @@ inline constexpr UINT_PTR TIMER_SERIAL_LOST = 7; // the device went away: its si
 inline constexpr UINT_PTR TIMER_AUTOOPEN = 8;
 inline constexpr UINT RETRY_TICK_MS = 200;
 
+// Listening (LISTEN in the settings file): the clients' sockets are watched under these ids, one
+// each, in the fast mode; the listener itself is looked at on TIMER_TCP in both modes.
+inline constexpr UINT_PTR WATCH_CLIENT = 16;
+
 // The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
 // rate, rounded up to whole milliseconds and never less than 1.
 UINT SerialQuietGapMs(std::uint32_t nBaudrate);
@@ -65,6 +71,8 @@ extern CSerial g_serial;          // the bridge's serial port
 // The tooltip of a status line; the device a port name leads to.
 void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip);
 std::string DevicePathOf(const char* pszPort);
+// The decimal value of the port field's text, kept to its low 16 bits.
+std::uint16_t PortNumber(const std::string& strPort);
 
 // Port map: index of the port list to the port name ("COM3" for any index outside the list).
 const char* PortMap(int nIndex);
@@ -138,6 +146,9 @@ public:
     bool OpenLinkAtStart();
     // True when the settings ask for a dropped link to come back by itself (RECONNECT).
     bool ReconnectsByItself() const;
+    // Whether the network tooltip counts each client's bytes (on by default). Without a window
+    // the tooltip is the reason of a status line, and a count is no news.
+    void ShowClientCounters(bool bShow) { m_bClientCounters = bShow; }
     // Closes an open link as the 关闭 button does, once what waits for the server has gone out
     // or nFlushMs milliseconds have passed.
     void CloseLinkForExit(UINT nFlushMs);
@@ -195,6 +206,14 @@ private:
     void OnNetworkWritable();
     void StopNetworkWatch();
 
+    // Listening for clients instead of connecting (VarnelDlgListen.cpp).
+    bool ToggleListen();
+    void CloseListenSide();
+    void ListenPoll();
+    void TellClientNews();
+    void WatchClients();
+    void WriteBlockToDevice(const char* pBuffer, int nLength);
+
     CPaneEntries m_comEntries;
     CPaneEntries m_tcpEntries;
     bool m_bComDeviceGone = false; // the open port's device went away (cue shown)
@@ -220,6 +239,16 @@ private:
         OutageFacts facts;
     };
     Outage m_outages[2];
+
+    // Listening: the settings, what in them is wrong (nothing listens then), and the clients.
+    bool m_bListen = false;
+    ClientSetOptions m_listenOptions;
+    std::string m_strAllow;
+    std::string m_strListenError;
+    std::unique_ptr<CClientSet> m_pClients;
+    std::string m_strListenAt; // "ip:port" while listening
+    std::vector<sock::SOCKET> m_watchedClients;
+    bool m_bClientCounters = true;
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

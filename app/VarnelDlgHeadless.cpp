@@ -3,6 +3,7 @@
 #include "app/VarnelDlg.h"
 #include "app/platform/Clock.h"
 
+#include <algorithm>
 #include <chrono>
 
 bool CVarnelDlg::OpenLinkAtStart() {
@@ -12,7 +13,7 @@ bool CVarnelDlg::OpenLinkAtStart() {
 }
 
 bool CVarnelDlg::ReconnectsByItself() const {
-    return m_plan.Enabled();
+    return m_plan.Enabled() && !(m_bListen && !m_strListenError.empty());
 }
 
 void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
@@ -25,6 +26,14 @@ void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
             break;
         if (m_backlog.Waiting() > 0)
             Sleep(10);
+    }
+    while (m_pClients && Clock::now() < deadline) {
+        const auto clients = m_pClients->Clients();
+        if (std::none_of(clients.begin(), clients.end(),
+                         [](const ClientFacts& client) { return client.waiting > 0; }))
+            break;
+        m_pClients->Flush();
+        Sleep(10);
     }
     if (LinkIsOpen())
         ToggleLink();

@@ -44,6 +44,9 @@ void CVarnelDlg::ToggleRetriedLink() {
     const bool bComFailed = ToggleSerial();
     if (bComFailed)
         ShowSerialSideWanted();
+    // Wrong settings are not retried: nothing would change until someone fixes them.
+    if (bTcpFailed && m_bListen && !m_strListenError.empty())
+        return;
     if (bTcpFailed) {
         ShowNetworkSideWanted();
         const CWnd* pStatus = GetDlgItem(IDC_STATIC_NETSTATUS);
@@ -170,6 +173,17 @@ void CVarnelDlg::OnRetryTick() {
 // A connect that does not block: started when due, looked at every tick until it ends.
 void CVarnelDlg::TryServer(std::uint64_t nNow) {
     const std::int64_t nNowMs = static_cast<std::int64_t>(nNow);
+    if (m_bListen) { // a listener that could not open (its port was taken) is opened again
+        if (!m_plan.Due(Plan::NETWORK, nNowMs))
+            return;
+        if (!ToggleListen()) {
+            EndOutage(Plan::NETWORK);
+            return;
+        }
+        m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
+        ShowRetry(Plan::NETWORK);
+        return;
+    }
     if (m_sockConnecting == sock::INVALID_SOCKET) {
         if (!m_plan.Due(Plan::NETWORK, nNowMs))
             return;

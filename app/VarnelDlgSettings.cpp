@@ -1,5 +1,6 @@
 // CVarnelDlg: the settings file, read at start-up and written at each choice.
 #include "app/VarnelDlg.h"
+#include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Profile.h"
 
 #include <cstdio>
@@ -38,6 +39,22 @@ void CVarnelDlg::LoadSettings() {
     // seconds (1 to 3600; anything else is off); AUTOOPEN opens the link at start.
     SetReconnectBound(GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE));
     m_bAutoOpen = GetPrivateProfileIntA("SYSTEM", "AUTOOPEN", 0, SETTINGS_FILE) == 1;
+
+    // Listening for clients instead of connecting to a server: how many, who may, and whether a
+    // newcomer takes the place of the quietest. An allow-list that does not parse is an error
+    // that keeps anything from listening, never a list of everyone.
+    m_bListen = GetPrivateProfileIntA("Socket", "LISTEN", 0, SETTINGS_FILE) == 1;
+    const int nClients = GetPrivateProfileIntA("Socket", "CLIENTS", 1, SETTINGS_FILE);
+    m_listenOptions.clients = nClients >= 1 && nClients <= MOST_CLIENTS ? nClients : 1;
+    m_listenOptions.takeover = GetPrivateProfileIntA("Socket", "TAKEOVER", 0, SETTINGS_FILE) == 1;
+    char szAllow[8192];
+    GetPrivateProfileStringA("Socket", "ALLOW", "", szAllow, sizeof(szAllow), SETTINGS_FILE);
+    m_strAllow = szAllow;
+    std::string strBadEntry;
+    if (auto allow = CAllowList::Parse(m_strAllow, &strBadEntry))
+        m_listenOptions.allow = *allow;
+    else
+        m_strListenError = DescribeAllowListError(strBadEntry);
 
     m_strComCount = "COM: 0";
     m_strTcpCount = "TCP: 0";

@@ -24,7 +24,7 @@ extern EventListener g_eventListener;
 // go on, serve() (the backend's loop, returning its exit code); then ExitInstance. The result is
 // the loop's exit code where it gave one, else ExitInstance's; 1 without an application object.
 int RunApplication(const std::function<int()>& serve);
-// Runs after every push (UpdateData(false)) while set, and (headless) after a tooltip changes; a
+// Runs after every push (UpdateData(false)) while set, and (headless) after a tooltip changed; a
 // backend's program may set it.
 extern std::function<void(CDialog&)> g_pushObserver;
 

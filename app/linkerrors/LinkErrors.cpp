@@ -96,6 +96,30 @@ std::string DescribeConnectFailure(const std::string& ip, unsigned port, int err
     return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
 }
 
+std::string DescribeListenFailure(const std::string& ip, unsigned port, int errnoValue) {
+    const std::string where = ip + ":" + std::to_string(port);
+    switch (errnoValue) {
+    case EADDRINUSE:
+        return where + " is in use by another program — stop it, or choose another PORT";
+    case EADDRNOTAVAIL:
+        return where + ": no interface of this machine has the address " + ip +
+               " — use 127.0.0.1, 0.0.0.0 or an address of this machine";
+    case EACCES:
+    case EPERM:
+        return where + ": not permitted — ports below 1024 need administrator rights";
+    case EINVAL:
+        return where + ": not an address to listen at — use a.b.c.d";
+    default:
+        return where + ": " + ErrorNumber(errnoValue) + " (" + std::strerror(errnoValue) + ")";
+    }
+}
+
+std::string DescribeAllowListError(const std::string& badEntry) {
+    return "ALLOW in [Socket] of VarnelConfig.ini: \"" + badEntry +
+           "\" is not an IPv4 address or block (a.b.c.d or a.b.c.d/n) — fix it; until then "
+           "nothing listens";
+}
+
 std::string DescribeReceiveFailure(int errnoValue) {
     switch (errnoValue) {
     case 0:

@@ -40,6 +40,7 @@ std::FILE* g_out = stderr;
 // unless the settings let it come back by itself.
 void OnStart(CDialog& dlg) {
     auto& bridge = static_cast<CVarnelDlg&>(dlg);
+    bridge.ShowClientCounters(false);
     if (bridge.OpenLinkAtStart() || bridge.ReconnectsByItself())
         return;
     std::fputs("varnel-headless: the link did not open (see the status above) and RECONNECT is "

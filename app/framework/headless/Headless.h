@@ -21,7 +21,7 @@ void SetStopHandler(std::function<void(CDialog&)> handler);
 void RequestStop();
 // Where message boxes' texts go: standard error unless set (a service has none).
 void SetMessageOutput(std::FILE* out);
-// Runs after every push (UpdateData(false)) of any dialog, and when a control's tooltip changes
+// Runs after every push (UpdateData(false)) of any dialog, and once a control's tooltip changed
 // between pushes.
 void SetPushObserver(std::function<void(CDialog&)> observer);
 

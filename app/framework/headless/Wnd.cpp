@@ -2,6 +2,7 @@
 #include "app/framework/Internal.h"
 #include "app/framework/IpAddressText.h"
 #include "app/framework/headless/Control.h"
+#include "app/framework/headless/Loop.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,9 @@ using afx::headless::Control;
 using afx::headless::ControlOf;
 
 namespace {
+
+// The dialog's timer that tells of a changed tooltip; no dialog uses an id this high.
+constexpr std::uintptr_t kTipNewsTimer = ~std::uintptr_t{0};
 
 // The address in an address control's fields, first field in the high byte, blank fields as 0;
 // filled counts the fields that are not blank.
@@ -70,9 +74,16 @@ void CWnd::SetToolTipText(const std::string& text) {
         return;
     c->tip = text;
     // The program reads its controls at every push; a reason that changes between pushes (a
-    // device that went away, the end of an outage) is news of its own, told at once.
-    if (afx::g_pushObserver && c->owner && c->owner->GetSafeHwnd())
-        afx::g_pushObserver(*c->owner);
+    // device that went away, the end of an outage) is news of its own, told once the handler
+    // that changed it has returned (and pushed the text that goes with it, if any). A timer of
+    // the dialog's own, so that it goes with the dialog.
+    CDialog* dlg = c->owner;
+    if (afx::g_pushObserver && dlg && dlg->GetSafeHwnd())
+        afx::headless::Loop::Instance().SetTimer(dlg, kTipNewsTimer, std::chrono::milliseconds(0),
+                                                 true, [dlg] {
+                                                     if (afx::g_pushObserver)
+                                                         afx::g_pushObserver(*dlg);
+                                                 });
 }
 
 std::string CWnd::GetToolTipText() const {

@@ -1,0 +1,144 @@
+// CVarnelDlg listening for clients (LISTEN in the settings file): the network side is a listener
+// at ServerIP:PORT and the clients it serves. Every block of the device goes to every client;
+// every block of a client goes to the device whole, as it came, with no byte left out. The
+// clients' bookkeeping lives in CClientSet; here the window opens and closes it, polls it, and
+// shows and records what happens.
+#include "app/VarnelDlg.h"
+#include "app/bridge/OutageText.h"
+#include "app/linkerrors/LinkErrors.h"
+#include "app/network/Address.h"
+#include "app/network/ClientText.h"
+#include "app/platform/File.h"
+#include "app/platform/Profile.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Blocks from clients written to the device in one poll at the most, so that busy clients
+// cannot hold up the window; the rest waits in their sockets for the next poll.
+constexpr int kBlocksPerPoll = 64;
+
+} // namespace
+
+// Opens the listener, or closes it with every client. True when it could not listen.
+bool CVarnelDlg::ToggleListen() {
+    if (m_pClients) {
+        m_ipServer.EnableWindow(true);
+        m_editPort.EnableWindow(true);
+        CloseListenSide();
+        return false;
+    }
+    DWORD dwAddress = 0;
+    m_ipServer.GetAddress(dwAddress);
+    const std::string strIP = Ipv4Text(dwAddress);
+    m_editPort.GetWindowText(m_strPort);
+    WritePrivateProfileStringA("Socket", "ServerIP", strIP.c_str(), SETTINGS_FILE);
+    WritePrivateProfileStringA("Socket", "PORT", m_strPort.c_str(), SETTINGS_FILE);
+    const std::uint16_t nPort = PortNumber(m_strPort.Str());
+    m_strListenAt = strIP + ":" + std::to_string(nPort);
+
+    if (!m_strListenError.empty()) {
+        m_strNetStatus = "监听参数错误";
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strListenError);
+        UpdateData(false);
+        return true;
+    }
+    auto pClients = std::make_unique<CClientSet>(m_listenOptions);
+    if (const int nError = pClients->Listen(strIP, nPort)) {
+        m_strNetStatus = "无法监听 " + m_strListenAt;
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS, DescribeListenFailure(strIP, nPort, nError));
+        UpdateData(false);
+        return true;
+    }
+    m_pClients = std::move(pClients);
+    ShowNetworkSideWanted();
+    // The listener is looked at every 100 ms in both modes; the fast mode also watches each
+    // client, so that its bytes reach the device at once.
+    SetTimer(TIMER_TCP, 100);
+    TellClientNews();
+    return false;
+}
+
+void CVarnelDlg::CloseListenSide() {
+    KillTimer(TIMER_TCP);
+    for (std::size_t i = 0; i < m_watchedClients.size(); ++i)
+        Unwatch(WATCH_CLIENT + i);
+    m_watchedClients.clear();
+    m_pClients->Flush(); // a last chance for what waits
+    m_pClients->CloseAll();
+    TellClientNews();
+    const std::uint64_t nUndelivered = m_pClients->Undelivered();
+    m_pClients.reset();
+    m_strNetStatus = "已停止监听";
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                 "stopped listening at " + m_strListenAt +
+                     (nUndelivered > 0 ? "; " + std::to_string(nUndelivered) +
+                                             " bytes from the device reached no client"
+                                       : ""));
+    UpdateData(false);
+}
+
+// New clients are taken, what waits for each goes out, and what clients sent goes to the device,
+// each block whole and in the order it came.
+void CVarnelDlg::ListenPoll() {
+    if (!m_pClients)
+        return;
+    m_pClients->Accept();
+    m_pClients->Flush();
+    char buffer[RECV_BUFFER_SIZE];
+    ClientId from = 0;
+    for (int i = 0; i < kBlocksPerPoll && m_pClients; ++i) {
+        const std::size_t nLength = m_pClients->Receive(buffer, sizeof(buffer), &from);
+        if (nLength == 0)
+            break;
+        WriteBlockToDevice(buffer, static_cast<int>(nLength));
+    }
+    TellClientNews();
+}
+
+// What happened to the clients goes to the events file, the status line and its tooltip; the
+// fast mode's watches follow the clients there are now.
+void CVarnelDlg::TellClientNews() {
+    if (!m_pClients)
+        return;
+    const SYSTEMTIME st = [] {
+        SYSTEMTIME now{};
+        GetLocalTime(&now);
+        return now;
+    }();
+    for (const ClientEvent& event : m_pClients->TakeEvents()) {
+        const std::string strLine = ClientEventLine(st, event);
+        AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+    }
+    ListenFacts facts;
+    facts.where = m_strListenAt;
+    facts.places = m_listenOptions.clients;
+    facts.takeover = m_listenOptions.takeover;
+    facts.allow = m_strAllow;
+    facts.clients = m_pClients->Clients();
+    facts.refused = m_pClients->Refused();
+    facts.recentRefusals = m_pClients->RecentRefusals();
+    facts.undelivered = m_pClients->Undelivered();
+    facts.counters = m_bClientCounters;
+    const std::string strStatus = ListenStatus(m_strListenAt, facts.clients);
+    const bool bNewStatus = m_strNetStatus != strStatus;
+    m_strNetStatus = strStatus;
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS, ListenTip(facts));
+    if (bNewStatus)
+        UpdateData(false);
+    if (WaitsOnSides())
+        WatchClients();
+}
+
+void CVarnelDlg::WatchClients() {
+    const std::vector<sock::SOCKET> sockets = m_pClients->Sockets();
+    if (sockets == m_watchedClients)
+        return;
+    for (std::size_t i = 0; i < m_watchedClients.size(); ++i)
+        Unwatch(WATCH_CLIENT + i);
+    m_watchedClients = sockets;
+    for (std::size_t i = 0; i < sockets.size(); ++i)
+        WatchSocket(WATCH_CLIENT + i, sockets[i]);
+}

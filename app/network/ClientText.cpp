@@ -1,0 +1,97 @@
+#include "app/network/ClientText.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string Clock(const SYSTEMTIME& when) {
+    char text[24];
+    std::snprintf(text, sizeof(text), "%02u:%02u:%02u", when.wHour, when.wMinute, when.wSecond);
+    return text;
+}
+
+} // namespace
+
+std::string ListenStatus(const std::string& where, const std::vector<ClientFacts>& clients) {
+    if (clients.empty())
+        return "等待客户端 " + where;
+    if (clients.size() == 1)
+        return "已连接客户端 " + clients.front().peer;
+    return "已连接 " + std::to_string(clients.size()) + " 个客户端";
+}
+
+std::string ListenTip(const ListenFacts& facts) {
+    std::string tip =
+        "Listening at " + facts.where + " for " + std::to_string(facts.places) +
+        (facts.places == 1 ? " client" : " clients") +
+        (facts.takeover ? ", a newcomer replaces the quietest" : "") +
+        (facts.allow.empty() ? "; any address may connect" : "; allowed: " + facts.allow);
+    for (const ClientFacts& client : facts.clients) {
+        tip += "\n" + client.peer + " since " + Clock(client.since);
+        if (facts.counters)
+            tip += ": " + std::to_string(client.received) + " bytes in, " +
+                   std::to_string(client.sent) + " out, " + std::to_string(client.waiting) +
+                   " waiting";
+    }
+    if (facts.refused > 0) {
+        tip += "\nRefused so far: " + std::to_string(facts.refused);
+        if (!facts.recentRefusals.empty()) {
+            const ClientEvent& last = facts.recentRefusals.back();
+            tip += " (last " + last.peer + ": " + ClientReasonText(last) + ")";
+        }
+    }
+    if (facts.undelivered > 0)
+        tip += "\n" + std::to_string(facts.undelivered) +
+               " bytes from the device reached no client (none was connected)";
+    return tip;
+}
+
+std::string ClientReasonText(const ClientEvent& event) {
+    switch (event.reason) {
+    case ClientReason::none:
+        return "";
+    case ClientReason::closedByClient:
+        return "it closed the connection";
+    case ClientReason::failed:
+        if (event.error == ETIMEDOUT)
+            return "it stopped answering (timed out)";
+        if (event.error == ECONNRESET)
+            return "it reset the connection";
+        return "error " + std::to_string(event.error) + " (" + std::strerror(event.error) + ")";
+    case ClientReason::stoppedReading:
+        return "it stopped reading";
+    case ClientReason::brokeTransport:
+        return "it broke the protocol";
+    case ClientReason::replaced:
+        return "a new client took its place";
+    case ClientReason::closedHere:
+        return "closed here";
+    case ClientReason::notAllowed:
+        return "not in ALLOW";
+    case ClientReason::full:
+        return "every place was taken";
+    }
+    return "";
+}
+
+std::string ClientEventLine(const SYSTEMTIME& when, const ClientEvent& event) {
+    char stamp[48];
+    std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u", when.wYear, when.wMonth,
+                  when.wDay, when.wHour, when.wMinute, when.wSecond);
+    std::string line = std::string(stamp) + " client " + event.peer;
+    switch (event.news) {
+    case ClientNews::connected:
+        line += " connected";
+        break;
+    case ClientNews::left:
+        line += " left: " + ClientReasonText(event) + "; " + std::to_string(event.lost) +
+                " bytes for it not delivered";
+        break;
+    case ClientNews::refused:
+        line += " refused: " + ClientReasonText(event);
+        break;
+    }
+    return line + "\r\n";
+}
