@@ -107,6 +107,9 @@ FanOutResult RunFanOut(const PhasePlan& plan, Pty& pty, const std::vector<int>& 
             for (Reader& r : readers) {
                 r.gaps.Open(now);
             }
+            // What the pty did not take by now was never sent: the contender stopped reading it.
+            result.unsent = pending.size();
+            pending.clear();
         }
         while (sending && due(chunksQueued) <= now) {
             const std::size_t at = pending.size();

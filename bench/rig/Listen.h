@@ -43,6 +43,7 @@ struct FanOutResult {
     std::uint64_t lost = 0;        // the most any client missed
     std::uint64_t altered = 0;     // altered or extra bytes, over all clients
     std::uint64_t stray = 0;       // bytes that came out at the device
+    std::uint64_t unsent = 0;      // due from the device, but the pty was full when sending ended
     std::vector<double> latencyMs; // per chunk and client: written to its last byte read
     double largestGapMs = 0;       // over the clients
     double cpuSeconds = 0;

@@ -532,16 +532,19 @@ bool ListenPhase(const Options& o, int run, const std::string& name, Session& se
     std::fprintf(
         stderr,
         "rig: %s run %d %s: %zu reading client(s)%s, sent %llu, delivered to each "
-        "%llu, lost %llu, altered %llu, stray %llu, largest gap %.1f ms\n",
+        "%llu, lost %llu, altered %llu, stray %llu, not taken by the pty %llu, largest gap "
+        "%.1f ms\n",
         o.contender.c_str(), run, name.c_str(), count, frozen ? " and 1 frozen" : "",
         static_cast<unsigned long long>(r.sent), static_cast<unsigned long long>(r.delivered),
         static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.altered),
-        static_cast<unsigned long long>(r.stray), r.largestGapMs);
+        static_cast<unsigned long long>(r.stray), static_cast<unsigned long long>(r.unsent),
+        r.largestGapMs);
     Emit(o, run, name + "_sent", static_cast<double>(r.sent));
     Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
     Emit(o, run, name + "_lost", static_cast<double>(r.lost));
     Emit(o, run, name + "_altered", static_cast<double>(r.altered));
     Emit(o, run, name + "_stray", static_cast<double>(r.stray));
+    Emit(o, run, name + "_unsent", static_cast<double>(r.unsent));
     Emit(o, run, name + "_cpu_s", r.cpuSeconds);
     if (r.delivered > 0) {
         Emit(o, run, name + "_cpu_s_per_mb",
