@@ -56,6 +56,11 @@ int Dial(std::uint16_t port, Clock::time_point deadline, int receiveBuffer) {
     }
 }
 
+bool Closed(int fd) {
+    pollfd p{fd, POLLRDHUP, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
 std::uint16_t FreePort() {
     Server probe;
     std::string error;

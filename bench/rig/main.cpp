@@ -376,9 +376,18 @@ struct Session {
 
     // Connects or closes clients until `count` read, and one is frozen when `withFrozen`.
     bool Arrange(std::size_t count, bool withFrozen, Clock::time_point deadline) {
+        const bool leaving = clients.size() > count || (!withFrozen && frozen >= 0);
         while (clients.size() > count) {
             close(clients.back());
             clients.pop_back();
+        }
+        if (!withFrozen && frozen >= 0) {
+            close(frozen);
+            frozen = -1;
+        }
+        if (leaving) {
+            // Until the contender sees them leave, their places count as taken.
+            std::this_thread::sleep_for(std::chrono::seconds(1));
         }
         while (clients.size() < count) {
             const int fd = Dial(listenPort, deadline);
@@ -388,13 +397,9 @@ struct Session {
             clients.push_back(fd);
         }
         if (withFrozen && frozen < 0) {
-            // A small window, so that the contender's send buffer for it fills within seconds.
+            // A small window: what the contender sends it piles up on the contender's side.
             frozen = Dial(listenPort, deadline, 2048);
             return frozen >= 0;
-        }
-        if (!withFrozen && frozen >= 0) {
-            close(frozen);
-            frozen = -1;
         }
         return true;
     }
@@ -523,6 +528,14 @@ bool ListenPhase(const Options& o, int run, const std::string& name, Session& se
         return false;
     }
     std::this_thread::sleep_for(std::chrono::seconds(1)); // the contender takes them in
+    const bool refused = std::any_of(session.clients.begin(), session.clients.end(), Closed) ||
+                         (frozen && Closed(session.frozen));
+    if (refused) {
+        std::fprintf(stderr, "rig: %s run %d %s: the contender closed a client it should serve\n",
+                     o.contender.c_str(), run, name.c_str());
+        Emit(o, run, "failed", 1);
+        return false;
+    }
     PhasePlan plan = SpecFor("s2t-lines", o);
     if (frozen && o.frozenSeconds > 0) {
         plan.seconds = o.frozenSeconds;
@@ -554,10 +567,9 @@ bool ListenPhase(const Options& o, int run, const std::string& name, Session& se
     Emit(o, run, name + "_lat_p99_ms", Percentile(r.latencyMs, 0.99));
     Emit(o, run, name + "_gap_ms", r.largestGapMs);
     if (frozen) {
-        // Whether the contender gave up on the frozen client (closed or reset it).
-        pollfd p{session.frozen, POLLRDHUP, 0};
-        const bool dropped = poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
-        Emit(o, run, name + "_frozen_dropped", dropped ? 1 : 0);
+        // Whether the contender gave up on the frozen client (its end, once what it had sent
+        // before came, or a reset).
+        Emit(o, run, name + "_frozen_dropped", Closed(session.frozen) ? 1 : 0);
     }
     clean = clean && r.lost == 0 && r.altered == 0 && r.stray == 0;
     return Survived(o, run, name, session, r.contenderGone, r.connectionClosed);
