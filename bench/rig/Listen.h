@@ -34,7 +34,7 @@ private:
 // non-blocking; -1 on failure.
 int Dial(std::uint16_t port, Clock::time_point deadline, int receiveBuffer = 0);
 
-// Whether the far end of a connected socket has closed it or reset it.
+// Whether the contender has closed its end of a loopback connection or given up on it.
 bool Closed(int fd);
 
 // A port on 127.0.0.1 that nothing listens on at the moment.

@@ -567,8 +567,7 @@ bool ListenPhase(const Options& o, int run, const std::string& name, Session& se
     Emit(o, run, name + "_lat_p99_ms", Percentile(r.latencyMs, 0.99));
     Emit(o, run, name + "_gap_ms", r.largestGapMs);
     if (frozen) {
-        // Whether the contender gave up on the frozen client (its end, once what it had sent
-        // before came, or a reset).
+        // Whether the contender gave up on the frozen client.
         Emit(o, run, name + "_frozen_dropped", Closed(session.frozen) ? 1 : 0);
     }
     clean = clean && r.lost == 0 && r.altered == 0 && r.stray == 0;
