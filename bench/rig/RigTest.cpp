@@ -1,4 +1,5 @@
 #include "bench/rig/Rig.h"
+#include "bench/rig/Listen.h"
 #include "bench/rig/Phase.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,24 @@ TEST(ReadProcStats, ReadsCpuAndMemoryOfAProcess) {
     EXPECT_GE(stats.peakRssKb, stats.rssKb);
     EXPECT_GE(stats.cpuSeconds, 0);
     EXPECT_FALSE(ReadProcStats(-5).ok);
+}
+
+TEST(GapMeter, KeepsTheLongestWaitFromTheStartOnAndAWaitStillOpen) {
+    const auto start = Clock::now();
+    const auto at = [&](int ms) { return start + std::chrono::milliseconds(ms); };
+    GapMeter gaps(start);
+    gaps.Arrive(at(30));
+    gaps.Arrive(at(50));
+    gaps.Arrive(at(150));
+    gaps.Open(at(200));
+    EXPECT_NEAR(gaps.LargestMs(), 100, 1e-6);
+    gaps.Open(at(300)); // nothing since 150: the open wait counts once it is the longest
+    EXPECT_NEAR(gaps.LargestMs(), 150, 1e-6);
+    gaps.Arrive(at(400)); // and the wait it ends counts whole
+    EXPECT_NEAR(gaps.LargestMs(), 250, 1e-6);
+    GapMeter silent(start);
+    silent.Open(at(80));
+    EXPECT_NEAR(silent.LargestMs(), 80, 1e-6);
 }
 
 TEST(Pty, CarriesEveryByteValueUnchanged) {

@@ -4,8 +4,10 @@
 //     result contender=NAME run=N figure=FIGURE value=VALUE
 // With --soak it runs both directions at once at line rate and prints a line per minute instead;
 // with --chaos as well the server restarts and the device vanishes and returns meanwhile.
+// With --listen the contender listens instead, and the rig connects clients to it.
 #include "app/platform/Profile.h"
 #include "bench/rig/Chaos.h"
+#include "bench/rig/Listen.h"
 #include "bench/rig/Phase.h"
 #include "bench/rig/Rig.h"
 #include "bench/rig/TwoWay.h"
@@ -17,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,18 +35,29 @@ constexpr double kVarnelCap = 3096.0 / 0.1;
 
 const char* const kUsage = R"(usage: varnel-benchrig [options]
   --contender NAME      label of the contender (default socat); "varnel" turns on --ini and
-                        --press-open ("varnel-headless" only --ini: it opens the link itself)
+                        --press-open ("varnel-headless" only --ini: it opens the link itself);
+                        "ser2net" writes {dir}/ser2net.yaml for the pty and the port and runs
+                        ser2net -n -c {dir}/ser2net.yaml (with --listen only)
   --cmd "COMMAND"       the contender, run by /bin/sh in a fresh folder; {pty} is the serial
                         device, {port} the server's port, {dir} the folder. Default for socat:
                         socat {pty},raw,echo=0 TCP:127.0.0.1:{port}
   --ini                 write VarnelConfig.ini for the pty and the port into the folder
+  --listen              the contender listens at 127.0.0.1:{port} (Varnel: LISTEN=1, CLIENTS=8,
+                        AUTOOPEN=1; socat: TCP-LISTEN) and the rig connects its clients to it.
+                        Phases listen-1 and listen-8: sensor lines from the device, 230 bytes
+                        every 20 ms, to 1 and to 8 clients (CPU per MB of the device's stream,
+                        latency, largest gap between arrivals); listen-frozen: the same to one
+                        client while another stays connected and never reads (default: all
+                        three)
+  --frozen-seconds F    seconds of listen-frozen (default: --seconds); at 11.5 kB/s a contender
+                        takes minutes to fill the buffers it keeps for a frozen client
   --press-open          find the window named Varnel (xdotool, needs DISPLAY) and press Enter
   --seconds D           seconds of each paced phase (default 60)
   --unpaced-seconds U   seconds of each unpaced phase (default 5)
   --phase LIST          comma-separated: s2t, t2s, two-way, req-resp, t2s-max, s2t-max,
                         s2t-lines (default s2t,t2s,two-way,req-resp,t2s-max); s2t-lines sends
                         sensor text lines from the device, 230 bytes every 20 ms, and reports
-                        its own CPU per MB
+                        its own CPU per MB; with --listen: listen-1, listen-8, listen-frozen
   --hex                 Varnel shows the panes in hexadecimal (HEX=1 in the settings); the
                         figures of s2t-lines are then named s2t-lines-hex
   --fast                Varnel runs in its fast mode (FAST=1 in the settings)
@@ -65,8 +79,11 @@ struct Options {
     std::string command;
     bool ini = false;
     bool pressOpen = false;
+    bool listen = false;
+    bool yaml = false; // write ser2net.yaml
     double seconds = 60;
     double unpacedSeconds = 5;
+    double frozenSeconds = 0; // 0: `seconds`
     std::vector<std::string> phases{"s2t", "t2s", "two-way", "req-resp", "t2s-max"};
     int runs = 1;
     double soakMinutes = 0;
@@ -81,7 +98,7 @@ struct Options {
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
-    bool iniSet = false, pressSet = false;
+    bool iniSet = false, pressSet = false, phaseSet = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* {
@@ -103,12 +120,18 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.seconds = std::atof(value());
         } else if (arg == "--unpaced-seconds") {
             o.unpacedSeconds = std::atof(value());
+        } else if (arg == "--listen") {
+            o.listen = true;
+        } else if (arg == "--frozen-seconds") {
+            o.frozenSeconds = std::atof(value());
         } else if (arg == "--phase") {
             o.phases.clear();
+            phaseSet = true;
             std::istringstream list(value());
             for (std::string p; std::getline(list, p, ',');) {
                 if (p != "s2t" && p != "t2s" && p != "t2s-max" && p != "s2t-max" &&
-                    p != "two-way" && p != "req-resp" && p != "s2t-lines") {
+                    p != "two-way" && p != "req-resp" && p != "s2t-lines" && p != "listen-1" &&
+                    p != "listen-8" && p != "listen-frozen") {
                     std::fprintf(stderr, "varnel-benchrig: unknown phase %s\n", p.c_str());
                     return false;
                 }
@@ -149,12 +172,35 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     if (varnel && !windowless && !pressSet && !o.chaos) {
         o.pressOpen = true;
     }
+    if (varnel && o.listen) {
+        o.pressOpen = false; // AUTOOPEN: nothing connects to the rig to tell that Open was pressed
+    }
+    if (o.listen && !phaseSet) {
+        o.phases = {"listen-1", "listen-8", "listen-frozen"};
+    }
+    for (const auto& p : o.phases) {
+        if ((p.rfind("listen", 0) == 0) != o.listen) {
+            std::fprintf(stderr, "varnel-benchrig: phase %s %s --listen\n", p.c_str(),
+                         o.listen ? "does not go with" : "needs");
+            return false;
+        }
+    }
+    o.yaml = lower == "ser2net";
+    if ((o.yaml && !o.listen) || (o.listen && o.soakMinutes > 0)) {
+        std::fprintf(stderr, "varnel-benchrig: ser2net needs --listen, and --soak goes without\n");
+        return false;
+    }
     if (o.command.empty()) {
-        if (lower != "socat") {
+        if (lower == "socat") {
+            o.command = o.listen
+                            ? "socat {pty},raw,echo=0 TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr"
+                            : "socat {pty},raw,echo=0 TCP:127.0.0.1:{port}";
+        } else if (o.yaml) {
+            o.command = "ser2net -n -c {dir}/ser2net.yaml";
+        } else {
             std::fprintf(stderr, "varnel-benchrig: --cmd is needed for %s\n", o.contender.c_str());
             return false;
         }
-        o.command = "socat {pty},raw,echo=0 TCP:127.0.0.1:{port}";
     }
     return o.seconds > 0 && o.unpacedSeconds > 0 && o.runs > 0 && o.soakPhase > 0;
 }
@@ -162,9 +208,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 // Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
 // REOPEN off (the rig wants the links to stay up), text or hexadecimal panes, either mode.
 // Unattended: Varnel opens the link at start and brings back a side that dropped (waits of at
-// most 2 s between attempts).
+// most 2 s between attempts). Listening: Varnel opens at start and serves up to 8 clients at the
+// port.
 bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port, bool hex,
-                 bool fast, bool unattended) {
+                 bool fast, bool unattended, bool listen) {
     const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (here < 0 || chdir(folder.c_str()) != 0) {
         if (here >= 0) {
@@ -183,6 +230,11 @@ bool WriteConfig(const std::string& folder, const std::string& device, std::uint
         ok = WritePrivateProfileStringA("SYSTEM", "RECONNECT", "2", file) && ok;
         ok = WritePrivateProfileStringA("SYSTEM", "AUTOOPEN", "1", file) && ok;
     }
+    if (listen) {
+        ok = WritePrivateProfileStringA("SYSTEM", "AUTOOPEN", "1", file) && ok;
+        ok = WritePrivateProfileStringA("Socket", "LISTEN", "1", file) && ok;
+        ok = WritePrivateProfileStringA("Socket", "CLIENTS", "8", file) && ok;
+    }
     ok = WritePrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", file) && ok;
     ok = WritePrivateProfileStringA("Socket", "PORT", portText.c_str(), file) && ok;
     ok = WritePrivateProfileStringA("COM", "COM", "2", file) && ok;
@@ -190,6 +242,22 @@ bool WriteConfig(const std::string& folder, const std::string& device, std::uint
     ok = fchdir(here) == 0 && ok;
     close(here);
     return ok;
+}
+
+// ser2net's settings: the port on 127.0.0.1, the pty at 115200 8N1 without modem lines, up to 8
+// clients at once, a further one taking the place of the oldest.
+bool WriteSer2netYaml(const std::string& folder, const std::string& device,
+                      const std::string& port) {
+    std::FILE* f = std::fopen((folder + "/ser2net.yaml").c_str(), "w");
+    if (!f) {
+        return false;
+    }
+    std::fprintf(f,
+                 "%%YAML 1.1\n---\nconnection: &rig\n  accepter: tcp,127.0.0.1,%s\n"
+                 "  connector: serialdev,%s,115200n81,local\n  options:\n"
+                 "    kickolduser: true\n    max-connections: 8\n",
+                 port.c_str(), device.c_str());
+    return std::fclose(f) == 0;
 }
 
 // Presses the Open button the way a user would: waits for the window, gives it the focus and
@@ -236,14 +304,24 @@ struct Session {
     bool keep = false;
     std::string wineLink;   // the prefix's COM3, linked to the pty
     std::string deviceLink; // with --chaos: the link the settings name as COM3
+    // With --listen: the contender's port, the clients that read and one that never does.
+    std::uint16_t listenPort = 0;
+    std::vector<int> clients;
+    int frozen = -1;
 
     bool Up(const Options& o, std::string& error) {
         keep = o.keep;
         folder = MakeTempFolder(error);
-        if (folder.empty() || !pty.Open(error) || !server.Listen(error)) {
+        if (folder.empty() || !pty.Open(error)) {
             return false;
         }
-        const std::string port = std::to_string(server.port);
+        if (o.listen) {
+            listenPort = FreePort();
+        } else if (!server.Listen(error)) {
+            return false;
+        }
+        const std::uint16_t portNumber = o.listen ? listenPort : server.port;
+        const std::string port = std::to_string(portNumber);
         if (!o.winePrefix.empty()) {
             wineLink = o.winePrefix + "/dosdevices/com3";
             unlink(wineLink.c_str());
@@ -263,8 +341,12 @@ struct Session {
             }
             device = deviceLink;
         }
-        if (o.ini && !WriteConfig(folder, device, server.port, o.hex, o.fast, o.chaos)) {
+        if (o.ini && !WriteConfig(folder, device, portNumber, o.hex, o.fast, o.chaos, o.listen)) {
             error = "cannot write VarnelConfig.ini in " + folder;
+            return false;
+        }
+        if (o.yaml && !WriteSer2netYaml(folder, device, port)) {
+            error = "cannot write ser2net.yaml in " + folder;
             return false;
         }
         const std::string command =
@@ -274,7 +356,12 @@ struct Session {
         if (!contender.Start(command, folder, error)) {
             return false;
         }
-        if (o.pressOpen) {
+        if (o.listen) {
+            if (!Arrange(1, false, Clock::now() + std::chrono::seconds(15))) {
+                error = "could not connect to the contender at 127.0.0.1:" + port + " within 15 s";
+                return false;
+            }
+        } else if (o.pressOpen) {
             if (!PressOpen(server, contender, error)) {
                 return false;
             }
@@ -287,8 +374,46 @@ struct Session {
         return true;
     }
 
+    // Connects or closes clients until `count` read, and one is frozen when `withFrozen`.
+    bool Arrange(std::size_t count, bool withFrozen, Clock::time_point deadline) {
+        const bool leaving = clients.size() > count || (!withFrozen && frozen >= 0);
+        while (clients.size() > count) {
+            close(clients.back());
+            clients.pop_back();
+        }
+        if (!withFrozen && frozen >= 0) {
+            close(frozen);
+            frozen = -1;
+        }
+        if (leaving) {
+            // Until the contender sees them leave, their places count as taken.
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+        while (clients.size() < count) {
+            const int fd = Dial(listenPort, deadline);
+            if (fd < 0) {
+                return false;
+            }
+            clients.push_back(fd);
+        }
+        if (withFrozen && frozen < 0) {
+            // A small window: what the contender sends it piles up on the contender's side.
+            frozen = Dial(listenPort, deadline, 2048);
+            return frozen >= 0;
+        }
+        return true;
+    }
+
     void Down() {
         contender.Stop();
+        for (const int fd : clients) {
+            close(fd);
+        }
+        clients.clear();
+        if (frozen >= 0) {
+            close(frozen);
+            frozen = -1;
+        }
         if (!wineLink.empty()) {
             unlink(wineLink.c_str());
         }
@@ -389,6 +514,66 @@ bool RequestPhase(const Options& o, int run, Session& session, Streams& streams,
     return Survived(o, run, "req-resp", session, r.contenderGone, r.connectionClosed);
 }
 
+// Sensor lines from the device to the clients of a listening contender: to 1 or to 8 that read,
+// or to 1 that reads beside 1 that never does. CPU per MB counts the device's stream once,
+// however many clients get it.
+bool ListenPhase(const Options& o, int run, const std::string& name, Session& session,
+                 Streams& streams, bool& clean) {
+    const bool frozen = name == "listen-frozen";
+    const std::size_t count = name == "listen-8" ? 8 : 1;
+    if (!session.Arrange(count, frozen, Clock::now() + std::chrono::seconds(5))) {
+        std::fprintf(stderr, "rig: %s run %d %s: could not connect the clients\n",
+                     o.contender.c_str(), run, name.c_str());
+        Emit(o, run, "failed", 1);
+        return false;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // the contender takes them in
+    const bool refused = std::any_of(session.clients.begin(), session.clients.end(), Closed) ||
+                         (frozen && Closed(session.frozen));
+    if (refused) {
+        std::fprintf(stderr, "rig: %s run %d %s: the contender closed a client it should serve\n",
+                     o.contender.c_str(), run, name.c_str());
+        Emit(o, run, "failed", 1);
+        return false;
+    }
+    PhasePlan plan = SpecFor("s2t-lines", o);
+    if (frozen && o.frozenSeconds > 0) {
+        plan.seconds = o.frozenSeconds;
+    }
+    const FanOutResult r =
+        RunFanOut(plan, session.pty, session.clients, streams, session.contender);
+    std::fprintf(
+        stderr,
+        "rig: %s run %d %s: %zu reading client(s)%s, sent %llu, delivered to each "
+        "%llu, lost %llu, altered %llu, stray %llu, not taken by the pty %llu, largest gap "
+        "%.1f ms\n",
+        o.contender.c_str(), run, name.c_str(), count, frozen ? " and 1 frozen" : "",
+        static_cast<unsigned long long>(r.sent), static_cast<unsigned long long>(r.delivered),
+        static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.altered),
+        static_cast<unsigned long long>(r.stray), static_cast<unsigned long long>(r.unsent),
+        r.largestGapMs);
+    Emit(o, run, name + "_sent", static_cast<double>(r.sent));
+    Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
+    Emit(o, run, name + "_lost", static_cast<double>(r.lost));
+    Emit(o, run, name + "_altered", static_cast<double>(r.altered));
+    Emit(o, run, name + "_stray", static_cast<double>(r.stray));
+    Emit(o, run, name + "_unsent", static_cast<double>(r.unsent));
+    Emit(o, run, name + "_cpu_s", r.cpuSeconds);
+    if (r.delivered > 0) {
+        Emit(o, run, name + "_cpu_s_per_mb",
+             r.cpuSeconds / (static_cast<double>(r.delivered) / 1e6));
+    }
+    Emit(o, run, name + "_lat_p50_ms", Percentile(r.latencyMs, 0.50));
+    Emit(o, run, name + "_lat_p99_ms", Percentile(r.latencyMs, 0.99));
+    Emit(o, run, name + "_gap_ms", r.largestGapMs);
+    if (frozen) {
+        // Whether the contender gave up on the frozen client.
+        Emit(o, run, name + "_frozen_dropped", Closed(session.frozen) ? 1 : 0);
+    }
+    clean = clean && r.lost == 0 && r.altered == 0 && r.stray == 0;
+    return Survived(o, run, name, session, r.contenderGone, r.connectionClosed);
+}
+
 // One run: a fresh folder, pty, server and contender, then the phases. False on a failure of
 // the run or, with --strict, on a byte lost or altered.
 bool RunOnce(const Options& o, int run) {
@@ -408,6 +593,12 @@ bool RunOnce(const Options& o, int run) {
     bool clean = true;
     double pacedCpu = 0, pacedBytes = 0;
     for (const auto& phase : o.phases) {
+        if (phase.rfind("listen", 0) == 0) {
+            if (!ListenPhase(o, run, phase, session, streams, clean)) {
+                break;
+            }
+            continue;
+        }
         if (phase == "two-way" || phase == "req-resp") {
             const bool ok = phase == "two-way" ? TwoWayPhase(o, run, session, streams, clean)
                                                : RequestPhase(o, run, session, streams, clean);
