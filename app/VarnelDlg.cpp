@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 char g_szComPort[8] = "COM3";
 std::uint32_t g_nBaudrate = 115200;
@@ -161,21 +162,20 @@ void CVarnelDlg::OnCancel() {
 }
 
 void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
-    if (nIDEvent == TIMER_COM)
-        SerialPoll();
-    else if (nIDEvent == TIMER_TCP)
-        NetworkPoll();
-    else if (nIDEvent == TIMER_TCP_QUIET)
-        OnNetworkQuiet();
-    else if (nIDEvent == TIMER_PUSH)
-        OnPushPeriod();
-    else if (nIDEvent == TIMER_RETRY)
-        OnRetryTick();
-    else if (nIDEvent == TIMER_SERIAL_LOST)
-        OnSerialLost();
-    else if (nIDEvent == TIMER_MODEM)
-        SendModemNews();
-    else if (nIDEvent == TIMER_AUTOOPEN && !LinkIsOpen())
+    // What each of the window's timers is for.
+    static constexpr std::pair<UINT_PTR, void (CVarnelDlg::*)()> kTimers[] = {
+        {TIMER_COM, &CVarnelDlg::SerialPoll},
+        {TIMER_TCP, &CVarnelDlg::NetworkPoll},
+        {TIMER_TCP_QUIET, &CVarnelDlg::OnNetworkQuiet},
+        {TIMER_PUSH, &CVarnelDlg::OnPushPeriod},
+        {TIMER_RETRY, &CVarnelDlg::OnRetryTick},
+        {TIMER_SERIAL_LOST, &CVarnelDlg::OnSerialLost},
+        {TIMER_MODEM, &CVarnelDlg::SendModemNews},
+    };
+    for (const auto& [nID, pHandler] : kTimers)
+        if (nID == nIDEvent)
+            (this->*pHandler)();
+    if (nIDEvent == TIMER_AUTOOPEN && !LinkIsOpen())
         ToggleLink();
     CDialog::OnTimer(nIDEvent);
 }

@@ -155,32 +155,33 @@ std::uint8_t CComPortSession::Control(std::uint8_t value) {
     }
     case 13:
         return FlowCode(m_port.GetHandshaking(), true);
+    case 4:
     case 5:
     case 6:
-        m_bBreak = value == 5;
-        m_port.SetBreak(m_bBreak);
-        [[fallthrough]];
-    case 4:
-        return m_bBreak ? 5 : 6;
+        return Switch(value, 4, m_bBreak, &CSerial::SetBreak);
+    case 7:
     case 8:
     case 9:
-        m_bDtr = value == 8;
-        m_port.SetDTR(m_bDtr);
-        m_bSetLine = true;
-        [[fallthrough]];
-    case 7:
-        return m_bDtr ? 8 : 9;
+        return Switch(value, 7, m_bDtr, &CSerial::SetDTR);
+    case 10:
     case 11:
     case 12:
-        m_bRts = value == 11;
-        m_port.SetRTS(m_bRts);
-        m_bSetLine = true;
-        [[fallthrough]];
-    case 10:
-        return m_bRts ? 11 : 12;
+        return Switch(value, 10, m_bRts, &CSerial::SetRTS);
     default:
         return FlowCode(m_port.GetHandshaking(), false);
     }
+}
+
+// A line the client asks about (ask), switches on (ask + 1) or off (ask + 2): answered with the
+// state last set.
+std::uint8_t CComPortSession::Switch(std::uint8_t value, std::uint8_t ask, bool& on,
+                                     CSerial::LONG (CSerial::*set)(bool)) {
+    if (value != ask) {
+        on = value == ask + 1;
+        (m_port.*set)(on);
+        m_bSetLine = true;
+    }
+    return std::uint8_t(on ? ask + 1 : ask + 2);
 }
 
 // A port without modem lines (a pseudo-terminal) reports none, once asked.

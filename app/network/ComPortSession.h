@@ -53,6 +53,8 @@ public:
 private:
     std::string Apply(const ComCommand& command);
     std::uint8_t Control(std::uint8_t value);
+    std::uint8_t Switch(std::uint8_t value, std::uint8_t ask, bool& on,
+                        CSerial::LONG (CSerial::*set)(bool));
     std::uint8_t ModemState();
 
     CSerial& m_port;

@@ -165,12 +165,9 @@ FanOutResult RunFanOut(const PhasePlan& plan, Pty& pty, const std::vector<int>& 
                 break;
             }
         }
-        if (Seconds(now - lastAliveCheck) > 0.2) {
-            lastAliveCheck = now;
-            if (!contender.Alive()) {
-                result.contenderGone = true;
-                break;
-            }
+        if (Gone(contender, now, lastAliveCheck)) {
+            result.contenderGone = true;
+            break;
         }
 
         std::vector<pollfd> fds;

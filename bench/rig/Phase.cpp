@@ -134,12 +134,9 @@ PhaseResult RunPhase(const PhasePlan& plan, Pty& pty, Server& server, Streams& s
                 break;
             }
         }
-        if (Seconds(now - lastAliveCheck) > 0.2) {
-            lastAliveCheck = now;
-            if (!contender.Alive()) {
-                result.contenderGone = true;
-                break;
-            }
+        if (Gone(contender, now, lastAliveCheck)) {
+            result.contenderGone = true;
+            break;
         }
 
         pollfd fds[2] = {{reader, POLLIN, 0},

@@ -51,6 +51,13 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+bool Gone(Contender& contender, Clock::time_point now, Clock::time_point& lastCheck) {
+    if (Seconds(now - lastCheck) <= 0.2)
+        return false;
+    lastCheck = now;
+    return !contender.Alive();
+}
+
 bool Pty::Open(std::string& error) {
     char name[256] = {};
     termios raw{};

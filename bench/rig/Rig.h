@@ -64,6 +64,9 @@ struct Contender {
     std::string LogTail(std::size_t bytes) const;
 };
 
+// True when the contender ended; looks at most every 200 ms.
+bool Gone(Contender& contender, Clock::time_point now, Clock::time_point& lastCheck);
+
 // Runs a program with the given arguments, waits at most `timeout`, returns its exit status
 // (-1 on time-out or failure to start) and its standard output.
 int RunCapture(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,

@@ -64,14 +64,6 @@ void Settle(PhaseResult& r, StreamChecker& checker, std::uint64_t start, std::ui
     r.lost = checker.Skipped() + (sentEnd - std::min(checker.Position(), sentEnd));
 }
 
-// True when the contender ended; looks at most every 200 ms.
-bool Gone(Contender& contender, Clock::time_point now, Clock::time_point& lastCheck) {
-    if (Seconds(now - lastCheck) <= 0.2)
-        return false;
-    lastCheck = now;
-    return !contender.Alive();
-}
-
 // Waits at most `seconds` for either end: how many are ready, -1 when the wait failed.
 int WaitEither(pollfd (&fds)[2], double seconds) {
     const timespec timeout = Timeout(seconds);

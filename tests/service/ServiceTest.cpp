@@ -127,6 +127,18 @@ std::uint16_t FreePort() {
     return port;
 }
 
+// The settings file of a program listening at a free port of 127.0.0.1 with the pty as COM3, with
+// further lines for [Socket] and [SYSTEM]; the port.
+std::uint16_t WriteListening(const PtyPair& pty, const std::string& socket,
+                             const std::string& system) {
+    const std::uint16_t port = FreePort();
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << "[Socket]\r\nPORT=" << port << "\r\nLISTEN=1\r\n"
+        << socket << "[SYSTEM]\r\n"
+        << system << "[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+    return port;
+}
+
 // A folder with the settings file of a bridge from a pty under COM3 to the loopback server, in
 // the default or the fast mode.
 class HeadlessRig {
@@ -349,10 +361,7 @@ TEST(HeadlessListen, SixteenClientsAtLineRateEachGetTheWholeStream) {
     TempWorkDir dir;
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    const std::uint16_t port = FreePort();
-    std::ofstream("VarnelConfig.ini", std::ios::binary)
-        << "[Socket]\r\nPORT=" << port << "\r\nLISTEN=1\r\nCLIENTS=16\r\n[SYSTEM]\r\nREOPEN=0\r\n"
-        << "FAST=1\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+    const std::uint16_t port = WriteListening(pty, "CLIENTS=16\r\n", "REOPEN=0\r\nFAST=1\r\n");
     ChildProcess program(ProgramPath(), ProgramArgs({}));
     ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
     std::vector<std::unique_ptr<Client>> clients;
@@ -394,12 +403,11 @@ TEST(HeadlessListen, AClientThatDiesSilentlyIsFoundOrReplacedAndANewOneServed) {
         ASSERT_TRUE(pty.Ok());
         NamespacedServer far;
         ASSERT_EQ(far.Problem(), "");
-        const std::uint16_t port = FreePort();
-        std::ofstream("VarnelConfig.ini", std::ios::binary)
-            << "[Socket]\r\nServerIP=0.0.0.0\r\nPORT=" << port
-            << "\r\nLISTEN=1\r\nTAKEOVER=" << takeover << "\r\nALLOW=127.0.0.1, "
-            << NamespacedServer::kAddress
-            << "\r\n[SYSTEM]\r\nREOPEN=0\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+        const std::uint16_t port =
+            WriteListening(pty,
+                           "ServerIP=0.0.0.0\r\nTAKEOVER=" + std::to_string(takeover) +
+                               "\r\nALLOW=127.0.0.1, " + NamespacedServer::kAddress + "\r\n",
+                           "REOPEN=0\r\n");
         ChildProcess program(ProgramPath(), ProgramArgs({}));
         ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
         ASSERT_TRUE(far.Connect(port));
@@ -485,10 +493,8 @@ TEST(HeadlessCommandLine, ABadAllowListIsNamedAndNothingListens) {
     TempWorkDir dir;
     PtyPair pty;
     ASSERT_TRUE(pty.Ok());
-    const std::uint16_t port = FreePort();
-    std::ofstream("VarnelConfig.ini", std::ios::binary)
-        << "[Socket]\r\nPORT=" << port << "\r\nLISTEN=1\r\nALLOW=127.0.0.1, 10.0.0.0/33\r\n"
-        << "[SYSTEM]\r\nRECONNECT=5\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+    const std::uint16_t port =
+        WriteListening(pty, "ALLOW=127.0.0.1, 10.0.0.0/33\r\n", "RECONNECT=5\r\n");
     ChildProcess program(ProgramPath(), ProgramArgs({}));
     EXPECT_EQ(program.WaitExit(kDeadline), 1) << program.Error();
     EXPECT_NE(program.Error().find(" network 监听参数错误 (ALLOW in [Socket] of VarnelConfig.ini: "

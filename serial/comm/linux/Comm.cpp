@@ -357,22 +357,25 @@ BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
     return OnRecord(Call::GetCommModemStatus, hFile, lpModemStat, &Port::ModemStatus);
 }
 
-BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-    COMM_FAULT(EscapeCommFunction);
+// An escape function of the port, under the fault hook of the call that asked for it.
+static BOOL Escape(Call call, HANDLE hFile, DWORD dwFunc) {
+    DWORD injected = 0;
+    if (TakeFault(call, injected))
+        return Fail(injected);
     COMM_PORT(hFile);
     return Result(port->Escape(dwFunc));
 }
 
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+    return Escape(Call::EscapeCommFunction, hFile, dwFunc);
+}
+
 BOOL SetCommBreak(HANDLE hFile) {
-    COMM_FAULT(SetCommBreak);
-    COMM_PORT(hFile);
-    return Result(port->Escape(SETBREAK));
+    return Escape(Call::SetCommBreak, hFile, SETBREAK);
 }
 
 BOOL ClearCommBreak(HANDLE hFile) {
-    COMM_FAULT(ClearCommBreak);
-    COMM_PORT(hFile);
-    return Result(port->Escape(CLRBREAK));
+    return Escape(Call::ClearCommBreak, hFile, CLRBREAK);
 }
 
 } // namespace comm

@@ -35,6 +35,11 @@ struct SimDevice::State {
     }
 };
 
+template <typename T> T SimDevice::Read(T State::*field) const {
+    std::lock_guard lock(state_->mutex);
+    return (*state_).*field;
+}
+
 namespace {
 
 std::string Key(const std::string& name) {
@@ -243,13 +248,11 @@ void SimDevice::SetInputLines(int bits) {
 }
 
 int SimDevice::OutputLines() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->outputLines;
+    return Read(&State::outputLines);
 }
 
 bool SimDevice::Breaking() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->breaking;
+    return Read(&State::breaking);
 }
 
 void SimDevice::InjectErrors(LineCounters added) {
@@ -263,8 +266,7 @@ void SimDevice::InjectErrors(LineCounters added) {
 }
 
 LineSettings SimDevice::Line() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->line;
+    return Read(&State::line);
 }
 
 void SimDevice::SetLine(const LineSettings& line) {
@@ -297,18 +299,15 @@ void SimDevice::HangUpQuietly() {
 }
 
 bool SimDevice::IsOpen() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->open;
+    return Read(&State::open);
 }
 
 int SimDevice::InputDiscards() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->inputDiscards;
+    return Read(&State::inputDiscards);
 }
 
 int SimDevice::OutputDiscards() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->outputDiscards;
+    return Read(&State::outputDiscards);
 }
 
 bool OpenSimDevice(const char* name, std::unique_ptr<Device>& device, std::uint32_t& error) {

@@ -56,6 +56,9 @@ public:
     int OutputDiscards() const;
 
 private:
+    // One field of the state, read under its lock.
+    template <typename T> T Read(T State::*field) const;
+
     std::shared_ptr<State> state_;
 };
 

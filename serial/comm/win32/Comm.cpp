@@ -302,19 +302,25 @@ BOOL GetCommModemStatus(HANDLE hFile, DWORD* lpModemStat) {
     return Pass(::GetCommModemStatus(hFile, Native(lpModemStat)));
 }
 
-BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-    COMM_FAULT(EscapeCommFunction);
+// An escape function of the system, under the fault hook of the call that asked for it (a break
+// set or cleared is the same function as SetCommBreak and ClearCommBreak).
+static BOOL Escape(comm::Call call, HANDLE hFile, DWORD dwFunc) {
+    comm::DWORD injected = 0;
+    if (TakeFault(call, injected))
+        return Fail(injected);
     return Pass(::EscapeCommFunction(hFile, dwFunc));
 }
 
+BOOL EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+    return Escape(comm::Call::EscapeCommFunction, hFile, dwFunc);
+}
+
 BOOL SetCommBreak(HANDLE hFile) {
-    COMM_FAULT(SetCommBreak);
-    return Pass(::SetCommBreak(hFile));
+    return Escape(comm::Call::SetCommBreak, hFile, SETBREAK);
 }
 
 BOOL ClearCommBreak(HANDLE hFile) {
-    COMM_FAULT(ClearCommBreak);
-    return Pass(::ClearCommBreak(hFile));
+    return Escape(comm::Call::ClearCommBreak, hFile, CLRBREAK);
 }
 
 } // namespace comm
