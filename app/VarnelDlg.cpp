@@ -7,6 +7,7 @@
 #include "serial/Ports.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -365,6 +366,14 @@ bool CVarnelDlg::ToggleTcp() {
     const std::uint16_t nPort = PortNumber(m_strPort.Str());
     UpdateData(false);
 
+    // TLS settings that are wrong connect nothing, and never fall back to clear text.
+    if (!m_strTlsError.empty()) {
+        m_strNetStatus = "加密参数错误";
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strTlsError);
+        UpdateData(false);
+        return true;
+    }
+
     g_sock = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
     sock::sockaddr_in addr{};
     addr.sin_family = sock::AF_INET;
@@ -384,6 +393,22 @@ bool CVarnelDlg::ToggleTcp() {
         UpdateData(false);
         return true;
     }
+    // The window never waits for the server past the connect: the handshake does not either.
+    std::uint32_t nNonBlocking = 1;
+    sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
+    std::unique_ptr<CTransport> pLink = NewServerTransport(g_sock);
+    if (!pLink || !ShakeHandsWithServer(*pLink)) {
+        if (!pLink) {
+            m_strNetStatus = "加密参数错误";
+            SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strTlsError);
+            UpdateData(false);
+        }
+        sock::closesocket(g_sock);
+        g_sock = sock::INVALID_SOCKET;
+        g_bTcpConnected = 0;
+        return true;
+    }
+    m_pLink = std::move(pLink);
     ShowNetworkSideWanted();
     NetworkSideUp();
     return false;
@@ -394,6 +419,8 @@ bool CVarnelDlg::ToggleTcp() {
 void CVarnelDlg::NetworkSideUp() {
     std::uint32_t nNonBlocking = 1;
     sock::ioctlsocket(g_sock, sock::FIONBIO, &nNonBlocking);
+    if (!m_pLink)
+        m_pLink = std::make_unique<CTransport>(g_sock);
     g_bTcpConnected = 1;
     ++m_nConnections;
     m_bNetBlockFull = false;
@@ -401,7 +428,7 @@ void CVarnelDlg::NetworkSideUp() {
     if (m_bTelnet) {
         m_pServerSession = NewSession();
         const std::string strOffers = m_pServerSession->Start();
-        m_backlog.Send(g_sock, strOffers.data(), strOffers.size());
+        m_backlog.Send(*m_pLink, strOffers.data(), strOffers.size());
     }
     if (WaitsOnSides())
         WatchSocket(WATCH_TCP, g_sock);
@@ -409,21 +436,22 @@ void CVarnelDlg::NetworkSideUp() {
         SetTimer(TIMER_TCP, 100);
     m_strNetStatus = "已连接服务器";
     m_strServer = m_strServerIP + ":" + std::to_string(m_nServerPort);
-    SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strServer);
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS, ServerTip());
     UpdateData(false);
 }
 
 // The connection ends. What waits for the server gets a last chance and whatever it never got is
 // told, not hidden; unless bKeepBacklog, when the server is retried and the bytes wait for it.
 void CVarnelDlg::CloseNetworkSide(bool bKeepBacklog) {
-    if (g_bTcpConnected && !bKeepBacklog)
-        m_backlog.Flush(g_sock);
+    if (g_bTcpConnected && !bKeepBacklog && m_pLink)
+        m_backlog.Flush(*m_pLink);
     const std::size_t nUndelivered = bKeepBacklog ? 0 : m_nUndelivered + m_backlog.Drop();
     if (!bKeepBacklog)
         m_nUndelivered = 0;
     StopNetworkWatch();
     sock::closesocket(g_sock);
     g_sock = sock::INVALID_SOCKET;
+    m_pLink.reset();
     KillTimer(TIMER_TCP);
     g_bTcpConnected = 0;
     if (m_pServerSession) {
@@ -480,7 +508,7 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
             });
             TellClientNews();
         }
-    } else if (g_bTcpConnected && !m_backlog.Send(g_sock, strWire.data(), strWire.size())) {
+    } else if (g_bTcpConnected && !m_backlog.Send(*m_pLink, strWire.data(), strWire.size())) {
         m_nUndelivered += nCount;
         bStalled = true;
     } else if (!g_bTcpConnected) {
@@ -545,14 +573,17 @@ void CVarnelDlg::NetworkPoll() {
     }
     SendModemNews();
     // What waits for the server goes out first, as far as the server takes it.
-    m_backlog.Flush(g_sock);
+    m_backlog.Flush(*m_pLink);
     char buffer[RECV_BUFFER_SIZE] = {};
-    if (sock::select(g_sock, 0, 50) <= 0)
+    if (!m_pLink->Readable(50))
         return;
-    const int nLength = sock::recv(g_sock, buffer, sizeof(buffer), 0);
+    int nError = 0;
+    const int nLength = m_pLink->Receive(buffer, sizeof(buffer), nError);
+    if (nLength == sock::SOCKET_ERROR && (nError == EWOULDBLOCK || nError == EAGAIN))
+        return; // only part of a record has come
     if (nLength == sock::SOCKET_ERROR || nLength == 0) {
         // A receive error, or the server closed its end: take the link down.
-        NetworkDropped(DescribeReceiveFailure(nLength == 0 ? 0 : sock::WSAGetLastError()),
+        NetworkDropped(DescribeReceiveFailure(nLength == 0 ? 0 : nError),
                        CReconnectPlan::End::serverClosed);
         return;
     }
@@ -571,7 +602,7 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
         FromTelnetPeer(*pSession, buffer, static_cast<std::size_t>(nLength), m_strServer, strReply);
         if (g_bTcpConnected && m_nConnections == nConnection) {
             m_pServerSession = std::move(pSession);
-            if (!strReply.empty() && !m_backlog.Send(g_sock, strReply.data(), strReply.size()))
+            if (!strReply.empty() && !m_backlog.Send(*m_pLink, strReply.data(), strReply.size()))
                 NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
         } else {
             pSession.reset();

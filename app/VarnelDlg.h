@@ -11,6 +11,8 @@
 #include "app/framework/Afx.h"
 #include "app/network/ClientSet.h"
 #include "app/network/ComPortSession.h"
+#include "app/network/TlsConfig.h"
+#include "app/network/Transport.h"
 #include "app/platform/Clock.h"
 #include "app/platform/Socket.h"
 #include "res/resource.h"
@@ -54,6 +56,9 @@ inline constexpr UINT RETRY_TICK_MS = 200;
 // Listening (LISTEN in the settings file): the clients' sockets are watched under these ids, one
 // each, in the fast mode; the listener itself is looked at on TIMER_TCP in both modes.
 inline constexpr UINT_PTR WATCH_CLIENT = 16;
+// TLS (TLS in the settings file): a handshake that has not ended after this long fails.
+inline constexpr UINT TLS_HANDSHAKE_MS = 10000;
+
 // Telnet sessions in the fast mode: the modem lines are looked at this often, so that a change
 // reaches the peer within 50 ms (the default mode looks at each network poll).
 inline constexpr UINT_PTR TIMER_MODEM = 9;
@@ -179,6 +184,7 @@ private:
     void OnRetryTick();
     void TryServer(std::uint64_t nNow);
     void GiveUpConnect();
+    bool ServerHandshakeDone(std::uint64_t nNow);
     void TryDevice(std::uint64_t nNow);
     void BeginOutage(int nSide, const std::string& strReason, CReconnectPlan::End end);
     void EndOutage(int nSide);
@@ -219,6 +225,19 @@ private:
     void TellClientNews();
     void WatchClients();
     void WriteBlockToDevice(const char* pBuffer, int nLength);
+
+    // TLS (TLS and [TLS] in the settings file), VarnelDlgTls.cpp: the settings, checked at
+    // start-up; the server connection's transport and its handshake; what the tooltip says.
+    void LoadTlsSettings();
+    // Wrong settings of the network side (TLS, or the allow-list when listening): nothing opens.
+    const std::string& NetworkSettingsError() const;
+    std::shared_ptr<const CTlsConfig> TlsConfigFor(CTlsConfig::Role role, const std::string& strIP);
+    // The transport for a new server connection on s: plain, or TLS with its handshake begun.
+    std::unique_ptr<CTransport> NewServerTransport(sock::SOCKET s);
+    // Runs the handshake on the button's path, as the connect does: true when it is done;
+    // otherwise the status line says why.
+    bool ShakeHandsWithServer(CTransport& link);
+    std::string ServerTip() const;
 
     // Telnet with the COM port option (TELNET in the settings file), VarnelDlgTelnet.cpp: a
     // session per client, or one with the server; the line back when the last one ends.
@@ -267,6 +286,12 @@ private:
     bool m_bTelnet = false;
     std::map<ClientId, std::unique_ptr<CComPortSession>> m_sessions;
     std::unique_ptr<CComPortSession> m_pServerSession;
+    // TLS: the settings and what in them is wrong; the server connection's transport (plain or
+    // TLS, over g_sock) and that of a reconnect under way.
+    TlsSettings m_tlsSettings;
+    std::string m_strTlsError;
+    std::unique_ptr<CTransport> m_pLink;
+    std::unique_ptr<CTransport> m_pConnecting;
     bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
 
     CPushPacer m_pacer; // when the panes are repainted

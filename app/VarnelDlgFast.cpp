@@ -4,6 +4,7 @@
 #include "app/VarnelDlg.h"
 #include "app/linkerrors/LinkErrors.h"
 
+#include <cerrno>
 #include <cstring>
 
 void CVarnelDlg::StartSerialWatch() {
@@ -63,12 +64,14 @@ void CVarnelDlg::TakeSerialBurst() {
 }
 
 void CVarnelDlg::GatherNetworkBurst() {
-    if (!g_bTcpConnected || sock::select(g_sock, 0, 0) <= 0)
+    if (!g_bTcpConnected || !m_pLink->Readable())
         return;
+    int nError = 0;
     const int nLength =
-        sock::recv(g_sock, m_netBurst + m_nNetBurst, RECV_BUFFER_SIZE - m_nNetBurst, 0);
+        m_pLink->Receive(m_netBurst + m_nNetBurst, RECV_BUFFER_SIZE - m_nNetBurst, nError);
+    if (nLength == sock::SOCKET_ERROR && (nError == EWOULDBLOCK || nError == EAGAIN))
+        return; // only part of a record has come
     if (nLength == sock::SOCKET_ERROR || nLength == 0) {
-        const int nError = nLength == 0 ? 0 : sock::WSAGetLastError();
         // What the server sent before it went is delivered first.
         // The system hands a new connection the old one's number again: the count tells them apart.
         const std::uint64_t nConnection = m_nConnections;
@@ -87,7 +90,7 @@ void CVarnelDlg::GatherNetworkBurst() {
 
 void CVarnelDlg::OnNetworkQuiet() {
     // Bytes whose news is still on its way continue the burst.
-    if (g_bTcpConnected && sock::select(g_sock, 0, 0) > 0)
+    if (g_bTcpConnected && m_pLink->Readable())
         GatherNetworkBurst();
     else
         ForwardNetworkBurst();
@@ -106,14 +109,15 @@ void CVarnelDlg::ForwardNetworkBurst() {
 
 // While bytes wait for the server, a connection that is waited on is watched until it takes them.
 void CVarnelDlg::WatchBacklog() {
-    if (g_bTcpConnected && IsWatching(WATCH_TCP) && m_backlog.Waiting() > 0 &&
-        !IsWatching(WATCH_TCP_SEND))
+    if (g_bTcpConnected && IsWatching(WATCH_TCP) &&
+        (m_backlog.Waiting() > 0 || m_pLink->WireWaiting() > 0) && !IsWatching(WATCH_TCP_SEND))
         WatchSocket(WATCH_TCP_SEND, g_sock, true);
 }
 
 void CVarnelDlg::OnNetworkWritable() {
     // A failed send is the receive side's to notice; watching on would only spin.
-    if (!m_backlog.Flush(g_sock) || m_backlog.Waiting() == 0)
+    if (!g_bTcpConnected || !m_backlog.Flush(*m_pLink) ||
+        (m_backlog.Waiting() == 0 && m_pLink->WireWaiting() == 0))
         Unwatch(WATCH_TCP_SEND);
 }
 

@@ -13,7 +13,7 @@ bool CVarnelDlg::OpenLinkAtStart() {
 }
 
 bool CVarnelDlg::ReconnectsByItself() const {
-    return m_plan.Enabled() && !(m_bListen && !m_strListenError.empty());
+    return m_plan.Enabled() && NetworkSettingsError().empty();
 }
 
 void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
@@ -21,10 +21,13 @@ void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(nFlushMs);
     // The server gets what waits for it while it takes it, up to the deadline; the close below
     // tries once more and tells what is left.
-    while (g_bTcpConnected && m_backlog.Waiting() > 0 && Clock::now() < deadline) {
-        if (!m_backlog.Flush(g_sock))
+    const auto waiting = [this] {
+        return m_backlog.Waiting() > 0 || (m_pLink && m_pLink->WireWaiting() > 0);
+    };
+    while (g_bTcpConnected && waiting() && Clock::now() < deadline) {
+        if (!m_backlog.Flush(*m_pLink))
             break;
-        if (m_backlog.Waiting() > 0)
+        if (waiting())
             Sleep(10);
     }
     while (m_pClients && Clock::now() < deadline) {

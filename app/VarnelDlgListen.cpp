@@ -39,13 +39,23 @@ bool CVarnelDlg::ToggleListen() {
     const std::uint16_t nPort = PortNumber(m_strPort.Str());
     m_strListenAt = strIP + ":" + std::to_string(nPort);
 
+    if (!m_strTlsError.empty()) {
+        m_strNetStatus = "加密参数错误";
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strTlsError);
+        UpdateData(false);
+        return true;
+    }
     if (!m_strListenError.empty()) {
         m_strNetStatus = "监听参数错误";
         SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strListenError);
         UpdateData(false);
         return true;
     }
-    auto pClients = std::make_unique<CClientSet>(m_listenOptions);
+    ClientSetOptions options = m_listenOptions;
+    options.tls = TlsConfigFor(CTlsConfig::Role::server, strIP);
+    if (m_tlsSettings.enabled && !options.tls) // a file changed since start-up
+        return ToggleListen();
+    auto pClients = std::make_unique<CClientSet>(options);
     if (const int nError = pClients->Listen(strIP, nPort)) {
         m_strNetStatus = "无法监听 " + m_strListenAt;
         SetStatusTip(*this, IDC_STATIC_NETSTATUS, DescribeListenFailure(strIP, nPort, nError));

@@ -4,6 +4,7 @@
 // died is sent again first. The opens and closes are the button's own paths.
 #include "app/VarnelDlg.h"
 #include "app/linkerrors/LinkErrors.h"
+#include "app/network/TlsTransport.h"
 #include "app/platform/File.h"
 #include "serial/Ports.h"
 
@@ -42,7 +43,7 @@ void CVarnelDlg::ToggleRetriedLink() {
     }
     // Wrong settings are not retried and open nothing: nothing would change until someone fixes
     // them. The network status line says what is wrong.
-    if (m_bListen && !m_strListenError.empty()) {
+    if (!NetworkSettingsError().empty()) {
         ToggleTcp();
         return;
     }
@@ -72,7 +73,7 @@ void CVarnelDlg::NetworkDropped(const std::string& strReason, CReconnectPlan::En
     }
     // What the server had not acknowledged goes back in front of what waits for it.
     std::size_t nLost = 0;
-    const std::size_t nResent = m_backlog.Rewind(sock::acknowledged(g_sock), &nLost);
+    const std::size_t nResent = m_backlog.Rewind(m_pLink->Acknowledged(), &nLost);
     m_strNetDownReason.clear();
     CloseNetworkSide(true);
     BeginOutage(Plan::NETWORK, strReason, end);
@@ -200,30 +201,63 @@ void CVarnelDlg::TryServer(std::uint64_t nNow) {
             return;
         }
     }
-    const int nResult = sock::connect_result(m_sockConnecting);
-    const int nError = nResult == 0 ? 0 : sock::WSAGetLastError();
-    if (nError == EINPROGRESS && nNow < m_nConnectDeadline)
-        return;
-    if (nError != 0) {
-        GiveUpConnect();
-        m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
-        m_outages[Plan::NETWORK].facts.lastAttempt = DescribeConnectFailure(
-            m_strServerIP, m_nServerPort, nError == EINPROGRESS ? ETIMEDOUT : nError);
-        ShowRetry(Plan::NETWORK);
-        return;
+    if (!m_pConnecting) {
+        const int nResult = sock::connect_result(m_sockConnecting);
+        const int nError = nResult == 0 ? 0 : sock::WSAGetLastError();
+        if (nError == EINPROGRESS && nNow < m_nConnectDeadline)
+            return;
+        if (nError != 0) {
+            GiveUpConnect();
+            m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
+            m_outages[Plan::NETWORK].facts.lastAttempt = DescribeConnectFailure(
+                m_strServerIP, m_nServerPort, nError == EINPROGRESS ? ETIMEDOUT : nError);
+            ShowRetry(Plan::NETWORK);
+            return;
+        }
+        // Connected: the transport's handshake, if it has one, goes on at each tick.
+        m_pConnecting = NewServerTransport(m_sockConnecting);
+        m_nConnectDeadline = nNow + TLS_HANDSHAKE_MS;
     }
+    if (!ServerHandshakeDone(nNow))
+        return;
     g_sock = m_sockConnecting;
     m_sockConnecting = sock::INVALID_SOCKET;
+    m_pLink = std::move(m_pConnecting);
     NetworkSideUp();
     // What waited for the server goes first, before anything newer.
-    m_backlog.Flush(g_sock);
+    m_backlog.Flush(*m_pLink);
     WatchBacklog();
     EndOutage(Plan::NETWORK);
 }
 
 void CVarnelDlg::GiveUpConnect() {
+    m_pConnecting.reset();
     sock::closesocket(m_sockConnecting); // nothing when no connect is under way
     m_sockConnecting = sock::INVALID_SOCKET;
+}
+
+// The handshake of a reconnect, moved on for a moment at each tick: true once it is done. A
+// refusal counts as a failed attempt, with why.
+bool CVarnelDlg::ServerHandshakeDone(std::uint64_t nNow) {
+    CTransport::Stage stage = m_pConnecting->Handshake();
+    for (int i = 0; i < 4 && stage == CTransport::Stage::handshake; ++i) {
+        if (sock::select(m_sockConnecting, 0, 20000) <= 0)
+            break;
+        stage = m_pConnecting->Handshake();
+    }
+    if (stage == CTransport::Stage::ready)
+        return true;
+    if (stage == CTransport::Stage::handshake && nNow < m_nConnectDeadline)
+        return false;
+    if (stage == CTransport::Stage::handshake)
+        static_cast<CTlsTransport&>(*m_pConnecting).TimedOut();
+    const std::string strWhy = m_pConnecting->Failure();
+    GiveUpConnect();
+    m_plan.AttemptFailed(Plan::NETWORK, static_cast<std::int64_t>(nNow));
+    m_outages[Plan::NETWORK].facts.lastAttempt =
+        m_strServerIP + ":" + std::to_string(m_nServerPort) + ": " + strWhy;
+    ShowRetry(Plan::NETWORK);
+    return false;
 }
 
 // The device is opened through the button's own path; one that is not there is only looked for.

@@ -58,6 +58,8 @@ void CVarnelDlg::LoadSettings() {
     else
         m_strListenError = DescribeAllowListError(strBadEntry);
 
+    LoadTlsSettings();
+
     m_strComCount = "COM: 0";
     m_strTcpCount = "TCP: 0";
     UpdateData(false);

@@ -84,6 +84,6 @@ void CVarnelDlg::SendModemNews() {
     if (m_pServerSession && g_bTcpConnected) {
         const std::string strNews = m_pServerSession->ModemNews();
         if (!strNews.empty())
-            m_backlog.Send(g_sock, strNews.data(), strNews.size());
+            m_backlog.Send(*m_pLink, strNews.data(), strNews.size());
     }
 }

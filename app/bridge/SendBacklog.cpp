@@ -5,22 +5,51 @@
 
 namespace {
 
+bool WouldBlock(int nError) {
+    return nError == EWOULDBLOCK || nError == EAGAIN;
+}
+
 // One send of at most INT_MAX bytes: how many went out, 0 when the socket had no room, -1 when
 // it failed.
-int SendSome(sock::SOCKET s, const char* pData, std::size_t nLength, int& nError) {
+int SendSome(CByteSink& sink, const char* pData, std::size_t nLength, int& nError) {
     const int nChunk = static_cast<int>(std::min<std::size_t>(nLength, 1u << 30));
-    const int nSent = sock::send(s, pData, nChunk, 0);
+    const int nSent = sink.Put(pData, nChunk, nError);
     if (nSent >= 0) {
         nError = 0;
         return nSent;
     }
-    nError = sock::WSAGetLastError();
-    return nError == EWOULDBLOCK || nError == EAGAIN ? 0 : -1;
+    return WouldBlock(nError) ? 0 : -1;
 }
+
+// A bare socket.
+class CSocketSink final : public CByteSink {
+public:
+    explicit CSocketSink(sock::SOCKET s) : m_socket(s) {}
+    int Put(const char* pData, int nLength, int& error) override {
+        const int nSent = sock::send(m_socket, pData, nLength, 0);
+        error = nSent < 0 ? sock::WSAGetLastError() : 0;
+        return nSent;
+    }
+
+private:
+    sock::SOCKET m_socket;
+};
 
 } // namespace
 
 bool CSendBacklog::Flush(sock::SOCKET s) {
+    CSocketSink sink(s);
+    return Flush(sink);
+}
+
+bool CSendBacklog::Send(sock::SOCKET s, const char* pData, std::size_t nLength) {
+    CSocketSink sink(s);
+    return Send(sink, pData, nLength);
+}
+
+bool CSendBacklog::Flush(CByteSink& s) {
+    if (!s.Drain(m_nError) && !WouldBlock(m_nError))
+        return false;
     while (Waiting() > 0) {
         const int nSent = SendSome(s, m_strData.data() + m_nHead, Waiting(), m_nError);
         if (nSent < 0)
@@ -40,7 +69,7 @@ bool CSendBacklog::Flush(sock::SOCKET s) {
     return true;
 }
 
-bool CSendBacklog::Send(sock::SOCKET s, const char* pData, std::size_t nLength) {
+bool CSendBacklog::Send(CByteSink& s, const char* pData, std::size_t nLength) {
     // What waits goes first: the block queues behind it and leaves with it as far as it can.
     Flush(s);
     if (Waiting() + nLength > m_nLimit)

@@ -17,15 +17,32 @@ inline constexpr std::size_t SEND_BACKLOG_LIMIT = 4u << 20;
 // them and they make up at least half of it, so that a backlog that never runs empty stays small.
 inline constexpr std::size_t SEND_BACKLOG_COMPACT_AT = 64u << 10;
 
+// Where the backlog's bytes go: a connection that takes what it can without waiting.
+class CByteSink {
+public:
+    virtual ~CByteSink() = default;
+    // How many of the bytes it took (0: no room now), or SOCKET_ERROR with error set (as errno;
+    // EWOULDBLOCK also means no room).
+    virtual int Put(const char* pData, int nLength, int& error) = 0;
+    // Its own bytes, taken before, go on towards the peer as far as they can; false when that
+    // failed (error set).
+    virtual bool Drain(int& error) {
+        error = 0;
+        return true;
+    }
+};
+
 class CSendBacklog {
 public:
     explicit CSendBacklog(std::size_t nLimit = SEND_BACKLOG_LIMIT) : m_nLimit(nLimit) {}
 
     // Sends what waits, then as much of the block as the socket takes; the rest waits. False,
     // with nothing of the block kept, when waiting bytes and block together would pass the bound.
+    bool Send(CByteSink& sink, const char* pData, std::size_t nLength);
     bool Send(sock::SOCKET s, const char* pData, std::size_t nLength);
     // Sends what waits, as far as the socket takes it. False when the socket failed (the bytes
     // stay; the error is in LastError()).
+    bool Flush(CByteSink& sink);
     bool Flush(sock::SOCKET s);
     std::size_t Waiting() const { return m_strData.size() - m_nHead; }
     // Forgets what waits and returns how many bytes that was.

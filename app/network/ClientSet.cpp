@@ -1,11 +1,13 @@
 #include "app/network/ClientSet.h"
 
 #include "app/network/Address.h"
+#include "app/network/TlsTransport.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -61,16 +63,62 @@ void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
             });
         Leave(static_cast<std::size_t>(quietest - m_clients.begin()), ClientReason::replaced);
     }
-    Client client{++m_lastId,
-                  s,
-                  std::move(text),
-                  {},
-                  std::make_unique<CPlainTransport>(),
+    std::unique_ptr<CTransport> transport;
+    if (m_options.tls)
+        transport = std::make_unique<CTlsTransport>(s, m_options.tls, text);
+    else
+        transport = std::make_unique<CTransport>(s);
+    Client client{++m_lastId, s, std::move(text), {}, std::move(transport),
                   CSendBacklog(m_options.backlogLimit)};
     GetLocalTime(&client.since);
     client.lastActive = ++m_activity;
-    Tell({ClientNews::connected, ClientReason::none, client.id, client.peer});
+    client.acceptedAt = GetTickCount64();
     m_clients.push_back(std::move(client));
+    // A plain client is served at once; one with TLS once its handshake is done.
+    Shake(m_clients.size() - 1);
+}
+
+bool CClientSet::Shake(std::size_t i) {
+    Client& client = m_clients[i];
+    if (client.ready)
+        return true;
+    const CTransport::Stage stage = client.transport->Handshake();
+    if (stage == CTransport::Stage::ready) {
+        Connected(i);
+        return true;
+    }
+    if (stage == CTransport::Stage::handshake &&
+        GetTickCount64() - client.acceptedAt < m_options.handshakeMs)
+        return true;
+    if (stage == CTransport::Stage::handshake)
+        static_cast<CTlsTransport&>(*client.transport).TimedOut();
+    // Nothing of it reached the device: it leaves as refused, with why.
+    const std::string why = client.transport->Failure();
+    sock::closesocket(client.socket);
+    ClientEvent event{ClientNews::refused, ClientReason::tlsFailed, 0, std::move(client.peer)};
+    event.detail = why;
+    m_clients.erase(m_clients.begin() + static_cast<std::ptrdiff_t>(i));
+    if (m_nextToRead > i)
+        --m_nextToRead;
+    ++m_refused;
+    m_recentRefusals.push_back(event);
+    if (m_recentRefusals.size() > kRecentRefusals)
+        m_recentRefusals.pop_front();
+    Tell(std::move(event));
+    return false;
+}
+
+void CClientSet::Connected(std::size_t i) {
+    Client& client = m_clients[i];
+    client.ready = true;
+    ++m_ready;
+    ClientEvent event{ClientNews::connected, ClientReason::none, client.id, client.peer};
+    if (auto* tls = dynamic_cast<CTlsTransport*>(client.transport.get())) {
+        const TlsFacts facts = tls->Facts();
+        event.detail = facts.subject.empty() ? facts.protocol + ", no certificate"
+                                             : facts.protocol + ", " + facts.subject;
+    }
+    Tell(std::move(event));
 }
 
 void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason) {
@@ -85,6 +133,8 @@ void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason) {
 
 void CClientSet::Leave(std::size_t i, ClientReason reason, int error, std::size_t lost) {
     Client& client = m_clients[i];
+    if (client.ready)
+        --m_ready;
     sock::closesocket(client.socket);
     Tell({ClientNews::left, reason, client.id, std::move(client.peer), error,
           lost + client.backlog.Waiting()});
@@ -103,27 +153,27 @@ void CClientSet::Tell(ClientEvent event) {
 
 std::size_t CClientSet::SendToAll(const char* pData, std::size_t nLength,
                                   const std::function<bool(ClientId)>& wanted) {
-    if (m_clients.empty()) {
+    if (m_ready == 0) {
         m_undelivered += nLength;
         return nLength;
     }
     const std::string_view data(pData, nLength);
     for (std::size_t i = m_clients.size(); i-- > 0;)
-        if (!wanted || wanted(m_clients[i].id))
-            Pass(i, m_clients[i].transport->ToWire(data), nLength);
+        if (m_clients[i].ready && (!wanted || wanted(m_clients[i].id)))
+            Pass(i, data, nLength);
     return 0;
 }
 
 bool CClientSet::SendTo(ClientId id, std::string_view data) {
     for (std::size_t i = 0; i < m_clients.size(); ++i)
-        if (m_clients[i].id == id)
-            return Pass(i, m_clients[i].transport->ToWire(data), data.size());
+        if (m_clients[i].id == id && m_clients[i].ready)
+            return Pass(i, data, data.size());
     return false;
 }
 
 bool CClientSet::Pass(std::size_t i, std::string_view wire, std::size_t nLength) {
     Client& client = m_clients[i];
-    if (!client.backlog.Send(client.socket, wire.data(), wire.size())) {
+    if (!client.backlog.Send(*client.transport, wire.data(), wire.size())) {
         Leave(i, ClientReason::stoppedReading, 0, nLength);
         return false;
     }
@@ -138,7 +188,8 @@ bool CClientSet::Pass(std::size_t i, std::string_view wire, std::size_t nLength)
 void CClientSet::Flush() {
     for (std::size_t i = m_clients.size(); i-- > 0;) {
         Client& client = m_clients[i];
-        if (client.backlog.Waiting() > 0 && !client.backlog.Flush(client.socket))
+        if ((client.backlog.Waiting() > 0 || client.transport->WireWaiting() > 0) &&
+            !client.backlog.Flush(*client.transport))
             Leave(i, ClientReason::failed, client.backlog.LastError());
     }
 }
@@ -154,35 +205,32 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
             m_nextToRead = 0;
         const std::size_t i = m_nextToRead;
         Client& client = m_clients[i];
-        const int n = sock::recv(client.socket, pBuffer, nMost, 0);
+        if (!client.ready) {
+            if (Shake(i))
+                ++m_nextToRead;
+            continue; // its first bytes for the bridge come at the next turn
+        }
+        int error = 0;
+        const int n = client.transport->Receive(pBuffer, nMost, error);
         if (n == 0) {
             Leave(i, ClientReason::closedByClient);
             continue;
         }
         if (n < 0) {
-            const int error = sock::WSAGetLastError();
-            if (Failed(error))
+            if (error == EPROTO)
+                Leave(i, ClientReason::brokeTransport);
+            else if (Failed(error))
                 Leave(i, ClientReason::failed, error);
             else
                 ++m_nextToRead;
             continue;
         }
         ++m_nextToRead;
-        std::string_view data;
-        if (!client.transport->FromWire(std::string_view(pBuffer, static_cast<std::size_t>(n)),
-                                        data)) {
-            Leave(i, ClientReason::brokeTransport);
-            continue;
-        }
         client.received += static_cast<std::size_t>(n);
         client.lastActive = ++m_activity;
-        if (data.empty())
-            continue;
-        if (data.data() != pBuffer)
-            std::memmove(pBuffer, data.data(), data.size());
         if (pFrom)
             *pFrom = client.id;
-        return data.size();
+        return static_cast<std::size_t>(n);
     }
     return 0;
 }
@@ -203,9 +251,13 @@ std::vector<ClientFacts> CClientSet::Clients() const {
     std::vector<ClientFacts> facts;
     facts.reserve(m_clients.size());
     for (const Client& client : m_clients) {
+        if (!client.ready)
+            continue;
         const std::size_t waiting = client.backlog.Waiting();
         facts.push_back({client.id, client.peer, client.since, client.received,
-                         client.handed - waiting, waiting});
+                         client.handed - waiting, waiting, {}});
+        if (const auto* tls = dynamic_cast<const CTlsTransport*>(client.transport.get()))
+            facts.back().tls = TlsTip(tls->Facts(), "client", std::time(nullptr));
     }
     return facts;
 }

@@ -9,6 +9,7 @@
 #include "app/bridge/SendBacklog.h"
 #include "app/network/AllowList.h"
 #include "app/network/Listener.h"
+#include "app/network/TlsConfig.h"
 #include "app/network/Transport.h"
 #include "app/platform/Clock.h"
 
@@ -35,6 +36,10 @@ struct ClientSetOptions {
     CAllowList allow;
     // The most bytes that may wait for one client; past it the client counts as stopped reading.
     std::size_t backlogLimit = SEND_BACKLOG_LIMIT;
+    // With TLS: each client's handshake first; it counts as connected once that is done, and is
+    // closed when it is not done within handshakeMs.
+    std::shared_ptr<const CTlsConfig> tls;
+    std::uint64_t handshakeMs = 10000;
 };
 
 enum class ClientNews { connected, left, refused };
@@ -49,6 +54,7 @@ enum class ClientReason {
     closedHere,     // CloseAll
     notAllowed,     // refused: its address is not in the allow-list
     full,           // refused: every place was taken
+    tlsFailed,      // refused: its TLS handshake failed or took too long (detail says why)
 };
 
 struct ClientEvent {
@@ -58,6 +64,7 @@ struct ClientEvent {
     std::string peer;     // "a.b.c.d:port"
     int error = 0;        // errno, for ClientReason::failed
     std::size_t lost = 0; // bytes for it that were waiting or did not fit, when it left
+    std::string detail = {}; // with TLS: its certificate's subject (connected), or why it failed
 };
 
 // What the tooltip shows of one client.
@@ -68,6 +75,7 @@ struct ClientFacts {
     std::uint64_t received; // bytes from it
     std::uint64_t sent;     // bytes to it that its socket took
     std::size_t waiting;    // bytes to it that wait in its backlog
+    std::string tls = {};   // with TLS: protocol, cipher, its certificate (TlsTip)
 };
 
 class CClientSet {
@@ -113,7 +121,7 @@ public:
 
     std::size_t Count() const { return m_clients.size(); }
     std::vector<ClientFacts> Clients() const;
-    // The clients' sockets, for the caller's watches.
+    // The clients' sockets, for the caller's watches (those in their handshake too).
     std::vector<sock::SOCKET> Sockets() const;
     // Bytes of the device that reached no client, since the start.
     std::uint64_t Undelivered() const { return m_undelivered; }
@@ -130,12 +138,18 @@ private:
         SYSTEMTIME since;
         std::unique_ptr<CTransport> transport;
         CSendBacklog backlog;
+        bool ready = false;           // its handshake is done: it counts as connected
+        std::uint64_t acceptedAt = 0; // GetTickCount64 when it was taken
         std::uint64_t received = 0;
         std::uint64_t handed = 0;     // wire bytes given to its backlog
         std::uint64_t lastActive = 0; // the m_activity of its connect or its last bytes
     };
 
     void Take(sock::SOCKET s, const sock::sockaddr_in& peer);
+    // Moves client i's handshake on; false when it left meanwhile.
+    bool Shake(std::size_t i);
+    // Client i is now served.
+    void Connected(std::size_t i);
     void Refuse(sock::SOCKET s, std::string peer, ClientReason reason);
     // Closes the client at index i; the event tells why.
     void Leave(std::size_t i, ClientReason reason, int error = 0, std::size_t lost = 0);
@@ -153,6 +167,7 @@ private:
     std::uint64_t m_undelivered = 0;
     std::uint64_t m_refused = 0;
     std::vector<ClientEvent> m_events;
+    std::size_t m_ready = 0; // clients whose handshake is done
     std::uint64_t m_eventsLost = 0;
     std::deque<ClientEvent> m_recentRefusals;
 };

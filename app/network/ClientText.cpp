@@ -35,6 +35,8 @@ std::string ListenTip(const ListenFacts& facts) {
             tip += ": " + std::to_string(client.received) + " bytes in, " +
                    std::to_string(client.sent) + " out, " + std::to_string(client.waiting) +
                    " waiting";
+        if (!client.tls.empty())
+            tip += "\n  " + client.tls;
     }
     if (facts.refused > 0) {
         tip += "\nRefused so far: " + std::to_string(facts.refused);
@@ -57,6 +59,8 @@ std::string ClientReasonText(const ClientEvent& event) {
             return "it reset the connection";
         return "error " + std::to_string(event.error) + " (" + std::strerror(event.error) + ")";
     }
+    if (event.reason == ClientReason::tlsFailed)
+        return event.detail.empty() ? "its TLS handshake failed" : event.detail;
     static constexpr std::pair<ClientReason, const char*> kReasons[] = {
         {ClientReason::closedByClient, "it closed the connection"},
         {ClientReason::stoppedReading, "it stopped reading"},
@@ -80,6 +84,8 @@ std::string ClientEventLine(const SYSTEMTIME& when, const ClientEvent& event) {
     switch (event.news) {
     case ClientNews::connected:
         line += " connected";
+        if (!event.detail.empty())
+            line += " (" + event.detail + ")";
         break;
     case ClientNews::left:
         line += " left: " + ClientReasonText(event) + "; " + std::to_string(event.lost) +

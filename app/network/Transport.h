@@ -1,29 +1,48 @@
-// What lies between a client's socket and the bridge. The client set reads and writes the socket
-// itself (each client's send backlog holds wire bytes, so that a slow client is bounded whatever
-// lies above); the transport turns wire bytes into the bridge's bytes and back. A plain socket
-// passes them as they are; an encrypting transport fits the same two calls.
+// One connection as the bridge sees it: its socket, and what lies between the socket and the
+// bridge's bytes. A plain socket passes them as they are; an encrypting transport turns them into
+// records on the wire and back, and has a handshake to go through first. Nothing here waits: each
+// call does what the socket allows now. The socket belongs to the caller, who closes it.
 #pragma once
 
-#include <string_view>
+#include "app/bridge/SendBacklog.h"
+#include "app/platform/Socket.h"
 
-class CTransport {
+#include <cstdint>
+#include <string>
+
+// The base is the plain socket.
+class CTransport : public CByteSink {
 public:
-    virtual ~CTransport() = default;
+    enum class Stage { handshake, ready, failed };
 
-    // Bytes read off the wire, in order. Sets data to the bytes they carry for the bridge, valid
-    // until the next call and never longer than wire (empty when they carry none yet). False when
-    // the peer broke the transport's rules; the client is then closed.
-    virtual bool FromWire(std::string_view wire, std::string_view& data) = 0;
-    // Bytes for the client: the bytes to put on the wire for them, valid until the next call.
-    virtual std::string_view ToWire(std::string_view data) = 0;
-};
+    explicit CTransport(sock::SOCKET s) : m_socket(s) {}
+    sock::SOCKET Socket() const { return m_socket; }
 
-// The bytes as they are.
-class CPlainTransport final : public CTransport {
-public:
-    bool FromWire(std::string_view wire, std::string_view& data) override {
-        data = wire;
-        return true;
-    }
-    std::string_view ToWire(std::string_view data) override { return data; }
+    // Moves the handshake on as far as the socket allows. A plain socket is ready at once.
+    virtual Stage Handshake() { return Stage::ready; }
+    virtual bool Ready() const { return true; }
+    // Why the handshake or the transport failed, for a tooltip; empty when it did not.
+    virtual std::string Failure() const { return {}; }
+
+    // As recv on a non-blocking socket: bytes for the bridge (more than 0), 0 when the peer ended
+    // the connection, SOCKET_ERROR with error set otherwise (EWOULDBLOCK: none have come yet).
+    virtual int Receive(char* pBuffer, int nSize, int& error);
+    // Bytes for the bridge that this side holds already, which a look at the socket would not
+    // show: they are there for the next Receive.
+    virtual bool Holds() const { return false; }
+    // Readable now, or (with a wait) within nWaitUs microseconds: there are bytes for the bridge,
+    // or the end of the connection, to receive.
+    bool Readable(long nWaitUs = 0) const;
+
+    // The transport's own bytes that wait for the socket (none for a plain one).
+    virtual std::size_t WireWaiting() const { return 0; }
+    // The bridge's bytes that the peer has acknowledged since the connect; -1 when the system
+    // cannot tell.
+    virtual std::int64_t Acknowledged() const;
+
+    // CByteSink: as send on a non-blocking socket.
+    int Put(const char* pData, int nLength, int& error) override;
+
+private:
+    sock::SOCKET m_socket;
 };
