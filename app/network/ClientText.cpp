@@ -36,7 +36,7 @@ std::string ListenTip(const ListenFacts& facts) {
                    std::to_string(client.sent) + " out, " + std::to_string(client.waiting) +
                    " waiting";
         if (!client.tls.empty())
-            tip += "\n  " + client.tls;
+            tip += "; " + client.tls;
     }
     if (facts.refused > 0) {
         tip += "\nRefused so far: " + std::to_string(facts.refused);
