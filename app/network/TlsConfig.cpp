@@ -1,4 +1,5 @@
 #include "app/network/TlsConfig.h"
+#include "app/platform/TrustStore.h"
 
 #include <openssl/asn1.h>
 #include <openssl/err.h>
@@ -99,6 +100,24 @@ std::time_t TimeOf(const ASN1_TIME* time) {
     const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
     return static_cast<std::time_t>(days * 86400 + parts.tm_hour * 3600 + parts.tm_min * 60 +
                                     parts.tm_sec);
+}
+
+// The system's trusted roots: where the library finds them itself, or as the platform gives them.
+void UseSystemStore(SSL_CTX* ctx) {
+    const auto roots = platform::SystemRootCertificates();
+    if (!roots) {
+        SSL_CTX_set_default_verify_paths(ctx);
+        return;
+    }
+    X509_STORE* store = SSL_CTX_get_cert_store(ctx);
+    for (const std::string& der : *roots) {
+        const auto* data = reinterpret_cast<const unsigned char*>(der.data());
+        X509* cert = d2i_X509(nullptr, &data, static_cast<long>(der.size()));
+        if (cert != nullptr)
+            X509_STORE_add_cert(store, cert); // a root that is there twice is no error
+        X509_free(cert);
+    }
+    ERR_clear_error();
 }
 
 } // namespace
@@ -229,7 +248,7 @@ std::unique_ptr<CTlsConfig> CTlsConfig::Make(const TlsSettings& settings, Role r
                 SSL_CTX_set_client_CA_list(ctx, names);
         }
     } else if (role == Role::client && config->m_pins.empty()) {
-        SSL_CTX_set_default_verify_paths(ctx);
+        UseSystemStore(ctx);
     }
 
     if (!settings.cert.empty()) {
