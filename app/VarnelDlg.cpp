@@ -443,8 +443,10 @@ void CVarnelDlg::NetworkSideUp() {
 // The connection ends. What waits for the server gets a last chance and whatever it never got is
 // told, not hidden; unless bKeepBacklog, when the server is retried and the bytes wait for it.
 void CVarnelDlg::CloseNetworkSide(bool bKeepBacklog) {
-    if (g_bTcpConnected && !bKeepBacklog && m_pLink)
+    if (g_bTcpConnected && !bKeepBacklog && m_pLink) {
         m_backlog.Flush(*m_pLink);
+        m_pLink->SayGoodbye();
+    }
     const std::size_t nUndelivered = bKeepBacklog ? 0 : m_nUndelivered + m_backlog.Drop();
     if (!bKeepBacklog)
         m_nUndelivered = 0;

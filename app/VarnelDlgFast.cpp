@@ -84,7 +84,9 @@ void CVarnelDlg::GatherNetworkBurst() {
     m_nNetBurst += nLength;
     if (m_nNetBurst == RECV_BUFFER_SIZE)
         ForwardNetworkBurst();
-    else
+    // Bytes the transport holds already (whole records read with the last ones) make no socket
+    // readable: they are taken when the quiet gap ends, or forwarded then.
+    if (m_nNetBurst > 0 || (g_bTcpConnected && m_pLink->Holds()))
         SetOneShotTimer(TIMER_TCP_QUIET, TCP_QUIET_MS);
 }
 

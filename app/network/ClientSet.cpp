@@ -54,15 +54,9 @@ void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
     // A refused client is closed before anything is read from it or sent to it.
     if (!m_options.allow.Allows(address))
         return Refuse(s, std::move(text), ClientReason::notAllowed);
-    if (m_clients.size() >= static_cast<std::size_t>(m_options.clients)) {
-        if (!m_options.takeover)
-            return Refuse(s, std::move(text), ClientReason::full);
-        const auto quietest =
-            std::min_element(m_clients.begin(), m_clients.end(), [](const auto& a, const auto& b) {
-                return a.lastActive < b.lastActive;
-            });
-        Leave(static_cast<std::size_t>(quietest - m_clients.begin()), ClientReason::replaced);
-    }
+    // Handshakes take no place: one that never ends keeps nobody out, but only so many run.
+    if (m_clients.size() - m_ready >= static_cast<std::size_t>(MOST_CLIENTS))
+        return Refuse(s, std::move(text), ClientReason::full);
     std::unique_ptr<CTransport> transport;
     if (m_options.tls)
         transport = std::make_unique<CTlsTransport>(s, m_options.tls, text);
@@ -83,32 +77,43 @@ bool CClientSet::Shake(std::size_t i) {
     if (client.ready)
         return true;
     const CTransport::Stage stage = client.transport->Handshake();
-    if (stage == CTransport::Stage::ready) {
-        Connected(i);
-        return true;
-    }
+    if (stage == CTransport::Stage::ready)
+        return Connected(i);
     if (stage == CTransport::Stage::handshake &&
         GetTickCount64() - client.acceptedAt < m_options.handshakeMs)
         return true;
     if (stage == CTransport::Stage::handshake)
         static_cast<CTlsTransport&>(*client.transport).TimedOut();
     // Nothing of it reached the device: it leaves as refused, with why.
-    const std::string why = client.transport->Failure();
-    sock::closesocket(client.socket);
-    ClientEvent event{ClientNews::refused, ClientReason::tlsFailed, 0, std::move(client.peer)};
-    event.detail = why;
-    m_clients.erase(m_clients.begin() + static_cast<std::ptrdiff_t>(i));
-    if (m_nextToRead > i)
-        --m_nextToRead;
-    ++m_refused;
-    m_recentRefusals.push_back(event);
-    if (m_recentRefusals.size() > kRecentRefusals)
-        m_recentRefusals.pop_front();
-    Tell(std::move(event));
+    RefuseTaken(i, ClientReason::tlsFailed, client.transport->Failure());
     return false;
 }
 
-void CClientSet::Connected(std::size_t i) {
+void CClientSet::RefuseTaken(std::size_t i, ClientReason reason, std::string detail) {
+    const sock::SOCKET s = m_clients[i].socket;
+    std::string peer = std::move(m_clients[i].peer);
+    m_clients.erase(m_clients.begin() + static_cast<std::ptrdiff_t>(i));
+    if (m_nextToRead > i)
+        --m_nextToRead;
+    Refuse(s, std::move(peer), reason, std::move(detail));
+}
+
+bool CClientSet::Connected(std::size_t& i) {
+    if (m_ready >= static_cast<std::size_t>(m_options.clients)) {
+        if (!m_options.takeover) {
+            RefuseTaken(i, ClientReason::full);
+            return false;
+        }
+        std::size_t quietest = m_clients.size();
+        for (std::size_t j = 0; j < m_clients.size(); ++j)
+            if (m_clients[j].ready &&
+                (quietest == m_clients.size() ||
+                 m_clients[j].lastActive < m_clients[quietest].lastActive))
+                quietest = j;
+        Leave(quietest, ClientReason::replaced);
+        if (quietest < i)
+            --i;
+    }
     Client& client = m_clients[i];
     client.ready = true;
     ++m_ready;
@@ -119,12 +124,14 @@ void CClientSet::Connected(std::size_t i) {
                                              : facts.protocol + ", " + facts.subject;
     }
     Tell(std::move(event));
+    return true;
 }
 
-void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason) {
+void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason,
+                        std::string detail) {
     sock::closesocket(s);
     ++m_refused;
-    ClientEvent event{ClientNews::refused, reason, 0, std::move(peer)};
+    ClientEvent event{ClientNews::refused, reason, 0, std::move(peer), 0, 0, std::move(detail)};
     m_recentRefusals.push_back(event);
     if (m_recentRefusals.size() > kRecentRefusals)
         m_recentRefusals.pop_front();
@@ -135,6 +142,8 @@ void CClientSet::Leave(std::size_t i, ClientReason reason, int error, std::size_
     Client& client = m_clients[i];
     if (client.ready)
         --m_ready;
+    if (reason == ClientReason::closedHere || reason == ClientReason::replaced)
+        client.transport->SayGoodbye();
     sock::closesocket(client.socket);
     Tell({ClientNews::left, reason, client.id, std::move(client.peer), error,
           lost + client.backlog.Waiting()});

@@ -148,9 +148,13 @@ private:
     void Take(sock::SOCKET s, const sock::sockaddr_in& peer);
     // Moves client i's handshake on; false when it left meanwhile.
     bool Shake(std::size_t i);
-    // Client i is now served.
-    void Connected(std::size_t i);
-    void Refuse(sock::SOCKET s, std::string peer, ClientReason reason);
+    // Client i's handshake is done: it is served if there is a place (taking the place of the
+    // quietest, with takeover), refused otherwise (false). i follows it when clients before it
+    // leave.
+    bool Connected(std::size_t& i);
+    void Refuse(sock::SOCKET s, std::string peer, ClientReason reason, std::string detail = {});
+    // Client i, taken but never served, is closed as refused.
+    void RefuseTaken(std::size_t i, ClientReason reason, std::string detail = {});
     // Closes the client at index i; the event tells why.
     void Leave(std::size_t i, ClientReason reason, int error = 0, std::size_t lost = 0);
     void Tell(ClientEvent event);

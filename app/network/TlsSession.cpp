@@ -222,6 +222,15 @@ void CTlsSession::WritePlain(const char* pData, std::size_t nLength) {
         m_records.pop_front();
 }
 
+void CTlsSession::Close() {
+    if (!m_bReady || Failed())
+        return;
+    ERR_clear_error();
+    SSL_shutdown(m_ssl);
+    ERR_clear_error();
+    Collect();
+}
+
 void CTlsSession::Collect() {
     if (m_out == nullptr)
         return;

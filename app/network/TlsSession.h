@@ -45,6 +45,8 @@ public:
     // The bridge's bytes from what came: how many (up to nSize), 0 when none are whole yet, -1
     // when the peer ended the session (close_notify) and -2 when it broke it (Failed()).
     int ReadPlain(char* pBuffer, int nSize);
+    // Tells the peer that this side ends the session (close_notify).
+    void Close();
     // Seals the bridge's bytes into records, one per TLS_RECORD_PLAIN at the most.
     void WritePlain(const char* pData, std::size_t nLength);
 

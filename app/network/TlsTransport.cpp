@@ -168,6 +168,14 @@ int CTlsTransport::Put(const char* pData, int nLength, int& error) {
     return static_cast<int>(nTake);
 }
 
+void CTlsTransport::SayGoodbye() {
+    if (!m_session.Ready() || m_session.Failed())
+        return;
+    m_session.Close();
+    int error = 0;
+    Drain(error);
+}
+
 std::int64_t CTlsTransport::Acknowledged() const {
     return m_session.PlainWithin(CTransport::Acknowledged());
 }

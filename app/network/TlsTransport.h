@@ -31,6 +31,7 @@ public:
     std::int64_t Acknowledged() const override;
     int Put(const char* pData, int nLength, int& error) override;
     bool Drain(int& error) override;
+    void SayGoodbye() override;
 
 private:
     // Reads what the socket holds while the session wants it: false when the peer ended the

@@ -40,6 +40,10 @@ public:
     // cannot tell.
     virtual std::int64_t Acknowledged() const;
 
+    // The connection is about to be closed in order: the transport says so to the peer, as far
+    // as the socket takes it now.
+    virtual void SayGoodbye() {}
+
     // CByteSink: as send on a non-blocking socket.
     int Put(const char* pData, int nLength, int& error) override;
 
