@@ -16,4 +16,18 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu)
+# The C library is the cross one, beside its loader: Debian's arm64 libc6, which libssl-dev:arm64
+# (below) brings along, sits in /lib/aarch64-linux-gnu, where the loader would look first and find
+# a C library of another build than itself (creating a thread then hangs).
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu
+    -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib)
+
+# OpenSSL: Debian's arm64 one (libssl-dev:arm64, a foreign-architecture package that scripts/deps
+# installs), linked statically so that the programs and the package need no libssl3:arm64. Its
+# libraries sit in /usr/lib/aarch64-linux-gnu; its headers in /usr/include/openssl (shared by all
+# architectures) and /usr/include/aarch64-linux-gnu/openssl, both of which Debian's cross compiler
+# searches by itself, after its own folders.
+set(OPENSSL_USE_STATIC_LIBS TRUE)
+set(OPENSSL_INCLUDE_DIR /usr/include CACHE PATH "OpenSSL's headers (arm64 multiarch)")
+set(OPENSSL_SSL_LIBRARY /usr/lib/aarch64-linux-gnu/libssl.a CACHE FILEPATH "arm64 libssl")
+set(OPENSSL_CRYPTO_LIBRARY /usr/lib/aarch64-linux-gnu/libcrypto.a CACHE FILEPATH "arm64 libcrypto")

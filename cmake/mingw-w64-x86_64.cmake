@@ -19,3 +19,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)
+
+# OpenSSL: Debian ships none for mingw-w64; scripts/openssl-mingw builds its static libraries once
+# into a cache folder and prints it, given here as -DVARNEL_OPENSSL_MINGW=<folder>. The folder is
+# one more root of the cross build's searches.
+set(OPENSSL_USE_STATIC_LIBS TRUE)
+if(VARNEL_OPENSSL_MINGW)
+    list(APPEND CMAKE_FIND_ROOT_PATH ${VARNEL_OPENSSL_MINGW})
+endif()
