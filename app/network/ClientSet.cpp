@@ -245,8 +245,14 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
 }
 
 void CClientSet::CloseAll() {
-    while (!m_clients.empty())
-        Leave(m_clients.size() - 1, ClientReason::closedHere);
+    // One still in its handshake was never served: it is refused, not left.
+    while (!m_clients.empty()) {
+        const std::size_t last = m_clients.size() - 1;
+        if (m_clients[last].ready)
+            Leave(last, ClientReason::closedHere);
+        else
+            RefuseTaken(last, ClientReason::closedHere);
+    }
     m_listener.Close();
 }
 
