@@ -227,11 +227,12 @@ private:
     void WriteBlockToDevice(const char* pBuffer, int nLength);
 
     // TLS (TLS and [TLS] in the settings file), VarnelDlgTls.cpp: the settings, checked at
-    // start-up; the server connection's transport and its handshake; what the tooltip says.
+    // start-up; VarnelDlgServer.cpp: the server connection's transport, its handshake, its tip.
     void LoadTlsSettings();
     // Wrong settings of the network side (TLS, or the allow-list when listening): nothing opens.
     const std::string& NetworkSettingsError() const;
     std::shared_ptr<const CTlsConfig> TlsConfigFor(CTlsConfig::Role role, const std::string& strIP);
+    void ShowTlsSettingsError();
     // The transport for a new server connection on s: plain, or TLS with its handshake begun.
     std::unique_ptr<CTransport> NewServerTransport(sock::SOCKET s);
     // Runs the handshake on the button's path, as the connect does: true when it is done;

@@ -40,9 +40,7 @@ bool CVarnelDlg::ToggleListen() {
     m_strListenAt = strIP + ":" + std::to_string(nPort);
 
     if (!m_strTlsError.empty()) {
-        m_strNetStatus = "加密参数错误";
-        SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strTlsError);
-        UpdateData(false);
+        ShowTlsSettingsError();
         return true;
     }
     if (!m_strListenError.empty()) {
@@ -53,8 +51,10 @@ bool CVarnelDlg::ToggleListen() {
     }
     ClientSetOptions options = m_listenOptions;
     options.tls = TlsConfigFor(CTlsConfig::Role::server, strIP);
-    if (m_tlsSettings.enabled && !options.tls) // a file changed since start-up
-        return ToggleListen();
+    if (m_tlsSettings.enabled && !options.tls) { // a file changed since start-up
+        ShowTlsSettingsError();
+        return true;
+    }
     auto pClients = std::make_unique<CClientSet>(options);
     if (const int nError = pClients->Listen(strIP, nPort)) {
         m_strNetStatus = "无法监听 " + m_strListenAt;

@@ -4,7 +4,6 @@
 // died is sent again first. The opens and closes are the button's own paths.
 #include "app/VarnelDlg.h"
 #include "app/linkerrors/LinkErrors.h"
-#include "app/network/TlsTransport.h"
 #include "app/platform/File.h"
 #include "serial/Ports.h"
 
@@ -217,6 +216,13 @@ void CVarnelDlg::TryServer(std::uint64_t nNow) {
         // Connected: the transport's handshake, if it has one, goes on at each tick.
         m_pConnecting = NewServerTransport(m_sockConnecting);
         m_nConnectDeadline = nNow + TLS_HANDSHAKE_MS;
+        if (!m_pConnecting) { // a TLS file changed since start-up: this attempt fails
+            GiveUpConnect();
+            m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
+            m_outages[Plan::NETWORK].facts.lastAttempt = m_strTlsError;
+            ShowRetry(Plan::NETWORK);
+            return;
+        }
     }
     if (!ServerHandshakeDone(nNow))
         return;
@@ -239,18 +245,13 @@ void CVarnelDlg::GiveUpConnect() {
 // The handshake of a reconnect, moved on for a moment at each tick: true once it is done. A
 // refusal counts as a failed attempt, with why.
 bool CVarnelDlg::ServerHandshakeDone(std::uint64_t nNow) {
-    CTransport::Stage stage = m_pConnecting->Handshake();
-    for (int i = 0; i < 4 && stage == CTransport::Stage::handshake; ++i) {
-        if (sock::select(m_sockConnecting, 0, 20000) <= 0)
-            break;
-        stage = m_pConnecting->Handshake();
-    }
+    const CTransport::Stage stage = m_pConnecting->Handshake(20000, 4);
     if (stage == CTransport::Stage::ready)
         return true;
     if (stage == CTransport::Stage::handshake && nNow < m_nConnectDeadline)
         return false;
     if (stage == CTransport::Stage::handshake)
-        static_cast<CTlsTransport&>(*m_pConnecting).TimedOut();
+        m_pConnecting->HandshakeTimedOut();
     const std::string strWhy = m_pConnecting->Failure();
     GiveUpConnect();
     m_plan.AttemptFailed(Plan::NETWORK, static_cast<std::int64_t>(nNow));

@@ -1,14 +1,8 @@
-// CVarnelDlg with TLS (TLS=1 in section Socket of the settings file, files and names in section
-// TLS): the settings are checked once at start-up, and a link with wrong ones opens nothing; the
-// server's certificate is verified before any of the device's bytes go out, and a refusal is
-// told like a failed connect, with exactly why in the tooltip.
+// CVarnelDlg's TLS settings (TLS=1 in section Socket of the settings file, files and names in
+// section TLS): checked once at start-up, so that a link with wrong ones opens nothing and says
+// why; read again for each connection or listener, so that a renewed certificate is taken.
 #include "app/VarnelDlg.h"
-#include "app/network/TlsText.h"
-#include "app/network/TlsTransport.h"
-#include "app/platform/Clock.h"
 #include "app/platform/Profile.h"
-
-#include <ctime>
 
 namespace {
 
@@ -55,39 +49,8 @@ std::shared_ptr<const CTlsConfig> CVarnelDlg::TlsConfigFor(CTlsConfig::Role role
     return pConfig;
 }
 
-std::unique_ptr<CTransport> CVarnelDlg::NewServerTransport(sock::SOCKET s) {
-    if (!m_tlsSettings.enabled)
-        return std::make_unique<CTransport>(s);
-    std::shared_ptr<const CTlsConfig> pConfig =
-        TlsConfigFor(CTlsConfig::Role::client, m_strServerIP);
-    if (!pConfig)
-        return nullptr;
-    return std::make_unique<CTlsTransport>(s, pConfig,
-                                           m_strServerIP + ":" + std::to_string(m_nServerPort));
-}
-
-bool CVarnelDlg::ShakeHandsWithServer(CTransport& link) {
-    const std::uint64_t nDeadline = GetTickCount64() + TLS_HANDSHAKE_MS;
-    CTransport::Stage stage = link.Handshake();
-    while (stage == CTransport::Stage::handshake && GetTickCount64() < nDeadline) {
-        sock::select(link.Socket(), 0, 50000);
-        stage = link.Handshake();
-    }
-    if (stage == CTransport::Stage::ready)
-        return true;
-    auto& tls = static_cast<CTlsTransport&>(link);
-    if (stage == CTransport::Stage::handshake)
-        tls.TimedOut();
-    m_strNetStatus = TlsStatusText(tls.FailureFacts());
-    SetStatusTip(*this, IDC_STATIC_NETSTATUS,
-                 m_strServerIP + ":" + std::to_string(m_nServerPort) + ": " + tls.Failure());
+void CVarnelDlg::ShowTlsSettingsError() {
+    m_strNetStatus = "加密参数错误";
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strTlsError);
     UpdateData(false);
-    return false;
-}
-
-std::string CVarnelDlg::ServerTip() const {
-    const auto* pTls = dynamic_cast<const CTlsTransport*>(m_pLink.get());
-    if (pTls == nullptr)
-        return m_strServer;
-    return m_strServer + "\n" + TlsTip(pTls->Facts(), "server", std::time(nullptr));
 }

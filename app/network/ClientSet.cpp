@@ -62,8 +62,9 @@ void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
         transport = std::make_unique<CTlsTransport>(s, m_options.tls, text);
     else
         transport = std::make_unique<CTransport>(s);
-    Client client{++m_lastId, s, std::move(text), {}, std::move(transport),
-                  CSendBacklog(m_options.backlogLimit)};
+    Client client{++m_lastId,           s,
+                  std::move(text),      {},
+                  std::move(transport), CSendBacklog(m_options.backlogLimit)};
     GetLocalTime(&client.since);
     client.lastActive = ++m_activity;
     client.acceptedAt = GetTickCount64();
@@ -83,7 +84,7 @@ bool CClientSet::Shake(std::size_t i) {
         GetTickCount64() - client.acceptedAt < m_options.handshakeMs)
         return true;
     if (stage == CTransport::Stage::handshake)
-        static_cast<CTlsTransport&>(*client.transport).TimedOut();
+        client.transport->HandshakeTimedOut();
     // Nothing of it reached the device: it leaves as refused, with why.
     RefuseTaken(i, ClientReason::tlsFailed, client.transport->Failure());
     return false;
@@ -106,9 +107,8 @@ bool CClientSet::Connected(std::size_t& i) {
         }
         std::size_t quietest = m_clients.size();
         for (std::size_t j = 0; j < m_clients.size(); ++j)
-            if (m_clients[j].ready &&
-                (quietest == m_clients.size() ||
-                 m_clients[j].lastActive < m_clients[quietest].lastActive))
+            if (m_clients[j].ready && (quietest == m_clients.size() ||
+                                       m_clients[j].lastActive < m_clients[quietest].lastActive))
                 quietest = j;
         Leave(quietest, ClientReason::replaced);
         if (quietest < i)
@@ -127,8 +127,7 @@ bool CClientSet::Connected(std::size_t& i) {
     return true;
 }
 
-void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason,
-                        std::string detail) {
+void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason, std::string detail) {
     sock::closesocket(s);
     ++m_refused;
     ClientEvent event{ClientNews::refused, reason, 0, std::move(peer), 0, 0, std::move(detail)};
@@ -269,8 +268,13 @@ std::vector<ClientFacts> CClientSet::Clients() const {
         if (!client.ready)
             continue;
         const std::size_t waiting = client.backlog.Waiting();
-        facts.push_back({client.id, client.peer, client.since, client.received,
-                         client.handed - waiting, waiting, {}});
+        facts.push_back({client.id,
+                         client.peer,
+                         client.since,
+                         client.received,
+                         client.handed - waiting,
+                         waiting,
+                         {}});
         if (const auto* tls = dynamic_cast<const CTlsTransport*>(client.transport.get()))
             facts.back().tls = TlsTip(tls->Facts(), "client", std::time(nullptr));
     }

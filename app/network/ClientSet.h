@@ -60,10 +60,10 @@ enum class ClientReason {
 struct ClientEvent {
     ClientNews news;
     ClientReason reason;
-    ClientId id;          // 0 for a refused client
-    std::string peer;     // "a.b.c.d:port"
-    int error = 0;        // errno, for ClientReason::failed
-    std::size_t lost = 0; // bytes for it that were waiting or did not fit, when it left
+    ClientId id;             // 0 for a refused client
+    std::string peer;        // "a.b.c.d:port"
+    int error = 0;           // errno, for ClientReason::failed
+    std::size_t lost = 0;    // bytes for it that were waiting or did not fit, when it left
     std::string detail = {}; // with TLS: its certificate's subject (connected), or why it failed
 };
 

@@ -10,6 +10,7 @@
 #include <openssl/x509v3.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -90,16 +91,10 @@ std::time_t TimeOf(const ASN1_TIME* time) {
     std::tm parts{};
     if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1)
         return 0;
-    // The days since 1970 of a proleptic Gregorian date, then the seconds of the day.
-    const int y = parts.tm_year + 1900 - (parts.tm_mon < 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int m = parts.tm_mon + 1;
-    const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + parts.tm_mday - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long long days = static_cast<long long>(era) * 146097 + doe - 719468;
-    return static_cast<std::time_t>(days * 86400 + parts.tm_hour * 3600 + parts.tm_min * 60 +
-                                    parts.tm_sec);
+    using namespace std::chrono;
+    const sys_days day = year{parts.tm_year + 1900} / (parts.tm_mon + 1) / parts.tm_mday;
+    return system_clock::to_time_t(day + hours{parts.tm_hour} + minutes{parts.tm_min} +
+                                   seconds{parts.tm_sec});
 }
 
 // The system's trusted roots: where the library finds them itself, or as the platform gives them.
@@ -238,8 +233,8 @@ std::unique_ptr<CTlsConfig> CTlsConfig::Make(const TlsSettings& settings, Role r
 
     if (!settings.ca.empty()) {
         if (SSL_CTX_load_verify_locations(ctx, settings.ca.c_str(), nullptr) != 1) {
-            error = "CA in [TLS]: " + settings.ca + " holds no certificate (" + LibraryReason() +
-                    ")";
+            error =
+                "CA in [TLS]: " + settings.ca + " holds no certificate (" + LibraryReason() + ")";
             return nullptr;
         }
         if (role == Role::server) {

@@ -1,5 +1,7 @@
 #include "app/network/TlsSession.h"
 
+#include "app/network/Address.h"
+
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -33,8 +35,8 @@ std::string NameText(const X509_NAME* name) {
 // The names a certificate is made for: its subjectAltName entries, or its common name.
 std::string NamesOf(const X509* cert) {
     std::string names;
-    auto* entries = static_cast<GENERAL_NAMES*>(
-        X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+    auto* entries =
+        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
     for (int i = 0; entries != nullptr && i < sk_GENERAL_NAME_num(entries); ++i) {
         const GENERAL_NAME* entry = sk_GENERAL_NAME_value(entries, i);
         std::string one;
@@ -44,8 +46,8 @@ std::string NamesOf(const X509* cert) {
                        static_cast<std::size_t>(ASN1_STRING_length(text)));
         } else if (entry->type == GEN_IPADD && ASN1_STRING_length(entry->d.iPAddress) == 4) {
             const unsigned char* b = ASN1_STRING_get0_data(entry->d.iPAddress);
-            one = std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) +
-                  "." + std::to_string(b[3]);
+            one = Ipv4Text((std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
+                           (std::uint32_t{b[2]} << 8) | b[3]);
         }
         if (!one.empty())
             names += (names.empty() ? "" : ", ") + one;
@@ -65,23 +67,6 @@ std::string LibraryReason() {
     ERR_clear_error();
     const char* reason = code != 0 ? ERR_reason_error_string(code) : nullptr;
     return reason != nullptr ? reason : "";
-}
-
-bool IsIpAddress(const std::string& name) {
-    int parts = 0;
-    int digits = 0;
-    for (char c : name) {
-        if (c == '.') {
-            if (digits == 0)
-                return false;
-            ++parts;
-            digits = 0;
-        } else if (c >= '0' && c <= '9' && ++digits <= 3) {
-        } else {
-            return false;
-        }
-    }
-    return parts == 3 && digits > 0;
 }
 
 } // namespace
@@ -109,7 +94,7 @@ CTlsSession::CTlsSession(const CTlsConfig& config, std::string peer)
         SSL_set_connect_state(m_ssl);
         SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
         const std::string& name = config.WantedName();
-        if (IsIpAddress(name)) {
+        if (ParseIpv4(name)) {
             X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.c_str());
         } else if (!name.empty()) {
             SSL_set1_host(m_ssl, name.c_str());
@@ -142,8 +127,8 @@ bool CTlsSession::HoldsRecord() const {
     const long length = BIO_get_mem_data(m_in, &data);
     if (length < 5 || data == nullptr)
         return false;
-    const long record = (static_cast<unsigned char>(data[3]) << 8) |
-                        static_cast<unsigned char>(data[4]);
+    const long record =
+        (static_cast<unsigned char>(data[3]) << 8) | static_cast<unsigned char>(data[4]);
     return length >= 5 + record;
 }
 
@@ -253,8 +238,9 @@ std::int64_t CTlsSession::PlainWithin(std::int64_t nWire) const {
     if (nWire < 0)
         return -1;
     // The last record that ends within nWire.
-    auto after = std::upper_bound(m_records.begin(), m_records.end(), nWire,
-                                  [](std::int64_t n, const auto& record) { return n < record.first; });
+    auto after =
+        std::upper_bound(m_records.begin(), m_records.end(), nWire,
+                         [](std::int64_t n, const auto& record) { return n < record.first; });
     if (after == m_records.begin())
         return 0;
     return std::prev(after)->second;
@@ -275,8 +261,8 @@ TlsFacts CTlsSession::Facts() const {
 }
 
 int CTlsSession::VerifyHook(X509_STORE_CTX* store, void*) {
-    SSL* ssl = static_cast<SSL*>(
-        X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    SSL* ssl =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
     auto* self = ssl != nullptr ? static_cast<CTlsSession*>(SSL_get_app_data(ssl)) : nullptr;
     return self != nullptr ? self->OnVerify(store) : 0;
 }

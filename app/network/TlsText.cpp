@@ -22,8 +22,7 @@ std::string ExpiryWarning(const char* whose, std::time_t notAfter, std::time_t n
     if (left > static_cast<std::time_t>(TLS_EXPIRY_WARNING_DAYS) * 86400)
         return {};
     if (left <= 0)
-        return std::string("\nWarning: ") + whose + " certificate expired on " +
-               DateText(notAfter);
+        return std::string("\nWarning: ") + whose + " certificate expired on " + DateText(notAfter);
     const long days = static_cast<long>(left / 86400);
     return std::string("\nWarning: ") + whose + " certificate expires on " + DateText(notAfter) +
            (days == 0 ? ", within a day" : ", in " + std::to_string(days) + " days") +
@@ -59,9 +58,8 @@ std::string TlsFailureTip(const TlsFailure& f) {
     case Kind::untrusted:
         return whose + subject + " is not from a CA in " + CaText(f) +
                "; add the CA that signed it to " + (f.caFile.empty() ? "CA" : f.caFile) +
-               (f.peerIsServer && !f.pin.empty()
-                    ? ", or trust this one key alone with PIN=" + f.pin
-                    : "");
+               (f.peerIsServer && !f.pin.empty() ? ", or trust this one key alone with PIN=" + f.pin
+                                                 : "");
     case Kind::wrongName:
         return whose + " is made for " + (f.carried.empty() ? "no name" : f.carried) + ", not " +
                f.wanted + "; give the server a certificate for " + f.wanted +
@@ -70,8 +68,7 @@ std::string TlsFailureTip(const TlsFailure& f) {
         return whose + subject + " expired on " + f.date +
                "; it needs a new one (or this machine's clock is wrong)";
     case Kind::notYetValid:
-        return whose + subject + " is valid only from " + f.date +
-               "; check this machine's clock";
+        return whose + subject + " is valid only from " + f.date + "; check this machine's clock";
     case Kind::pinMismatch:
         return "its key does not match PIN: the server's key is " + f.pin +
                "; if that key changed on purpose, put it in PIN";

@@ -36,10 +36,10 @@ bool CTlsTransport::Drain(int& error) {
     error = 0;
     TakeWire();
     while (m_nHead < m_wire.size()) {
-        const int n = CTransport::Put(m_wire.data() + m_nHead,
-                                      static_cast<int>(std::min<std::size_t>(
-                                          m_wire.size() - m_nHead, std::size_t{1} << 30)),
-                                      error);
+        const int n = CTransport::Put(
+            m_wire.data() + m_nHead,
+            static_cast<int>(std::min<std::size_t>(m_wire.size() - m_nHead, std::size_t{1} << 30)),
+            error);
         if (n < 0 && error != EWOULDBLOCK && error != EAGAIN)
             return false;
         if (n <= 0) {

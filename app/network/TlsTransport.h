@@ -18,11 +18,11 @@ public:
     CTlsTransport(sock::SOCKET s, std::shared_ptr<const CTlsConfig> config, std::string peer);
 
     Stage Handshake() override;
+    using CTransport::Handshake;
     bool Ready() const override { return m_session.Ready(); }
     std::string Failure() const override;
     const TlsFailure& FailureFacts() const { return m_session.Failure(); }
-    // The handshake took too long: it ends as failed.
-    void TimedOut() { m_session.Fail(TlsFailure::Kind::timedOut); }
+    void HandshakeTimedOut() override { m_session.Fail(TlsFailure::Kind::timedOut); }
     TlsFacts Facts() const { return m_session.Facts(); }
 
     int Receive(char* pBuffer, int nSize, int& error) override;

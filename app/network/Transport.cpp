@@ -6,6 +6,16 @@ int CTransport::Receive(char* pBuffer, int nSize, int& error) {
     return n;
 }
 
+CTransport::Stage CTransport::Handshake(long nWaitUs, int nRounds) {
+    Stage stage = Handshake();
+    for (int i = 0; i < nRounds && stage == Stage::handshake; ++i) {
+        if (sock::select(m_socket, 0, nWaitUs) <= 0)
+            break;
+        stage = Handshake();
+    }
+    return stage;
+}
+
 bool CTransport::Readable(long nWaitUs) const {
     return Holds() || sock::select(m_socket, 0, nWaitUs) > 0;
 }

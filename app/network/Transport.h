@@ -20,6 +20,11 @@ public:
 
     // Moves the handshake on as far as the socket allows. A plain socket is ready at once.
     virtual Stage Handshake() { return Stage::ready; }
+    // Handshake(), then up to nRounds waits of nWaitUs microseconds for the peer's next bytes,
+    // each followed by another step while the handshake goes on.
+    Stage Handshake(long nWaitUs, int nRounds);
+    // The handshake took longer than allowed: it ends as failed.
+    virtual void HandshakeTimedOut() {}
     virtual bool Ready() const { return true; }
     // Why the handshake or the transport failed, for a tooltip; empty when it did not.
     virtual std::string Failure() const { return {}; }

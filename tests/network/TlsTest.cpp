@@ -99,8 +99,8 @@ TEST(TlsSession, TheServerIsVerifiedAndEachRefusalSaysWhyAndHowToFixIt) {
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.label);
-        TlsSettings client{true, c.withCa ? Cert("ca") : "", "", c.pinOf ? Pin(c.pinOf) : "",
-                           "", ""};
+        TlsSettings client{true, c.withCa ? Cert("ca") : "", "", c.pinOf ? Pin(c.pinOf) : "", "",
+                           ""};
         Pair pair(client, Server(c.serverCert));
         pair.Shake();
         EXPECT_EQ(pair.client->Failure().kind, c.kind) << TlsFailureTip(pair.client->Failure());
@@ -133,7 +133,11 @@ TEST(TlsSession, AListenerWithCaServesOnlyClientsWithItsCertificates) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cert);
         const std::string name = c.cert;
-        TlsSettings client{true, Cert("ca"), "", "", name.empty() ? "" : Cert(name),
+        TlsSettings client{true,
+                           Cert("ca"),
+                           "",
+                           "",
+                           name.empty() ? "" : Cert(name),
                            name.empty() ? "" : Cert(name, "key")};
         Pair pair(client, listener);
         pair.Shake();
@@ -189,17 +193,29 @@ TEST(TlsConfig, SettingsThatCannotWorkNameTheFileOrTheKey) {
         CTlsConfig::Role role;
         const char* says;
     } const cases[] = {
-        {"missing CA", {true, Cert("nothere"), "", "", "", ""}, CTlsConfig::Role::client,
+        {"missing CA",
+         {true, Cert("nothere"), "", "", "", ""},
+         CTlsConfig::Role::client,
          "CA in [TLS]: cannot read"},
-        {"key of another", {true, "", "", "", Cert("client"), Cert("server", "key")},
-         CTlsConfig::Role::client, "does not match the certificate in"},
-        {"CA that is no PEM", {true, Cert("ca", "pin"), "", "", "", ""},
-         CTlsConfig::Role::client, "holds no certificate"},
-        {"bad pin", {true, "", "", "sha256//AAAA; x", "", ""}, CTlsConfig::Role::client,
+        {"key of another",
+         {true, "", "", "", Cert("client"), Cert("server", "key")},
+         CTlsConfig::Role::client,
+         "does not match the certificate in"},
+        {"CA that is no PEM",
+         {true, Cert("ca", "pin"), "", "", "", ""},
+         CTlsConfig::Role::client,
+         "holds no certificate"},
+        {"bad pin",
+         {true, "", "", "sha256//AAAA; x", "", ""},
+         CTlsConfig::Role::client,
          "\"sha256//AAAA\""},
-        {"listening bare", {true, Cert("ca"), "", "", "", ""}, CTlsConfig::Role::server,
+        {"listening bare",
+         {true, Cert("ca"), "", "", "", ""},
+         CTlsConfig::Role::server,
          "CERT and KEY in [TLS] are needed"},
-        {"cert without key", {true, "", "", "", Cert("client"), ""}, CTlsConfig::Role::client,
+        {"cert without key",
+         {true, "", "", "", Cert("client"), ""},
+         CTlsConfig::Role::client,
          "CERT in [TLS] is set without KEY"},
     };
     for (const auto& c : cases) {
@@ -215,9 +231,9 @@ TEST(TlsConfig, PinsParseOnlyInTheirOneForm) {
     ASSERT_TRUE(pins);
     ASSERT_EQ(pins->size(), 2u);
     EXPECT_EQ(PinText(pins->front()), good);
-    for (const std::string& bad :
-         {good.substr(0, good.size() - 1), "sha1//" + good.substr(8), good + "A",
-          good.substr(0, 20) + "!" + good.substr(21), std::string("sha256//") + std::string(44, '=')}) {
+    for (const std::string& bad : {good.substr(0, good.size() - 1), "sha1//" + good.substr(8),
+                                   good + "A", good.substr(0, 20) + "!" + good.substr(21),
+                                   std::string("sha256//") + std::string(44, '=')}) {
         std::string named;
         EXPECT_FALSE(ParsePins(good + ";" + bad, &named)) << bad;
         EXPECT_EQ(named, bad);

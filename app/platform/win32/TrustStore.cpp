@@ -2,6 +2,8 @@
 #include "app/platform/TrustStore.h"
 
 #include <windows.h>
+
+// After windows.h, whose types it uses.
 #include <wincrypt.h>
 
 namespace platform {
