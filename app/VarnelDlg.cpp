@@ -172,6 +172,7 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
         {TIMER_RETRY, &CVarnelDlg::OnRetryTick},
         {TIMER_SERIAL_LOST, &CVarnelDlg::OnSerialLost},
         {TIMER_MODEM, &CVarnelDlg::SendModemNews},
+        {TIMER_DEVICE, &CVarnelDlg::PumpDevice},
     };
     for (const auto& [nID, pHandler] : kTimers)
         if (nID == nIDEvent)
@@ -189,6 +190,8 @@ void CVarnelDlg::OnWatch(UINT_PTR nID) {
         return GatherNetworkBurst();
     case WATCH_TCP_SEND:
         return OnNetworkWritable();
+    case WATCH_DEVICE:
+        return PumpDevice();
     default:
         if (nID >= WATCH_CLIENT && nID < WATCH_CLIENT + MOST_CLIENTS)
             ListenPoll(); // a client has bytes, or has gone
@@ -274,9 +277,20 @@ void CVarnelDlg::CloseSerialSide() {
     if (!m_bComDeviceGone) // the cue of a vanished device stays until the next open
         SetStatusTip(*this, IDC_STATIC_COMSTATUS, "");
     UpdateData(false);
+    // What waits for the device gets a moment to leave; the rest is counted, not kept.
+    const std::size_t nDropped = m_bSerialOpen ? DrainDevice(DEVICE_CLOSE_MS, true) : 0;
+    if (nDropped > 0 && !m_bComDeviceGone)
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS,
+                     std::to_string(nDropped) +
+                         " bytes from the network were not written to the device: it took none "
+                         "before the port closed");
+    m_bSerialOpen = false;
+    KillTimer(TIMER_DEVICE);
     StopSerialWatch();
     g_serial.Close();
     KillTimer(TIMER_COM);
+    if (m_bPeersHeld)
+        ResumePeers(); // a closed port takes every block (shown and logged only)
 }
 
 // The port is opened and set up as the settings say, and its side is waited on or polled. False,
@@ -331,14 +345,17 @@ bool CVarnelDlg::OpenSerialSide(long* pError) {
         return false;
     }
     g_serial.SetupReadTimeouts(CSerial::readBlocking);
+    m_bSerialOpen = true;
+    m_toDevice.SetRate(g_nBaudrate);
+    m_nHeldOffShown = 0;
+    m_strRemoteLine.clear();
     if (WaitsOnSides())
         StartSerialWatch();
     else
         SetTimer(TIMER_COM, 100);
     std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", g_szComPort, "已打开");
     m_strComStatus = szStatus;
-    SetStatusTip(*this, IDC_STATIC_COMSTATUS,
-                 std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort));
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
     UpdateData(false);
     return true;
 }
@@ -354,8 +371,10 @@ bool CVarnelDlg::WaitsOnSides() const {
 
 void CVarnelDlg::SerialPoll() {
     NoteSerialDeviceGone();
+    PumpDevice();
     // The port may hold more than one block: the rest waits for the next tick.
     ForwardSerialBlock(g_serial.GetInQueueCount());
+    TellClientNews(); // clients that left while the block went out
 }
 
 // Reads what the port holds, at most one buffer of it, and forwards it to the server as one
@@ -380,11 +399,11 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
     if (m_bListen) {
         if (m_pClients) {
             // A Telnet client that asked for a pause gets nothing meanwhile.
+            // Clients that leave on the way are told after this step, by the poll that made it.
             m_pClients->SendToAll(strWire.data(), strWire.size(), [this](ClientId id) {
                 auto session = m_sessions.find(id);
                 return session == m_sessions.end() || !session->second->Suspended();
             });
-            TellClientNews();
         }
     } else if (g_bTcpConnected && !m_backlog.Send(*m_pLink, strWire.data(), strWire.size())) {
         m_nUndelivered += nCount;
@@ -401,23 +420,6 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
         // The server has not read for so long that the backlog is full: it counts as gone, and
         // the link goes down as after a receive error rather than cut bytes out of the stream.
         NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
-    }
-}
-
-// Forwards every byte the port holds now, in blocks of at most one buffer, so that what the
-// device sent before a block from the server reaches the server before that block is written.
-// A device that keeps sending meanwhile is heard at the next serial poll.
-void CVarnelDlg::DrainSerialInput() {
-    TakeSerialBurst();
-    DrainSerialInput(g_serial.GetInQueueCount());
-}
-
-void CVarnelDlg::DrainSerialInput(DWORD nQueued) {
-    while (nQueued > 0) {
-        const DWORD nRead = ForwardSerialBlock(nQueued);
-        if (nRead == 0)
-            break;
-        nQueued -= std::min(nQueued, nRead);
     }
 }
 
@@ -452,6 +454,10 @@ void CVarnelDlg::NetworkPoll() {
     SendModemNews();
     // What waits for the server goes out first, as far as the server takes it.
     m_backlog.Flush(*m_pLink);
+    // The server is read only while a whole block for the device fits and no line change of its
+    // session waits: TCP holds the rest back meanwhile.
+    if (!DeviceHasRoom() || (m_pServerSession && m_pServerSession->Waits()))
+        return;
     char buffer[RECV_BUFFER_SIZE] = {};
     if (!m_pLink->Readable(50))
         return;
@@ -472,20 +478,14 @@ void CVarnelDlg::NetworkPoll() {
 // logs and counts it; with REOPEN both links are cycled after it.
 void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     if (m_pServerSession) {
-        // Telnet: every data byte goes, lone or not; the session is held here while the block
-        // is handled, since handling it may take the link down.
-        const std::uint64_t nConnection = m_nConnections;
-        std::unique_ptr<CComPortSession> pSession = std::move(m_pServerSession);
+        // Telnet: every data byte goes, lone or not. The session is shared while the block is
+        // handled, so that it outlives a link that goes down meanwhile.
+        const std::shared_ptr<CComPortSession> pSession = m_pServerSession;
         std::string strReply;
         FromTelnetPeer(*pSession, buffer, static_cast<std::size_t>(nLength), m_strServer, strReply);
-        if (g_bTcpConnected && m_nConnections == nConnection) {
-            m_pServerSession = std::move(pSession);
-            if (!strReply.empty() && !m_backlog.Send(*m_pLink, strReply.data(), strReply.size()))
-                NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
-        } else {
-            pSession.reset();
-            SessionEnded();
-        }
+        if (g_bTcpConnected && pSession == m_pServerSession && !strReply.empty() &&
+            !m_backlog.Send(*m_pLink, strReply.data(), strReply.size()))
+            NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
         return;
     }
     // A lone byte is not forwarded, unless it ends a burst that filled the whole buffer before.
@@ -496,30 +496,11 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
 
     WriteBlockToDevice(buffer, nLength);
 
-    // Unless forwarding the device's bytes above took the link down already.
     if (g_bReopen && g_bTcpConnected) {
+        // The block leaves before the port closes, as long as a write to the port was given.
+        DrainDevice(DEVICE_REOPEN_MS, false);
         ToggleLink();
         Sleep(1000);
         ToggleLink();
     }
-}
-
-// Writes one block from the network to the port, then shows, logs and counts it. The device's
-// bytes that came before it go to the network first; then only what still waits to be sent to the
-// device is discarded, never what the device sent.
-void CVarnelDlg::WriteBlockToDevice(const char* buffer, int nLength) {
-    if (m_plan.Retrying(CReconnectPlan::SERIAL)) {
-        NoteUndeliveredToDevice(static_cast<std::size_t>(nLength)); // the device is away
-    } else {
-        DrainSerialInput();
-        g_serial.PurgeOutput();
-        DWORD nWritten = 0;
-        g_serial.Write(buffer, static_cast<DWORD>(nLength), &nWritten, nullptr, 10000);
-        g_serial.Flush();
-    }
-    if (m_bComWatched && !m_comRead.Pending())
-        ArmSerialRead(); // the fast mode's read, taken above, waits for the answer
-    ShowTrafficBlock(true, buffer, nLength);
-    g_nTcpBytes += nLength;
-    CompleteTrafficEntry(m_strTcpCount, "TCP: %lld", g_nTcpBytes, m_strTcpData);
 }

@@ -1,6 +1,7 @@
 // The main window of Varnel with the bridge logic and the link state, and the About box.
 #pragma once
 
+#include "app/bridge/DeviceQueue.h"
 #include "app/bridge/OutageText.h"
 #include "app/bridge/PaneEntries.h"
 #include "app/bridge/PushPacer.h"
@@ -11,6 +12,7 @@
 #include "app/framework/Afx.h"
 #include "app/network/ClientSet.h"
 #include "app/network/ComPortSession.h"
+#include "app/network/RefusalGate.h"
 #include "app/network/TlsConfig.h"
 #include "app/network/Transport.h"
 #include "app/platform/Clock.h"
@@ -40,6 +42,7 @@ inline constexpr int RECV_BUFFER_SIZE = 3096;
 inline constexpr UINT_PTR WATCH_COM = 1;       // the port's read of one burst has ended
 inline constexpr UINT_PTR WATCH_TCP = 2;       // the connection has bytes to read
 inline constexpr UINT_PTR WATCH_TCP_SEND = 3;  // the connection takes bytes that wait for it
+inline constexpr UINT_PTR WATCH_DEVICE = 4;    // the port's write of bytes for the device ended
 inline constexpr UINT_PTR TIMER_TCP_QUIET = 4; // the server has been quiet for TCP_QUIET_MS
 inline constexpr UINT_PTR TIMER_PUSH = 5;      // at most one repaint of the panes per period
 inline constexpr UINT TCP_QUIET_MS = 1;
@@ -63,6 +66,16 @@ inline constexpr UINT TLS_HANDSHAKE_MS = 10000;
 // reaches the peer within 50 ms (the default mode looks at each network poll).
 inline constexpr UINT_PTR TIMER_MODEM = 9;
 inline constexpr UINT MODEM_POLL_MS = 20;
+
+// Bytes for the device: while some wait (or a session's line change waits for them to leave),
+// their queue is looked at this often in the fast mode, so that a device that holds off is told
+// and a waiting change goes through soon after the port has sent the bytes before it.
+inline constexpr UINT_PTR TIMER_DEVICE = 10;
+inline constexpr UINT DEVICE_POLL_MS = 20;
+// Closing the port gives what waits for the device this long to leave; REOPEN's cycle, as long
+// as a write to the port was given before it.
+inline constexpr UINT DEVICE_CLOSE_MS = 1000;
+inline constexpr UINT DEVICE_REOPEN_MS = 10000;
 
 // The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
 // rate, rounded up to whole milliseconds and never less than 1.
@@ -197,8 +210,6 @@ private:
     void ForwardNetworkBlock(const char* pBuffer, int nLength);
     DWORD ForwardSerialBlock(DWORD nWanted);
     void DeliverSerialBlock(const char* pBuffer, DWORD nCount);
-    void DrainSerialInput();
-    void DrainSerialInput(DWORD nQueued); // nQueued: what the port holds, as just asked
     void CompleteTrafficEntry(CString& strCount, const char* pszFormat, std::int64_t nTotal,
                               CString& strPane);
     void OnPushPeriod();
@@ -210,7 +221,6 @@ private:
     void ArmSerialRead();
     void DeliverSerialBurst(bool bCancel, CSerial::LONG* pResult = nullptr);
     void OnSerialBurst();
-    void TakeSerialBurst();
     void GatherNetworkBurst();
     void OnNetworkQuiet();
     void ForwardNetworkBurst();
@@ -224,7 +234,22 @@ private:
     void ListenPoll();
     void TellClientNews();
     void WatchClients();
+
+    // Bytes for the device (VarnelDlgDevice.cpp): they wait in m_toDevice and go as the port takes
+    // them; while it is full the peers are not read.
     void WriteBlockToDevice(const char* pBuffer, int nLength);
+    bool DeviceHasRoom() const;
+    void PumpDevice();
+    void HoldPeers();
+    void ResumePeers();
+    // Lets what waits for the device leave for at most nMs; the bytes that did not are dropped
+    // (counted, and their count returned) when bDrop.
+    std::size_t DrainDevice(UINT nMs, bool bDrop);
+    void ShowDeviceHeldOff(std::uint64_t nSince);
+    std::string SerialTip() const;
+    // The Telnet sessions' outlet: the device's queue; settled once the port has sent it all.
+    const CComPortSession::Outlet& DeviceOutlet();
+    void ResumeWaitingSessions();
 
     // TLS (TLS and [TLS] in the settings file), VarnelDlgTls.cpp: the settings, checked at
     // start-up; VarnelDlgServer.cpp: the server connection's transport, its handshake, its tip.
@@ -243,9 +268,12 @@ private:
     // Telnet with the COM port option (TELNET in the settings file), VarnelDlgTelnet.cpp: a
     // session per client, or one with the server; the line back when the last one ends.
     std::string ToNetwork(const char* pBuffer, std::size_t nLength) const;
-    std::unique_ptr<CComPortSession> NewSession();
-    void FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
+    std::shared_ptr<CComPortSession> NewSession();
+    // False when a line change of the peer waits for the device (the peer is not read meanwhile).
+    bool FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
                         const std::string& strPeer, std::string& strReply);
+    void AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
+                         const std::vector<std::string>& events);
     void SessionEnded();
     void SendModemNews();
 
@@ -283,10 +311,13 @@ private:
     std::unique_ptr<CClientSet> m_pClients;
     std::string m_strListenAt; // "ip:port" while listening
     std::vector<sock::SOCKET> m_watchedClients;
+    CRefusalGate m_refusalGate;
     bool m_bClientCounters = true;
     bool m_bTelnet = false;
-    std::map<ClientId, std::unique_ptr<CComPortSession>> m_sessions;
-    std::unique_ptr<CComPortSession> m_pServerSession;
+    // Shared, so that whoever handles a session's bytes holds it for as long as that takes, even
+    // when the client or the connection goes meanwhile.
+    std::map<ClientId, std::shared_ptr<CComPortSession>> m_sessions;
+    std::shared_ptr<CComPortSession> m_pServerSession;
     // TLS: the settings and what in them is wrong; the server connection's transport (plain or
     // TLS, over g_sock) and that of a reconnect under way.
     TlsSettings m_tlsSettings;
@@ -294,6 +325,14 @@ private:
     std::unique_ptr<CTransport> m_pLink;
     std::unique_ptr<CTransport> m_pConnecting;
     bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
+
+    // Bytes for the device, the port's state for them, and whether the peers wait for room.
+    CDeviceQueue m_toDevice{g_serial};
+    bool m_bSerialOpen = false;
+    bool m_bPeersHeld = false;
+    std::uint64_t m_nHeldOffShown = 0; // the hold-off the serial tooltip tells, 0 none
+    std::string m_strRemoteLine;       // the line a session set, for the serial tooltip
+    std::unique_ptr<CComPortSession::Outlet> m_pOutlet;
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

@@ -13,9 +13,13 @@ void CVarnelDlg::StartSerialWatch() {
                     WatchEvent(WATCH_COM, m_comRead.Event());
     if (m_bComWatched)
         ArmSerialRead();
+    // The end of each write for the device moves its queue on.
+    if (m_toDevice.Event() != nullptr)
+        WatchEvent(WATCH_DEVICE, m_toDevice.Event());
 }
 
 void CVarnelDlg::StopSerialWatch() {
+    Unwatch(WATCH_DEVICE);
     if (!m_bComWatched)
         return;
     m_bComWatched = false;
@@ -57,14 +61,18 @@ DWORD CVarnelDlg::SerialBytesHeld() {
     return g_serial.GetInQueueCount() + m_comRead.Held();
 }
 
-// Before a block from the server is written: the fast mode's read ends, and the part of a burst
-// that it holds goes to the server first. The read starts again once the block is written.
-void CVarnelDlg::TakeSerialBurst() {
-    DeliverSerialBurst(true);
-}
-
 void CVarnelDlg::GatherNetworkBurst() {
-    if (!g_bTcpConnected || !m_pLink->Readable())
+    if (!g_bTcpConnected)
+        return;
+    // Nothing is read while the device's queue has no room for a whole block, or a line change
+    // of the session waits: the watch rests until then, and TCP holds the server back.
+    if (!DeviceHasRoom() || (m_pServerSession && m_pServerSession->Waits())) {
+        if (m_nNetBurst > 0 && !IsTimerRunning(TIMER_TCP_QUIET))
+            SetOneShotTimer(TIMER_TCP_QUIET, TCP_QUIET_MS);
+        HoldPeers();
+        return;
+    }
+    if (!m_pLink->Readable())
         return;
     int nError = 0;
     const int nLength =
@@ -92,7 +100,7 @@ void CVarnelDlg::GatherNetworkBurst() {
 
 void CVarnelDlg::OnNetworkQuiet() {
     // Bytes whose news is still on its way continue the burst.
-    if (g_bTcpConnected && m_pLink->Readable())
+    if (g_bTcpConnected && !m_bPeersHeld && m_pLink->Readable())
         GatherNetworkBurst();
     else
         ForwardNetworkBurst();

@@ -91,16 +91,24 @@ void CVarnelDlg::CloseListenSide() {
 }
 
 // New clients are taken, what waits for each goes out, and what clients sent goes to the device,
-// each block whole and in the order it came.
+// each block whole and in the order it came. A client is read only once its session exists, and
+// only while a whole block for the device fits: TCP holds the clients back meanwhile. Clients that
+// leave on the way are told after the step, never while their bytes are handled.
 void CVarnelDlg::ListenPoll() {
     if (!m_pClients)
         return;
     m_pClients->Accept();
+    m_pClients->Advance();
     TellClientNews(); // a new client's session starts before its first bytes are read
     m_pClients->Flush();
     char buffer[RECV_BUFFER_SIZE];
     ClientId from = 0;
-    for (int i = 0; i < kBlocksPerPoll && m_pClients; ++i) {
+    for (int i = 0; i < kBlocksPerPoll; ++i) {
+        if (!DeviceHasRoom()) {
+            if (WaitsOnSides())
+                HoldPeers();
+            break;
+        }
         const std::size_t nLength = m_pClients->Receive(buffer, sizeof(buffer), &from);
         if (nLength == 0)
             break;
@@ -109,13 +117,17 @@ void CVarnelDlg::ListenPoll() {
             WriteBlockToDevice(buffer, static_cast<int>(nLength));
             continue;
         }
+        const std::shared_ptr<CComPortSession> pSession = session->second;
         std::string strPeer;
         for (const ClientFacts& client : m_pClients->Clients())
             if (client.id == from)
                 strPeer = client.peer;
         std::string strReply;
-        FromTelnetPeer(*session->second, buffer, nLength, strPeer, strReply);
-        if (!strReply.empty() && m_pClients)
+        // A line change that waits for the device stops this client's reading until it went
+        // through.
+        if (!FromTelnetPeer(*pSession, buffer, nLength, strPeer, strReply))
+            m_pClients->SetReading(from, false);
+        if (!strReply.empty())
             m_pClients->SendTo(from, strReply);
     }
     SendModemNews();
@@ -133,7 +145,17 @@ void CVarnelDlg::TellClientNews() {
         return now;
     }();
     for (const ClientEvent& event : m_pClients->TakeEvents()) {
-        const std::string strLine = ClientEventLine(st, event);
+        std::string strLine = ClientEventLine(st, event);
+        std::uint64_t nSilenced = 0;
+        // Refusals come at the pace of whoever knocks: one line per reason and address a minute.
+        if (event.news == ClientNews::refused &&
+            !m_refusalGate.Admit(ClientReasonText(event) + " " +
+                                     event.peer.substr(0, event.peer.rfind(':')),
+                                 GetTickCount64(), &nSilenced))
+            continue;
+        if (nSilenced > 0)
+            strLine.insert(strLine.size() - 2, " (and " + std::to_string(nSilenced) +
+                                                   " more like it in the minute before)");
         AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
         if (m_bTelnet && event.news == ClientNews::connected) {
             auto& pSession = m_sessions[event.id];
@@ -164,6 +186,8 @@ void CVarnelDlg::TellClientNews() {
 }
 
 void CVarnelDlg::WatchClients() {
+    if (m_bPeersHeld)
+        return; // they are watched again once the device's queue has room
     const std::vector<sock::SOCKET> sockets = m_pClients->Sockets();
     if (sockets == m_watchedClients)
         return;

@@ -5,6 +5,7 @@
 // settings give is put back when the last session ends.
 #include "app/VarnelDlg.h"
 #include "app/bridge/OutageText.h"
+#include "app/linkerrors/LinkErrors.h"
 #include "app/platform/File.h"
 #include "res/Resources.h"
 
@@ -30,34 +31,71 @@ std::string CVarnelDlg::ToNetwork(const char* pBuffer, std::size_t nLength) cons
     return m_bTelnet ? CComPortSession::ToWire(data) : std::string(data);
 }
 
-std::unique_ptr<CComPortSession> CVarnelDlg::NewSession() {
+std::shared_ptr<CComPortSession> CVarnelDlg::NewSession() {
     if (WaitsOnSides())
         SetTimer(TIMER_MODEM, MODEM_POLL_MS);
-    return std::make_unique<CComPortSession>(g_serial, "Varnel " + res::VersionText() + " " +
+    return std::make_shared<CComPortSession>(g_serial, "Varnel " + res::VersionText() + " " +
                                                            std::string(g_szComPort));
 }
 
 // What a peer sent: its data to the device in order, its commands applied where they came, its
-// answers in strReply, a dropped subnegotiation in the events file. The serial tooltip shows the
-// line as a peer set it.
-void CVarnelDlg::FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
+// answers in strReply, a dropped subnegotiation in the events file. False when a line change
+// waits for the bytes before it to leave the port: the peer is not read until it went through.
+bool CVarnelDlg::FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
                                 const std::string& strPeer, std::string& strReply) {
     std::vector<std::string> events;
-    session.FromWire(
-        std::string_view(pBuffer, nLength),
-        [this](std::string_view data) {
-            if (!data.empty())
-                WriteBlockToDevice(data.data(), static_cast<int>(data.size()));
-        },
-        strReply, events);
+    const bool bDone =
+        session.FromWire(std::string_view(pBuffer, nLength), DeviceOutlet(), strReply, events);
+    AfterTelnetPeer(session, strPeer, events);
+    return bDone;
+}
+
+// The serial tooltip shows the line as a peer set it.
+void CVarnelDlg::AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
+                                 const std::vector<std::string>& events) {
     for (const std::string& strEvent : events)
         WriteEventText(strPeer + ": " + strEvent);
     const std::string strLine = session.LineText();
     if (!strLine.empty()) {
         m_bLineSetRemotely = true;
-        SetStatusTip(*this, IDC_STATIC_COMSTATUS,
-                     std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort) + "\n" + strLine +
-                         ", set by " + strPeer);
+        m_strRemoteLine = strLine + ", set by " + strPeer;
+        m_nHeldOffShown = 0;
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
+    }
+}
+
+// Sessions whose line change waited for the device go on once it has sent what came before.
+void CVarnelDlg::ResumeWaitingSessions() {
+    std::vector<std::pair<ClientId, std::shared_ptr<CComPortSession>>> waiting;
+    for (const auto& [id, pSession] : m_sessions)
+        if (pSession->Waits())
+            waiting.emplace_back(id, pSession);
+    for (const auto& [id, pSession] : waiting) {
+        std::string strReply;
+        std::vector<std::string> events;
+        const bool bDone = pSession->Resume(DeviceOutlet(), strReply, events);
+        std::string strPeer;
+        if (m_pClients)
+            for (const ClientFacts& client : m_pClients->Clients())
+                if (client.id == id)
+                    strPeer = client.peer;
+        AfterTelnetPeer(*pSession, strPeer, events);
+        if (m_pClients && !strReply.empty())
+            m_pClients->SendTo(id, strReply);
+        if (bDone && m_pClients)
+            m_pClients->SetReading(id, true);
+    }
+    if (!waiting.empty() && m_pClients && WaitsOnSides())
+        WatchClients();
+    if (std::shared_ptr<CComPortSession> pSession = m_pServerSession;
+        pSession && pSession->Waits()) {
+        std::string strReply;
+        std::vector<std::string> events;
+        pSession->Resume(DeviceOutlet(), strReply, events);
+        AfterTelnetPeer(*pSession, m_strServer, events);
+        if (g_bTcpConnected && pSession == m_pServerSession && !strReply.empty() &&
+            !m_backlog.Send(*m_pLink, strReply.data(), strReply.size()))
+            NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
     }
 }
 
@@ -69,9 +107,12 @@ void CVarnelDlg::SessionEnded() {
     if (!m_bLineSetRemotely)
         return;
     m_bLineSetRemotely = false;
+    m_strRemoteLine.clear();
+    // The configured line applies to the bytes that come after; those before leave first.
+    DrainDevice(DEVICE_CLOSE_MS, false);
     RestoreLine(g_serial, ConfiguredLine{g_nBaudrate});
-    SetStatusTip(*this, IDC_STATIC_COMSTATUS,
-                 std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort));
+    m_nHeldOffShown = 0;
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
 }
 
 // Modem-line changes under each session's mask go out as they are found.

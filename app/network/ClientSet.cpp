@@ -54,9 +54,8 @@ void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
     // A refused client is closed before anything is read from it or sent to it.
     if (!m_options.allow.Allows(address))
         return Refuse(s, std::move(text), ClientReason::notAllowed);
-    // Handshakes take no place: one that never ends keeps nobody out, but only so many run.
-    if (m_clients.size() - m_ready >= static_cast<std::size_t>(MOST_CLIENTS))
-        return Refuse(s, std::move(text), ClientReason::full);
+    // Handshakes take no place, and only so many run: the oldest gives way to the newcomer.
+    RoomForHandshake(address);
     std::unique_ptr<CTransport> transport;
     if (m_options.tls)
         transport = std::make_unique<CTlsTransport>(s, m_options.tls, text);
@@ -66,6 +65,7 @@ void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
                   std::move(text),      {},
                   std::move(transport), CSendBacklog(m_options.backlogLimit)};
     GetLocalTime(&client.since);
+    client.address = address;
     client.lastActive = ++m_activity;
     client.acceptedAt = GetTickCount64();
     m_clients.push_back(std::move(client));
@@ -73,13 +73,33 @@ void CClientSet::Take(sock::SOCKET s, const sock::sockaddr_in& peer) {
     Shake(m_clients.size() - 1);
 }
 
+void CClientSet::RoomForHandshake(std::uint32_t address) {
+    std::size_t total = 0, fromAddress = 0;
+    std::size_t oldest = m_clients.size(), oldestFromAddress = m_clients.size();
+    for (std::size_t j = 0; j < m_clients.size(); ++j) {
+        if (m_clients[j].ready)
+            continue;
+        if (total++ == 0)
+            oldest = j;
+        if (m_clients[j].address == address && fromAddress++ == 0)
+            oldestFromAddress = j;
+    }
+    if (fromAddress >= MOST_HANDSHAKES_PER_ADDRESS)
+        RefuseTaken(oldestFromAddress, ClientReason::outshaken);
+    else if (total >= MOST_HANDSHAKES)
+        RefuseTaken(oldest, ClientReason::outshaken);
+}
+
 bool CClientSet::Shake(std::size_t i) {
     Client& client = m_clients[i];
-    if (client.ready)
-        return true;
+    if (client.shaken)
+        return client.ready || Connected(i);
     const CTransport::Stage stage = client.transport->Handshake();
-    if (stage == CTransport::Stage::ready)
+    if (stage == CTransport::Stage::ready) {
+        client.shaken = true;
+        client.shakenAt = GetTickCount64();
         return Connected(i);
+    }
     if (stage == CTransport::Stage::handshake &&
         GetTickCount64() - client.acceptedAt < m_options.handshakeMs)
         return true;
@@ -102,14 +122,25 @@ void CClientSet::RefuseTaken(std::size_t i, ClientReason reason, std::string det
 bool CClientSet::Connected(std::size_t& i) {
     if (m_ready >= static_cast<std::size_t>(m_options.clients)) {
         if (!m_options.takeover) {
+            // A holder that has just gone is seen at the next read: wait for it a moment.
+            if (GetTickCount64() - m_clients[i].shakenAt < PLACE_WAIT_MS)
+                return true;
             RefuseTaken(i, ClientReason::full);
             return false;
         }
+        // One that has ended its sending side gives way first, then the one quiet longest.
         std::size_t quietest = m_clients.size();
-        for (std::size_t j = 0; j < m_clients.size(); ++j)
-            if (m_clients[j].ready && (quietest == m_clients.size() ||
-                                       m_clients[j].lastActive < m_clients[quietest].lastActive))
+        for (std::size_t j = 0; j < m_clients.size(); ++j) {
+            const Client& other = m_clients[j];
+            if (!other.ready)
+                continue;
+            if (quietest == m_clients.size())
                 quietest = j;
+            const Client& best = m_clients[quietest];
+            if ((other.endedAt != 0) != (best.endedAt != 0) ? other.endedAt != 0
+                                                            : other.lastActive < best.lastActive)
+                quietest = j;
+        }
         Leave(quietest, ClientReason::replaced);
         if (quietest < i)
             --i;
@@ -125,6 +156,27 @@ bool CClientSet::Connected(std::size_t& i) {
     }
     Tell(std::move(event));
     return true;
+}
+
+void CClientSet::Advance() {
+    const std::uint64_t now = GetTickCount64();
+    for (std::size_t i = 0; i < m_clients.size();) {
+        Client& client = m_clients[i];
+        if (!client.ready) {
+            if (Shake(i))
+                ++i;
+            continue;
+        }
+        if (client.endedAt != 0 && now - client.endedAt >= m_options.lingerMs) {
+            Leave(i, ClientReason::closedByClient);
+            continue;
+        }
+        ++i;
+    }
+}
+
+std::size_t CClientSet::Queued(const Client& client) const {
+    return client.backlog.Waiting() + client.transport->WireWaiting();
 }
 
 void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason, std::string detail) {
@@ -152,7 +204,9 @@ void CClientSet::Leave(std::size_t i, ClientReason reason, int error, std::size_
 }
 
 void CClientSet::Tell(ClientEvent event) {
-    if (m_events.size() >= MOST_CLIENT_EVENTS) {
+    // Only refusals can come without bound; a served client's news is always kept, since its
+    // bytes are read only once its consumer has heard of it.
+    if (m_events.size() >= MOST_CLIENT_EVENTS && event.news == ClientNews::refused) {
         ++m_eventsLost;
         return;
     }
@@ -190,15 +244,23 @@ bool CClientSet::Pass(std::size_t i, std::string_view wire, std::size_t nLength)
         Leave(i, ClientReason::failed, client.backlog.LastError());
         return false;
     }
+    // What its transport holds of its own (answers to key updates) counts against the bound too.
+    if (Queued(client) > m_options.backlogLimit) {
+        Leave(i, ClientReason::stoppedReading);
+        return false;
+    }
     return true;
 }
 
 void CClientSet::Flush() {
     for (std::size_t i = m_clients.size(); i-- > 0;) {
         Client& client = m_clients[i];
-        if ((client.backlog.Waiting() > 0 || client.transport->WireWaiting() > 0) &&
-            !client.backlog.Flush(*client.transport))
+        if (Queued(client) == 0)
+            continue;
+        if (!client.backlog.Flush(*client.transport))
             Leave(i, ClientReason::failed, client.backlog.LastError());
+        else if (Queued(client) > m_options.backlogLimit)
+            Leave(i, ClientReason::stoppedReading);
     }
 }
 
@@ -213,15 +275,18 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
             m_nextToRead = 0;
         const std::size_t i = m_nextToRead;
         Client& client = m_clients[i];
-        if (!client.ready) {
-            if (Shake(i))
-                ++m_nextToRead;
-            continue; // its first bytes for the bridge come at the next turn
+        if (!client.ready || !client.told || !client.reading || client.endedAt != 0) {
+            ++m_nextToRead;
+            continue;
         }
         int error = 0;
         const int n = client.transport->Receive(pBuffer, nMost, error);
         if (n == 0) {
-            Leave(i, ClientReason::closedByClient);
+            // It has sent all it will; what the device answers still goes to it for a while.
+            if (m_options.lingerMs == 0)
+                Leave(i, ClientReason::closedByClient);
+            else
+                client.endedAt = std::max<std::uint64_t>(GetTickCount64(), 1);
             continue;
         }
         if (n < 0) {
@@ -229,6 +294,8 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
                 Leave(i, ClientReason::brokeTransport);
             else if (Failed(error))
                 Leave(i, ClientReason::failed, error);
+            else if (Queued(client) > m_options.backlogLimit)
+                Leave(i, ClientReason::stoppedReading);
             else
                 ++m_nextToRead;
             continue;
@@ -241,6 +308,12 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
         return static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+void CClientSet::SetReading(ClientId id, bool bOn) {
+    for (Client& client : m_clients)
+        if (client.id == id)
+            client.reading = bOn;
 }
 
 void CClientSet::CloseAll() {
@@ -258,6 +331,11 @@ void CClientSet::CloseAll() {
 std::vector<ClientEvent> CClientSet::TakeEvents() {
     std::vector<ClientEvent> events;
     events.swap(m_events);
+    for (const ClientEvent& event : events)
+        if (event.news == ClientNews::connected)
+            for (Client& client : m_clients)
+                if (client.id == event.id)
+                    client.told = true;
     return events;
 }
 
@@ -285,6 +363,7 @@ std::vector<sock::SOCKET> CClientSet::Sockets() const {
     std::vector<sock::SOCKET> sockets;
     sockets.reserve(m_clients.size());
     for (const Client& client : m_clients)
-        sockets.push_back(client.socket);
+        if (!client.shaken || (client.ready && client.told && client.reading && !client.endedAt))
+            sockets.push_back(client.socket);
     return sockets;
 }

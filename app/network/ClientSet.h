@@ -26,6 +26,15 @@ using ClientId = std::uint64_t;
 
 inline constexpr int MOST_CLIENTS = 16;
 inline constexpr std::size_t MOST_CLIENT_EVENTS = 1024;
+// Handshakes under way at once, in all and from one address. A newcomer beyond either bound takes
+// the place of the oldest one (of its address first), so that handshakes that never end cannot
+// keep a proper client out.
+inline constexpr std::size_t MOST_HANDSHAKES = 16;
+inline constexpr std::size_t MOST_HANDSHAKES_PER_ADDRESS = 4;
+// A client whose handshake is done waits this long for a place to come free (a client that has
+// just left is seen at the next read) before it is refused.
+inline constexpr std::uint64_t PLACE_WAIT_MS = 1500;
+inline constexpr std::uint64_t CLIENT_LINGER_MS = 1000;
 
 struct ClientSetOptions {
     // How many clients are served at once, 1 to MOST_CLIENTS; anything else counts as 1.
@@ -40,6 +49,9 @@ struct ClientSetOptions {
     // closed when it is not done within handshakeMs.
     std::shared_ptr<const CTlsConfig> tls;
     std::uint64_t handshakeMs = 10000;
+    // A client that ended its sending side still gets the device's bytes this long (or until
+    // its connection fails), then leaves.
+    std::uint64_t lingerMs = CLIENT_LINGER_MS;
 };
 
 enum class ClientNews { connected, left, refused };
@@ -55,6 +67,7 @@ enum class ClientReason {
     notAllowed,     // refused: its address is not in the allow-list
     full,           // refused: every place was taken
     tlsFailed,      // refused: its TLS handshake failed or took too long (detail says why)
+    outshaken,      // refused: a newer handshake took the place of its unfinished one
 };
 
 struct ClientEvent {
@@ -91,9 +104,13 @@ public:
     bool Listening() const { return m_listener.IsOpen(); }
     const CListener& Listener() const { return m_listener; }
 
-    // Takes the clients that wait on the listener (a bounded number per call): each one is
-    // refused, served, or takes the place of the client quiet longest.
+    // Takes the clients that wait on the listener (a bounded number per call). Each one starts
+    // its handshake, or is refused.
     void Accept();
+    // Moves handshakes on and ends those out of time; a client whose handshake is done is served
+    // if there is a place (or takes the place of the client quiet longest), waits a moment for
+    // one, or is refused; a client past its linger leaves.
+    void Advance();
 
     // One block of the device for every client, in order. Returns the bytes that reached no
     // client because none was connected (also counted in Undelivered()); they are not kept.
@@ -108,8 +125,12 @@ public:
 
     // One read of at most size bytes from the next client in turn that has bytes: they are one
     // whole block of that client (*pFrom), in the order it sent them. 0 when no client has bytes
-    // now. Clients found closed or failed on the way leave, with an event.
+    // now. Only clients whose connected event was taken (TakeEvents) are read, so that whoever
+    // consumes a client's bytes knows it first. Clients found failed on the way leave, with an
+    // event; one that ended its sending side lingers (lingerMs).
     std::size_t Receive(char* pBuffer, std::size_t size, ClientId* pFrom);
+    // Switches the reading of one client off (its consumer is full) and on again.
+    void SetReading(ClientId id, bool bOn);
 
     // Closes every client (events closedHere) and the listener.
     void CloseAll();
@@ -121,7 +142,8 @@ public:
 
     std::size_t Count() const { return m_clients.size(); }
     std::vector<ClientFacts> Clients() const;
-    // The clients' sockets, for the caller's watches (those in their handshake too).
+    // The clients' sockets, for the caller's watches: those in their handshake, and those served
+    // whose reading is on.
     std::vector<sock::SOCKET> Sockets() const;
     // Bytes of the device that reached no client, since the start.
     std::uint64_t Undelivered() const { return m_undelivered; }
@@ -138,8 +160,14 @@ private:
         SYSTEMTIME since;
         std::unique_ptr<CTransport> transport;
         CSendBacklog backlog;
-        bool ready = false;           // its handshake is done: it counts as connected
+        std::uint32_t address = 0;
+        bool shaken = false;          // its handshake is done
+        bool ready = false;           // it holds a place: it counts as connected
+        bool told = false;            // its connected event was taken: it may be read
+        bool reading = true;          // its consumer takes its bytes
         std::uint64_t acceptedAt = 0; // GetTickCount64 when it was taken
+        std::uint64_t shakenAt = 0;   // when its handshake ended
+        std::uint64_t endedAt = 0;    // when it ended its sending side (0: it did not)
         std::uint64_t received = 0;
         std::uint64_t handed = 0;     // wire bytes given to its backlog
         std::uint64_t lastActive = 0; // the m_activity of its connect or its last bytes
@@ -149,9 +177,14 @@ private:
     // Moves client i's handshake on; false when it left meanwhile.
     bool Shake(std::size_t i);
     // Client i's handshake is done: it is served if there is a place (taking the place of the
-    // quietest, with takeover), refused otherwise (false). i follows it when clients before it
-    // leave.
+    // quietest, with takeover), waits for one, or is refused once it waited too long (false).
+    // i follows it when clients before it leave.
     bool Connected(std::size_t& i);
+    // Makes room for one more handshake from address: the oldest unfinished one (of that address
+    // first) gives way when a bound is reached.
+    void RoomForHandshake(std::uint32_t address);
+    // Bytes that wait for client i, in the backlog and in its transport.
+    std::size_t Queued(const Client& client) const;
     void Refuse(sock::SOCKET s, std::string peer, ClientReason reason, std::string detail = {});
     // Client i, taken but never served, is closed as refused.
     void RefuseTaken(std::size_t i, ClientReason reason, std::string detail = {});
@@ -171,7 +204,7 @@ private:
     std::uint64_t m_undelivered = 0;
     std::uint64_t m_refused = 0;
     std::vector<ClientEvent> m_events;
-    std::size_t m_ready = 0; // clients whose handshake is done
+    std::size_t m_ready = 0; // clients that hold a place
     std::uint64_t m_eventsLost = 0;
     std::deque<ClientEvent> m_recentRefusals;
 };

@@ -69,6 +69,7 @@ std::string ClientReasonText(const ClientEvent& event) {
         {ClientReason::closedHere, "closed here"},
         {ClientReason::notAllowed, "not in ALLOW"},
         {ClientReason::full, "every place was taken"},
+        {ClientReason::outshaken, "a newer handshake took the place of its unfinished one"},
     };
     for (const auto& [reason, text] : kReasons)
         if (reason == event.reason)

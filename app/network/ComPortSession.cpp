@@ -46,23 +46,66 @@ void RestoreLine(CSerial& port, const ConfiguredLine& line) {
 CComPortSession::CComPortSession(CSerial& port, std::string signature)
     : m_port(port), m_signature(std::move(signature)) {}
 
-void CComPortSession::FromWire(std::string_view wire,
-                               const std::function<void(std::string_view)>& toDevice,
-                               std::string& reply, std::vector<std::string>& events) {
+namespace {
+
+// Commands that change what the port does with the bytes before them.
+bool ChangesLine(const ComCommand& command) {
+    switch (command.code) {
+    case SET_BAUDRATE:
+        return command.Number() != 0;
+    case SET_DATASIZE:
+    case SET_PARITY:
+    case SET_STOPSIZE:
+        return command.Byte() != 0;
+    case SET_CONTROL:
+    case PURGE_DATA:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool CComPortSession::FromWire(std::string_view wire, const Outlet& outlet, std::string& reply,
+                               std::vector<std::string>& events) {
+    if (m_bWaits) { // the caller should feed nothing meanwhile; what came anyway goes after
+        m_strLater.append(wire);
+        return Resume(outlet, reply, events);
+    }
     m_codec.Feed(wire, m_in);
     reply += m_in.reply;
-    std::size_t done = 0;
+    m_nCommand = 0;
+    m_nDone = 0;
+    m_bWaits = true;
+    return Resume(outlet, reply, events);
+}
+
+bool CComPortSession::Resume(const Outlet& outlet, std::string& reply,
+                             std::vector<std::string>& events) {
+    if (!m_bWaits)
+        return true;
     const std::string_view data = m_in.data;
-    for (const ComCommand& command : m_in.commands) {
-        if (command.at > done)
-            toDevice(data.substr(done, command.at - done));
-        done = std::max(done, command.at);
+    for (; m_nCommand < m_in.commands.size(); ++m_nCommand) {
+        const ComCommand& command = m_in.commands[m_nCommand];
+        if (command.at > m_nDone)
+            outlet.toDevice(data.substr(m_nDone, command.at - m_nDone));
+        m_nDone = std::max(m_nDone, command.at);
+        if (ChangesLine(command) && outlet.settled && !outlet.settled())
+            return false;
         reply += Apply(command);
     }
-    if (done < data.size())
-        toDevice(data.substr(done));
+    if (m_nDone < data.size())
+        outlet.toDevice(data.substr(m_nDone));
+    m_nDone = data.size();
     for (const TelnetDropped& dropped : m_in.dropped)
         events.push_back(TelnetDropText(dropped));
+    m_bWaits = false;
+    if (m_strLater.empty())
+        return true;
+    const std::string strLater = std::move(m_strLater);
+    m_strLater.clear();
+    return FromWire(strLater, outlet, reply, events);
 }
 
 std::string CComPortSession::Apply(const ComCommand& command) {

@@ -31,11 +31,22 @@ public:
     // The offers that open the session, for the client.
     std::string Start() { return m_codec.Start(); }
 
-    // Bytes from the client. toDevice gets its data in order; each command is applied to the port
-    // at its place and its answer appended to reply, with the negotiation's answers; events gets
-    // a line for each subnegotiation that was dropped.
-    void FromWire(std::string_view wire, const std::function<void(std::string_view)>& toDevice,
-                  std::string& reply, std::vector<std::string>& events);
+    // Where the client's data goes, and whether everything given to it has left the port (a change
+    // of the line now hits no byte that came before it). Without settled, it always has.
+    struct Outlet {
+        std::function<void(std::string_view)> toDevice;
+        std::function<bool()> settled = nullptr;
+    };
+
+    // Bytes from the client. The outlet gets its data in order; each command is applied to the
+    // port at its place and its answer appended to reply, with the negotiation's answers; events
+    // gets a line for each subnegotiation that was dropped. A command that changes the line waits
+    // until the outlet has settled: then the rest stays here (Waits()), nothing more may be fed,
+    // and Resume() goes on once it has. True when everything was handled.
+    bool FromWire(std::string_view wire, const Outlet& outlet, std::string& reply,
+                  std::vector<std::string>& events);
+    bool Resume(const Outlet& outlet, std::string& reply, std::vector<std::string>& events);
+    bool Waits() const { return m_bWaits; }
 
     // The device's bytes for the client.
     static std::string ToWire(std::string_view data) { return CTelnetCodec::Escape(data); }
@@ -68,4 +79,9 @@ private:
     std::uint8_t m_lineMask = 0;
     int m_lastModem = -1; // the state last sent, -1 none
     bool m_bNoModemLines = false;
+    // Where the handling of m_in stands while a command waits for the outlet.
+    bool m_bWaits = false;
+    std::size_t m_nCommand = 0;
+    std::size_t m_nDone = 0;
+    std::string m_strLater; // fed while a command waited
 };

@@ -84,12 +84,19 @@ ClientSetOptions Options(int clients, bool takeover = false, const char* allow =
     return options;
 }
 
-// Accepts until count clients are served.
+// What the bridge does on each poll before it reads: new clients taken, handshakes moved on.
+void Step(CClientSet& set) {
+    set.Accept();
+    set.Advance();
+}
+
+// Accepts until count clients are served, and hears of them (only then are they read).
 bool Served(CClientSet& set, std::size_t count) {
     return WaitUntil(
         [&] {
-            set.Accept();
-            return set.Count() == count;
+            Step(set);
+            set.TakeEvents();
+            return set.Clients().size() == count;
         },
         5s);
 }
@@ -98,7 +105,7 @@ bool Served(CClientSet& set, std::size_t count) {
 bool Told(CClientSet& set, ClientNews news, ClientEvent* pEvent) {
     return WaitUntil(
         [&] {
-            set.Accept();
+            Step(set);
             char buffer[4096];
             set.Receive(buffer, sizeof buffer, nullptr);
             for (ClientEvent& event : set.TakeEvents())
