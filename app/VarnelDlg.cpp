@@ -497,7 +497,17 @@ void CVarnelDlg::ForwardNetworkBlock(const char* buffer, int nLength) {
     WriteBlockToDevice(buffer, nLength);
 
     if (g_bReopen && g_bTcpConnected) {
-        // The block leaves before the port closes, as long as a write to the port was given.
+        // The port closes for the cycle: what the device sent before goes to the server first
+        // (unless that takes the link down), and the block leaves, as long as a write was given.
+        DeliverSerialBurst(true);
+        for (DWORD nQueued = g_serial.GetInQueueCount(); nQueued > 0 && g_bTcpConnected;) {
+            const DWORD nRead = ForwardSerialBlock(nQueued);
+            if (nRead == 0)
+                break;
+            nQueued -= std::min(nQueued, nRead);
+        }
+        if (!g_bTcpConnected)
+            return;
         DrainDevice(DEVICE_REOPEN_MS, false);
         ToggleLink();
         Sleep(1000);

@@ -240,6 +240,7 @@ private:
     void WriteBlockToDevice(const char* pBuffer, int nLength);
     bool DeviceHasRoom() const;
     void PumpDevice();
+    void DropWhatThePortRefused();
     void HoldPeers();
     void ResumePeers();
     // Lets what waits for the device leave for at most nMs; the bytes that did not are dropped

@@ -8,8 +8,10 @@
 #include <cstdio>
 
 bool CVarnelDlg::DeviceHasRoom() const {
-    // A closed port takes nothing: its blocks are shown, logged and counted as ever.
-    return !m_bSerialOpen || m_toDevice.Room() >= static_cast<std::size_t>(RECV_BUFFER_SIZE);
+    // A closed port, or one whose device went away, takes nothing: its blocks are shown, logged
+    // and counted as ever.
+    return !m_bSerialOpen || m_bComDeviceGone ||
+           m_toDevice.Room() >= static_cast<std::size_t>(RECV_BUFFER_SIZE);
 }
 
 // Writes one block from the network to the port (through the queue), then shows, logs and counts
@@ -18,13 +20,14 @@ void CVarnelDlg::WriteBlockToDevice(const char* buffer, int nLength) {
     const std::size_t nCount = static_cast<std::size_t>(nLength);
     if (m_plan.Retrying(CReconnectPlan::SERIAL)) {
         NoteUndeliveredToDevice(nCount); // the device is away
-    } else if (m_bSerialOpen) {
+    } else if (m_bSerialOpen && !m_bComDeviceGone) {
         // Blocks are read only while a whole one fits, so this holds; were it ever not to, the
         // bytes are counted as lost and said so rather than cut.
         if (m_toDevice.Push(std::string_view(buffer, nCount)))
             m_toDevice.Pump(GetTickCount64()); // the rest when the write ends, or at the next tick
         else
             NoteUndeliveredToDevice(nCount);
+        DropWhatThePortRefused();
         if (WaitsOnSides() && !m_toDevice.Idle() && !IsTimerRunning(TIMER_DEVICE))
             SetTimer(TIMER_DEVICE, DEVICE_POLL_MS);
     }
@@ -38,6 +41,7 @@ void CVarnelDlg::WriteBlockToDevice(const char* buffer, int nLength) {
 void CVarnelDlg::PumpDevice() {
     const std::uint64_t nNow = GetTickCount64();
     m_toDevice.Pump(nNow);
+    DropWhatThePortRefused();
     ShowDeviceHeldOff(m_toDevice.HeldOffSince(nNow));
     ResumeWaitingSessions();
     if (m_bPeersHeld && DeviceHasRoom())
@@ -52,6 +56,16 @@ void CVarnelDlg::PumpDevice() {
         KillTimer(TIMER_DEVICE);
     else if (WaitsOnSides() && !IsTimerRunning(TIMER_DEVICE))
         SetTimer(TIMER_DEVICE, DEVICE_POLL_MS);
+}
+
+// A port that fails a write (its device hung up or went away) will not take what waits: those
+// bytes are counted as not delivered, and the network's blocks are shown, logged and counted as
+// with a closed port, so that a dead device never holds the network back.
+void CVarnelDlg::DropWhatThePortRefused() {
+    if (m_toDevice.LastFailure() == 0)
+        return;
+    NoteUndeliveredToDevice(m_toDevice.Discard());
+    NoteSerialDeviceGone();
 }
 
 // The queue is full: the peers are left unread. Polled, they are simply not read; waited on,
@@ -85,8 +99,7 @@ std::size_t CVarnelDlg::DrainDevice(UINT nMs, bool bDrop) {
     const std::uint64_t nStart = GetTickCount64();
     for (;;) {
         m_toDevice.Pump(GetTickCount64());
-        if (m_toDevice.Idle() || m_toDevice.LastFailure() != 0 ||
-            GetTickCount64() - nStart >= nMs)
+        if (m_toDevice.Idle() || m_toDevice.LastFailure() != 0 || GetTickCount64() - nStart >= nMs)
             break;
         Sleep(5);
     }
@@ -105,9 +118,13 @@ std::string CVarnelDlg::SerialTip() const {
 }
 
 void CVarnelDlg::ShowDeviceHeldOff(std::uint64_t nSince) {
+    if (m_bComDeviceGone)
+        nSince = 0; // the cue of a vanished device says more, and stays
     if (nSince == m_nHeldOffShown)
         return;
     m_nHeldOffShown = nSince;
+    if (m_bComDeviceGone)
+        return;
     if (nSince == 0) {
         SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
         return;
@@ -120,10 +137,9 @@ void CVarnelDlg::ShowDeviceHeldOff(std::uint64_t nSince) {
         (std::uint64_t{st.wHour} * 3600 + st.wMinute * 60u + st.wSecond + 86400 - nAgo % 86400) %
         86400;
     char szSince[16];
-    std::snprintf(szSince, sizeof(szSince), "%02u:%02u:%02u",
-                  static_cast<unsigned>(nSecondsToday / 3600),
-                  static_cast<unsigned>(nSecondsToday / 60 % 60),
-                  static_cast<unsigned>(nSecondsToday % 60));
+    std::snprintf(
+        szSince, sizeof(szSince), "%02u:%02u:%02u", static_cast<unsigned>(nSecondsToday / 3600),
+        static_cast<unsigned>(nSecondsToday / 60 % 60), static_cast<unsigned>(nSecondsToday % 60));
     SetStatusTip(*this, IDC_STATIC_COMSTATUS,
                  SerialTip() + "\nthe device has taken no bytes since " + szSince + "; " +
                      std::to_string(m_toDevice.Waiting()) +

@@ -50,9 +50,8 @@ void CDeviceQueue::Pump(std::uint64_t nNow) {
         m_ov = {};
         m_ov.hEvent = m_hEvent;
         CSerial::DWORD nIgnored = 0; // the count comes with the write's end
-        const CSerial::LONG lResult = m_serial.Write(m_flight.data(),
-                                                     static_cast<CSerial::DWORD>(m_flight.size()),
-                                                     &nIgnored, &m_ov, 0);
+        const CSerial::LONG lResult = m_serial.Write(
+            m_flight.data(), static_cast<CSerial::DWORD>(m_flight.size()), &nIgnored, &m_ov, 0);
         if (lResult != 0) {
             m_lFailure = lResult;
             m_strQueued.insert(0, m_flight.data(), m_flight.size());
@@ -76,7 +75,10 @@ void CDeviceQueue::EndWrite(bool bCancel, std::uint64_t nNow) {
     if (nMoved < m_flight.size())
         m_strQueued.insert(0, m_flight.data() + nMoved, m_flight.size() - nMoved);
     m_flight.clear();
-    m_lFailure = bCancel ? 0 : lResult;
+    // A write the port timed out or aborted is only cut short: its rest goes with the next one.
+    const bool bCutShort = lResult == static_cast<CSerial::LONG>(comm::ERROR_TIMEOUT) ||
+                           lResult == static_cast<CSerial::LONG>(comm::ERROR_OPERATION_ABORTED);
+    m_lFailure = bCancel || bCutShort ? 0 : lResult;
     if (nMoved > 0)
         m_nStartedAt = nNow;
 }
