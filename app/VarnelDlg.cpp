@@ -349,6 +349,7 @@ bool CVarnelDlg::OpenSerialSide(long* pError) {
     m_toDevice.SetRate(g_nBaudrate);
     m_nHeldOffShown = 0;
     m_strRemoteLine.clear();
+    m_pPortFacts.reset(); // another device, maybe with modem lines
     if (WaitsOnSides())
         StartSerialWatch();
     else
@@ -405,6 +406,8 @@ void CVarnelDlg::DeliverSerialBlock(const char* buffer, DWORD nCount) {
                 return session == m_sessions.end() || !session->second->Suspended();
             });
         }
+    } else if (g_bTcpConnected && m_pServerSession && m_pServerSession->Suspended()) {
+        m_nUndelivered += nCount; // the server asked for a pause: it gets nothing meanwhile
     } else if (g_bTcpConnected && !m_backlog.Send(*m_pLink, strWire.data(), strWire.size())) {
         m_nUndelivered += nCount;
         bStalled = true;

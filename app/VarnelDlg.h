@@ -334,6 +334,7 @@ private:
     std::uint64_t m_nHeldOffShown = 0; // the hold-off the serial tooltip tells, 0 none
     std::string m_strRemoteLine;       // the line a session set, for the serial tooltip
     std::unique_ptr<CComPortSession::Outlet> m_pOutlet;
+    std::shared_ptr<PortFacts> m_pPortFacts; // what the sessions learnt of the open port
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

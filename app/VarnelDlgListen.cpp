@@ -39,10 +39,6 @@ bool CVarnelDlg::ToggleListen() {
     const std::uint16_t nPort = PortNumber(m_strPort.Str());
     m_strListenAt = strIP + ":" + std::to_string(nPort);
 
-    if (!m_strTlsError.empty()) {
-        ShowTlsSettingsError();
-        return true;
-    }
     if (!m_strListenError.empty()) {
         m_strNetStatus = "监听参数错误";
         SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strListenError);
@@ -51,7 +47,7 @@ bool CVarnelDlg::ToggleListen() {
     }
     ClientSetOptions options = m_listenOptions;
     options.tls = TlsConfigFor(CTlsConfig::Role::server, strIP);
-    if (m_tlsSettings.enabled && !options.tls) { // a file changed since start-up
+    if (m_tlsSettings.enabled && !options.tls) { // the files are checked anew at each open
         ShowTlsSettingsError();
         return true;
     }

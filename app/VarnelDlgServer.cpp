@@ -35,8 +35,9 @@ bool CVarnelDlg::ToggleTcp() {
     const std::uint16_t nPort = PortNumber(m_strPort.Str());
     UpdateData(false);
 
-    // TLS settings that are wrong connect nothing, and never fall back to clear text.
-    if (!m_strTlsError.empty()) {
+    // TLS settings that are wrong connect nothing, and never fall back to clear text. The files
+    // are checked anew at each open.
+    if (m_tlsSettings.enabled && !TlsConfigFor(CTlsConfig::Role::client, szServerIP)) {
         ShowTlsSettingsError();
         return true;
     }

@@ -34,8 +34,10 @@ std::string CVarnelDlg::ToNetwork(const char* pBuffer, std::size_t nLength) cons
 std::shared_ptr<CComPortSession> CVarnelDlg::NewSession() {
     if (WaitsOnSides())
         SetTimer(TIMER_MODEM, MODEM_POLL_MS);
-    return std::make_shared<CComPortSession>(g_serial, "Varnel " + res::VersionText() + " " +
-                                                           std::string(g_szComPort));
+    if (!m_pPortFacts)
+        m_pPortFacts = std::make_shared<PortFacts>();
+    return std::make_shared<CComPortSession>(
+        g_serial, "Varnel " + res::VersionText() + " " + std::string(g_szComPort), m_pPortFacts);
 }
 
 // What a peer sent: its data to the device in order, its commands applied where they came, its

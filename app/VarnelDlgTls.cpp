@@ -44,8 +44,8 @@ std::shared_ptr<const CTlsConfig> CVarnelDlg::TlsConfigFor(CTlsConfig::Role role
     std::string strError;
     std::shared_ptr<const CTlsConfig> pConfig =
         CTlsConfig::Make(m_tlsSettings, role, strIP, &strError);
-    if (!pConfig)
-        m_strTlsError = strError;
+    // The files are read at each open: one that was away and is back again works again.
+    m_strTlsError = pConfig ? std::string() : strError;
     return pConfig;
 }
 

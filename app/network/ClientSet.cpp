@@ -121,6 +121,17 @@ void CClientSet::RefuseTaken(std::size_t i, ClientReason reason, std::string det
 
 bool CClientSet::Connected(std::size_t& i) {
     if (m_ready >= static_cast<std::size_t>(m_options.clients)) {
+        // A holder that has ended its sending side gives way to a newcomer at once: a request
+        // script that comes back is served without waiting for the linger to run out.
+        for (std::size_t j = 0; j < m_clients.size(); ++j)
+            if (m_clients[j].ready && m_clients[j].endedAt != 0) {
+                Leave(j, ClientReason::closedByClient);
+                if (j < i)
+                    --i;
+                break;
+            }
+    }
+    if (m_ready >= static_cast<std::size_t>(m_options.clients)) {
         if (!m_options.takeover) {
             // A holder that has just gone is seen at the next read: wait for it a moment.
             if (GetTickCount64() - m_clients[i].shakenAt < PLACE_WAIT_MS)
@@ -128,19 +139,11 @@ bool CClientSet::Connected(std::size_t& i) {
             RefuseTaken(i, ClientReason::full);
             return false;
         }
-        // One that has ended its sending side gives way first, then the one quiet longest.
         std::size_t quietest = m_clients.size();
-        for (std::size_t j = 0; j < m_clients.size(); ++j) {
-            const Client& other = m_clients[j];
-            if (!other.ready)
-                continue;
-            if (quietest == m_clients.size())
+        for (std::size_t j = 0; j < m_clients.size(); ++j)
+            if (m_clients[j].ready && (quietest == m_clients.size() ||
+                                       m_clients[j].lastActive < m_clients[quietest].lastActive))
                 quietest = j;
-            const Client& best = m_clients[quietest];
-            if ((other.endedAt != 0) != (best.endedAt != 0) ? other.endedAt != 0
-                                                            : other.lastActive < best.lastActive)
-                quietest = j;
-        }
         Leave(quietest, ClientReason::replaced);
         if (quietest < i)
             --i;

@@ -43,8 +43,10 @@ void RestoreLine(CSerial& port, const ConfiguredLine& line) {
     port.SetRTS(true);
 }
 
-CComPortSession::CComPortSession(CSerial& port, std::string signature)
-    : m_port(port), m_signature(std::move(signature)) {}
+CComPortSession::CComPortSession(CSerial& port, std::string signature,
+                                 std::shared_ptr<PortFacts> facts)
+    : m_port(port), m_signature(std::move(signature)),
+      m_pFacts(facts ? std::move(facts) : std::make_shared<PortFacts>()) {}
 
 namespace {
 
@@ -229,13 +231,13 @@ std::uint8_t CComPortSession::Switch(std::uint8_t value, std::uint8_t ask, bool&
 
 // A port without modem lines (a pseudo-terminal) reports none, once asked.
 std::uint8_t CComPortSession::ModemState() {
-    if (m_bNoModemLines)
+    if (m_pFacts->noModemLines)
         return 0;
     const std::uint8_t state =
         std::uint8_t((m_port.GetRLSD() ? 128 : 0) | (m_port.GetRing() ? 64 : 0) |
                      (m_port.GetDSR() ? 32 : 0) | (m_port.GetCTS() ? 16 : 0));
-    m_bNoModemLines = m_port.GetLastError() != 0;
-    return m_bNoModemLines ? 0 : state;
+    m_pFacts->noModemLines = m_port.GetLastError() != 0;
+    return m_pFacts->noModemLines ? 0 : state;
 }
 
 std::string CComPortSession::ModemNews() {

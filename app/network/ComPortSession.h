@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,10 +24,18 @@ struct ConfiguredLine {
 // control, DTR and RTS on, no break.
 void RestoreLine(CSerial& port, const ConfiguredLine& line);
 
+// What the sessions on one open port learn of it once: a port without modem lines (a
+// pseudo-terminal) is asked about them once, not by every session.
+struct PortFacts {
+    bool noModemLines = false;
+};
+
 class CComPortSession {
 public:
-    // signature: what a SIGNATURE request is answered with ("Varnel 1.0.0.1 COM3").
-    CComPortSession(CSerial& port, std::string signature);
+    // signature: what a SIGNATURE request is answered with ("Varnel 1.0.0.1 COM3"); facts: shared
+    // by the sessions of the port (one of its own when none is given).
+    CComPortSession(CSerial& port, std::string signature,
+                    std::shared_ptr<PortFacts> facts = nullptr);
 
     // The offers that open the session, for the client.
     std::string Start() { return m_codec.Start(); }
@@ -78,7 +87,7 @@ private:
     std::uint8_t m_modemMask = 0xFF;
     std::uint8_t m_lineMask = 0;
     int m_lastModem = -1; // the state last sent, -1 none
-    bool m_bNoModemLines = false;
+    std::shared_ptr<PortFacts> m_pFacts;
     // Where the handling of m_in stands while a command waits for the outlet.
     bool m_bWaits = false;
     std::size_t m_nCommand = 0;

@@ -303,6 +303,9 @@ void CTlsSession::NoteCertificateFailure(int code, const X509* cert, const X509*
         Fail(Kind::notYetValid);
         m_failure.date = DateText(CertificateNotBefore(cert));
         break;
+    case X509_V_ERR_INVALID_PURPOSE:
+        Fail(Kind::wrongPurpose);
+        break;
     case X509_V_ERR_HOSTNAME_MISMATCH:
     case X509_V_ERR_IP_ADDRESS_MISMATCH:
         Fail(Kind::wrongName);

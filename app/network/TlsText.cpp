@@ -39,6 +39,7 @@ bool IsCertificateFailure(const TlsFailure& failure) {
     case Kind::notYetValid:
     case Kind::pinMismatch:
     case Kind::noCertificate:
+    case Kind::wrongPurpose:
         return true;
     default:
         return false;
@@ -74,6 +75,11 @@ std::string TlsFailureTip(const TlsFailure& f) {
                "; if that key changed on purpose, put it in PIN";
     case Kind::noCertificate:
         return "the client presented no certificate, and CA asks for one from " + CaText(f);
+    case Kind::wrongPurpose:
+        return whose + subject + " is not made for a TLS " +
+               (f.peerIsServer ? "server" : "client") +
+               " (its extended key usage says otherwise); " + "it needs one issued for " +
+               (f.peerIsServer ? "serverAuth" : "clientAuth");
     case Kind::handshake:
         return "the TLS handshake failed: " + (f.detail.empty() ? "protocol error" : f.detail);
     case Kind::closed:

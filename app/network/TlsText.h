@@ -16,6 +16,7 @@ struct TlsFailure {
         notYetValid,   // its start (date) has not come
         pinMismatch,   // its key is not one of PIN
         noCertificate, // the client presented none, and CA asks for one
+        wrongPurpose,  // it is not made for this side of a connection (a server's as a client's)
         handshake,     // the handshake failed otherwise: detail says how
         closed,        // the peer closed the connection during the handshake
         timedOut,      // the handshake did not end in time

@@ -66,6 +66,8 @@ int select(SOCKET s, long sec, long usec);
 int recv(SOCKET s, char* buf, int len, int flags);
 int send(SOCKET s, const char* buf, int len, int flags);
 int closesocket(SOCKET s);
+// Ends the sending side of s (the peer reads the end of the stream); s still receives.
+int shutdownsend(SOCKET s);
 
 // Gives s the local address name (port 0: one the system picks); 0 or SOCKET_ERROR
 // (EADDRINUSE, EADDRNOTAVAIL, EACCES ...). A listener bound here may take its port again at once

@@ -2,6 +2,7 @@
 // client's troubles cost the others nothing.
 #include "app/network/ClientSet.h"
 #include "app/network/Address.h"
+#include "app/network/TlsConfig.h"
 #include "support/Pattern.h"
 #include "support/SocketAddress.h"
 #include "support/WaitUntil.h"
@@ -39,6 +40,8 @@ public:
         name_ = EndpointText(AddressOf(me), PortOf(me));
     }
     ~TestClient() { sock::closesocket(s_); }
+    // Ends its sending side; it still reads.
+    void HalfClose() { EXPECT_EQ(sock::shutdownsend(s_), 0); }
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
 
@@ -277,6 +280,88 @@ TEST(ClientSet, EachClientsBytesArriveWholeAndInOrderAndItsEndIsTold) {
     set.CloseAll();
     EXPECT_EQ(set.TakeEvents().size(), 2u);
     EXPECT_FALSE(set.Listening());
+}
+
+TEST(ClientSet, AClientThatComesBackAtOnceIsServedAndAHalfClosedOneStillGetsTheAnswer) {
+    CClientSet set(Options(1));
+    ASSERT_EQ(set.Listen("127.0.0.1", 0), 0);
+    const std::uint16_t port = set.Listener().Port();
+    // A request script: connect, ask, end its sending side, read the answer, close, and again at
+    // once, faster than the bridge polls.
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        TestClient client("127.0.0.1", port);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                Step(set);
+                set.TakeEvents();
+                const std::vector<ClientFacts> served = set.Clients();
+                return served.size() == 1 && served[0].peer == client.Name();
+            },
+            5s));
+        ASSERT_TRUE(client.Send("question"));
+        client.HalfClose();
+        std::string asked;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                char buffer[64];
+                asked.append(buffer, set.Receive(buffer, sizeof buffer, nullptr));
+                return asked == "question";
+            },
+            5s));
+        // Its end is read before the device answers: the answer still reaches it.
+        char buffer[64];
+        set.Receive(buffer, sizeof buffer, nullptr);
+        set.SendToAll("answer", 6);
+        set.Flush();
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                client.Read();
+                return client.got == "answer";
+            },
+            5s));
+    }
+    // Each newcomer waited for the leaver's place instead of being refused; a lingering client
+    // leaves within its bound.
+    EXPECT_EQ(set.Refused(), 0u);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            Step(set);
+            return set.Count() == 0;
+        },
+        5s));
+}
+
+TEST(ClientSet, UnfinishedHandshakesGiveWayToNewcomersWithTheirTrueReason) {
+    TlsSettings settings{true,
+                         "",
+                         "",
+                         "",
+                         std::string(VARNEL_TEST_CERTS) + "/server.pem",
+                         std::string(VARNEL_TEST_CERTS) + "/server.key"};
+    std::string error;
+    ClientSetOptions options = Options(1);
+    options.tls = CTlsConfig::Make(settings, CTlsConfig::Role::server, "127.0.0.1", &error);
+    ASSERT_TRUE(options.tls) << error;
+    CClientSet set(options);
+    ASSERT_EQ(set.Listen("127.0.0.1", 0), 0);
+    // Silent connections from several addresses hold every handshake place, and more come.
+    std::vector<std::unique_ptr<TestClient>> silent;
+    for (int i = 0; i < 24; ++i) {
+        const std::string source = "127.0.0." + std::to_string(2 + i % 6);
+        silent.push_back(std::make_unique<TestClient>(source.c_str(), set.Listener().Port()));
+    }
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            Step(set);
+            return set.Refused() >= 24 - MOST_HANDSHAKES;
+        },
+        5s));
+    EXPECT_LE(set.Count(), MOST_HANDSHAKES);
+    std::size_t outshaken = 0;
+    for (const ClientEvent& event : set.TakeEvents())
+        outshaken += event.reason == ClientReason::outshaken;
+    EXPECT_EQ(outshaken, set.Refused()) << "a refusal names another reason";
 }
 
 TEST(ClientSet, AnAddressThatCannotBeListenedAtGivesTheReason) {

@@ -129,7 +129,8 @@ TEST(TlsSession, AListenerWithCaServesOnlyClientsWithItsCertificates) {
         TlsFailure::Kind kind;
     } const cases[] = {{"client", TlsFailure::Kind::none},
                        {"", TlsFailure::Kind::noCertificate},
-                       {"stranger", TlsFailure::Kind::untrusted}};
+                       {"stranger", TlsFailure::Kind::untrusted},
+                       {"server", TlsFailure::Kind::wrongPurpose}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cert);
         const std::string name = c.cert;
@@ -149,6 +150,9 @@ TEST(TlsSession, AListenerWithCaServesOnlyClientsWithItsCertificates) {
             ReadAll(*pair.server);
         }
         EXPECT_EQ(pair.server->Failure().kind, c.kind) << TlsFailureTip(pair.server->Failure());
+        if (c.kind == TlsFailure::Kind::wrongPurpose) {
+            EXPECT_NE(TlsFailureTip(pair.server->Failure()).find("clientAuth"), std::string::npos);
+        }
         if (c.kind == TlsFailure::Kind::none)
             EXPECT_EQ(pair.server->Facts().subject, "CN=client1");
         else

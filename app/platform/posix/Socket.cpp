@@ -256,6 +256,12 @@ int closesocket(SOCKET s) {
     return ::close(s) == 0 ? 0 : Fail(errno);
 }
 
+int shutdownsend(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    return ::shutdown(s, SHUT_WR) == 0 ? 0 : Fail(errno);
+}
+
 int bind(SOCKET s, const sockaddr_in* name, int namelen) {
     if (int bad = BadAddress(s, name, namelen))
         return Fail(bad);

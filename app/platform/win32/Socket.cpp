@@ -424,6 +424,12 @@ int closesocket(SOCKET s) {
     return ::closesocket(Native(s)) == 0 ? 0 : FailWsa();
 }
 
+int shutdownsend(SOCKET s) {
+    if (s < 0)
+        return Fail(EBADF);
+    return ::shutdown(Native(s), SD_SEND) == 0 ? 0 : FailWsa();
+}
+
 int bind(SOCKET s, const sockaddr_in* name, int namelen) {
     if (int bad = BadAddress(s, name, namelen))
         return Fail(bad);
