@@ -289,8 +289,11 @@ void CVarnelDlg::CloseSerialSide() {
     StopSerialWatch();
     g_serial.Close();
     KillTimer(TIMER_COM);
+    // A closed port takes every block (shown and logged only), and a line change that waited
+    // for it goes through.
+    ResumeWaitingSessions();
     if (m_bPeersHeld)
-        ResumePeers(); // a closed port takes every block (shown and logged only)
+        ResumePeers();
 }
 
 // The port is opened and set up as the settings say, and its side is waited on or polled. False,
