@@ -282,6 +282,11 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
             ++m_nextToRead;
             continue;
         }
+        // What its own reads made its transport queue (answers to key updates) counts too.
+        if (Queued(client) > m_options.backlogLimit) {
+            Leave(i, ClientReason::stoppedReading);
+            continue;
+        }
         int error = 0;
         const int n = client.transport->Receive(pBuffer, nMost, error);
         if (n == 0) {
@@ -297,8 +302,6 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
                 Leave(i, ClientReason::brokeTransport);
             else if (Failed(error))
                 Leave(i, ClientReason::failed, error);
-            else if (Queued(client) > m_options.backlogLimit)
-                Leave(i, ClientReason::stoppedReading);
             else
                 ++m_nextToRead;
             continue;
