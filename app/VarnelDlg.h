@@ -3,6 +3,7 @@
 
 #include "app/bridge/OutageText.h"
 #include "app/bridge/PaneEntries.h"
+#include "app/bridge/PortLine.h"
 #include "app/bridge/PushPacer.h"
 #include "app/bridge/ReconnectPlan.h"
 #include "app/bridge/SendBacklog.h"
@@ -127,6 +128,7 @@ public:
 
     // Settings.
     void LoadSettings();
+    void LoadLineSettings();
     void OnSelchangePort();
     void OnSelchangeBaud();
     void OnCheckHex();
@@ -167,6 +169,13 @@ public:
 private:
     bool WaitsOnSides() const;
     bool OpenSerialSide(long* pError = nullptr);
+    // The line the settings and the baud box give: empty, or why they give none (a rate typed
+    // into the box is taken here, at 打开, and written as RATE).
+    std::string TakeLineSettings();
+    // What in the file's [COM] keys is wrong (RATE, FORMAT, FLOW), or empty.
+    std::string SerialSettingsError() const;
+    PortLine ConfiguredPortLine() const;
+    std::string SerialTip() const; // the port, its device, the line in force
     // The side's fields are locked and the button offers 关闭: the side is open or wanted open.
     void ShowSerialSideWanted();
     void ShowNetworkSideWanted();
@@ -294,6 +303,12 @@ private:
     std::unique_ptr<CTransport> m_pLink;
     std::unique_ptr<CTransport> m_pConnecting;
     bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
+    // The line beyond the rate (FORMAT, FLOW), what in RATE and in the others is wrong, and the
+    // baud box's text as the program last put it there (another text was typed).
+    PortLine m_lineFormat;
+    std::string m_strRateError;
+    std::string m_strLineError;
+    std::string m_strBaudShown;
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;

@@ -41,9 +41,13 @@ void CVarnelDlg::ToggleRetriedLink() {
         return;
     }
     // Wrong settings are not retried and open nothing: nothing would change until someone fixes
-    // them. The network status line says what is wrong.
-    if (!NetworkSettingsError().empty()) {
-        ToggleTcp();
+    // them. The status line of the side in error says what is wrong.
+    const bool bSerialSettingsWrong = !TakeLineSettings().empty();
+    if (!NetworkSettingsError().empty() || bSerialSettingsWrong) {
+        if (!NetworkSettingsError().empty())
+            ToggleTcp();
+        if (bSerialSettingsWrong)
+            ToggleSerial();
         return;
     }
     const bool bTcpFailed = ToggleTcp();

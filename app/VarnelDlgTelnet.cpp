@@ -69,9 +69,8 @@ void CVarnelDlg::SessionEnded() {
     if (!m_bLineSetRemotely)
         return;
     m_bLineSetRemotely = false;
-    RestoreLine(g_serial, ConfiguredLine{g_nBaudrate});
-    SetStatusTip(*this, IDC_STATIC_COMSTATUS,
-                 std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort));
+    RestoreLine(g_serial, ConfiguredPortLine());
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
 }
 
 // Modem-line changes under each session's mask go out as they are found.

@@ -156,6 +156,81 @@ TEST_F(WindowTest, OpenButtonStatesAndStatusTexts) {
     EXPECT_FALSE(Item(IDC_STATIC_COMSTATUS)->HasErrorColour());
 }
 
+// The whole line from the settings: RATE over the list (the box shows it), FORMAT and FLOW; the
+// status tooltip tells the line in force. A rate typed into the box and confirmed by 打开 is the
+// rate used and kept as RATE; a text that is no rate, a key that is none, and a line the port does
+// not keep (parity on a pseudo-terminal) open nothing and say why; a choice from the list takes
+// the list's rate again and RATE goes.
+TEST_F(WindowTest, TheLineComesFromTheSettingsAndTheBaudBox) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    Set("COM", "RATE", "19200");
+    Set("COM", "FORMAT", "8N2");
+    Set("COM", "FLOW", "XONXOFF");
+    Start();
+    EXPECT_EQ(Shows(IDC_COMBO_BAUD), "19200");
+    CWnd* status = Item(IDC_STATIC_COMSTATUS);
+    const auto openSerial = [&](const char* expected) {
+        Press(IDC_BUTTON_OPEN);
+        EXPECT_EQ(dlg->m_strComStatus, expected);
+        server.Accept(5s);
+    };
+    const auto closeAll = [&] {
+        if (Caption() == "关闭")
+            Press(IDC_BUTTON_OPEN);
+    };
+    openSerial("串口COM3已打开");
+    EXPECT_EQ(g_serial.GetBaudrate(), 19200);
+    EXPECT_EQ(g_serial.GetStopBits(), CSerial::stopTwo);
+    const std::string tip = status->GetToolTipText();
+    EXPECT_EQ(tip.substr(tip.find('\n') + 1), "19200 8N2, XON/XOFF");
+    closeAll();
+
+    // Typed, then confirmed by 打开: the rate used, and kept.
+    dlg->m_cboBaud.SetWindowText("4800");
+    openSerial("串口COM3已打开");
+    EXPECT_EQ(g_serial.GetBaudrate(), 4800);
+    EXPECT_EQ(Profile("COM", "RATE"), "4800");
+    closeAll();
+    dlg->m_cboBaud.SetWindowText("48OO");
+    openSerial("串口参数错误");
+    EXPECT_EQ(status->GetToolTipText(), "the baud box holds \"48OO\", which is no rate: a whole "
+                                        "number of bits per second from 50 to 4000000");
+    EXPECT_EQ(Profile("COM", "RATE"), "4800");
+    closeAll();
+
+    // From the list: the list's rate, and RATE goes.
+    ChooseForTest(dlg->m_cboBaud, 2);
+    EXPECT_EQ(Profile("COM", "RATE"), "<none>");
+    openSerial("串口COM3已打开");
+    EXPECT_EQ(g_serial.GetBaudrate(), 9600);
+    closeAll();
+    dlg.reset();
+
+    // Parity on a pseudo-terminal: the port keeps 8N1, and the open fails saying so.
+    Set("COM", "FORMAT", "8E1");
+    Start();
+    openSerial("串口COM3打开失败2");
+    status = Item(IDC_STATIC_COMSTATUS);
+    EXPECT_NE(status->GetToolTipText().find("COM3: the port runs 8N1 where 8E1 was asked"),
+              std::string::npos)
+        << status->GetToolTipText();
+    EXPECT_EQ(Caption(), "打开");
+    closeAll();
+    dlg.reset();
+
+    // A key that is none: named, and nothing opens.
+    Set("COM", "FLOW", "CTS");
+    Set("COM", "RATE", "fast");
+    Start();
+    EXPECT_EQ(Shows(IDC_COMBO_BAUD), "9600");
+    openSerial("串口参数错误");
+    EXPECT_EQ(Item(IDC_STATIC_COMSTATUS)->GetToolTipText(),
+              "RATE=fast in [COM] is no rate: a whole number of bits per second from 50 to "
+              "4000000\nFLOW=CTS in [COM] is none of NONE, RTSCTS and XONXOFF");
+    EXPECT_EQ(Caption(), "打开");
+    closeAll();
+}
+
 // The panes and counters with the fast mode off (polled) and on (watches, one-shot timers).
 class WindowModes : public WindowTest, public ::testing::WithParamInterface<bool> {};
 INSTANTIATE_TEST_SUITE_P(, WindowModes, ::testing::Bool(),

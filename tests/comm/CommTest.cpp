@@ -21,6 +21,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace comm;
 using namespace std::chrono_literals;
@@ -519,6 +520,33 @@ TEST_F(PtyPort, SettingsRoundTripAndRejectsWhatCannotBeApplied) {
     EXPECT_EQ(back.BaudRate, 250000u);
     EXPECT_EQ(back.fOutX, 1u);
     EXPECT_EQ(back.fInX, 1u);
+
+    // What every reader of the terminal sees (stty, the C library): a standard rate by its own
+    // speed code, another one as "other"; two stop bits and RTS/CTS as set.
+    const auto seen = [&] {
+        termios t{};
+        EXPECT_EQ(tcgetattr(pty.Master(), &t), 0);
+        return t;
+    };
+    const termios other = seen();
+    EXPECT_EQ(cfgetospeed(&other), static_cast<speed_t>(0010000)) << "BOTHER";
+    for (const auto& [rate, code] :
+         {std::pair{19200u, B19200}, {300u, B300}, {4000000u, B4000000}}) {
+        dcb.BaudRate = rate;
+        dcb.StopBits = TWOSTOPBITS;
+        dcb.fOutxCtsFlow = 1;
+        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        ASSERT_TRUE(SetCommState(port, &dcb)) << rate;
+        const termios t = seen();
+        EXPECT_EQ(cfgetospeed(&t), code) << rate;
+        EXPECT_EQ(cfgetispeed(&t), code) << rate;
+        EXPECT_TRUE(t.c_cflag & CSTOPB);
+        EXPECT_TRUE(t.c_cflag & CRTSCTS);
+        ASSERT_TRUE(GetCommState(port, &back));
+        EXPECT_EQ(back.BaudRate, rate);
+        EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+        EXPECT_EQ(back.fOutxCtsFlow, 1u);
+    }
 
     struct Bad {
         const char* what;

@@ -158,7 +158,7 @@ protected:
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(server.Accept());
         ASSERT_TRUE(program->WaitForError(
-            " serial 串口COM3已打开 (COM3: " + pty.SlavePath() + ")\n", kDeadline))
+            " serial 串口COM3已打开 (COM3: " + pty.SlavePath() + "; 115200 8N1)\n", kDeadline))
             << program->Error();
         EXPECT_NE(program->Error().find(
                       " network 已连接服务器 (127.0.0.1:" + std::to_string(server.Port()) + ")\n"),
