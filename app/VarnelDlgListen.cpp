@@ -57,7 +57,7 @@ bool CVarnelDlg::ToggleListen() {
     }
     auto pClients = std::make_unique<CClientSet>(options);
     if (const int nError = pClients->Listen(strIP, nPort)) {
-        m_strNetStatus = "无法监听 " + m_strListenAt;
+        m_strNetStatus = "无法监听"; // where, and why, is the tooltip's
         SetStatusTip(*this, IDC_STATIC_NETSTATUS, DescribeListenFailure(strIP, nPort, nError));
         UpdateData(false);
         return true;
@@ -145,6 +145,7 @@ void CVarnelDlg::TellClientNews() {
     }
     ListenFacts facts;
     facts.where = m_strListenAt;
+    facts.protocols = ProtocolText(m_bTelnet, m_tlsSettings.enabled);
     facts.places = m_listenOptions.clients;
     facts.takeover = m_listenOptions.takeover;
     facts.allow = m_strAllow;

@@ -148,8 +148,7 @@ void CVarnelDlg::ShowRetry(int nSide) {
     const Plan::Side side = static_cast<Plan::Side>(nSide);
     if (!m_plan.Retrying(side))
         return;
-    const std::string strStatus =
-        RetryStatus(nSide == Plan::NETWORK, g_szComPort, m_plan.Attempts(side) + 1);
+    const std::string strStatus = RetryStatus(nSide == Plan::NETWORK, m_plan.Attempts(side) + 1);
     (nSide == Plan::NETWORK ? m_strNetStatus : m_strComStatus) = strStatus;
     ShowRetryTip(nSide);
     UpdateData(false);

@@ -45,6 +45,9 @@ void CVarnelDlg::LoadSettings() {
     // newcomer takes the place of the quietest. An allow-list that does not parse is an error
     // that keeps anything from listening, never a list of everyone.
     m_bListen = GetPrivateProfileIntA("Socket", "LISTEN", 0, SETTINGS_FILE) == 1;
+    // Listening, the address is one of this machine's, not a server's.
+    if (CWnd* pLabel = GetDlgItem(IDC_STATIC_ADDRESS); pLabel != nullptr && m_bListen)
+        pLabel->SetWindowText("本机IP");
     // Telnet with the COM port option: the peer may set the line.
     m_bTelnet = GetPrivateProfileIntA("Socket", "TELNET", 0, SETTINGS_FILE) == 1;
     const int nClients = GetPrivateProfileIntA("Socket", "CLIENTS", 1, SETTINGS_FILE);
