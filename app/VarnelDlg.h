@@ -303,6 +303,8 @@ private:
     std::unique_ptr<CTransport> m_pLink;
     std::unique_ptr<CTransport> m_pConnecting;
     bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
+    // The client the block now on its way came from, while several may be connected; empty else.
+    std::string m_strBlockFrom;
     // The line beyond the rate (FORMAT, FLOW), what in RATE and in the others is wrong, and the
     // baud box's text as the program last put it there (another text was typed).
     PortLine m_lineFormat;

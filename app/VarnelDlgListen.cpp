@@ -104,17 +104,21 @@ void CVarnelDlg::ListenPoll() {
         const std::size_t nLength = m_pClients->Receive(buffer, sizeof(buffer), &from);
         if (nLength == 0)
             break;
-        auto session = m_sessions.find(from);
-        if (session == m_sessions.end()) {
-            WriteBlockToDevice(buffer, static_cast<int>(nLength));
-            continue;
-        }
         std::string strPeer;
         for (const ClientFacts& client : m_pClients->Clients())
             if (client.id == from)
                 strPeer = client.peer;
+        // With room for several clients, the panes and the log say whose block it is.
+        m_strBlockFrom = m_listenOptions.clients > 1 ? strPeer : std::string();
+        auto session = m_sessions.find(from);
+        if (session == m_sessions.end()) {
+            WriteBlockToDevice(buffer, static_cast<int>(nLength));
+            m_strBlockFrom.clear();
+            continue;
+        }
         std::string strReply;
         FromTelnetPeer(*session->second, buffer, nLength, strPeer, strReply);
+        m_strBlockFrom.clear();
         if (!strReply.empty() && m_pClients)
             m_pClients->SendTo(from, strReply);
     }

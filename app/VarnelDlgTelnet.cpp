@@ -43,6 +43,7 @@ std::unique_ptr<CComPortSession> CVarnelDlg::NewSession() {
 void CVarnelDlg::FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
                                 const std::string& strPeer, std::string& strReply) {
     std::vector<std::string> events;
+    const std::string strLineBefore = session.LineText();
     session.FromWire(
         std::string_view(pBuffer, nLength),
         [this](std::string_view data) {
@@ -53,6 +54,8 @@ void CVarnelDlg::FromTelnetPeer(CComPortSession& session, const char* pBuffer, s
     for (const std::string& strEvent : events)
         WriteEventText(strPeer + ": " + strEvent);
     const std::string strLine = session.LineText();
+    if (strLine != strLineBefore && !strLine.empty())
+        WriteEventText(strPeer + " set the line: " + strLine);
     if (!strLine.empty()) {
         m_bLineSetRemotely = true;
         SetStatusTip(*this, IDC_STATIC_COMSTATUS,

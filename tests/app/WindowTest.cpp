@@ -5,6 +5,7 @@
 // does with the toolkit's own keys, focus and pop-ups, and the settings file's reading rules of the
 // program's own profile functions (Windows has the system's).
 #include "app/bridge/OutageText.h"
+#include "app/bridge/TrafficText.h"
 #include "app/network/ClientText.h"
 #include "app/network/TlsText.h"
 #include "support/BridgeWindow.h"
@@ -384,6 +385,16 @@ TEST_P(WindowModes, ListeningShowsItsClientsAndServesThem) {
     }
     ASSERT_EQ(sock::send(clients[0], "k", 1, 0), 1);
     EXPECT_EQ(DeviceReceives(1), "k");
+    // With room for several clients, the pane and the log say whose block it was.
+    EXPECT_TRUE(Until([&] {
+        return Shows(IDC_EDIT_TCPDATA).find("Recv TCP 1 Bytes Data from 127.0.0.1:") !=
+               std::string::npos;
+    })) << Shows(IDC_EDIT_TCPDATA);
+    SYSTEMTIME today{};
+    GetLocalTime(&today);
+    EXPECT_TRUE(Until([&] {
+        return ReadFile(LogFileName(today)).find("from orvan(TCP) 127.0.0.1:") != std::string::npos;
+    })) << ReadFile(LogFileName(today));
     sock::closesocket(clients[0]);
     EXPECT_TRUE(Until([&] { return Shows(IDC_STATIC_NETSTATUS) == "已连接 1 个客户端"; }));
     Press(IDC_BUTTON_OPEN);
