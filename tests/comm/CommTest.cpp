@@ -700,6 +700,44 @@ protected:
     HANDLE port = INVALID_HANDLE_VALUE;
 };
 
+// What a pseudo-terminal cannot keep (data bits, parity) reaches a device that can, and is read
+// back from it: the whole line, as the settings file's FORMAT and FLOW give it.
+TEST_F(SimPort, TheWholeLineReachesTheDeviceAndIsReadBack) {
+    const struct {
+        DWORD baud;
+        BYTE size, parity, stop;
+        bool rtsCts;
+    } lines[] = {{19200, 8, EVENPARITY, ONESTOPBIT, false},
+                 {300, 7, EVENPARITY, ONESTOPBIT, false},
+                 {4800, 5, ODDPARITY, ONE5STOPBITS, true},
+                 {250000, 7, MARKPARITY, TWOSTOPBITS, true},
+                 {50, 6, SPACEPARITY, TWOSTOPBITS, false}};
+    for (const auto& l : lines) {
+        DCB dcb{};
+        ASSERT_TRUE(GetCommState(port, &dcb));
+        dcb.BaudRate = l.baud;
+        dcb.ByteSize = l.size;
+        dcb.Parity = l.parity;
+        dcb.fParity = 1;
+        dcb.StopBits = l.stop;
+        dcb.fOutxCtsFlow = l.rtsCts ? 1 : 0;
+        dcb.fRtsControl = l.rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+        ASSERT_TRUE(SetCommState(port, &dcb)) << l.baud;
+        const LineSettings held = sim.Line();
+        EXPECT_EQ(held.baud, l.baud);
+        EXPECT_EQ(held.dataBits, l.size);
+        EXPECT_EQ(held.parity, l.parity);
+        EXPECT_EQ(held.stopBits, l.stop);
+        EXPECT_EQ(held.ctsRtsFlow, l.rtsCts);
+        DCB back{};
+        ASSERT_TRUE(GetCommState(port, &back));
+        EXPECT_EQ(back.ByteSize, l.size);
+        EXPECT_EQ(back.Parity, l.parity);
+        EXPECT_EQ(back.StopBits, l.stop);
+        EXPECT_EQ(back.fOutxCtsFlow, l.rtsCts ? 1u : 0u);
+    }
+}
+
 TEST_F(SimPort, ReportsLineErrorsOnceAndModemLines) {
     DWORD errors = 0;
     ASSERT_TRUE(ClearCommError(port, &errors, nullptr));
