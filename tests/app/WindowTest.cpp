@@ -298,8 +298,11 @@ TEST_F(WindowTest, EveryStatusTextFitsItsLabel) {
     for (const auto& [id, texts] :
          {std::pair{IDC_STATIC_NETSTATUS, net}, {IDC_STATIC_COMSTATUS, com}}) {
         CWnd* label = Item(id);
-        for (const std::string& text : texts)
+        ASSERT_GT(TextRoomForTest(*label), 0);
+        for (const std::string& text : texts) {
+            EXPECT_GT(TextWidthForTest(*label, text), 0) << text;
             EXPECT_LE(TextWidthForTest(*label, text), TextRoomForTest(*label)) << text;
+        }
     }
 }
 
