@@ -164,7 +164,11 @@ TEST(TlsSession, AServerThatWantsAClientCertificateSaysSo) {
     for (const int version : {TLS1_3_VERSION, TLS1_2_VERSION}) {
         SCOPED_TRACE(version);
         for (const bool withCert : {false, true}) {
-            TlsSettings client{true, Cert("ca"), "", "", withCert ? Cert("client") : "",
+            TlsSettings client{true,
+                               Cert("ca"),
+                               "",
+                               "",
+                               withCert ? Cert("client") : "",
                                withCert ? Cert("client", "key") : ""};
             Pair pair(client, Server("server", Cert("ca")));
             SSL_CTX_set_max_proto_version(pair.serverConfig->Context(), version);
