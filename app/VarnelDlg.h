@@ -4,6 +4,7 @@
 #include "app/bridge/DeviceQueue.h"
 #include "app/bridge/OutageText.h"
 #include "app/bridge/PaneEntries.h"
+#include "app/bridge/PortLine.h"
 #include "app/bridge/PushPacer.h"
 #include "app/bridge/ReconnectPlan.h"
 #include "app/bridge/SendBacklog.h"
@@ -140,6 +141,7 @@ public:
 
     // Settings.
     void LoadSettings();
+    void LoadLineSettings();
     void OnSelchangePort();
     void OnSelchangeBaud();
     void OnCheckHex();
@@ -180,6 +182,13 @@ public:
 private:
     bool WaitsOnSides() const;
     bool OpenSerialSide(long* pError = nullptr);
+    // The line the settings and the baud box give: empty, or why they give none (a rate typed
+    // into the box is taken here, at 打开, and written as RATE).
+    std::string TakeLineSettings();
+    // What in the file's [COM] keys is wrong (RATE, FORMAT, FLOW), or empty.
+    std::string SerialSettingsError() const;
+    PortLine ConfiguredPortLine() const;
+    std::string SerialTip() const; // the port, its device, the line in force
     // The side's fields are locked and the button offers 关闭: the side is open or wanted open.
     void ShowSerialSideWanted();
     void ShowNetworkSideWanted();
@@ -247,7 +256,6 @@ private:
     // (counted, and their count returned) when bDrop.
     std::size_t DrainDevice(UINT nMs, bool bDrop);
     void ShowDeviceHeldOff(std::uint64_t nSince);
-    std::string SerialTip() const;
     // The Telnet sessions' outlet: the device's queue; settled once the port has sent it all.
     const CComPortSession::Outlet& DeviceOutlet();
     void ResumeWaitingSessions();
@@ -274,7 +282,7 @@ private:
     bool FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
                         const std::string& strPeer, std::string& strReply);
     void AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
-                         const std::vector<std::string>& events);
+                         const std::string& strLineBefore, const std::vector<std::string>& events);
     void SessionEnded();
     void SendModemNews();
 
@@ -326,6 +334,14 @@ private:
     std::unique_ptr<CTransport> m_pLink;
     std::unique_ptr<CTransport> m_pConnecting;
     bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
+    // The client the block now on its way came from, while several may be connected; empty else.
+    std::string m_strBlockFrom;
+    // The line beyond the rate (FORMAT, FLOW), what in RATE and in the others is wrong, and the
+    // baud box's text as the program last put it there (another text was typed).
+    PortLine m_lineFormat;
+    std::string m_strRateError;
+    std::string m_strLineError;
+    std::string m_strBaudShown;
 
     // Bytes for the device, the port's state for them, and whether the peers wait for room.
     CDeviceQueue m_toDevice{g_serial};

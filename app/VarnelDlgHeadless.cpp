@@ -13,7 +13,7 @@ bool CVarnelDlg::OpenLinkAtStart() {
 }
 
 bool CVarnelDlg::ReconnectsByItself() const {
-    return m_plan.Enabled() && NetworkSettingsError().empty();
+    return m_plan.Enabled() && NetworkSettingsError().empty() && SerialSettingsError().empty();
 }
 
 void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {

@@ -41,9 +41,13 @@ void CVarnelDlg::ToggleRetriedLink() {
         return;
     }
     // Wrong settings are not retried and open nothing: nothing would change until someone fixes
-    // them. The network status line says what is wrong.
-    if (!NetworkSettingsError().empty()) {
-        ToggleTcp();
+    // them. The status line of the side in error says what is wrong.
+    const bool bSerialSettingsWrong = !TakeLineSettings().empty();
+    if (!NetworkSettingsError().empty() || bSerialSettingsWrong) {
+        if (!NetworkSettingsError().empty())
+            ToggleTcp();
+        if (bSerialSettingsWrong)
+            ToggleSerial();
         return;
     }
     const bool bTcpFailed = ToggleTcp();
@@ -144,8 +148,7 @@ void CVarnelDlg::ShowRetry(int nSide) {
     const Plan::Side side = static_cast<Plan::Side>(nSide);
     if (!m_plan.Retrying(side))
         return;
-    const std::string strStatus =
-        RetryStatus(nSide == Plan::NETWORK, g_szComPort, m_plan.Attempts(side) + 1);
+    const std::string strStatus = RetryStatus(nSide == Plan::NETWORK, m_plan.Attempts(side) + 1);
     (nSide == Plan::NETWORK ? m_strNetStatus : m_strComStatus) = strStatus;
     ShowRetryTip(nSide);
     UpdateData(false);

@@ -13,6 +13,7 @@ void CVarnelDlg::LoadSettings() {
     int nBaud = GetPrivateProfileIntA("COM", "BaudRate", 5, SETTINGS_FILE);
     m_cboBaud.SetCurSel(nBaud);
     g_nBaudrate = BaudMap(nBaud);
+    LoadLineSettings();
 
     char szServerIP[16];
     GetPrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", szServerIP, sizeof(szServerIP),
@@ -44,6 +45,9 @@ void CVarnelDlg::LoadSettings() {
     // newcomer takes the place of the quietest. An allow-list that does not parse is an error
     // that keeps anything from listening, never a list of everyone.
     m_bListen = GetPrivateProfileIntA("Socket", "LISTEN", 0, SETTINGS_FILE) == 1;
+    // Listening, the address is one of this machine's, not a server's.
+    if (CWnd* pLabel = GetDlgItem(IDC_STATIC_ADDRESS); pLabel != nullptr && m_bListen)
+        pLabel->SetWindowText("本机IP");
     // Telnet with the COM port option: the peer may set the line.
     m_bTelnet = GetPrivateProfileIntA("Socket", "TELNET", 0, SETTINGS_FILE) == 1;
     const int nClients = GetPrivateProfileIntA("Socket", "CLIENTS", 1, SETTINGS_FILE);
@@ -67,6 +71,45 @@ void CVarnelDlg::LoadSettings() {
 
 namespace {
 
+std::string ComEntry(const char* pszKey) {
+    char szValue[64] = {};
+    GetPrivateProfileStringA("COM", pszKey, "", szValue, sizeof(szValue), SETTINGS_FILE);
+    return szValue;
+}
+
+} // namespace
+
+// The line beyond the list: RATE over BaudRate's index (the baud box then shows it), FORMAT and
+// FLOW. A value that is none of these is a settings error that keeps the port closed; RATE's
+// goes once the user types a rate or chooses one from the list.
+void CVarnelDlg::LoadLineSettings() {
+    const PortLineKeys keys{ComEntry("RATE"), ComEntry("FORMAT"), ComEntry("FLOW")};
+    PortLine line;
+    line.baud = g_nBaudrate;
+    m_strRateError = ApplyPortLineKeys({keys.rate, "", ""}, line);
+    m_strLineError = ApplyPortLineKeys({"", keys.format, keys.flow}, line);
+    m_lineFormat = line;
+    if (!keys.rate.empty() && m_strRateError.empty()) {
+        g_nBaudrate = line.baud;
+        m_cboBaud.SetWindowText(std::to_string(line.baud));
+    }
+    m_strBaudShown = m_cboBaud.GetWindowText();
+}
+
+std::string CVarnelDlg::SerialSettingsError() const {
+    if (m_strRateError.empty() || m_strLineError.empty())
+        return m_strRateError + m_strLineError;
+    return m_strRateError + "\n" + m_strLineError;
+}
+
+PortLine CVarnelDlg::ConfiguredPortLine() const {
+    PortLine line = m_lineFormat;
+    line.baud = g_nBaudrate;
+    return line;
+}
+
+namespace {
+
 // Writes an integer setting as "%d"; a failed write goes unnoticed and the window keeps the choice.
 void WriteIntSetting(const char* pszSection, const char* pszKey, int nValue) {
     char szValue[16];
@@ -82,9 +125,29 @@ void CVarnelDlg::OnSelchangePort() {
     WriteIntSetting("COM", "COM", m_cboPort.GetCurSel());
 }
 
+// A rate from the list is the list's again: RATE goes.
 void CVarnelDlg::OnSelchangeBaud() {
     g_nBaudrate = BaudMap(m_cboBaud.GetCurSel());
     WriteIntSetting("COM", "BaudRate", m_cboBaud.GetCurSel());
+    WritePrivateProfileStringA("COM", "RATE", nullptr, SETTINGS_FILE);
+    m_strRateError.clear();
+    m_cboBaud.GetLBText(m_cboBaud.GetCurSel(), m_strBaudShown);
+}
+
+// A text typed into the baud box is the rate once 打开 confirms it, and is kept as RATE; one that
+// is no rate keeps the port closed.
+std::string CVarnelDlg::TakeLineSettings() {
+    const std::string strText = m_cboBaud.GetWindowText();
+    if (strText != m_strBaudShown) {
+        std::uint32_t nRate = 0;
+        if (!ParseRate(strText, nRate))
+            return DescribeTypedRateError(strText);
+        g_nBaudrate = nRate;
+        WriteIntSetting("COM", "RATE", static_cast<int>(nRate));
+        m_strRateError.clear();
+        m_strBaudShown = strText;
+    }
+    return SerialSettingsError();
 }
 
 void CVarnelDlg::OnCheckHex() {

@@ -12,7 +12,8 @@ void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nL
     std::string strBody = m_chkHex.GetCheck() == BST_CHECKED
                               ? HexBody(pBuffer, nSize, m_chk0x.GetCheck() == BST_CHECKED)
                               : TextBody(pBuffer, nSize);
-    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st);
+    const std::string& strFrom = bFromNetwork ? m_strBlockFrom : std::string();
+    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st, strFrom);
     strEntry += strBody;
     strEntry += "\r\n";
     CString& strPane = bFromNetwork ? m_strTcpData : m_strComData;
@@ -27,7 +28,8 @@ void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nL
 void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork) {
     SYSTEMTIME st;
     GetLocalTime(&st);
-    m_log.Write(LogFileName(st), LogEntry(pszText, nByteCount, bFromNetwork, st));
+    m_log.Write(LogFileName(st), LogEntry(pszText, nByteCount, bFromNetwork, st,
+                                          bFromNetwork ? m_strBlockFrom : std::string()));
 }
 
 // The end of a block's entry: the counter label from the running total, the closing line break,

@@ -205,7 +205,7 @@ TEST_P(HeadlessTest, ConsoleProgramListensServesTwoClientsAndEndsCleanlyOnCtrlC)
     const auto says = [&](const std::string& text) {
         return WaitUntil([&] { return ReadFile(status).find(text) != std::string::npos; }, 20s);
     };
-    ASSERT_TRUE(says(" network 等待客户端 127.0.0.1:" + std::to_string(port)) &&
+    ASSERT_TRUE(says(" network 监听端口 " + std::to_string(port) + " (Listening at 127.0.0.1:") &&
                 says(" serial 串口COM3已打开"))
         << ReadFile(status);
     ws::Start();
