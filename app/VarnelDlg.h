@@ -24,8 +24,19 @@
 #include <memory>
 #include <string>
 
-// The settings file, relative to the current directory at each access.
-inline constexpr char SETTINGS_FILE[] = ".\\VarnelConfig.ini";
+// The settings file, relative to the current directory at each access. The program without a
+// window may name another one in that folder (its --config) before the main window is made.
+inline const char* SETTINGS_FILE = ".\\VarnelConfig.ini";
+
+// What of the settings file each side runs on, to tell which side a new file changes: the values
+// that only the serial side uses, those that only the network side uses, and those that shape
+// the whole link.
+struct SettingsPrint {
+    std::string serial;
+    std::string network;
+    std::string link;
+};
+SettingsPrint ReadSettingsPrint();
 
 // Poll timers of the two halves of the link.
 inline constexpr UINT_PTR TIMER_COM = 1;
@@ -163,9 +174,21 @@ public:
     // Closes an open link as the 关闭 button does, once what waits for the server has gone out
     // or nFlushMs milliseconds have passed.
     void CloseLinkForExit(UINT nFlushMs);
+    // The link is down and will not come back by itself: RECONNECT is off, and the link is
+    // closed or its device went away.
+    bool LinkDownForGood();
+    // A new settings file: what in it keeps the network side from opening ("" when nothing),
+    // found without touching the link.
+    std::string CheckNetworkSettings() const;
+    // Takes the settings file as it is now: the sides named close (what waits for the server
+    // gets up to nFlushMs) and open again on it; a side not named stays up as it is. What shapes
+    // the whole link closes and opens both.
+    void ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs);
 
 private:
     bool WaitsOnSides() const;
+    // What waits for the server and for the clients goes out, for up to nFlushMs.
+    void FlushWaiting(UINT nFlushMs);
     bool OpenSerialSide(long* pError = nullptr);
     // The side's fields are locked and the button offers 关闭: the side is open or wanted open.
     void ShowSerialSideWanted();
