@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -158,6 +159,8 @@ public:
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
     void OnButtonClear();
+    // LOGDAYS: at the first call of each day, the logs and events files older than that go.
+    void KeepLogDays();
 
     // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
     // burst whose read has ended but whose news the window's thread has not handled yet.
@@ -174,6 +177,11 @@ public:
     // Closes an open link as the 关闭 button does, once what waits for the server has gone out
     // or nFlushMs milliseconds have passed.
     void CloseLinkForExit(UINT nFlushMs);
+    // Who hears that a log file cannot be written (once for each run of failures); without one
+    // the serial status line's tooltip says it.
+    void TellLogFailures(std::function<void(const std::string&)> tell) {
+        m_tellLogFailure = std::move(tell);
+    }
     // The link is down and will not come back by itself: RECONNECT is off, and the link is
     // closed or its device went away.
     bool LinkDownForGood();
@@ -320,6 +328,10 @@ private:
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;
+    int m_nLogDays = 0;      // LOGDAYS: 0 keeps every day
+    std::string m_strLogDay; // the day whose old logs were removed last
+    std::function<void(const std::string&)> m_tellLogFailure;
+    void TellLogFailure();
 
     // Fast mode: the port's read of the device's next burst, and the server's burst so far.
     CSerialBurstRead m_comRead{g_serial};

@@ -109,9 +109,13 @@ std::string CVarnelDlg::CheckNetworkSettings() const {
 
 void CVarnelDlg::ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs) {
     using Plan = CReconnectPlan;
-    // What changes no side: how blocks are written.
+    // What changes no side: how blocks are written, and whether and how long logs are kept.
     m_chkHex.SetCheck(GetPrivateProfileIntA("SYSTEM", "HEX", 1, SETTINGS_FILE));
     m_chk0x.SetCheck(GetPrivateProfileIntA("SYSTEM", "0x", 0, SETTINGS_FILE));
+    m_log.SetEnabled(GetPrivateProfileIntA("SYSTEM", "LOG", 1, SETTINGS_FILE) != 0);
+    m_nLogDays = GetPrivateProfileIntA("SYSTEM", "LOGDAYS", 0, SETTINGS_FILE);
+    m_strLogDay.clear();
+    KeepLogDays();
     if (!bSerial && !bNetwork)
         return;
     m_strListenError.clear(); // found again by the reading below

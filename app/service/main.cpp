@@ -85,6 +85,7 @@ void End(CVarnelDlg& bridge, int nExitCode, int nResult) {
 void OnStart(CDialog& dlg) {
     auto& bridge = static_cast<CVarnelDlg&>(dlg);
     bridge.ShowClientCounters(false);
+    bridge.TellLogFailures([](const std::string& strText) { Say(Priority::warning, strText); });
     g_print = ReadSettingsPrint();
     g_bStarted = true;
     if (bridge.OpenLinkAtStart() || bridge.ReconnectsByItself()) {
@@ -143,9 +144,11 @@ void OnReload(CDialog& dlg) {
     Notify("READY=1\n" + StatusNotice());
 }
 
-// Every tick: a link down for good ends the program; the watchdog hears that it is alive.
+// Every tick: a link down for good ends the program; the watchdog hears that it is alive; old
+// logs go at a new day.
 void OnTick(CDialog& dlg) {
     auto& bridge = static_cast<CVarnelDlg&>(dlg);
+    bridge.KeepLogDays();
     const std::chrono::milliseconds watchdog = manager::WatchdogPeriod();
     if (watchdog.count() > 0 && std::chrono::steady_clock::now() >= g_nextWatchdog) {
         Notify("WATCHDOG=1");

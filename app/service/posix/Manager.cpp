@@ -44,8 +44,10 @@ bool manager::Notify(const std::string& strState) {
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const ssize_t nSent = ::sendto(fd, strState.data(), strState.size(), MSG_NOSIGNAL,
-                                   reinterpret_cast<const sockaddr*>(&addr), nAddr);
+    // Never waits: a manager that does not read its socket does not hold up the bridge.
+    const ssize_t nSent =
+        ::sendto(fd, strState.data(), strState.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
+                 reinterpret_cast<const sockaddr*>(&addr), nAddr);
     ::close(fd);
     return nSent == static_cast<ssize_t>(strState.size());
 }
