@@ -3,13 +3,22 @@
 #include <cstdio>
 
 std::string Gist(const std::string& strText) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto joins = [](char c) { return c == '.' || c == ':'; };
     std::string strGist;
-    for (std::size_t i = 0; i < strText.size(); ++i) {
-        const bool bDigit = strText[i] >= '0' && strText[i] <= '9';
-        if (!bDigit)
-            strGist += strText[i];
-        else if (i == 0 || strText[i - 1] < '0' || strText[i - 1] > '9')
-            strGist += '#';
+    for (std::size_t i = 0; i < strText.size();) {
+        if (!digit(strText[i])) {
+            strGist += strText[i++];
+            continue;
+        }
+        std::size_t nEnd = i;
+        while (nEnd < strText.size() && digit(strText[nEnd]))
+            ++nEnd;
+        // A number joined to another by '.' or ':' is part of an address or a time: it stays.
+        const bool bPart =
+            (i > 0 && joins(strText[i - 1])) || (nEnd < strText.size() && joins(strText[nEnd]));
+        strGist += bPart ? strText.substr(i, nEnd - i) : "#";
+        i = nEnd;
     }
     return strGist;
 }

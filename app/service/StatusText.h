@@ -10,8 +10,9 @@
 // The journal's priorities (syslog's numbers).
 enum class Priority { err = 3, warning = 4, notice = 5, info = 6 };
 
-// What of a status text or reason is news: the text with every number in it replaced, so that a
-// count or a countdown that moves is not a new line.
+// What of a status text or reason is news: the text with every count in it replaced, so that a
+// count or a countdown that moves is not a new line; the numbers of an address, a port or a time
+// (joined by '.' or ':') stay.
 std::string Gist(const std::string& strText);
 
 // How important a side's status text is: a link that cannot open or settings that are wrong are

@@ -756,6 +756,9 @@ TEST(HeadlessStatusText, NewsPrioritiesAndTheJournalsForm) {
     EXPECT_EQ(Gist("重连服务器… 第12次"), Gist("重连服务器… 第3次"));
     EXPECT_EQ(Gist("1 client; 240 bytes reached no client"), "# client; # bytes reached no client");
     EXPECT_NE(Gist("等待客户端 (a)"), Gist("已连接客户端 (a)"));
+    EXPECT_NE(Gist("已连接客户端 127.0.0.1:40100"), Gist("已连接客户端 10.1.0.2:40100"));
+    EXPECT_EQ(Gist("Down since 09:05:07; next attempt in 12 s"),
+              "Down since 09:05:07; next attempt in # s");
     const struct {
         const char* status;
         bool asked;
