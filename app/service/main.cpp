@@ -9,6 +9,7 @@
 // one.
 #include "app/VarnelDlg.h"
 #include "app/framework/headless/Headless.h"
+#include "app/linkerrors/LinkErrors.h"
 #include "app/platform/Profile.h"
 #include "app/service/Console.h"
 #include "app/service/Manager.h"
@@ -166,6 +167,7 @@ void OnTick(CDialog& dlg) {
 bool UseSettingsFile(const std::optional<std::string>& config) {
     if (!config) {
         g_strSettingsFile = g_strSettingsName = "VarnelConfig.ini";
+        SpeakOfTheSettingsFile(g_strSettingsFile);
         if (!IsFile(g_strSettingsName))
             Say(Priority::warning,
                 "no settings file: no --config, and no VarnelConfig.ini in the current "
@@ -184,6 +186,7 @@ bool UseSettingsFile(const std::optional<std::string>& config) {
         Say(Priority::err, "cannot enter the folder of the settings file " + *config);
         return false;
     }
+    SpeakOfTheSettingsFile(*config);
     static std::string strProfileName;
     strProfileName = ".\\" + g_strSettingsName;
     SETTINGS_FILE = strProfileName.c_str();
