@@ -238,6 +238,28 @@ TEST_P(HeadlessTest, ConsoleProgramListensServesTwoClientsAndEndsCleanlyOnCtrlC)
     EXPECT_TRUE(says(" network 已停止监听")) << ReadFile(status);
 }
 
+// The settings file named with --config, in a folder of its own: the program runs there (its log
+// goes there, none beside the program's own folder), and with RECONNECT off a server that closes
+// the connection ends it with status 3.
+TEST_P(HeadlessTest, ConfigNamesTheFolderAndALinkDownForGoodEndsWithStatusThree) {
+    const fs::path meter = dir_ / "meter1";
+    fs::create_directories(meter);
+    fs::rename(dir_ / "VarnelConfig.ini", meter / "meter.ini");
+    const fs::path status = dir_ / "stderr.txt";
+    Child program(Program() + L" --config meter1\\meter.ini", dir_, status, CREATE_NEW_CONSOLE);
+    ASSERT_TRUE(program.Started());
+    ExpectBridging(status);
+    server_.CloseClient();
+    EXPECT_EQ(program.Exit(), 3) << ReadFile(status);
+    EXPECT_NE(ReadFile(status).find("ending with status 3"), std::string::npos) << ReadFile(status);
+    bool logged = false;
+    for (const auto& entry : fs::directory_iterator(meter))
+        logged = logged || entry.path().extension() == ".log";
+    EXPECT_TRUE(logged);
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_NE(entry.path().extension(), ".log") << entry.path();
+}
+
 // What Wine cannot send, the console handler's answer called as the system calls it: Ctrl+C,
 // Ctrl+Break, the console's close and the system's shutdown ask for the clean stop and keep the
 // system from ending the program at once; a log-off is left alone.
