@@ -653,6 +653,31 @@ TEST_P(HeadlessProgram, ALinkDownForGoodEndsWithStatusThree) {
     EXPECT_EQ(cfgetospeed(&after), B4800);
 }
 
+// LOGDAYS removes the logs of days gone by at start; a log that cannot be written is said once,
+// as a warning, and forwarding goes on.
+TEST_P(HeadlessProgram, OldLogsGoAndALogThatCannotBeWrittenIsSaidOnce) {
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << std::regex_replace(settings, std::regex("REOPEN=0"), "REOPEN=0\r\nLOGDAYS=2");
+    for (const char* old : {"2020-01-01.log", "2020-01-01.events.log", "2020-01-01.txt"})
+        std::ofstream(old) << "old";
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    // Today's log cannot be written: a folder holds its name.
+    std::filesystem::create_directory(LogFileName(st));
+    Start();
+    EXPECT_FALSE(std::filesystem::exists("2020-01-01.log"));
+    EXPECT_FALSE(std::filesystem::exists("2020-01-01.events.log"));
+    EXPECT_TRUE(std::filesystem::exists("2020-01-01.txt"));
+    for (const std::string block : {"first", "second", "third"}) {
+        ASSERT_TRUE(pty.Send(block));
+        EXPECT_EQ(server.Receive(block.size()), block);
+    }
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+    EXPECT_EQ(testing_support::CountOf(program->Error(), "cannot be written"), 1u)
+        << program->Error();
+}
+
 // Listening with no client while the device talks: the count of what reached no client moves,
 // the words do not, so the lines stay few.
 TEST(HeadlessListen, IdleListeningWhileTheDeviceTalksIsQuiet) {
