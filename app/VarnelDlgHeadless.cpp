@@ -48,8 +48,8 @@ bool CVarnelDlg::ReconnectsByItself() const {
 void CVarnelDlg::FlushWaiting(UINT nFlushMs) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(nFlushMs);
-    // The server gets what waits for it while it takes it, up to the deadline; the close below
-    // tries once more and tells what is left.
+    // The server gets what waits for it while it takes it, up to the deadline; the close that
+    // follows tries once more and tells what is left.
     const auto waiting = [this] {
         return m_backlog.Waiting() > 0 || (m_pLink && m_pLink->WireWaiting() > 0);
     };
