@@ -297,6 +297,28 @@ TEST_P(HeadlessTest, ServiceInstalledStartedBridgesStopsCleanlyAndIsRemoved) {
     ASSERT_EQ(exit_, 0) << started;
     const fs::path status = dir_ / "varnel-headless.log";
     ExpectBridging(status);
+    // PARAMCHANGE reads the settings file again: a new baud rate reopens the serial side only.
+    {
+        std::ofstream(dir_ / "VarnelConfig.ini", std::ios::binary | std::ios::app)
+            << "[COM]\r\nBaudRate=4\r\n";
+        const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        const SC_HANDLE service =
+            manager ? ::OpenServiceW(manager, name.c_str(), SERVICE_PAUSE_CONTINUE) : nullptr;
+        SERVICE_STATUS state{};
+        EXPECT_TRUE(service && ::ControlService(service, SERVICE_CONTROL_PARAMCHANGE, &state));
+        if (service)
+            ::CloseServiceHandle(service);
+        if (manager)
+            ::CloseServiceHandle(manager);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return ReadFile(status).find("the serial side opened again") != std::string::npos;
+            },
+            10s))
+            << ReadFile(status);
+        ASSERT_TRUE(device_.Send("again"));
+        EXPECT_EQ(server_.Receive(5, 10s), "again");
+    }
     const std::string stopped = Tool(L"net stop " + name);
     EXPECT_EQ(exit_, 0) << stopped;
     ExpectClosed(status);
