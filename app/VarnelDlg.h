@@ -23,12 +23,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
-// The settings file, relative to the current directory at each access.
-inline constexpr char SETTINGS_FILE[] = ".\\VarnelConfig.ini";
+// The settings file, relative to the current directory at each access. The program without a
+// window may name another one in that folder (its --config) before the main window is made.
+inline const char* SETTINGS_FILE = ".\\VarnelConfig.ini";
+
+// What of the settings file each side runs on, to tell which side a new file changes: the values
+// that only the serial side uses, those that only the network side uses, and those that shape
+// the whole link.
+struct SettingsPrint {
+    std::string serial;
+    std::string network;
+    std::string link;
+};
+SettingsPrint ReadSettingsPrint();
 
 // Poll timers of the two halves of the link.
 inline constexpr UINT_PTR TIMER_COM = 1;
@@ -162,6 +174,8 @@ public:
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
     void OnButtonClear();
+    // LOGDAYS: at the first call of each day, the logs and events files older than that go.
+    void KeepLogDays();
 
     // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
     // burst whose read has ended but whose news the window's thread has not handled yet.
@@ -178,9 +192,26 @@ public:
     // Closes an open link as the 关闭 button does, once what waits for the server has gone out
     // or nFlushMs milliseconds have passed.
     void CloseLinkForExit(UINT nFlushMs);
+    // Who hears that a log file cannot be written (once for each run of failures); without one
+    // the serial status line's tooltip says it.
+    void TellLogFailures(std::function<void(const std::string&)> tell) {
+        m_tellLogFailure = std::move(tell);
+    }
+    // The link is down and will not come back by itself: RECONNECT is off, and the link is
+    // closed or its device went away.
+    bool LinkDownForGood();
+    // A new settings file: what in it keeps the network side from opening ("" when nothing),
+    // found without touching the link.
+    std::string CheckNetworkSettings() const;
+    // Takes the settings file as it is now: the sides named close (what waits for the server
+    // gets up to nFlushMs) and open again on it; a side not named stays up as it is. What shapes
+    // the whole link closes and opens both.
+    void ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs);
 
 private:
     bool WaitsOnSides() const;
+    // What waits for the server and for the clients goes out, for up to nFlushMs.
+    void FlushWaiting(UINT nFlushMs);
     bool OpenSerialSide(long* pError = nullptr);
     // The line the settings and the baud box give: empty, or why they give none (a rate typed
     // into the box is taken here, at 打开, and written as RATE).
@@ -354,6 +385,10 @@ private:
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;
+    int m_nLogDays = 0;      // LOGDAYS: 0 keeps every day
+    std::string m_strLogDay; // the day whose old logs were removed last
+    std::function<void(const std::string&)> m_tellLogFailure;
+    void TellLogFailure();
 
     // Fast mode: the port's read of the device's next burst, and the server's burst so far.
     CSerialBurstRead m_comRead{g_serial};

@@ -35,6 +35,11 @@ void CVarnelDlg::LoadSettings() {
     g_bFast = bFast ? 1 : 0;
     m_pacer.SetPaced(bFast);
     m_log.SetBatched(bFast);
+    // The traffic log: LOG=0 writes none; LOGDAYS=N keeps N days of logs and events files.
+    m_log.SetEnabled(GetPrivateProfileIntA("SYSTEM", "LOG", 1, SETTINGS_FILE) != 0);
+    m_nLogDays = GetPrivateProfileIntA("SYSTEM", "LOGDAYS", 0, SETTINGS_FILE);
+    m_strLogDay.clear();
+    KeepLogDays();
 
     // Left alone: a drop the user did not ask for is retried, waits doubling up to RECONNECT
     // seconds (1 to 3600; anything else is off); AUTOOPEN opens the link at start.
