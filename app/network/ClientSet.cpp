@@ -97,7 +97,6 @@ bool CClientSet::Shake(std::size_t i) {
     const CTransport::Stage stage = client.transport->Handshake();
     if (stage == CTransport::Stage::ready) {
         client.shaken = true;
-        client.shakenAt = GetTickCount64();
         return Connected(i);
     }
     if (stage == CTransport::Stage::handshake &&
@@ -127,9 +126,15 @@ bool CClientSet::Connected(std::size_t& i) {
     if (m_ready >= static_cast<std::size_t>(m_options.clients) || waitingBefore > 0) {
         if (!m_options.takeover || waitingBefore > 0) {
             // A holder that has just gone is seen at the next read, and one that ended its
-            // sending side leaves within its linger: wait for them a moment, in a bounded line.
-            if (GetTickCount64() - m_clients[i].shakenAt < PLACE_WAIT_MS &&
-                waitingBefore < MOST_HANDSHAKES)
+            // sending side leaves within its linger: newcomers wait for them in a bounded line,
+            // each for a while once it is at the front.
+            Client& client = m_clients[i];
+            if (waitingBefore > 0 && waitingBefore < MOST_HANDSHAKES)
+                return true;
+            const std::uint64_t now = GetTickCount64();
+            if (waitingBefore == 0 && client.frontAt == 0)
+                client.frontAt = now;
+            if (waitingBefore == 0 && now - client.frontAt < PLACE_WAIT_MS)
                 return true;
             RefuseTaken(i, ClientReason::full);
             return false;
