@@ -173,6 +173,8 @@ public:
     // Traffic display and log.
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
+    // One line of the events file (outages, clients, remote line changes).
+    void AppendEvent(const std::string& strFile, const std::string& strLine);
     void OnButtonClear();
     // LOGDAYS: at the first call of each day, the logs and events files older than that go.
     void KeepLogDays();
@@ -389,6 +391,8 @@ private:
     std::string m_strLogDay; // the day whose old logs were removed last
     std::function<void(const std::string&)> m_tellLogFailure;
     void TellLogFailure();
+    void TellFileFailure(const std::string& strWhich);
+    bool m_bEventsFailureTold = false;
 
     // Fast mode: the port's read of the device's next burst, and the server's burst so far.
     CSerialBurstRead m_comRead{g_serial};

@@ -156,7 +156,7 @@ void CVarnelDlg::TellClientNews() {
         if (nSilenced > 0)
             strLine.insert(strLine.size() - 2, " (and " + std::to_string(nSilenced) +
                                                    " more like it in the minute before)");
-        AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+        AppendEvent(EventsFileName(st), strLine);
         if (m_bTelnet && event.news == ClientNews::connected) {
             auto& pSession = m_sessions[event.id];
             pSession = NewSession();

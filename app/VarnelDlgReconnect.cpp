@@ -23,10 +23,9 @@ SYSTEMTIME Now() {
     return st;
 }
 
-void WriteEvent(const OutageFacts& facts, const std::string& strWhat) {
+void WriteEvent(CVarnelDlg& dlg, const OutageFacts& facts, const std::string& strWhat) {
     const SYSTEMTIME st = Now();
-    const std::string strLine = EventLine(st, facts, strWhat);
-    AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+    dlg.AppendEvent(EventsFileName(st), EventLine(st, facts, strWhat));
 }
 
 } // namespace
@@ -82,7 +81,7 @@ void CVarnelDlg::NetworkDropped(const std::string& strReason, CReconnectPlan::En
     BeginOutage(Plan::NETWORK, strReason, end);
     m_outages[Plan::NETWORK].facts.resent = nResent;
     m_outages[Plan::NETWORK].facts.dropped = nLost;
-    WriteEvent(m_outages[Plan::NETWORK].facts, "dropped");
+    WriteEvent(*this, m_outages[Plan::NETWORK].facts, "dropped");
 }
 
 // The device went away. Its side closes once the call that noticed it has returned.
@@ -97,7 +96,7 @@ void CVarnelDlg::OnSerialLost() {
     CloseSerialSide();
     m_bComDeviceGone = false;
     BeginOutage(Plan::SERIAL, strReason, Plan::End::deviceGone);
-    WriteEvent(m_outages[Plan::SERIAL].facts, "dropped");
+    WriteEvent(*this, m_outages[Plan::SERIAL].facts, "dropped");
 }
 
 void CVarnelDlg::HoldForServer(const char* pBuffer, DWORD nCount) {
@@ -139,7 +138,8 @@ void CVarnelDlg::EndOutage(int nSide) {
     outage.active = false;
     outage.facts.to = Now();
     outage.facts.lengthMs = static_cast<std::int64_t>(GetTickCount64() - outage.fromTick);
-    WriteEvent(outage.facts, "back after " + std::to_string(outage.facts.lengthMs / 1000) + " s");
+    WriteEvent(*this, outage.facts,
+               "back after " + std::to_string(outage.facts.lengthMs / 1000) + " s");
     if (CWnd* pStatus = GetDlgItem(StatusId(nSide)))
         pStatus->SetToolTipText(pStatus->GetToolTipText() + "\n" + LastOutageTip(outage.facts));
 }

@@ -13,14 +13,13 @@
 
 namespace {
 
-void WriteEventText(const std::string& strWhat) {
+void WriteEventText(CVarnelDlg& dlg, const std::string& strWhat) {
     SYSTEMTIME st{};
     GetLocalTime(&st);
     char szStamp[48];
     std::snprintf(szStamp, sizeof(szStamp), "%04u-%02u-%02u %02u:%02u:%02u ", st.wYear, st.wMonth,
                   st.wDay, st.wHour, st.wMinute, st.wSecond);
-    const std::string strLine = szStamp + strWhat + "\r\n";
-    AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+    dlg.AppendEvent(EventsFileName(st), szStamp + strWhat + "\r\n");
 }
 
 } // namespace
@@ -58,10 +57,10 @@ void CVarnelDlg::AfterTelnetPeer(CComPortSession& session, const std::string& st
                                  const std::string& strLineBefore,
                                  const std::vector<std::string>& events) {
     for (const std::string& strEvent : events)
-        WriteEventText(strPeer + ": " + strEvent);
+        WriteEventText(*this, strPeer + ": " + strEvent);
     const std::string strLine = session.LineText();
     if (strLine != strLineBefore && !strLine.empty())
-        WriteEventText(strPeer + " set the line: " + strLine);
+        WriteEventText(*this, strPeer + " set the line: " + strLine);
     if (!strLine.empty()) {
         m_bLineSetRemotely = true;
         m_strRemoteLine = strLine + ", set by " + strPeer;

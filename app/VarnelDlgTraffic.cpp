@@ -51,7 +51,22 @@ void CVarnelDlg::TellLogFailure() {
     const std::string strFile = m_log.TakeFailure();
     if (strFile.empty())
         return;
-    const std::string strText = "the traffic log " + strFile +
+    TellFileFailure("the traffic log " + strFile);
+}
+
+// Each line of the events file is one append; one that fails is said once, until a line goes in.
+void CVarnelDlg::AppendEvent(const std::string& strFile, const std::string& strLine) {
+    const bool bWritten = AppendToFile(strFile.c_str(), strLine.data(), strLine.size());
+    if (bWritten || m_bEventsFailureTold) {
+        m_bEventsFailureTold = !bWritten;
+        return;
+    }
+    m_bEventsFailureTold = true;
+    TellFileFailure("the events file " + strFile);
+}
+
+void CVarnelDlg::TellFileFailure(const std::string& strWhich) {
+    const std::string strText = strWhich +
                                 " cannot be written beside the settings file; its entries are lost "
                                 "until it can, and each one tries again";
     if (m_tellLogFailure) {

@@ -1,5 +1,6 @@
 // varnel-headless end to end, run as a child process with no display: a pty under COM3, a
 // loopback server, the settings file of a folder of its own; and its command line.
+#include "app/bridge/OutageText.h"
 #include "app/bridge/TrafficText.h"
 #include "app/service/StatusText.h"
 #include "support/ChildProcess.h"
@@ -699,6 +700,29 @@ TEST(HeadlessListen, IdleListeningWhileTheDeviceTalksIsQuiet) {
     EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
     // Two lines at start, one when bytes first reach no client, two at the end.
     EXPECT_LE(testing_support::CountOf(program.Error(), "\n"), 5u) << program.Error();
+}
+
+// An events file that cannot be written (a folder holds its name) is said once, and the clients
+// whose lines it would hold are served all the same.
+TEST(HeadlessListen, AnEventsFileThatCannotBeWrittenIsSaidOnce) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    std::filesystem::create_directory(EventsFileName(st));
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    for (const std::string word : {"one", "two", "three"}) {
+        Client client(port);
+        ASSERT_TRUE(client.connected);
+        ASSERT_TRUE(client.Send(word));
+        EXPECT_EQ(pty.Receive(word.size(), kDeadline), word);
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+    EXPECT_EQ(testing_support::CountOf(program.Error(), "events file"), 1u) << program.Error();
 }
 
 // Under a service manager: readiness, status, a watchdog, reloads and the stop reach its notify
