@@ -7,8 +7,8 @@
 #include "app/bridge/OutageText.h"
 #include "app/linkerrors/LinkErrors.h"
 #include "app/network/Address.h"
-#include "app/network/NetworkSettings.h"
 #include "app/network/ClientText.h"
+#include "app/network/NetworkSettings.h"
 #include "app/platform/File.h"
 #include "app/platform/Profile.h"
 

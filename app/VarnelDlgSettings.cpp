@@ -61,8 +61,10 @@ void CVarnelDlg::LoadSettings() {
     // newcomer takes the place of the quietest. The port box shows the port as written, so that
     // what is wrong with it can be seen.
     m_bListen = settings.listen;
-    if (m_bListen && texts.port)
+    if (m_bListen && texts.port) {
+        m_strPort = *texts.port;
         m_editPort.SetWindowText(texts.port->c_str());
+    }
     // Telnet with the COM port option: the peer may set the line.
     m_bTelnet = settings.telnet;
     m_listenOptions.clients = settings.clients;

@@ -50,7 +50,8 @@ void CVarnelDlg::ShowSettingsError() {
         ShowTlsSettingsError();
         return;
     }
-    m_strNetStatus = m_settingsErrorKind == SettingsErrorKind::tls ? "加密参数错误" : "监听参数错误";
+    m_strNetStatus =
+        m_settingsErrorKind == SettingsErrorKind::tls ? "加密参数错误" : "监听参数错误";
     SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strSettingsError);
     UpdateData(false);
 }

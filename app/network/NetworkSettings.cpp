@@ -10,8 +10,7 @@ std::string Shown(const std::string& value) {
     constexpr std::size_t kShown = 60;
     if (value.size() <= kShown)
         return "\"" + value + "\"";
-    return "\"" + value.substr(0, kShown) + "…\" (" + std::to_string(value.size()) +
-           " characters)";
+    return "\"" + value.substr(0, kShown) + "…\" (" + std::to_string(value.size()) + " characters)";
 }
 
 std::string Wrong(const char* key, const char* section, const std::string& value,

@@ -29,8 +29,8 @@ struct NetworkSettings {
     bool tls = false;
     int clients = 1;
     bool takeover = false;
-    CAllowList allow;        // everyone when ALLOW is missing or empty
-    unsigned reconnect = 0;  // seconds; 0 is off
+    CAllowList allow;       // everyone when ALLOW is missing or empty
+    unsigned reconnect = 0; // seconds; 0 is off
     bool autoOpen = false;
     bool fast = false;
     std::uint32_t listenAddress = 0x7F000001; // host order; only when listen

@@ -245,6 +245,60 @@ TEST_P(WindowModes, ListeningShowsItsClientsAndServesThem) {
     sock::closesocket(clients[1]);
 }
 
+// Settings of the listener that do not parse are told at start and at each 打开, with the key
+// and value in the tooltip; nothing listens, on this port or any other, and the file keeps them
+// (the address box's reading of a host name is 0.0.0.0: every interface). A port typed into the
+// box is read as strictly.
+TEST_F(WindowTest, WrongListenSettingsAreToldAndNothingListens) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    const struct {
+        const char* key;
+        std::string value;
+        const char* status;
+    } rows[] = {
+        {"ServerIP", "localhost", "监听参数错误"},
+        {"ServerIP", "127.0.0.1 # local only", "监听参数错误"},
+        {"PORT", std::to_string(port + 65536), "监听参数错误"},
+        {"TLS", "yes", "加密参数错误"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.value);
+        Set("Socket", "LISTEN", "1");
+        Set("Socket", "ServerIP", "127.0.0.1");
+        Set("Socket", "PORT", std::to_string(port).c_str());
+        Set("Socket", row.key, row.value.c_str());
+        Start();
+        const std::string named =
+            std::string(row.key) + " in [Socket] of VarnelConfig.ini is \"" + row.value + "\"";
+        EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), row.status);
+        EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find(named), std::string::npos)
+            << Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
+        Press(IDC_BUTTON_OPEN);
+        EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), row.status);
+        EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find(named), std::string::npos);
+        sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+        EXPECT_NE(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+        sock::closesocket(client);
+        EXPECT_EQ(Profile("Socket", row.key), row.value);
+        if (dlg->LinkIsOpen())
+            Press(IDC_BUTTON_OPEN);
+        dlg.reset();
+    }
+
+    Set("Socket", "TLS", "0");
+    Start();
+    dlg->m_editPort.SetWindowText("0");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听参数错误");
+    EXPECT_NE(Item(IDC_STATIC_NETSTATUS)
+                  ->GetToolTipText()
+                  .find("PORT in [Socket] of VarnelConfig.ini is \"0\""),
+              std::string::npos);
+    EXPECT_EQ(Profile("Socket", "PORT"), std::to_string(port));
+}
+
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
     StartLinked(false);
     std::int64_t comBytes = 0, tcpBytes = 0;

@@ -1,7 +1,7 @@
 // The network side's options read strictly: each listed value means what the README says, and
 // every other one is an error naming its key and value that leaves everything off.
-#include "app/network/Address.h"
 #include "app/network/NetworkSettings.h"
+#include "app/network/Address.h"
 
 #include <gtest/gtest.h>
 
@@ -68,26 +68,31 @@ TEST(NetworkSettings, EveryOtherValueIsAnErrorThatNamesKeyAndValueAndOpensNothin
         {&T::listen, "yes", "LISTEN in [Socket] of VarnelConfig.ini is \"yes\""},
         {&T::telnet, "yes", "TELNET in [Socket] of VarnelConfig.ini is \"yes\""},
         {&T::takeover, "01", "TAKEOVER in [Socket]"},
-        {&T::clients, "0", "CLIENTS in [Socket] of VarnelConfig.ini is \"0\": a whole number "
-                           "from 1 to 16"},
+        {&T::clients, "0",
+         "CLIENTS in [Socket] of VarnelConfig.ini is \"0\": a whole number "
+         "from 1 to 16"},
         {&T::clients, "17", "\"17\""},
         {&T::clients, "4 clients", "\"4 clients\""},
-        {&T::reconnect, "-1", "RECONNECT in [SYSTEM] of VarnelConfig.ini is \"-1\": a whole "
-                              "number from 0 to 3600"},
+        {&T::reconnect, "-1",
+         "RECONNECT in [SYSTEM] of VarnelConfig.ini is \"-1\": a whole "
+         "number from 0 to 3600"},
         {&T::reconnect, "3601", "\"3601\""},
         {&T::reconnect, "10s", "\"10s\""},
         {&T::autoOpen, "yes", "AUTOOPEN in [SYSTEM]"},
         {&T::fast, "7", "FAST in [SYSTEM] of VarnelConfig.ini is \"7\""},
-        {&T::allow, "127.0.0.1, 10.0.0.0/33", "ALLOW in [Socket] of VarnelConfig.ini: "
-                                              "\"10.0.0.0/33\" is not an IPv4 address"},
-        {&T::serverIp, "localhost", "ServerIP in [Socket] of VarnelConfig.ini is \"localhost\": "
-                                    "to listen, a dotted IPv4 address"},
+        {&T::allow, "127.0.0.1, 10.0.0.0/33",
+         "ALLOW in [Socket] of VarnelConfig.ini: "
+         "\"10.0.0.0/33\" is not an IPv4 address"},
+        {&T::serverIp, "localhost",
+         "ServerIP in [Socket] of VarnelConfig.ini is \"localhost\": "
+         "to listen, a dotted IPv4 address"},
         {&T::serverIp, "::1", "\"::1\""},
         {&T::serverIp, "", "ServerIP in [Socket] of VarnelConfig.ini is \"\""},
         {&T::serverIp, "127.0.0.256", "\"127.0.0.256\""},
         {&T::serverIp, "127.0.0.1 # local only", "\"127.0.0.1 # local only\""},
-        {&T::port, "70000", "PORT in [Socket] of VarnelConfig.ini is \"70000\": to listen, a "
-                            "port from 1 to 65535"},
+        {&T::port, "70000",
+         "PORT in [Socket] of VarnelConfig.ini is \"70000\": to listen, a "
+         "port from 1 to 65535"},
         {&T::port, "123456", "\"123456\""},
         {&T::port, "0", "\"0\""},
         {&T::port, "abc", "\"abc\""},
@@ -102,8 +107,8 @@ TEST(NetworkSettings, EveryOtherValueIsAnErrorThatNamesKeyAndValueAndOpensNothin
         SCOPED_TRACE(row.value);
         EXPECT_NE(settings.error.find(row.error), std::string::npos) << settings.error;
         EXPECT_NE(settings.error.find("fix it; until then nothing"), std::string::npos);
-        EXPECT_EQ(settings.errorKind, row.field == &T::tls ? SettingsErrorKind::tls
-                                                           : SettingsErrorKind::listen);
+        EXPECT_EQ(settings.errorKind,
+                  row.field == &T::tls ? SettingsErrorKind::tls : SettingsErrorKind::listen);
     }
 
     // A long value is named by its start and its length; the reading never cut it.
