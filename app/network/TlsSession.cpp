@@ -97,9 +97,10 @@ CTlsSession::CTlsSession(const CTlsConfig& config, std::string peer)
         // The name the certificate must carry: a check that could not be set up refuses the
         // server rather than let any name through.
         const bool bChecked =
-            ParseIpv4(name) ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.c_str()) == 1
-                            : !name.empty() && SSL_set1_host(m_ssl, name.c_str()) == 1 &&
-                                  SSL_set_tlsext_host_name(m_ssl, name.c_str()) == 1;
+            ParseIpv4(name)
+                ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.c_str()) == 1
+                : !name.empty() && SSL_set1_host(m_ssl, name.c_str()) == 1 &&
+                      SSL_set_tlsext_host_name(m_ssl, name.c_str()) == 1;
         if (!bChecked)
             Fail(TlsFailure::Kind::handshake, "the name " + name + " cannot be checked");
     } else {

@@ -58,7 +58,8 @@ const Key kKeys[] = {
 
 // Digits only, at most five of them, within the range.
 std::optional<unsigned> InRange(const std::string& text, unsigned lowest, unsigned highest) {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
     const unsigned value = unsigned(std::stoul(text));
     if (value < lowest || value > highest)
@@ -97,13 +98,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             GetPrivateProfileValue(key.section, key.name, file.c_str());
         // Whole: what a buffer with room for it gets; a buffer one short tells by its count.
         std::vector<char> buffer(size + 2);
-        const std::uint32_t n = GetPrivateProfileStringA(key.section, key.name, "\x01", buffer.data(),
-                                                         std::uint32_t(buffer.size()), file.c_str());
+        const std::uint32_t n =
+            GetPrivateProfileStringA(key.section, key.name, "\x01", buffer.data(),
+                                     std::uint32_t(buffer.size()), file.c_str());
         FUZZ_CHECK(value ? std::string(buffer.data(), n) == *value
                          : std::string(buffer.data(), n) == "\x01");
         if (value && !value->empty()) {
-            const std::uint32_t cut = GetPrivateProfileStringA(
-                key.section, key.name, "", buffer.data(), std::uint32_t(value->size()), file.c_str());
+            const std::uint32_t cut =
+                GetPrivateProfileStringA(key.section, key.name, "", buffer.data(),
+                                         std::uint32_t(value->size()), file.c_str());
             FUZZ_CHECK(cut == value->size() - 1);
         }
         texts.*key.field = value;
@@ -114,14 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Key* wrong = nullptr;
     for (const Key& key : kKeys) {
         const std::optional<std::string>& value = texts.*key.field;
-        const bool listenOnly = key.field == &NetworkSettingTexts::serverIp ||
-                                key.field == &NetworkSettingTexts::port;
+        const bool listenOnly =
+            key.field == &NetworkSettingTexts::serverIp || key.field == &NetworkSettingTexts::port;
         if (listenOnly && !listen)
             continue;
-        const std::string text = value.value_or(listenOnly && key.field ==
-                                                                  &NetworkSettingTexts::serverIp
-                                                    ? "127.0.0.1"
-                                                    : "8000");
+        const std::string text = value.value_or(
+            listenOnly && key.field == &NetworkSettingTexts::serverIp ? "127.0.0.1" : "8000");
         if (!value && !listenOnly)
             continue;
         bool good;
