@@ -299,6 +299,38 @@ TEST_F(WindowTest, WrongListenSettingsAreToldAndNothingListens) {
     EXPECT_EQ(Profile("Socket", "PORT"), std::to_string(port));
 }
 
+// TLS files are read again at each 打开: a key that went away since start-up opens nothing,
+// least of all a listener in clear text; once it is back, the listener opens again.
+TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    for (const char* name : {"server.pem", "server.key"})
+        std::filesystem::copy_file(std::string(VARNEL_TEST_CERTS) + "/" + name, name);
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "TLS", "1");
+    Set("TLS", "CERT", "server.pem");
+    Set("TLS", "KEY", "server.key");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+    Press(IDC_BUTTON_OPEN);
+    std::filesystem::rename("server.key", "away.key");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "加密参数错误");
+    EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find("KEY in [TLS]"), std::string::npos)
+        << Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    EXPECT_NE(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    sock::closesocket(client);
+    if (dlg->LinkIsOpen())
+        Press(IDC_BUTTON_OPEN);
+    std::filesystem::rename("away.key", "server.key");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+}
+
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
     StartLinked(false);
     std::int64_t comBytes = 0, tcpBytes = 0;
