@@ -7,6 +7,7 @@
 #include "support/BridgeWindow.h"
 #include "support/DeviceEnd.h"
 #include "support/FileText.h"
+#include "support/SimulatedDevice.h"
 #include "support/SocketAddress.h"
 
 #include <gtest/gtest.h>
@@ -329,6 +330,34 @@ TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
     std::filesystem::rename("away.key", "server.key");
     Press(IDC_BUTTON_OPEN);
     EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+}
+
+// The line belongs to the session: a client that holds DTR off (a device in reset) gets it, and
+// when it leaves, the last one, the configured line comes back with DTR on. On the simulated
+// device, which has the modem lines a pseudo-terminal lacks.
+TEST_F(WindowTest, TheConfiguredLineAndDtrComeBackWhenTheLastClientLeaves) {
+    testing_support::SimulatedDevice sim("COM3");
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "TELNET", "1");
+    Set("Socket", "PORT", std::to_string(port));
+    Set("SYSTEM", "REOPEN", "0");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
+    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    ASSERT_EQ(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    auto send = [&](const std::string& bytes) {
+        ASSERT_EQ(sock::send(client, bytes.data(), static_cast<int>(bytes.size()), 0),
+                  static_cast<int>(bytes.size()));
+    };
+    send("\xFF\xFA\x2C\x05\x09\xFF\xF0"); // DTR off, nothing else
+    EXPECT_TRUE(Until([&] { return !sim.Dtr(); }));
+    sock::closesocket(client);
+    EXPECT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
+    EXPECT_TRUE(sim.Rts());
+    Press(IDC_BUTTON_OPEN);
 }
 
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
