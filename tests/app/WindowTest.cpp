@@ -7,7 +7,6 @@
 #include "support/BridgeWindow.h"
 #include "support/DeviceEnd.h"
 #include "support/FileText.h"
-#include "support/SimulatedDevice.h"
 #include "support/SocketAddress.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +21,7 @@
 #include "app/framework/qt/PaneEdit.h"
 #include "framework/QtTestApp.h"
 #include "support/OrdinaryUser.h"
+#include "support/SimulatedDevice.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -298,66 +298,6 @@ TEST_F(WindowTest, WrongListenSettingsAreToldAndNothingListens) {
                   .find("PORT in [Socket] of VarnelConfig.ini is \"0\""),
               std::string::npos);
     EXPECT_EQ(Profile("Socket", "PORT"), std::to_string(port));
-}
-
-// TLS files are read again at each 打开: a key that went away since start-up opens nothing,
-// least of all a listener in clear text; once it is back, the listener opens again.
-TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
-    ASSERT_NO_FATAL_FAILURE(NameLink());
-    const std::uint16_t port = server.Port();
-    server.StopListening();
-    const std::string where = "127.0.0.1:" + std::to_string(port);
-    for (const char* name : {"server.pem", "server.key"})
-        std::filesystem::copy_file(std::string(VARNEL_TEST_CERTS) + "/" + name, name);
-    Set("Socket", "LISTEN", "1");
-    Set("Socket", "TLS", "1");
-    Set("TLS", "CERT", "server.pem");
-    Set("TLS", "KEY", "server.key");
-    Start();
-    Press(IDC_BUTTON_OPEN);
-    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
-    Press(IDC_BUTTON_OPEN);
-    std::filesystem::rename("server.key", "away.key");
-    Press(IDC_BUTTON_OPEN);
-    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "加密参数错误");
-    EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find("KEY in [TLS]"), std::string::npos)
-        << Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
-    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    EXPECT_NE(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
-    sock::closesocket(client);
-    if (dlg->LinkIsOpen())
-        Press(IDC_BUTTON_OPEN);
-    std::filesystem::rename("away.key", "server.key");
-    Press(IDC_BUTTON_OPEN);
-    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
-}
-
-// The line belongs to the session: a client that holds DTR off (a device in reset) gets it, and
-// when it leaves, the last one, the configured line comes back with DTR on. On the simulated
-// device, which has the modem lines a pseudo-terminal lacks.
-TEST_F(WindowTest, TheConfiguredLineAndDtrComeBackWhenTheLastClientLeaves) {
-    testing_support::SimulatedDevice sim("COM3");
-    const std::uint16_t port = server.Port();
-    server.StopListening();
-    Set("Socket", "LISTEN", "1");
-    Set("Socket", "TELNET", "1");
-    Set("Socket", "PORT", std::to_string(port));
-    Set("SYSTEM", "REOPEN", "0");
-    Start();
-    Press(IDC_BUTTON_OPEN);
-    ASSERT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
-    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-    ASSERT_EQ(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
-    auto send = [&](const std::string& bytes) {
-        ASSERT_EQ(sock::send(client, bytes.data(), static_cast<int>(bytes.size()), 0),
-                  static_cast<int>(bytes.size()));
-    };
-    send("\xFF\xFA\x2C\x05\x09\xFF\xF0"); // DTR off, nothing else
-    EXPECT_TRUE(Until([&] { return !sim.Dtr(); }));
-    sock::closesocket(client);
-    EXPECT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
-    EXPECT_TRUE(sim.Rts());
-    Press(IDC_BUTTON_OPEN);
 }
 
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
@@ -764,6 +704,67 @@ TEST_F(QtWindowTest, AboutBoxFromTheSystemMenusPopUp) {
     EXPECT_TRUE(shown);
     EXPECT_FALSE(dlg->IsEnded());
     EXPECT_TRUE(boxes.empty());
+}
+
+// Linux only: the TLS tests' certificates and the simulated device are made here.
+// TLS files are read again at each 打开: a key that went away since start-up opens nothing,
+// least of all a listener in clear text; once it is back, the listener opens again.
+TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    const std::string where = "127.0.0.1:" + std::to_string(port);
+    for (const char* name : {"server.pem", "server.key"})
+        std::filesystem::copy_file(std::string(VARNEL_TEST_CERTS) + "/" + name, name);
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "TLS", "1");
+    Set("TLS", "CERT", "server.pem");
+    Set("TLS", "KEY", "server.key");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+    Press(IDC_BUTTON_OPEN);
+    std::filesystem::rename("server.key", "away.key");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "加密参数错误");
+    EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find("KEY in [TLS]"), std::string::npos)
+        << Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    EXPECT_NE(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    sock::closesocket(client);
+    if (dlg->LinkIsOpen())
+        Press(IDC_BUTTON_OPEN);
+    std::filesystem::rename("away.key", "server.key");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+}
+
+// The line belongs to the session: a client that holds DTR off (a device in reset) gets it, and
+// when it leaves, the last one, the configured line comes back with DTR on. On the simulated
+// device, which has the modem lines a pseudo-terminal lacks.
+TEST_F(WindowTest, TheConfiguredLineAndDtrComeBackWhenTheLastClientLeaves) {
+    testing_support::SimulatedDevice sim("COM3");
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "TELNET", "1");
+    Set("Socket", "PORT", std::to_string(port));
+    Set("SYSTEM", "REOPEN", "0");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
+    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    ASSERT_EQ(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    auto send = [&](const std::string& bytes) {
+        ASSERT_EQ(sock::send(client, bytes.data(), static_cast<int>(bytes.size()), 0),
+                  static_cast<int>(bytes.size()));
+    };
+    send("\xFF\xFA\x2C\x05\x09\xFF\xF0"); // DTR off, nothing else
+    EXPECT_TRUE(Until([&] { return !sim.Dtr(); }));
+    sock::closesocket(client);
+    EXPECT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
+    EXPECT_TRUE(sim.Rts());
+    Press(IDC_BUTTON_OPEN);
 }
 
 #endif // !_WIN32
