@@ -289,8 +289,11 @@ void CVarnelDlg::CloseSerialSide() {
     StopSerialWatch();
     g_serial.Close();
     KillTimer(TIMER_COM);
+    // A closed port takes every block (shown and logged only), and a line change that waited
+    // for it goes through.
+    ResumeWaitingSessions();
     if (m_bPeersHeld)
-        ResumePeers(); // a closed port takes every block (shown and logged only)
+        ResumePeers();
 }
 
 // The port is opened and set up as the settings say, and its side is waited on or polled. False,
@@ -316,8 +319,10 @@ bool CVarnelDlg::OpenSerialSide(long* pError) {
     long lIgnored = 0;
     long& lError = pError != nullptr ? *pError : lIgnored;
     lError = 0;
-    if (g_nBaudrate == 0) {
+    const std::string strLineError = TakeLineSettings();
+    if (g_nBaudrate == 0 || !strLineError.empty()) {
         m_strComStatus = "串口参数错误";
+        SetStatusTip(*this, IDC_STATIC_COMSTATUS, strLineError);
         UpdateData(false);
         return false;
     }
@@ -333,20 +338,28 @@ bool CVarnelDlg::OpenSerialSide(long* pError) {
         g_serial.Close();
         return false;
     }
-    if (g_serial.Setup(CSerial::Baudrate(g_nBaudrate), CSerial::data8, CSerial::parityNone,
-                       CSerial::stopOne) != 0) {
-        lError = g_serial.GetLastError();
+    // The whole line, and then what the port says it runs: a line it did not take is a failed
+    // open, not a port running at something else.
+    const PortLine wanted = ConfiguredPortLine();
+    std::string strMismatch;
+    if (g_serial.Setup(CSerial::Baudrate(wanted.baud), wanted.dataBits, wanted.parity,
+                       wanted.stopBits) != 0 ||
+        g_serial.SetupHandshaking(wanted.flow) != 0 ||
+        !(strMismatch = DescribePortLineMismatch(wanted, ReadPortLine(g_serial))).empty()) {
+        lError = strMismatch.empty() ? g_serial.GetLastError() : comm::ERROR_INVALID_PARAMETER;
         std::snprintf(szStatus, sizeof(szStatus), "%s%s%s", "串口", g_szComPort, "打开失败2");
         m_strComStatus = szStatus;
         SetStatusTip(*this, IDC_STATIC_COMSTATUS,
-                     DescribeSerialSetupFailure(strName, DevicePathOf(g_szComPort), lError));
+                     strMismatch.empty()
+                         ? DescribeSerialSetupFailure(strName, DevicePathOf(g_szComPort), lError)
+                         : strName + ": " + strMismatch);
         UpdateData(false);
         g_serial.Close();
         return false;
     }
     g_serial.SetupReadTimeouts(CSerial::readBlocking);
     m_bSerialOpen = true;
-    m_toDevice.SetRate(g_nBaudrate);
+    m_toDevice.SetRate(wanted.baud);
     m_nHeldOffShown = 0;
     m_strRemoteLine.clear();
     m_pPortFacts.reset(); // another device, maybe with modem lines
@@ -359,6 +372,11 @@ bool CVarnelDlg::OpenSerialSide(long* pError) {
     SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
     UpdateData(false);
     return true;
+}
+
+std::string CVarnelDlg::SerialTip() const {
+    return std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort) + "\n" +
+           (m_strRemoteLine.empty() ? PortLineText(ReadPortLine(g_serial)) : m_strRemoteLine);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "app/bridge/DeviceQueue.h"
 #include "app/bridge/OutageText.h"
 #include "app/bridge/PaneEntries.h"
+#include "app/bridge/PortLine.h"
 #include "app/bridge/PushPacer.h"
 #include "app/bridge/ReconnectPlan.h"
 #include "app/bridge/SendBacklog.h"
@@ -23,12 +24,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 
-// The settings file, relative to the current directory at each access.
-inline constexpr char SETTINGS_FILE[] = ".\\VarnelConfig.ini";
+// The settings file, relative to the current directory at each access. The program without a
+// window may name another one in that folder (its --config) before the main window is made.
+inline const char* SETTINGS_FILE = ".\\VarnelConfig.ini";
+
+// What of the settings file each side runs on, to tell which side a new file changes: the values
+// that only the serial side uses, those that only the network side uses, and those that shape
+// the whole link.
+struct SettingsPrint {
+    std::string serial;
+    std::string network;
+    std::string link;
+};
+SettingsPrint ReadSettingsPrint();
 
 // Poll timers of the two halves of the link.
 inline constexpr UINT_PTR TIMER_COM = 1;
@@ -98,6 +111,8 @@ void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip);
 std::string DevicePathOf(const char* pszPort);
 // The decimal value of the port field's text, kept to its low 16 bits.
 std::uint16_t PortNumber(const std::string& strPort);
+// The network side's values in the settings file, each read whole (VarnelDlgSettings.cpp).
+NetworkSettingTexts NetworkSettingTextsOfFile();
 
 // Port map: index of the port list to the port name ("COM3" for any index outside the list).
 const char* PortMap(int nIndex);
@@ -141,6 +156,7 @@ public:
 
     // Settings.
     void LoadSettings();
+    void LoadLineSettings();
     void OnSelchangePort();
     void OnSelchangeBaud();
     void OnCheckHex();
@@ -160,7 +176,11 @@ public:
     // Traffic display and log.
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
+    // One line of the events file (outages, clients, remote line changes).
+    void AppendEvent(const std::string& strFile, const std::string& strLine);
     void OnButtonClear();
+    // LOGDAYS: at the first call of each day, the logs and events files older than that go.
+    void KeepLogDays();
 
     // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
     // burst whose read has ended but whose news the window's thread has not handled yet.
@@ -177,10 +197,34 @@ public:
     // Closes an open link as the 关闭 button does, once what waits for the server has gone out
     // or nFlushMs milliseconds have passed.
     void CloseLinkForExit(UINT nFlushMs);
+    // Who hears that a log file cannot be written (once for each run of failures); without one
+    // the serial status line's tooltip says it.
+    void TellLogFailures(std::function<void(const std::string&)> tell) {
+        m_tellLogFailure = std::move(tell);
+    }
+    // The link is down and will not come back by itself: RECONNECT is off, and the link is
+    // closed or its device went away.
+    bool LinkDownForGood();
+    // A new settings file: what in it keeps the network side from opening ("" when nothing),
+    // found without touching the link.
+    std::string CheckNetworkSettings() const;
+    // Takes the settings file as it is now: the sides named close (what waits for the server
+    // gets up to nFlushMs) and open again on it; a side not named stays up as it is. What shapes
+    // the whole link closes and opens both.
+    void ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs);
 
 private:
     bool WaitsOnSides() const;
+    // What waits for the server and for the clients goes out, for up to nFlushMs.
+    void FlushWaiting(UINT nFlushMs);
     bool OpenSerialSide(long* pError = nullptr);
+    // The line the settings and the baud box give: empty, or why they give none (a rate typed
+    // into the box is taken here, at 打开, and written as RATE).
+    std::string TakeLineSettings();
+    // What in the file's [COM] keys is wrong (RATE, FORMAT, FLOW), or empty.
+    std::string SerialSettingsError() const;
+    PortLine ConfiguredPortLine() const;
+    std::string SerialTip() const; // the port, its device, the line in force
     // The side's fields are locked and the button offers 关闭: the side is open or wanted open.
     void ShowSerialSideWanted();
     void ShowNetworkSideWanted();
@@ -248,7 +292,6 @@ private:
     // (counted, and their count returned) when bDrop.
     std::size_t DrainDevice(UINT nMs, bool bDrop);
     void ShowDeviceHeldOff(std::uint64_t nSince);
-    std::string SerialTip() const;
     // The Telnet sessions' outlet: the device's queue; settled once the port has sent it all.
     const CComPortSession::Outlet& DeviceOutlet();
     void ResumeWaitingSessions();
@@ -278,7 +321,7 @@ private:
     bool FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
                         const std::string& strPeer, std::string& strReply);
     void AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
-                         const std::vector<std::string>& events);
+                         const std::string& strLineBefore, const std::vector<std::string>& events);
     void SessionEnded();
     void SendModemNews();
 
@@ -333,6 +376,14 @@ private:
     std::unique_ptr<CTransport> m_pLink;
     std::unique_ptr<CTransport> m_pConnecting;
     bool m_bLineSetRemotely = false; // a session changed the line: it is put back at the end
+    // The client the block now on its way came from, while several may be connected; empty else.
+    std::string m_strBlockFrom;
+    // The line beyond the rate (FORMAT, FLOW), what in RATE and in the others is wrong, and the
+    // baud box's text as the program last put it there (another text was typed).
+    PortLine m_lineFormat;
+    std::string m_strRateError;
+    std::string m_strLineError;
+    std::string m_strBaudShown;
 
     // Bytes for the device, the port's state for them, and whether the peers wait for room.
     CDeviceQueue m_toDevice{g_serial};
@@ -345,6 +396,12 @@ private:
 
     CPushPacer m_pacer; // when the panes are repainted
     CTrafficLog m_log;
+    int m_nLogDays = 0;      // LOGDAYS: 0 keeps every day
+    std::string m_strLogDay; // the day whose old logs were removed last
+    std::function<void(const std::string&)> m_tellLogFailure;
+    void TellLogFailure();
+    void TellFileFailure(const std::string& strWhich);
+    bool m_bEventsFailureTold = false;
 
     // Fast mode: the port's read of the device's next burst, and the server's burst so far.
     CSerialBurstRead m_comRead{g_serial};

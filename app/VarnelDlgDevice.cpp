@@ -110,13 +110,6 @@ std::size_t CVarnelDlg::DrainDevice(UINT nMs, bool bDrop) {
     return nDropped;
 }
 
-std::string CVarnelDlg::SerialTip() const {
-    std::string strTip = std::string(g_szComPort) + ": " + DevicePathOf(g_szComPort);
-    if (!m_strRemoteLine.empty())
-        strTip += "\n" + m_strRemoteLine;
-    return strTip;
-}
-
 void CVarnelDlg::ShowDeviceHeldOff(std::uint64_t nSince) {
     if (m_bComDeviceGone)
         nSince = 0; // the cue of a vanished device says more, and stays

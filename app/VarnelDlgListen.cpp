@@ -6,6 +6,7 @@
 #include "app/VarnelDlg.h"
 #include "app/bridge/OutageText.h"
 #include "app/linkerrors/LinkErrors.h"
+#include "app/linkerrors/Wording.h"
 #include "app/network/Address.h"
 #include "app/network/ClientText.h"
 #include "app/network/NetworkSettings.h"
@@ -45,7 +46,8 @@ bool CVarnelDlg::ToggleListen() {
     const std::optional<std::uint16_t> port = ParseListenPort(m_strPort.Str());
     if (!port) { // typed into the box: listened at nowhere, not at a port of the system's choice
         m_strNetStatus = "监听参数错误";
-        SetStatusTip(*this, IDC_STATIC_NETSTATUS, DescribeListenPortError(m_strPort.Str()));
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                     DescribeListenPortError(m_strPort.Str(), linkerrors::SettingsFileName()));
         UpdateData(false);
         return true;
     }
@@ -62,7 +64,7 @@ bool CVarnelDlg::ToggleListen() {
     }
     auto pClients = std::make_unique<CClientSet>(options);
     if (const int nError = pClients->Listen(strIP, nPort)) {
-        m_strNetStatus = "无法监听 " + m_strListenAt;
+        m_strNetStatus = "无法监听"; // where, and why, is the tooltip's
         SetStatusTip(*this, IDC_STATIC_NETSTATUS, DescribeListenFailure(strIP, nPort, nError));
         UpdateData(false);
         return true;
@@ -117,21 +119,25 @@ void CVarnelDlg::ListenPoll() {
         const std::size_t nLength = m_pClients->Receive(buffer, sizeof(buffer), &from);
         if (nLength == 0)
             break;
-        auto session = m_sessions.find(from);
-        if (session == m_sessions.end()) {
-            WriteBlockToDevice(buffer, static_cast<int>(nLength));
-            continue;
-        }
-        const std::shared_ptr<CComPortSession> pSession = session->second;
         std::string strPeer;
         for (const ClientFacts& client : m_pClients->Clients())
             if (client.id == from)
                 strPeer = client.peer;
+        // With room for several clients, the panes and the log say whose block it is.
+        m_strBlockFrom = m_listenOptions.clients > 1 ? strPeer : std::string();
+        auto session = m_sessions.find(from);
+        if (session == m_sessions.end()) {
+            WriteBlockToDevice(buffer, static_cast<int>(nLength));
+            m_strBlockFrom.clear();
+            continue;
+        }
+        const std::shared_ptr<CComPortSession> pSession = session->second;
         std::string strReply;
         // A line change that waits for the device stops this client's reading until it went
         // through.
         if (!FromTelnetPeer(*pSession, buffer, nLength, strPeer, strReply))
             m_pClients->SetReading(from, false);
+        m_strBlockFrom.clear();
         if (!strReply.empty())
             m_pClients->SendTo(from, strReply);
     }
@@ -161,7 +167,7 @@ void CVarnelDlg::TellClientNews() {
         if (nSilenced > 0)
             strLine.insert(strLine.size() - 2, " (and " + std::to_string(nSilenced) +
                                                    " more like it in the minute before)");
-        AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+        AppendEvent(EventsFileName(st), strLine);
         if (m_bTelnet && event.news == ClientNews::connected) {
             auto& pSession = m_sessions[event.id];
             pSession = NewSession();
@@ -172,6 +178,7 @@ void CVarnelDlg::TellClientNews() {
     }
     ListenFacts facts;
     facts.where = m_strListenAt;
+    facts.protocols = ProtocolText(m_bTelnet, m_tlsSettings.enabled);
     facts.places = m_listenOptions.clients;
     facts.takeover = m_listenOptions.takeover;
     facts.allow = m_strAllow;

@@ -23,10 +23,9 @@ SYSTEMTIME Now() {
     return st;
 }
 
-void WriteEvent(const OutageFacts& facts, const std::string& strWhat) {
+void WriteEvent(CVarnelDlg& dlg, const OutageFacts& facts, const std::string& strWhat) {
     const SYSTEMTIME st = Now();
-    const std::string strLine = EventLine(st, facts, strWhat);
-    AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+    dlg.AppendEvent(EventsFileName(st), EventLine(st, facts, strWhat));
 }
 
 } // namespace
@@ -41,9 +40,13 @@ void CVarnelDlg::ToggleRetriedLink() {
         return;
     }
     // Wrong settings are not retried and open nothing: nothing would change until someone fixes
-    // them. The network status line says what is wrong.
-    if (!NetworkSettingsError().empty()) {
-        ToggleTcp();
+    // them. The status line of the side in error says what is wrong.
+    const bool bSerialSettingsWrong = !TakeLineSettings().empty();
+    if (!NetworkSettingsError().empty() || bSerialSettingsWrong) {
+        if (!NetworkSettingsError().empty())
+            ToggleTcp();
+        if (bSerialSettingsWrong)
+            ToggleSerial();
         return;
     }
     const bool bTcpFailed = ToggleTcp();
@@ -78,7 +81,7 @@ void CVarnelDlg::NetworkDropped(const std::string& strReason, CReconnectPlan::En
     BeginOutage(Plan::NETWORK, strReason, end);
     m_outages[Plan::NETWORK].facts.resent = nResent;
     m_outages[Plan::NETWORK].facts.dropped = nLost;
-    WriteEvent(m_outages[Plan::NETWORK].facts, "dropped");
+    WriteEvent(*this, m_outages[Plan::NETWORK].facts, "dropped");
 }
 
 // The device went away. Its side closes once the call that noticed it has returned.
@@ -93,7 +96,7 @@ void CVarnelDlg::OnSerialLost() {
     CloseSerialSide();
     m_bComDeviceGone = false;
     BeginOutage(Plan::SERIAL, strReason, Plan::End::deviceGone);
-    WriteEvent(m_outages[Plan::SERIAL].facts, "dropped");
+    WriteEvent(*this, m_outages[Plan::SERIAL].facts, "dropped");
 }
 
 void CVarnelDlg::HoldForServer(const char* pBuffer, DWORD nCount) {
@@ -135,7 +138,8 @@ void CVarnelDlg::EndOutage(int nSide) {
     outage.active = false;
     outage.facts.to = Now();
     outage.facts.lengthMs = static_cast<std::int64_t>(GetTickCount64() - outage.fromTick);
-    WriteEvent(outage.facts, "back after " + std::to_string(outage.facts.lengthMs / 1000) + " s");
+    WriteEvent(*this, outage.facts,
+               "back after " + std::to_string(outage.facts.lengthMs / 1000) + " s");
     if (CWnd* pStatus = GetDlgItem(StatusId(nSide)))
         pStatus->SetToolTipText(pStatus->GetToolTipText() + "\n" + LastOutageTip(outage.facts));
 }
@@ -144,8 +148,7 @@ void CVarnelDlg::ShowRetry(int nSide) {
     const Plan::Side side = static_cast<Plan::Side>(nSide);
     if (!m_plan.Retrying(side))
         return;
-    const std::string strStatus =
-        RetryStatus(nSide == Plan::NETWORK, g_szComPort, m_plan.Attempts(side) + 1);
+    const std::string strStatus = RetryStatus(nSide == Plan::NETWORK, m_plan.Attempts(side) + 1);
     (nSide == Plan::NETWORK ? m_strNetStatus : m_strComStatus) = strStatus;
     ShowRetryTip(nSide);
     UpdateData(false);

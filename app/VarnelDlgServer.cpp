@@ -4,6 +4,7 @@
 // connect, with exactly why in the tooltip.
 #include "app/VarnelDlg.h"
 #include "app/linkerrors/LinkErrors.h"
+#include "app/network/ClientText.h"
 #include "app/network/TlsText.h"
 #include "app/network/TlsTransport.h"
 #include "app/platform/Clock.h"
@@ -164,8 +165,12 @@ bool CVarnelDlg::ShakeHandsWithServer(CTransport& link) {
 }
 
 std::string CVarnelDlg::ServerTip() const {
+    // The first line says what runs over the connection.
+    const std::string strProtocols = ProtocolText(m_bTelnet, m_tlsSettings.enabled);
+    const std::string strFirst =
+        m_strServer + (strProtocols.empty() ? "" : " (" + strProtocols + ")");
     const auto* pTls = dynamic_cast<const CTlsTransport*>(m_pLink.get());
     if (pTls == nullptr)
-        return m_strServer;
-    return m_strServer + "\n" + TlsTip(pTls->Facts(), "server", std::time(nullptr));
+        return strFirst;
+    return strFirst + "\n" + TlsTip(pTls->Facts(), "server", std::time(nullptr));
 }

@@ -1,5 +1,6 @@
 // CVarnelDlg: the settings file, read at start-up and written at each choice.
 #include "app/VarnelDlg.h"
+#include "app/linkerrors/Wording.h"
 #include "app/platform/Profile.h"
 
 #include <cstdio>
@@ -12,6 +13,7 @@ void CVarnelDlg::LoadSettings() {
     int nBaud = GetPrivateProfileIntA("COM", "BaudRate", 5, SETTINGS_FILE);
     m_cboBaud.SetCurSel(nBaud);
     g_nBaudrate = BaudMap(nBaud);
+    LoadLineSettings();
 
     char szServerIP[16];
     GetPrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", szServerIP, sizeof(szServerIP),
@@ -31,18 +33,7 @@ void CVarnelDlg::LoadSettings() {
 
     // The network side's options are read whole and strictly: a value that is not one of the
     // listed ones is an error that opens nothing, never a guess that opens more than was asked.
-    NetworkSettingTexts texts;
-    texts.listen = GetPrivateProfileValue("Socket", "LISTEN", SETTINGS_FILE);
-    texts.telnet = GetPrivateProfileValue("Socket", "TELNET", SETTINGS_FILE);
-    texts.tls = GetPrivateProfileValue("Socket", "TLS", SETTINGS_FILE);
-    texts.clients = GetPrivateProfileValue("Socket", "CLIENTS", SETTINGS_FILE);
-    texts.takeover = GetPrivateProfileValue("Socket", "TAKEOVER", SETTINGS_FILE);
-    texts.allow = GetPrivateProfileValue("Socket", "ALLOW", SETTINGS_FILE);
-    texts.reconnect = GetPrivateProfileValue("SYSTEM", "RECONNECT", SETTINGS_FILE);
-    texts.autoOpen = GetPrivateProfileValue("SYSTEM", "AUTOOPEN", SETTINGS_FILE);
-    texts.fast = GetPrivateProfileValue("SYSTEM", "FAST", SETTINGS_FILE);
-    texts.serverIp = GetPrivateProfileValue("Socket", "ServerIP", SETTINGS_FILE);
-    texts.port = GetPrivateProfileValue("Socket", "PORT", SETTINGS_FILE);
+    const NetworkSettingTexts texts = NetworkSettingTextsOfFile();
     const NetworkSettings settings = ReadNetworkSettings(texts);
     m_strSettingsError = settings.error;
     m_settingsErrorKind = settings.errorKind;
@@ -51,6 +42,11 @@ void CVarnelDlg::LoadSettings() {
     g_bFast = settings.fast ? 1 : 0;
     m_pacer.SetPaced(settings.fast);
     m_log.SetBatched(settings.fast);
+    // The traffic log: LOG=0 writes none; LOGDAYS=N keeps N days of logs and events files.
+    m_log.SetEnabled(GetPrivateProfileIntA("SYSTEM", "LOG", 1, SETTINGS_FILE) != 0);
+    m_nLogDays = GetPrivateProfileIntA("SYSTEM", "LOGDAYS", 0, SETTINGS_FILE);
+    m_strLogDay.clear();
+    KeepLogDays();
 
     // Left alone: a drop the user did not ask for is retried, waits doubling up to RECONNECT
     // seconds; AUTOOPEN opens the link at start.
@@ -65,6 +61,9 @@ void CVarnelDlg::LoadSettings() {
         m_strPort = *texts.port;
         m_editPort.SetWindowText(texts.port->c_str());
     }
+    // Listening, the address is one of this machine's, not a server's.
+    if (CWnd* pLabel = GetDlgItem(IDC_STATIC_ADDRESS); pLabel != nullptr && m_bListen)
+        pLabel->SetWindowText("本机IP");
     // Telnet with the COM port option: the peer may set the line.
     m_bTelnet = settings.telnet;
     m_listenOptions.clients = settings.clients;
@@ -79,6 +78,63 @@ void CVarnelDlg::LoadSettings() {
     m_strComCount = "COM: 0";
     m_strTcpCount = "TCP: 0";
     UpdateData(false);
+}
+
+namespace {
+
+std::string ComEntry(const char* pszKey) {
+    char szValue[64] = {};
+    GetPrivateProfileStringA("COM", pszKey, "", szValue, sizeof(szValue), SETTINGS_FILE);
+    return szValue;
+}
+
+} // namespace
+
+// The line beyond the list: RATE over BaudRate's index (the baud box then shows it), FORMAT and
+// FLOW. A value that is none of these is a settings error that keeps the port closed; RATE's
+// goes once the user types a rate or chooses one from the list.
+void CVarnelDlg::LoadLineSettings() {
+    const PortLineKeys keys{ComEntry("RATE"), ComEntry("FORMAT"), ComEntry("FLOW")};
+    PortLine line;
+    line.baud = g_nBaudrate;
+    m_strRateError = ApplyPortLineKeys({keys.rate, "", ""}, line);
+    m_strLineError = ApplyPortLineKeys({"", keys.format, keys.flow}, line);
+    m_lineFormat = line;
+    if (!keys.rate.empty() && m_strRateError.empty()) {
+        g_nBaudrate = line.baud;
+        m_cboBaud.SetWindowText(std::to_string(line.baud));
+    }
+    m_strBaudShown = m_cboBaud.GetWindowText();
+}
+
+std::string CVarnelDlg::SerialSettingsError() const {
+    if (m_strRateError.empty() || m_strLineError.empty())
+        return m_strRateError + m_strLineError;
+    return m_strRateError + "\n" + m_strLineError;
+}
+
+PortLine CVarnelDlg::ConfiguredPortLine() const {
+    PortLine line = m_lineFormat;
+    line.baud = g_nBaudrate;
+    return line;
+}
+
+// The network side's values as the file has them, each whole.
+NetworkSettingTexts NetworkSettingTextsOfFile() {
+    NetworkSettingTexts texts;
+    texts.file = linkerrors::SettingsFileName();
+    texts.listen = GetPrivateProfileValue("Socket", "LISTEN", SETTINGS_FILE);
+    texts.telnet = GetPrivateProfileValue("Socket", "TELNET", SETTINGS_FILE);
+    texts.tls = GetPrivateProfileValue("Socket", "TLS", SETTINGS_FILE);
+    texts.clients = GetPrivateProfileValue("Socket", "CLIENTS", SETTINGS_FILE);
+    texts.takeover = GetPrivateProfileValue("Socket", "TAKEOVER", SETTINGS_FILE);
+    texts.allow = GetPrivateProfileValue("Socket", "ALLOW", SETTINGS_FILE);
+    texts.reconnect = GetPrivateProfileValue("SYSTEM", "RECONNECT", SETTINGS_FILE);
+    texts.autoOpen = GetPrivateProfileValue("SYSTEM", "AUTOOPEN", SETTINGS_FILE);
+    texts.fast = GetPrivateProfileValue("SYSTEM", "FAST", SETTINGS_FILE);
+    texts.serverIp = GetPrivateProfileValue("Socket", "ServerIP", SETTINGS_FILE);
+    texts.port = GetPrivateProfileValue("Socket", "PORT", SETTINGS_FILE);
+    return texts;
 }
 
 namespace {
@@ -98,9 +154,29 @@ void CVarnelDlg::OnSelchangePort() {
     WriteIntSetting("COM", "COM", m_cboPort.GetCurSel());
 }
 
+// A rate from the list is the list's again: RATE goes.
 void CVarnelDlg::OnSelchangeBaud() {
     g_nBaudrate = BaudMap(m_cboBaud.GetCurSel());
     WriteIntSetting("COM", "BaudRate", m_cboBaud.GetCurSel());
+    WritePrivateProfileStringA("COM", "RATE", nullptr, SETTINGS_FILE);
+    m_strRateError.clear();
+    m_cboBaud.GetLBText(m_cboBaud.GetCurSel(), m_strBaudShown);
+}
+
+// A text typed into the baud box is the rate once 打开 confirms it, and is kept as RATE; one that
+// is no rate keeps the port closed.
+std::string CVarnelDlg::TakeLineSettings() {
+    const std::string strText = m_cboBaud.GetWindowText();
+    if (strText != m_strBaudShown) {
+        std::uint32_t nRate = 0;
+        if (!ParseRate(strText, nRate))
+            return DescribeTypedRateError(strText);
+        g_nBaudrate = nRate;
+        WriteIntSetting("COM", "RATE", static_cast<int>(nRate));
+        m_strRateError.clear();
+        m_strBaudShown = strText;
+    }
+    return SerialSettingsError();
 }
 
 void CVarnelDlg::OnCheckHex() {

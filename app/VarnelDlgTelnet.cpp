@@ -13,14 +13,13 @@
 
 namespace {
 
-void WriteEventText(const std::string& strWhat) {
+void WriteEventText(CVarnelDlg& dlg, const std::string& strWhat) {
     SYSTEMTIME st{};
     GetLocalTime(&st);
     char szStamp[48];
     std::snprintf(szStamp, sizeof(szStamp), "%04u-%02u-%02u %02u:%02u:%02u ", st.wYear, st.wMonth,
                   st.wDay, st.wHour, st.wMinute, st.wSecond);
-    const std::string strLine = szStamp + strWhat + "\r\n";
-    AppendToFile(EventsFileName(st).c_str(), strLine.data(), strLine.size());
+    dlg.AppendEvent(EventsFileName(st), szStamp + strWhat + "\r\n");
 }
 
 } // namespace
@@ -46,18 +45,22 @@ std::shared_ptr<CComPortSession> CVarnelDlg::NewSession() {
 bool CVarnelDlg::FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
                                 const std::string& strPeer, std::string& strReply) {
     std::vector<std::string> events;
+    const std::string strLineBefore = session.LineText();
     const bool bDone =
         session.FromWire(std::string_view(pBuffer, nLength), DeviceOutlet(), strReply, events);
-    AfterTelnetPeer(session, strPeer, events);
+    AfterTelnetPeer(session, strPeer, strLineBefore, events);
     return bDone;
 }
 
-// The serial tooltip shows the line as a peer set it.
+// The events file says what the peer changed; the serial tooltip shows the line as it set it.
 void CVarnelDlg::AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
+                                 const std::string& strLineBefore,
                                  const std::vector<std::string>& events) {
     for (const std::string& strEvent : events)
-        WriteEventText(strPeer + ": " + strEvent);
+        WriteEventText(*this, strPeer + ": " + strEvent);
     const std::string strLine = session.LineText();
+    if (strLine != strLineBefore && !strLine.empty())
+        WriteEventText(*this, strPeer + " set the line: " + strLine);
     if (!strLine.empty()) {
         m_bLineSetRemotely = true;
         m_strRemoteLine = strLine + ", set by " + strPeer;
@@ -75,13 +78,14 @@ void CVarnelDlg::ResumeWaitingSessions() {
     for (const auto& [id, pSession] : waiting) {
         std::string strReply;
         std::vector<std::string> events;
+        const std::string strLineBefore = pSession->LineText();
         const bool bDone = pSession->Resume(DeviceOutlet(), strReply, events);
         std::string strPeer;
         if (m_pClients)
             for (const ClientFacts& client : m_pClients->Clients())
                 if (client.id == id)
                     strPeer = client.peer;
-        AfterTelnetPeer(*pSession, strPeer, events);
+        AfterTelnetPeer(*pSession, strPeer, strLineBefore, events);
         if (m_pClients && !strReply.empty())
             m_pClients->SendTo(id, strReply);
         if (bDone && m_pClients)
@@ -93,8 +97,9 @@ void CVarnelDlg::ResumeWaitingSessions() {
         pSession && pSession->Waits()) {
         std::string strReply;
         std::vector<std::string> events;
+        const std::string strLineBefore = pSession->LineText();
         pSession->Resume(DeviceOutlet(), strReply, events);
-        AfterTelnetPeer(*pSession, m_strServer, events);
+        AfterTelnetPeer(*pSession, m_strServer, strLineBefore, events);
         if (g_bTcpConnected && pSession == m_pServerSession && !strReply.empty() &&
             !m_backlog.Send(*m_pLink, strReply.data(), strReply.size()))
             NetworkDropped(DescribeStalledServer(), CReconnectPlan::End::serverStalled);
@@ -112,7 +117,7 @@ void CVarnelDlg::SessionEnded() {
     m_strRemoteLine.clear();
     // The configured line applies to the bytes that come after; those before leave first.
     DrainDevice(DEVICE_CLOSE_MS, false);
-    RestoreLine(g_serial, ConfiguredLine{g_nBaudrate});
+    RestoreLine(g_serial, ConfiguredPortLine());
     m_nHeldOffShown = 0;
     SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
 }

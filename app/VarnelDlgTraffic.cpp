@@ -2,6 +2,7 @@
 #include "app/VarnelDlg.h"
 #include "app/bridge/TrafficText.h"
 #include "app/platform/Clock.h"
+#include "app/platform/File.h"
 
 #include <cstdio>
 
@@ -12,7 +13,8 @@ void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nL
     std::string strBody = m_chkHex.GetCheck() == BST_CHECKED
                               ? HexBody(pBuffer, nSize, m_chk0x.GetCheck() == BST_CHECKED)
                               : TextBody(pBuffer, nSize);
-    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st);
+    const std::string& strFrom = bFromNetwork ? m_strBlockFrom : std::string();
+    std::string strEntry = PaneHeader(bFromNetwork ? "TCP" : "COM", nLength, st, strFrom);
     strEntry += strBody;
     strEntry += "\r\n";
     CString& strPane = bFromNetwork ? m_strTcpData : m_strComData;
@@ -27,7 +29,53 @@ void CVarnelDlg::ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nL
 void CVarnelDlg::WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork) {
     SYSTEMTIME st;
     GetLocalTime(&st);
-    m_log.Write(LogFileName(st), LogEntry(pszText, nByteCount, bFromNetwork, st));
+    KeepLogDays();
+    m_log.Write(LogFileName(st), LogEntry(pszText, nByteCount, bFromNetwork, st,
+                                          bFromNetwork ? m_strBlockFrom : std::string()));
+    TellLogFailure();
+}
+
+void CVarnelDlg::KeepLogDays() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    std::string strDay = LogFileName(st);
+    if (m_nLogDays <= 0 || strDay == m_strLogDay)
+        return;
+    m_strLogDay = std::move(strDay);
+    for (const std::string& strName : FilesInCurrentFolder())
+        if (IsExpiredLog(strName, st, m_nLogDays))
+            RemoveFile(strName.c_str());
+}
+
+void CVarnelDlg::TellLogFailure() {
+    const std::string strFile = m_log.TakeFailure();
+    if (strFile.empty())
+        return;
+    TellFileFailure("the traffic log " + strFile);
+}
+
+// Each line of the events file is one append; one that fails is said once, until a line goes in.
+void CVarnelDlg::AppendEvent(const std::string& strFile, const std::string& strLine) {
+    const bool bWritten = AppendToFile(strFile.c_str(), strLine.data(), strLine.size());
+    if (bWritten || m_bEventsFailureTold) {
+        m_bEventsFailureTold = !bWritten;
+        return;
+    }
+    m_bEventsFailureTold = true;
+    TellFileFailure("the events file " + strFile);
+}
+
+void CVarnelDlg::TellFileFailure(const std::string& strWhich) {
+    const std::string strText = strWhich +
+                                " cannot be written beside the settings file; its entries are lost "
+                                "until it can, and each one tries again";
+    if (m_tellLogFailure) {
+        m_tellLogFailure(strText);
+        return;
+    }
+    const CWnd* pStatus = GetDlgItem(IDC_STATIC_COMSTATUS);
+    const std::string strTip = pStatus != nullptr ? pStatus->GetToolTipText() : "";
+    SetStatusTip(*this, IDC_STATIC_COMSTATUS, strTip.empty() ? strText : strTip + "\n" + strText);
 }
 
 // The end of a block's entry: the counter label from the running total, the closing line break,
@@ -57,6 +105,7 @@ void CVarnelDlg::OnPushPeriod() {
 // line (also the one that did not change).
 void CVarnelDlg::PushTraffic() {
     m_log.Flush();
+    TellLogFailure();
     UpdateData(false);
     m_editComData.LineScroll(m_editComData.GetLineCount());
     m_editTcpData.LineScroll(m_editTcpData.GetLineCount());

@@ -20,9 +20,9 @@ std::string Bytes(std::size_t count) {
 
 } // namespace
 
-std::string RetryStatus(bool network, const std::string& port, int attempt) {
-    return (network ? std::string("重连服务器") : "重连串口" + port) + "… 第" +
-           std::to_string(attempt) + "次";
+std::string RetryStatus(bool network, int attempt) {
+    return std::string(network ? "重连服务器" : "重连串口") + " 第" + std::to_string(attempt) +
+           "次";
 }
 
 std::string RetryTip(const OutageFacts& outage, std::int64_t nextInMs) {

@@ -22,8 +22,9 @@ struct OutageFacts {
     std::string lastAttempt; // why the last attempt to bring it back failed, while it is down
 };
 
-// "重连服务器… 第3次", "重连串口COM3… 第1次": attempt is the one that comes next.
-std::string RetryStatus(bool network, const std::string& port, int attempt);
+// "重连服务器 第3次", "重连串口 第1次": attempt is the one that comes next. The port and why it is
+// down are the tooltip's: the status line holds the text whole.
+std::string RetryStatus(bool network, int attempt);
 // Why the side is down, since when, and when the next attempt is due.
 std::string RetryTip(const OutageFacts& outage, std::int64_t nextInMs);
 // The last outage, once the side is back: from, to, its length and what became of the bytes.

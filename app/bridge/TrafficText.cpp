@@ -32,24 +32,28 @@ std::string HexBody(const char* data, std::size_t size, bool prefix0x) {
     return out;
 }
 
-std::string PaneHeader(const char* word, long long size, const SYSTEMTIME& when) {
+std::string PaneHeader(const char* word, long long size, const SYSTEMTIME& when,
+                       const std::string& client) {
     char header[128];
+    const std::string from = client.empty() ? "" : " from " + client.substr(0, 64);
     std::snprintf(header, sizeof header,
-                  "\r\nRecv %s %lld Bytes Data at Time %02d/%02d/%02d %02d:%02d:%02d:\r\n", word,
-                  size, when.wMonth, when.wDay, when.wYear % 100, when.wHour, when.wMinute,
-                  when.wSecond);
+                  "\r\nRecv %s %lld Bytes Data%s at Time %02d/%02d/%02d %02d:%02d:%02d:\r\n", word,
+                  size, from.c_str(), when.wMonth, when.wDay, when.wYear % 100, when.wHour,
+                  when.wMinute, when.wSecond);
     return header;
 }
 
 std::string LogEntry(const std::string& body, long long size, bool fromNetwork,
-                     const SYSTEMTIME& when) {
-    char head[128];
+                     const SYSTEMTIME& when, const std::string& client) {
+    char head[192];
+    const std::string who = client.empty() ? "" : " " + client.substr(0, 64);
     std::snprintf(
         head, sizeof head,
         fromNetwork
-            ? "Receive %lld bytes data from orvan(TCP) at %04d-%02d-%02d %02d:%02d:%02d :\r\n"
-            : "Receive %lld bytes data from SPP(COM) at %04d-%02d-%02d %02d:%02d:%02d  :\r\n",
-        size, when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute, when.wSecond);
+            ? "Receive %lld bytes data from orvan(TCP)%s at %04d-%02d-%02d %02d:%02d:%02d :\r\n"
+            : "Receive %lld bytes data from SPP(COM)%s at %04d-%02d-%02d %02d:%02d:%02d  :\r\n",
+        size, who.c_str(), when.wYear, when.wMonth, when.wDay, when.wHour, when.wMinute,
+        when.wSecond);
     std::string entry = head;
     entry.reserve(entry.size() + body.size() + 5);
     entry += body;

@@ -15,12 +15,15 @@ std::string HexBody(const char* data, std::size_t size, bool prefix0x);
 // Appends the hexadecimal form to out without a temporary.
 void AppendHexBody(std::string& out, const char* data, std::size_t size, bool prefix0x);
 
-// "\r\nRecv COM 5 Bytes Data at Time 12/06/26 10:14:14:\r\n" (word is "COM" or "TCP").
-std::string PaneHeader(const char* word, long long size, const SYSTEMTIME& when);
+// "\r\nRecv COM 5 Bytes Data at Time 12/06/26 10:14:14:\r\n" (word is "COM" or "TCP"). A block
+// from one of several clients names it: "Recv TCP 5 Bytes Data from 127.0.0.1:50412 at Time ...".
+std::string PaneHeader(const char* word, long long size, const SYSTEMTIME& when,
+                       const std::string& client = {});
 
-// One log entry; the serial form has two blanks before the colon, the network form one.
+// One log entry; the serial form has two blanks before the colon, the network form one. A block
+// from one of several clients names it after "orvan(TCP)".
 std::string LogEntry(const std::string& body, long long size, bool fromNetwork,
-                     const SYSTEMTIME& when);
+                     const SYSTEMTIME& when, const std::string& client = {});
 
 // "2026-12-06.log" for the date of when.
 std::string LogFileName(const SYSTEMTIME& when);

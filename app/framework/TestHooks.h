@@ -29,6 +29,10 @@ void ChooseForTest(const CWnd& list, int index);
 // What a control shows, UTF-8: a pane's text decoded from code page 936, lines joined by LF.
 std::string ShownTextForTest(const CWnd& wnd);
 bool IsShownForTest(const CWnd& wnd);
+// The pixels a text takes in the control's font, and the width the control has for its text (a
+// backend without a font draws nothing: 0 and 0).
+int TextWidthForTest(const CWnd& wnd, const std::string& text);
+int TextRoomForTest(const CWnd& wnd);
 // An item of the window's system menu is chosen; the window's close box is clicked.
 void SystemCommandForTest(CDialog& dlg, UINT id);
 void CloseForTest(CDialog& dlg);

@@ -48,14 +48,47 @@ std::string PortsPresent(const std::vector<comm::SerialLineEntry>& lines,
     return text;
 }
 
-std::string MappingHint(const std::string& portName, const std::string& target) {
-    return ", or map a port name to it in section [Ports] of VarnelConfig.ini, for example " +
-           (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3")
+namespace {
+
+std::string g_strSettingsFile = "VarnelConfig.ini";
+bool g_bSettingsFileWording = false;
+
+std::string MappingExample(const std::string& portName, const std::string& target) {
+    return (portName.empty() || portName.size() > kLongestPortName ? std::string("COM3")
                                                                    : portName) +
            "=" + target;
 }
 
+} // namespace
+
+std::string MappingHint(const std::string& portName, const std::string& target) {
+    return ", or map a port name to it in section [Ports] of " + SettingsFileName() +
+           ", for example " + MappingExample(portName, target);
+}
+
+std::string HowToUseALine(const std::string& portName, const std::string& target, bool bNameFits) {
+    if (SpeaksOfTheSettingsFile())
+        return ".\nTo use one, map a port name to it in section [Ports] of " + SettingsFileName() +
+               ", for example " + MappingExample(portName, target) +
+               ", and choose that port with COM= in section [COM]";
+    return ".\nTo use one, type its name in the port field" +
+           (bNameFits ? std::string(".") : MappingHint(portName, target));
+}
+
+const std::string& SettingsFileName() {
+    return g_strSettingsFile;
+}
+
+bool SpeaksOfTheSettingsFile() {
+    return g_bSettingsFileWording;
+}
+
 } // namespace linkerrors
+
+void SpeakOfTheSettingsFile(const std::string& fileName) {
+    linkerrors::g_strSettingsFile = fileName;
+    linkerrors::g_bSettingsFileWording = true;
+}
 
 std::string DescribeSerialOpenFailure(const std::string& portName, const std::string& devicePath,
                                       long errorCode) {

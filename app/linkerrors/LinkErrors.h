@@ -17,6 +17,10 @@ struct DeviceProbe {
     comm::LineKind kind = comm::LineKind::notTerminal; // what the serial layer made of it
 };
 
+// The program without a window: the reasons speak of its settings file (the file's name as the
+// user knows it), which is where a fix goes, not of the window's fields. Set once at start.
+void SpeakOfTheSettingsFile(const std::string& fileName);
+
 // Looks at the device node (stat, access and sysfs); no open, so it never disturbs the port.
 DeviceProbe ProbeDevice(const std::string& devicePath);
 

@@ -33,6 +33,14 @@ inline std::string ErrorNumber(long code) {
     return "error " + std::to_string(code);
 }
 
+// How to use a serial line present: for the window, type its name in the port field or map it;
+// for the program without a window (SpeakOfTheSettingsFile), map it in the settings file.
+std::string HowToUseALine(const std::string& portName, const std::string& target, bool bNameFits);
+// The settings file named in the reasons, and whether they speak of it instead of the window's
+// fields.
+const std::string& SettingsFileName();
+bool SpeaksOfTheSettingsFile();
+
 // The reason for a port name that led to no device: none given, or no such port.
 std::string UnresolvedPortReason(const std::string& portName);
 // The reasons of a failed open that read alike on every platform (too many open files, out of

@@ -77,8 +77,8 @@ void CClientSet::RoomForHandshake(std::uint32_t address) {
     std::size_t total = 0, fromAddress = 0;
     std::size_t oldest = m_clients.size(), oldestFromAddress = m_clients.size();
     for (std::size_t j = 0; j < m_clients.size(); ++j) {
-        if (m_clients[j].ready)
-            continue;
+        if (m_clients[j].shaken)
+            continue; // served, or waiting for a place: no handshake any more
         if (total++ == 0)
             oldest = j;
         if (m_clients[j].address == address && fromAddress++ == 0)
@@ -97,7 +97,6 @@ bool CClientSet::Shake(std::size_t i) {
     const CTransport::Stage stage = client.transport->Handshake();
     if (stage == CTransport::Stage::ready) {
         client.shaken = true;
-        client.shakenAt = GetTickCount64();
         return Connected(i);
     }
     if (stage == CTransport::Stage::handshake &&
@@ -120,30 +119,41 @@ void CClientSet::RefuseTaken(std::size_t i, ClientReason reason, std::string det
 }
 
 bool CClientSet::Connected(std::size_t& i) {
-    if (m_ready >= static_cast<std::size_t>(m_options.clients)) {
-        // A holder that has ended its sending side gives way to a newcomer at once: a request
-        // script that comes back is served without waiting for the linger to run out.
-        for (std::size_t j = 0; j < m_clients.size(); ++j)
-            if (m_clients[j].ready && m_clients[j].endedAt != 0) {
-                Leave(j, ClientReason::closedByClient);
-                if (j < i)
-                    --i;
-                break;
-            }
-    }
-    if (m_ready >= static_cast<std::size_t>(m_options.clients)) {
-        if (!m_options.takeover) {
-            // A holder that has just gone is seen at the next read: wait for it a moment.
-            if (GetTickCount64() - m_clients[i].shakenAt < PLACE_WAIT_MS)
+    // Newcomers get their places in the order they came: one that came later waits behind.
+    std::size_t waitingBefore = 0;
+    for (std::size_t j = 0; j < i; ++j)
+        waitingBefore += m_clients[j].shaken && !m_clients[j].ready;
+    if (m_ready >= static_cast<std::size_t>(m_options.clients) || waitingBefore > 0) {
+        if (!m_options.takeover || waitingBefore > 0) {
+            // A holder that has just gone is seen at the next read, and one that ended its
+            // sending side leaves within its linger: newcomers wait for them in a bounded line,
+            // each for a while once it is at the front.
+            Client& client = m_clients[i];
+            if (waitingBefore > 0 && waitingBefore < MOST_HANDSHAKES)
+                return true;
+            const std::uint64_t now = GetTickCount64();
+            if (waitingBefore == 0 && client.frontAt == 0)
+                client.frontAt = now;
+            if (waitingBefore == 0 && now - client.frontAt < PLACE_WAIT_MS)
                 return true;
             RefuseTaken(i, ClientReason::full);
             return false;
         }
+        // One that has ended its sending side gives way first, then the one quiet longest.
         std::size_t quietest = m_clients.size();
-        for (std::size_t j = 0; j < m_clients.size(); ++j)
-            if (m_clients[j].ready && (quietest == m_clients.size() ||
-                                       m_clients[j].lastActive < m_clients[quietest].lastActive))
+        for (std::size_t j = 0; j < m_clients.size(); ++j) {
+            const Client& other = m_clients[j];
+            if (!other.ready)
+                continue;
+            if (quietest == m_clients.size()) {
                 quietest = j;
+                continue;
+            }
+            const Client& best = m_clients[quietest];
+            const bool otherEnded = other.endedAt != 0, bestEnded = best.endedAt != 0;
+            if (otherEnded != bestEnded ? otherEnded : other.lastActive < best.lastActive)
+                quietest = j;
+        }
         Leave(quietest, ClientReason::replaced);
         if (quietest < i)
             --i;
@@ -193,6 +203,11 @@ void CClientSet::Refuse(sock::SOCKET s, std::string peer, ClientReason reason, s
 }
 
 void CClientSet::Leave(std::size_t i, ClientReason reason, int error, std::size_t lost) {
+    // A send that finds the connection closed by the peer is the peer's close, not a fault.
+    if (reason == ClientReason::failed && error == EPIPE) {
+        reason = ClientReason::closedByClient;
+        error = 0;
+    }
     Client& client = m_clients[i];
     if (client.ready)
         --m_ready;
@@ -282,6 +297,11 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
             ++m_nextToRead;
             continue;
         }
+        // What its own reads made its transport queue (answers to key updates) counts too.
+        if (Queued(client) > m_options.backlogLimit) {
+            Leave(i, ClientReason::stoppedReading);
+            continue;
+        }
         int error = 0;
         const int n = client.transport->Receive(pBuffer, nMost, error);
         if (n == 0) {
@@ -297,8 +317,6 @@ std::size_t CClientSet::Receive(char* pBuffer, std::size_t size, ClientId* pFrom
                 Leave(i, ClientReason::brokeTransport);
             else if (Failed(error))
                 Leave(i, ClientReason::failed, error);
-            else if (Queued(client) > m_options.backlogLimit)
-                Leave(i, ClientReason::stoppedReading);
             else
                 ++m_nextToRead;
             continue;

@@ -31,8 +31,9 @@ inline constexpr std::size_t MOST_CLIENT_EVENTS = 1024;
 // keep a proper client out.
 inline constexpr std::size_t MOST_HANDSHAKES = 16;
 inline constexpr std::size_t MOST_HANDSHAKES_PER_ADDRESS = 4;
-// A client whose handshake is done waits this long for a place to come free (a client that has
-// just left is seen at the next read) before it is refused.
+// Newcomers whose handshake is done wait for a place in the order they came, at most
+// MOST_HANDSHAKES of them; the one at the front waits this long for a place to come free (a
+// client that has just left is seen at the next read) before it is refused.
 inline constexpr std::uint64_t PLACE_WAIT_MS = 1500;
 inline constexpr std::uint64_t CLIENT_LINGER_MS = 1000;
 
@@ -166,7 +167,7 @@ private:
         bool told = false;            // its connected event was taken: it may be read
         bool reading = true;          // its consumer takes its bytes
         std::uint64_t acceptedAt = 0; // GetTickCount64 when it was taken
-        std::uint64_t shakenAt = 0;   // when its handshake ended
+        std::uint64_t frontAt = 0;    // when it came to the front of the newcomers' line
         std::uint64_t endedAt = 0;    // when it ended its sending side (0: it did not)
         std::uint64_t received = 0;
         std::uint64_t handed = 0;     // wire bytes given to its backlog

@@ -17,16 +17,15 @@ std::string Clock(const SYSTEMTIME& when) {
 
 std::string ListenStatus(const std::string& where, const std::vector<ClientFacts>& clients) {
     if (clients.empty())
-        return "等待客户端 " + where;
-    if (clients.size() == 1)
-        return "已连接客户端 " + clients.front().peer;
+        return "监听端口 " + where.substr(where.rfind(':') + 1);
     return "已连接 " + std::to_string(clients.size()) + " 个客户端";
 }
 
 std::string ListenTip(const ListenFacts& facts) {
     std::string tip =
-        "Listening at " + facts.where + " for " + std::to_string(facts.places) +
-        (facts.places == 1 ? " client" : " clients") +
+        "Listening at " + facts.where +
+        (facts.protocols.empty() ? "" : " (" + facts.protocols + ")") + " for " +
+        std::to_string(facts.places) + (facts.places == 1 ? " client" : " clients") +
         (facts.takeover ? ", a newcomer replaces the quietest" : "") +
         (facts.allow.empty() ? "; any address may connect" : "; allowed: " + facts.allow);
     for (const ClientFacts& client : facts.clients) {
@@ -49,6 +48,12 @@ std::string ListenTip(const ListenFacts& facts) {
         tip += "\n" + std::to_string(facts.undelivered) +
                " bytes from the device reached no client (none was connected)";
     return tip;
+}
+
+std::string ProtocolText(bool telnet, bool tls) {
+    if (telnet && tls)
+        return "Telnet over TLS";
+    return telnet ? "Telnet" : tls ? "TLS" : "";
 }
 
 std::string ClientReasonText(const ClientEvent& event) {

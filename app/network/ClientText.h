@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
-// "等待客户端 127.0.0.1:8000" with no client, "已连接客户端 127.0.0.1:50412" with one,
-// "已连接 3 个客户端" with several; where is the listener's address.
+// "监听端口 8000" with no client, "已连接 1 个客户端", "已连接 3 个客户端" with some; where is the
+// listener's address ("127.0.0.1:8000"), which with each client's is the tooltip's.
 std::string ListenStatus(const std::string& where, const std::vector<ClientFacts>& clients);
 
 // The tooltip: where it listens and for how many, each client (address, since when, bytes each
 // way, what waits for it), the refusals so far, and the device's bytes that no client got.
 struct ListenFacts {
     std::string where;
+    std::string protocols; // what runs over each connection: ProtocolText
     int places = 1;
     bool takeover = false;
     std::string allow; // as the settings give it, empty for everyone
@@ -27,6 +28,10 @@ struct ListenFacts {
     bool counters = true; // each client's bytes and what waits for it
 };
 std::string ListenTip(const ListenFacts& facts);
+
+// What runs over a connection, for the first line of the network tooltip: "", "Telnet", "TLS",
+// "Telnet over TLS".
+std::string ProtocolText(bool telnet, bool tls);
 
 // Why a client left or was turned away, in plain words ("it closed the connection", "not in
 // ALLOW" ...).

@@ -36,8 +36,8 @@ std::uint8_t FlowCode(CSerial::Handshaking handshaking, bool inbound) {
 } // namespace
 
 void RestoreLine(CSerial& port, const ConfiguredLine& line) {
-    port.Setup(CSerial::Baudrate(line.baud), CSerial::data8, CSerial::parityNone, CSerial::stopOne);
-    port.SetupHandshaking(CSerial::handshakeOff);
+    port.Setup(CSerial::Baudrate(line.baud), line.dataBits, line.parity, line.stopBits);
+    port.SetupHandshaking(line.flow);
     port.SetBreak(false);
     port.SetDTR(true);
     port.SetRTS(true);

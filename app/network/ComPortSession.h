@@ -4,6 +4,7 @@
 // sent before a baud change still leave at the old rate.
 #pragma once
 
+#include "app/bridge/PortLine.h"
 #include "app/network/TelnetCodec.h"
 #include "serial/Serial.h"
 
@@ -14,13 +15,11 @@
 #include <string_view>
 #include <vector>
 
-// The line the settings give: each session starts from it, and it is put back when the last
-// session ends.
-struct ConfiguredLine {
-    std::uint32_t baud = 115200;
-};
+// The line the settings give (rate, format, flow control): each session starts from it, and it
+// is put back when the last session ends.
+using ConfiguredLine = PortLine;
 
-// Puts the configured line on the port: its rate, 8 data bits, no parity, 1 stop bit, no flow
+// Puts the configured line on the port, whole: its rate, data bits, parity, stop bits and flow
 // control, DTR and RTS on, no break.
 void RestoreLine(CSerial& port, const ConfiguredLine& line);
 

@@ -3,6 +3,8 @@
 #include "app/network/Address.h"
 #include "app/network/ClientSet.h"
 
+#include <utility>
+
 namespace {
 
 // A value in the words of an error: quoted, and a long one shortened (the file has it whole).
@@ -13,10 +15,10 @@ std::string Shown(const std::string& value) {
     return "\"" + value.substr(0, kShown) + "…\" (" + std::to_string(value.size()) + " characters)";
 }
 
-std::string Wrong(const char* key, const char* section, const std::string& value,
-                  const std::string& expected, const char* until) {
-    return std::string(key) + " in [" + section + "] of VarnelConfig.ini is " + Shown(value) +
-           ": " + expected + " — fix it; until then " + until;
+std::string Wrong(const std::string& file, const char* key, const char* section,
+                  const std::string& value, const std::string& expected, const char* until) {
+    return std::string(key) + " in [" + section + "] of " + file + " is " + Shown(value) + ": " +
+           expected + " — fix it; until then " + until;
 }
 
 constexpr char kNothingOpens[] = "nothing connects or listens";
@@ -38,7 +40,8 @@ std::optional<unsigned> Number(const std::string& text, std::size_t digits) {
 // Reads the keys in turn; the first wrong one is the error, and the rest keep their defaults.
 class Reader {
 public:
-    explicit Reader(NetworkSettings& settings) : m_settings(settings) {}
+    Reader(NetworkSettings& settings, std::string file)
+        : m_settings(settings), m_file(std::move(file)) {}
 
     bool Failed() const { return !m_settings.error.empty(); }
 
@@ -57,7 +60,8 @@ public:
         if (*text == "0" || *text == "1")
             value = *text == "1";
         else
-            Fail(Wrong(key, section, *text, "1 (on) or 0 (off) expected", kNothingOpens), kind);
+            Fail(Wrong(m_file, key, section, *text, "1 (on) or 0 (off) expected", kNothingOpens),
+                 kind);
     }
 
     // From lowest to highest; missing: the default already there.
@@ -70,7 +74,7 @@ public:
         if (number && *number >= lowest && *number <= highest)
             value = static_cast<T>(*number);
         else
-            Fail(Wrong(key, section, *text,
+            Fail(Wrong(m_file, key, section, *text,
                        "a whole number from " + std::to_string(lowest) + " to " +
                            std::to_string(highest) + " expected",
                        kNothingOpens),
@@ -79,6 +83,7 @@ public:
 
 private:
     NetworkSettings& m_settings;
+    std::string m_file;
 };
 
 } // namespace
@@ -90,13 +95,14 @@ std::optional<std::uint16_t> ParseListenPort(const std::string& text) {
     return static_cast<std::uint16_t>(*number);
 }
 
-std::string DescribeListenPortError(const std::string& text) {
-    return Wrong("PORT", "Socket", text, "to listen, a port from 1 to 65535", "nothing listens");
+std::string DescribeListenPortError(const std::string& text, const std::string& file) {
+    return Wrong(file, "PORT", "Socket", text, "to listen, a port from 1 to 65535",
+                 "nothing listens");
 }
 
 NetworkSettings ReadNetworkSettings(const NetworkSettingTexts& texts) {
     NetworkSettings settings;
-    Reader read(settings);
+    Reader read(settings, texts.file);
     read.Switch(texts.listen, "LISTEN", "Socket", settings.listen);
     read.Switch(texts.tls, "TLS", "Socket", settings.tls, SettingsErrorKind::tls);
     read.Switch(texts.telnet, "TELNET", "Socket", settings.telnet);
@@ -107,7 +113,7 @@ NetworkSettings ReadNetworkSettings(const NetworkSettingTexts& texts) {
         if (auto allow = CAllowList::Parse(*texts.allow, &badEntry))
             settings.allow = *allow;
         else
-            read.Fail("ALLOW in [Socket] of VarnelConfig.ini: " + Shown(badEntry) +
+            read.Fail("ALLOW in [Socket] of " + texts.file + ": " + Shown(badEntry) +
                           " is not an IPv4 address or block (a.b.c.d or a.b.c.d/n) — fix it; "
                           "until then nothing listens",
                       SettingsErrorKind::listen);
@@ -122,7 +128,7 @@ NetworkSettings ReadNetworkSettings(const NetworkSettingTexts& texts) {
         if (auto address = ParseIpv4(ip))
             settings.listenAddress = *address;
         else
-            read.Fail(Wrong("ServerIP", "Socket", ip,
+            read.Fail(Wrong(texts.file, "ServerIP", "Socket", ip,
                             "to listen, a dotted IPv4 address such as 127.0.0.1 (0.0.0.0 for "
                             "every interface)",
                             "nothing listens"),
@@ -131,7 +137,7 @@ NetworkSettings ReadNetworkSettings(const NetworkSettingTexts& texts) {
         if (auto number = ParseListenPort(port))
             settings.listenPort = *number;
         else
-            read.Fail(DescribeListenPortError(port), SettingsErrorKind::listen);
+            read.Fail(DescribeListenPortError(port, texts.file), SettingsErrorKind::listen);
     }
     return settings;
 }

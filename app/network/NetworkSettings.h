@@ -14,6 +14,7 @@
 
 // The values as the file has them, each whole; nullopt when the key is missing.
 struct NetworkSettingTexts {
+    std::string file = "VarnelConfig.ini"; // as the errors name it
     std::optional<std::string> listen, telnet, tls, clients, takeover, allow; // [Socket]
     std::optional<std::string> reconnect, autoOpen, fast;                     // [SYSTEM]
     std::optional<std::string> serverIp, port; // [Socket], read here only when listening
@@ -47,4 +48,5 @@ NetworkSettings ReadNetworkSettings(const NetworkSettingTexts& texts);
 std::optional<std::uint16_t> ParseListenPort(const std::string& text);
 
 // The words of a wrong listening port, as the status line's tooltip gives them.
-std::string DescribeListenPortError(const std::string& text);
+std::string DescribeListenPortError(const std::string& text,
+                                    const std::string& file = "VarnelConfig.ini");

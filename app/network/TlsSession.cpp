@@ -1,6 +1,7 @@
 #include "app/network/TlsSession.h"
 
 #include "app/network/Address.h"
+#include "app/platform/Clock.h"
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -92,6 +93,7 @@ CTlsSession::CTlsSession(const CTlsConfig& config, std::string peer)
     SSL_set_app_data(m_ssl, this);
     if (config.GetRole() == CTlsConfig::Role::client) {
         SSL_set_connect_state(m_ssl);
+        SSL_CTX_set_client_cert_cb(ctx, &CTlsSession::CertificateAsked);
         SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
         const std::string& name = config.WantedName();
         // The name the certificate must carry: a check that could not be set up refuses the
@@ -142,6 +144,11 @@ bool CTlsSession::WantsWire() const {
 void CTlsSession::Fail(TlsFailure::Kind kind, std::string detail) {
     if (Failed())
         return;
+    // A server that asked for a certificate this side does not have and then broke off refused
+    // it, whatever its alert says ("handshake failure" at TLS 1.2, "certificate required" at 1.3).
+    if (m_bCertificateAsked &&
+        (kind == TlsFailure::Kind::handshake || kind == TlsFailure::Kind::closed))
+        kind = TlsFailure::Kind::certificateRequired;
     m_failure.kind = kind;
     m_failure.peerIsServer = m_config.GetRole() == CTlsConfig::Role::client;
     m_failure.caFile = m_config.CaFile();
@@ -153,11 +160,17 @@ bool CTlsSession::Handshake() {
         return true;
     if (Failed() || m_ssl == nullptr)
         return false;
+    if (m_nVerdictBy != 0)
+        return AwaitVerdict();
     ERR_clear_error();
     const int result = SSL_do_handshake(m_ssl);
     const int error = SSL_get_error(m_ssl, result);
     Collect();
     if (result == 1) {
+        if (m_bCertificateAsked && SSL_version(m_ssl) >= TLS1_3_VERSION) {
+            m_nVerdictBy = GetTickCount64() + TLS_VERDICT_MS;
+            return AwaitVerdict();
+        }
         m_bReady = true;
         return true;
     }
@@ -170,6 +183,27 @@ bool CTlsSession::Handshake() {
         Fail(TlsFailure::Kind::noCertificate);
     else
         Fail(TlsFailure::Kind::handshake, reason);
+    return false;
+}
+
+// The server's verdict on a client that has no certificate for it: a refusal fails the session; a
+// record that is none (a session ticket, data) or the end of the wait lets it count as up. Data
+// stays in the session for the first read.
+bool CTlsSession::AwaitVerdict() {
+    const bool bWholeRecord = HoldsRecord();
+    char probe = 0;
+    ERR_clear_error();
+    const int result = SSL_peek(m_ssl, &probe, 1);
+    const int error = SSL_get_error(m_ssl, result);
+    Collect();
+    if (result > 0 || (error == SSL_ERROR_WANT_READ && bWholeRecord) ||
+        (error == SSL_ERROR_WANT_READ && GetTickCount64() >= m_nVerdictBy)) {
+        m_bReady = true;
+        return true;
+    }
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+        return false;
+    Fail(TlsFailure::Kind::certificateRequired, LibraryReason());
     return false;
 }
 
@@ -261,6 +295,14 @@ TlsFacts CTlsSession::Facts() const {
     }
     facts.ownNotAfter = m_config.OwnNotAfter();
     return facts;
+}
+
+// Called when the server asks for a client certificate and none is set: none is sent, and the
+// session remembers that it was asked.
+int CTlsSession::CertificateAsked(SSL* ssl, X509**, EVP_PKEY**) {
+    if (auto* self = static_cast<CTlsSession*>(SSL_get_app_data(ssl)))
+        self->m_bCertificateAsked = true;
+    return 0;
 }
 
 int CTlsSession::VerifyHook(X509_STORE_CTX* store, void*) {

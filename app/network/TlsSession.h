@@ -18,6 +18,9 @@ struct bio_st;
 
 // The bridge's bytes that go into one record at the most.
 inline constexpr std::size_t TLS_RECORD_PLAIN = 16384;
+// How long a client without a certificate that the server asked for waits, after its handshake,
+// for the server to refuse it (TLS 1.3 tells that only then) before the connection counts as up.
+inline constexpr std::uint64_t TLS_VERDICT_MS = 2000;
 
 class CTlsSession {
 public:
@@ -64,6 +67,8 @@ private:
     void Collect();
     int OnVerify(struct x509_store_ctx_st* store);
     static int VerifyHook(struct x509_store_ctx_st* store, void* arg);
+    static int CertificateAsked(ssl_st* ssl, x509_st** cert, struct evp_pkey_st** key);
+    bool AwaitVerdict();
     void NoteCertificateFailure(int code, const x509_st* cert, const x509_st* leaf);
 
     const CTlsConfig& m_config;
@@ -72,6 +77,10 @@ private:
     bio_st* m_in = nullptr;  // the peer's wire bytes
     bio_st* m_out = nullptr; // wire bytes for the peer
     bool m_bReady = false;
+    // The server asked for a client certificate and this side has none; at TLS 1.3 its verdict
+    // comes after the handshake, and is awaited until m_nVerdictBy (a tick count; 0 not yet).
+    bool m_bCertificateAsked = false;
+    std::uint64_t m_nVerdictBy = 0;
     TlsFailure m_failure;
     std::string m_wire;
     std::int64_t m_nWire = 0;

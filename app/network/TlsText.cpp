@@ -87,6 +87,9 @@ std::string TlsFailureTip(const TlsFailure& f) {
                (f.detail.empty() ? "" : " (" + f.detail + ")");
     case Kind::timedOut:
         return "the TLS handshake did not end within the time allowed";
+    case Kind::certificateRequired:
+        return "the server asks for a client certificate: set CERT and KEY in [TLS]" +
+               (f.detail.empty() ? "" : " (" + f.detail + ")");
     }
     return {};
 }

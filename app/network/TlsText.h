@@ -10,16 +10,17 @@
 struct TlsFailure {
     enum class Kind {
         none,
-        untrusted,     // the certificate does not chain to a trusted CA
-        wrongName,     // it is made for another name
-        expired,       // its end (date) has passed
-        notYetValid,   // its start (date) has not come
-        pinMismatch,   // its key is not one of PIN
-        noCertificate, // the client presented none, and CA asks for one
-        wrongPurpose,  // it is not made for this side of a connection (a server's as a client's)
-        handshake,     // the handshake failed otherwise: detail says how
-        closed,        // the peer closed the connection during the handshake
-        timedOut,      // the handshake did not end in time
+        untrusted,           // the certificate does not chain to a trusted CA
+        wrongName,           // it is made for another name
+        expired,             // its end (date) has passed
+        notYetValid,         // its start (date) has not come
+        pinMismatch,         // its key is not one of PIN
+        noCertificate,       // the client presented none, and CA asks for one
+        wrongPurpose,        // it is not made for this side (a server's used as a client's)
+        handshake,           // the handshake failed otherwise: detail says how
+        closed,              // the peer closed the connection during the handshake
+        timedOut,            // the handshake did not end in time
+        certificateRequired, // the server asks for a client certificate, and none is set
     };
     Kind kind = Kind::none;
     bool peerIsServer = true; // whose certificate it was

@@ -21,9 +21,11 @@ int Remove(const std::string& name);
 // --service NAME DIR: how the service manager starts the program. Runs bridge in DIR with the
 // file its status lines and messages go to, DIR's kStatusFile appended to (a service has no
 // console); bridge returns the program's exit status. The manager's stop calls stop (from
-// another thread), which asks the bridge to end as Ctrl+C does.
+// another thread), which asks the bridge to end as Ctrl+C does; its PARAMCHANGE calls reload
+// (from another thread), which asks the bridge to read its settings again as SIGHUP does.
 int Run(const std::string& name, const std::string& dir,
-        const std::function<int(std::FILE*)>& bridge, const std::function<void()>& stop);
+        const std::function<int(std::FILE*)>& bridge, const std::function<void()>& stop,
+        const std::function<void()>& reload);
 
 // Where a service's status lines and messages go, in its folder.
 inline constexpr char kStatusFile[] = "varnel-headless.log";

@@ -2,45 +2,53 @@
 
 #include "res/resource.h"
 
-#include <cstdio>
+#include <utility>
 
-std::string StatusLine(const SYSTEMTIME& st, const char* pszSide, const std::string& strText,
-                       const std::string& strReason) {
-    char szTime[48];
-    std::snprintf(szTime, sizeof(szTime), "%04d-%02d-%02d %02d:%02d:%02d", st.wYear, st.wMonth,
-                  st.wDay, st.wHour, st.wMinute, st.wSecond);
-    std::string strLine = std::string(szTime) + " " + pszSide + " " + strText;
-    if (!strReason.empty()) {
-        strLine += " (";
-        for (char c : strReason) {
-            if (c == '\n')
-                strLine += "; ";
-            else if (c != '\r')
-                strLine += c;
-        }
-        strLine += ")";
-    }
-    return strLine + "\n";
-}
-
-CStatusLines::CStatusLines(std::FILE* out)
-    : m_out(out), m_sides{{IDC_STATIC_COMSTATUS, "serial", {}, {}},
-                          {IDC_STATIC_NETSTATUS, "network", {}, {}}} {}
+CStatusLines::CStatusLines(std::FILE* out, bool journal,
+                           std::function<void(const std::string&)> onStatus)
+    : m_out(out), m_bJournal(journal),
+      m_onStatus(std::move(onStatus)), m_sides{{IDC_STATIC_COMSTATUS, "serial", {}, {}, {}},
+                                               {IDC_STATIC_NETSTATUS, "network", {}, {}, {}}} {}
 
 void CStatusLines::Observe(const CDialog& dlg) {
+    bool bNewText = false;
     for (Side& side : m_sides) {
         const CWnd* pStatus = dlg.GetDlgItem(side.nID);
         if (!pStatus)
             continue;
-        std::string strText = pStatus->GetWindowText();
-        std::string strReason = pStatus->GetToolTipText();
-        if (strText == side.strText && strReason == side.strReason)
+        const std::string strText = pStatus->GetWindowText();
+        const std::string strReason = pStatus->GetToolTipText();
+        if (strText != side.strText) {
+            side.strText = strText;
+            bNewText = true;
+        }
+        std::string strGistText = Gist(strText);
+        std::string strGistReason = Gist(strReason);
+        if (strGistText == side.strGistText && strGistReason == side.strGistReason)
             continue;
-        side.strText = std::move(strText);
-        side.strReason = std::move(strReason);
-        SYSTEMTIME st{};
-        GetLocalTime(&st);
-        std::fputs(StatusLine(st, side.pszName, side.strText, side.strReason).c_str(), m_out);
-        std::fflush(m_out);
+        Priority priority = PriorityOf(strText, m_bClosingAsked);
+        // The same status with a new reason is news only, unless the status is a fault.
+        if (strGistText == side.strGistText && priority > Priority::warning)
+            priority = Priority::info;
+        side.strGistText = std::move(strGistText);
+        side.strGistReason = std::move(strGistReason);
+        Put(priority, StatusBody(side.pszName, strText, strReason));
     }
+    if (bNewText && m_onStatus)
+        m_onStatus(StatusSummary());
+}
+
+void CStatusLines::Say(Priority priority, const std::string& strText) {
+    Put(priority, "varnel-headless: " + strText);
+}
+
+std::string CStatusLines::StatusSummary() const {
+    return std::string("serial: ") + m_sides[0].strText + "; network: " + m_sides[1].strText;
+}
+
+void CStatusLines::Put(Priority priority, const std::string& strBody) {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    std::fputs(FormatLine(m_bJournal, priority, st, strBody).c_str(), m_out);
+    std::fflush(m_out);
 }

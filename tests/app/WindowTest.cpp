@@ -4,6 +4,10 @@
 // off and on, Clear and its question, the About box, closing. Then, on Qt alone, what the user
 // does with the toolkit's own keys, focus and pop-ups, and the settings file's reading rules of the
 // program's own profile functions (Windows has the system's).
+#include "app/bridge/OutageText.h"
+#include "app/bridge/TrafficText.h"
+#include "app/network/ClientText.h"
+#include "app/network/TlsText.h"
 #include "support/BridgeWindow.h"
 #include "support/DeviceEnd.h"
 #include "support/FileText.h"
@@ -157,6 +161,152 @@ TEST_F(WindowTest, OpenButtonStatesAndStatusTexts) {
     EXPECT_FALSE(Item(IDC_STATIC_COMSTATUS)->HasErrorColour());
 }
 
+// The whole line from the settings: RATE over the list (the box shows it), FORMAT and FLOW; the
+// status tooltip tells the line in force. A rate typed into the box and confirmed by 打开 is the
+// rate used and kept as RATE; a text that is no rate, a key that is none, and a line the port does
+// not keep (parity on a pseudo-terminal) open nothing and say why; a choice from the list takes
+// the list's rate again and RATE goes.
+TEST_F(WindowTest, TheLineComesFromTheSettingsAndTheBaudBox) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    Set("COM", "RATE", "19200");
+    Set("COM", "FORMAT", "8N2");
+    Set("COM", "FLOW", "XONXOFF");
+    Start();
+    EXPECT_EQ(Shows(IDC_COMBO_BAUD), "19200");
+    CWnd* status = Item(IDC_STATIC_COMSTATUS);
+    const auto openSerial = [&](const char* expected) {
+        Press(IDC_BUTTON_OPEN);
+        EXPECT_EQ(dlg->m_strComStatus, expected);
+        server.Accept(5s);
+    };
+    const auto closeAll = [&] {
+        if (Caption() == "关闭")
+            Press(IDC_BUTTON_OPEN);
+    };
+    openSerial("串口COM3已打开");
+    EXPECT_EQ(g_serial.GetBaudrate(), 19200);
+    EXPECT_EQ(g_serial.GetStopBits(), CSerial::stopTwo);
+    const std::string tip = status->GetToolTipText();
+    EXPECT_EQ(tip.substr(tip.find('\n') + 1), "19200 8N2, XON/XOFF");
+    closeAll();
+
+    // Typed, then confirmed by 打开: the rate used, and kept.
+    dlg->m_cboBaud.SetWindowText("4800");
+    openSerial("串口COM3已打开");
+    EXPECT_EQ(g_serial.GetBaudrate(), 4800);
+    EXPECT_EQ(Profile("COM", "RATE"), "4800");
+    closeAll();
+    dlg->m_cboBaud.SetWindowText("48OO");
+    openSerial("串口参数错误");
+    EXPECT_EQ(status->GetToolTipText(), "the baud box holds \"48OO\", which is no rate: a whole "
+                                        "number of bits per second from 50 to 4000000");
+    EXPECT_EQ(Profile("COM", "RATE"), "4800");
+    closeAll();
+
+    // From the list: the list's rate, and RATE goes.
+    ChooseForTest(dlg->m_cboBaud, 2);
+    EXPECT_EQ(Profile("COM", "RATE"), "<none>");
+    openSerial("串口COM3已打开");
+    EXPECT_EQ(g_serial.GetBaudrate(), 9600);
+    closeAll();
+    dlg.reset();
+
+    // Parity on a pseudo-terminal: the port keeps 8N1, and the open fails saying so.
+    Set("COM", "FORMAT", "8E1");
+    Start();
+    openSerial("串口COM3打开失败2");
+    status = Item(IDC_STATIC_COMSTATUS);
+    EXPECT_NE(status->GetToolTipText().find("COM3: the port runs 8N1 where 8E1 was asked"),
+              std::string::npos)
+        << status->GetToolTipText();
+    EXPECT_EQ(Caption(), "打开");
+    closeAll();
+    dlg.reset();
+
+    // A key that is none: named, and nothing opens.
+    Set("COM", "FLOW", "CTS");
+    Set("COM", "RATE", "fast");
+    Start();
+    EXPECT_EQ(Shows(IDC_COMBO_BAUD), "9600");
+    openSerial("串口参数错误");
+    EXPECT_EQ(Item(IDC_STATIC_COMSTATUS)->GetToolTipText(),
+              "RATE=fast in [COM] is no rate: a whole number of bits per second from 50 to "
+              "4000000\nFLOW=CTS in [COM] is none of NONE, RTSCTS and XONXOFF");
+    EXPECT_EQ(Caption(), "打开");
+    closeAll();
+}
+
+// The mode in sight: listening, the address label reads as this machine's and the status says
+// it listens; Telnet is in the first line of the network tooltip, listening or dialling out.
+TEST_F(WindowTest, TheModeIsInSight) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    Set("Socket", "TELNET", "1");
+    Start();
+    EXPECT_EQ(Shows(IDC_STATIC_ADDRESS), "服务器IP");
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(server.Accept(5s));
+    const std::string where = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string tip = Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    EXPECT_EQ(tip.substr(0, tip.find('\n')), where + " (Telnet)");
+    Press(IDC_BUTTON_OPEN);
+    dlg.reset();
+
+    server.StopListening();
+    Set("Socket", "LISTEN", "1");
+    Start();
+    EXPECT_EQ(Shows(IDC_STATIC_ADDRESS), "本机IP");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听端口 " + std::to_string(server.Port()));
+    EXPECT_EQ(Item(IDC_STATIC_NETSTATUS)
+                  ->GetToolTipText()
+                  .rfind("Listening at " + where + " (Telnet) for 1 client", 0),
+              0u);
+    Press(IDC_BUTTON_OPEN);
+}
+
+// Each text a status line can show fits its label whole, in the window's own font: the longest
+// address, port name and count that each form takes; what does not fit is in the tooltip.
+TEST_F(WindowTest, EveryStatusTextFitsItsLabel) {
+    Start();
+    const std::string where = "255.255.255.255:65535";
+    std::vector<ClientFacts> clients;
+    for (int i = 0; i < 2; ++i)
+        clients.push_back(ClientFacts{{}, where, {}, 0, 0, 0, {}});
+    std::vector<ClientFacts> many(100, clients.front());
+    TlsFailure expired, handshake;
+    expired.kind = TlsFailure::Kind::expired;
+    handshake.kind = TlsFailure::Kind::handshake;
+    const std::vector<std::string> net = {
+        "已连接服务器",
+        "服务器不存在",
+        "已断开服务器",
+        "监听参数错误",
+        "加密参数错误",
+        "已停止监听",
+        "无法监听",
+        ListenStatus(where, {}),
+        ListenStatus(where, {clients.front()}),
+        ListenStatus(where, clients),
+        ListenStatus(where, many),
+        RetryStatus(true, 99999),
+        TlsStatusText(expired),
+        TlsStatusText(handshake),
+    };
+    const std::vector<std::string> com = {
+        "串口已关闭",        "串口参数错误",   "串口COM3打开失败1",
+        "串口COM3打开失败2", "串口COM3已打开", RetryStatus(false, 99999),
+    };
+    for (const auto& [id, texts] :
+         {std::pair{IDC_STATIC_NETSTATUS, net}, {IDC_STATIC_COMSTATUS, com}}) {
+        CWnd* label = Item(id);
+        ASSERT_GT(TextRoomForTest(*label), 0);
+        for (const std::string& text : texts) {
+            EXPECT_GT(TextWidthForTest(*label, text), 0) << text;
+            EXPECT_LE(TextWidthForTest(*label, text), TextRoomForTest(*label)) << text;
+        }
+    }
+}
+
 // The panes and counters with the fast mode off (polled) and on (watches, one-shot timers).
 class WindowModes : public WindowTest, public ::testing::WithParamInterface<bool> {};
 INSTANTIATE_TEST_SUITE_P(, WindowModes, ::testing::Bool(),
@@ -215,7 +365,8 @@ TEST_P(WindowModes, ListeningShowsItsClientsAndServesThem) {
     Set("SYSTEM", "FAST", GetParam() ? "1" : "0");
     Start();
     Press(IDC_BUTTON_OPEN);
-    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听端口 " + std::to_string(port));
+    EXPECT_EQ(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().rfind("Listening at " + where, 0), 0u);
     sock::SOCKET clients[2];
     for (sock::SOCKET& client : clients) {
         client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
@@ -238,9 +389,18 @@ TEST_P(WindowModes, ListeningShowsItsClientsAndServesThem) {
     }
     ASSERT_EQ(sock::send(clients[0], "k", 1, 0), 1);
     EXPECT_EQ(DeviceReceives(1), "k");
+    // With room for several clients, the pane and the log say whose block it was.
+    EXPECT_TRUE(Until([&] {
+        return Shows(IDC_EDIT_TCPDATA).find("Recv TCP 1 Bytes Data from 127.0.0.1:") !=
+               std::string::npos;
+    })) << Shows(IDC_EDIT_TCPDATA);
+    SYSTEMTIME today{};
+    GetLocalTime(&today);
+    EXPECT_TRUE(Until([&] {
+        return ReadFile(LogFileName(today)).find("from orvan(TCP) 127.0.0.1:") != std::string::npos;
+    })) << ReadFile(LogFileName(today));
     sock::closesocket(clients[0]);
-    EXPECT_TRUE(Until(
-        [&] { return Shows(IDC_STATIC_NETSTATUS).rfind("已连接客户端 127.0.0.1:", 0) == 0; }));
+    EXPECT_TRUE(Until([&] { return Shows(IDC_STATIC_NETSTATUS) == "已连接 1 个客户端"; }));
     Press(IDC_BUTTON_OPEN);
     EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "已停止监听");
     sock::closesocket(clients[1]);
@@ -713,7 +873,6 @@ TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
     ASSERT_NO_FATAL_FAILURE(NameLink());
     const std::uint16_t port = server.Port();
     server.StopListening();
-    const std::string where = "127.0.0.1:" + std::to_string(port);
     for (const char* name : {"server.pem", "server.key"})
         std::filesystem::copy_file(std::string(VARNEL_TEST_CERTS) + "/" + name, name);
     Set("Socket", "LISTEN", "1");
@@ -722,7 +881,7 @@ TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
     Set("TLS", "KEY", "server.key");
     Start();
     Press(IDC_BUTTON_OPEN);
-    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听端口 " + std::to_string(port));
     Press(IDC_BUTTON_OPEN);
     std::filesystem::rename("server.key", "away.key");
     Press(IDC_BUTTON_OPEN);
@@ -736,7 +895,7 @@ TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
         Press(IDC_BUTTON_OPEN);
     std::filesystem::rename("away.key", "server.key");
     Press(IDC_BUTTON_OPEN);
-    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "等待客户端 " + where);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听端口 " + std::to_string(port));
 }
 
 // The line belongs to the session: a client that holds DTR off (a device in reset) gets it, and

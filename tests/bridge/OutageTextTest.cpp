@@ -9,8 +9,8 @@ const SYSTEMTIME kFrom{2026, 12, 2, 8, 9, 5, 7, 0};
 const SYSTEMTIME kTo{2026, 12, 2, 8, 9, 6, 1, 0};
 
 TEST(OutageText, StatusLinesTooltipsAndEventLines) {
-    EXPECT_EQ(RetryStatus(true, "COM3", 3), "重连服务器… 第3次");
-    EXPECT_EQ(RetryStatus(false, "COM12", 1), "重连串口COM12… 第1次");
+    EXPECT_EQ(RetryStatus(true, 3), "重连服务器 第3次");
+    EXPECT_EQ(RetryStatus(false, 1), "重连串口 第1次");
 
     OutageFacts server{true, "the server closed the connection", kFrom, kTo, 54000, 4096, 120, 0,
                        ""};

@@ -68,7 +68,42 @@ TEST(TrafficLog, EntriesReachTheirOwnDaysFileAtOnceOrAtTheFlush) {
         log.Write(day2, "e");
     } // what still waits is written when the log goes
     EXPECT_EQ(Contents(day2), "de");
+
+    // LOG=0 writes nothing; a file that cannot be written is told once until a write succeeds.
+    CTrafficLog log;
+    log.SetEnabled(false);
+    log.Write(day1, "f");
+    EXPECT_EQ(Contents(day1), "abc");
+    log.SetEnabled(true);
+    const std::string blocked = (dir / "no-such-folder" / "2026-12-08.log").string();
+    log.Write(blocked, "g");
+    log.Write(blocked, "h");
+    EXPECT_EQ(log.TakeFailure(), blocked);
+    log.Write(blocked, "i");
+    EXPECT_EQ(log.TakeFailure(), "");
+    log.Write(day1, "j");
+    log.Write(blocked, "k");
+    EXPECT_EQ(log.TakeFailure(), blocked);
     fs::remove_all(dir);
+}
+
+// LOGDAYS: which files of the folder are logs of a day gone by more than N days.
+TEST(TrafficLog, ExpiredLogsAreDailyFilesOlderThanTheDaysKept) {
+    const SYSTEMTIME today{2026, 3, 0, 2, 10, 0, 0, 0};
+    const struct {
+        const char* name;
+        int days;
+        bool expired;
+    } rows[] = {
+        {"2026-02-28.log", 1, true},         {"2026-03-01.log", 1, false},
+        {"2026-03-01.events.log", 1, false}, {"2026-02-28.events.log", 1, true},
+        {"2025-03-02.log", 365, false},      {"2025-03-01.log", 365, true},
+        {"2026-02-28.log", 0, false},        {"VarnelConfig.ini", 1, false},
+        {"2026-02-2x.log", 1, false},        {"2026-13-01.log", 1, false},
+        {"varnel-headless.log", 1, false},   {"2026-02-28.log.bak", 1, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsExpiredLog(row.name, today, row.days), row.expired) << row.name << row.days;
 }
 
 } // namespace

@@ -29,6 +29,13 @@ TEST(TrafficText, HeadersAndLogEntriesCarryTheCountAndTheTime) {
               "\r\nRecv TCP 2 Bytes Data at Time 01/02/00 00:00:00:\r\n");
     EXPECT_EQ(LogEntry("01 A0 ", 2, true, kWhen),
               "Receive 2 bytes data from orvan(TCP) at 2026-12-06 10:14:02 :\r\n01 A0  \r\n\r\n");
+    // A block from one of several clients names it; the longest count and address still fit.
+    EXPECT_EQ(PaneHeader("TCP", 9000000000LL, kWhen, "255.255.255.255:65535"),
+              "\r\nRecv TCP 9000000000 Bytes Data from 255.255.255.255:65535 at Time 12/06/26 "
+              "10:14:02:\r\n");
+    EXPECT_EQ(LogEntry("01 ", 9000000000LL, true, kWhen, "255.255.255.255:65535"),
+              "Receive 9000000000 bytes data from orvan(TCP) 255.255.255.255:65535 at 2026-12-06 "
+              "10:14:02 :\r\n01  \r\n\r\n");
     EXPECT_EQ(LogFileName(kWhen), "2026-12-06.log");
     EXPECT_EQ(LogFileName(SYSTEMTIME{2027, 1, 5, 1, 0, 0, 0, 0}), "2027-01-01.log");
 }

@@ -21,6 +21,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 using namespace comm;
 using namespace std::chrono_literals;
@@ -520,6 +521,33 @@ TEST_F(PtyPort, SettingsRoundTripAndRejectsWhatCannotBeApplied) {
     EXPECT_EQ(back.fOutX, 1u);
     EXPECT_EQ(back.fInX, 1u);
 
+    // What every reader of the terminal sees (stty, the C library): a standard rate by its own
+    // speed code, another one as "other"; two stop bits and RTS/CTS as set.
+    const auto seen = [&] {
+        termios t{};
+        EXPECT_EQ(tcgetattr(pty.Master(), &t), 0);
+        return t;
+    };
+    const termios other = seen();
+    EXPECT_EQ(cfgetospeed(&other), static_cast<speed_t>(0010000)) << "BOTHER";
+    for (const auto& [rate, code] :
+         {std::pair{19200u, B19200}, {300u, B300}, {4000000u, B4000000}}) {
+        dcb.BaudRate = rate;
+        dcb.StopBits = TWOSTOPBITS;
+        dcb.fOutxCtsFlow = 1;
+        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        ASSERT_TRUE(SetCommState(port, &dcb)) << rate;
+        const termios t = seen();
+        EXPECT_EQ(cfgetospeed(&t), code) << rate;
+        EXPECT_EQ(cfgetispeed(&t), code) << rate;
+        EXPECT_TRUE(t.c_cflag & CSTOPB);
+        EXPECT_TRUE(t.c_cflag & CRTSCTS);
+        ASSERT_TRUE(GetCommState(port, &back));
+        EXPECT_EQ(back.BaudRate, rate);
+        EXPECT_EQ(back.StopBits, TWOSTOPBITS);
+        EXPECT_EQ(back.fOutxCtsFlow, 1u);
+    }
+
     struct Bad {
         const char* what;
         void (*spoil)(DCB&);
@@ -671,6 +699,44 @@ protected:
     SimDevice sim{"SIM1"};
     HANDLE port = INVALID_HANDLE_VALUE;
 };
+
+// What a pseudo-terminal cannot keep (data bits, parity) reaches a device that can, and is read
+// back from it: the whole line, as the settings file's FORMAT and FLOW give it.
+TEST_F(SimPort, TheWholeLineReachesTheDeviceAndIsReadBack) {
+    const struct {
+        DWORD baud;
+        BYTE size, parity, stop;
+        bool rtsCts;
+    } lines[] = {{19200, 8, EVENPARITY, ONESTOPBIT, false},
+                 {300, 7, EVENPARITY, ONESTOPBIT, false},
+                 {4800, 5, ODDPARITY, ONE5STOPBITS, true},
+                 {250000, 7, MARKPARITY, TWOSTOPBITS, true},
+                 {50, 6, SPACEPARITY, TWOSTOPBITS, false}};
+    for (const auto& l : lines) {
+        DCB dcb{};
+        ASSERT_TRUE(GetCommState(port, &dcb));
+        dcb.BaudRate = l.baud;
+        dcb.ByteSize = l.size;
+        dcb.Parity = l.parity;
+        dcb.fParity = 1;
+        dcb.StopBits = l.stop;
+        dcb.fOutxCtsFlow = l.rtsCts ? 1 : 0;
+        dcb.fRtsControl = l.rtsCts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+        ASSERT_TRUE(SetCommState(port, &dcb)) << l.baud;
+        const LineSettings held = sim.Line();
+        EXPECT_EQ(held.baud, l.baud);
+        EXPECT_EQ(held.dataBits, l.size);
+        EXPECT_EQ(held.parity, l.parity);
+        EXPECT_EQ(held.stopBits, l.stop);
+        EXPECT_EQ(held.ctsRtsFlow, l.rtsCts);
+        DCB back{};
+        ASSERT_TRUE(GetCommState(port, &back));
+        EXPECT_EQ(back.ByteSize, l.size);
+        EXPECT_EQ(back.Parity, l.parity);
+        EXPECT_EQ(back.StopBits, l.stop);
+        EXPECT_EQ(back.fOutxCtsFlow, l.rtsCts ? 1u : 0u);
+    }
+}
 
 TEST_F(SimPort, ReportsLineErrorsOnceAndModemLines) {
     DWORD errors = 0;

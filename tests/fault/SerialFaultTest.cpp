@@ -41,7 +41,7 @@ protected:
         EXPECT_EQ(status->GetToolTipText(), cue);
         Press(IDC_BUTTON_OPEN);
         EXPECT_FALSE(status->HasErrorColour());
-        EXPECT_EQ(status->GetToolTipText(), "COM3: " + back.SlavePath());
+        EXPECT_EQ(status->GetToolTipText(), "COM3: " + back.SlavePath() + "\n115200 8N1");
         ASSERT_TRUE(server.Accept(5s));
         EXPECT_EQ(dlg->m_strNetStatus, "已连接服务器");
         EXPECT_EQ(dlg->m_strComStatus, "串口COM3已打开");

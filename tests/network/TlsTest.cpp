@@ -5,6 +5,7 @@
 #include "support/FileText.h"
 
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 
 #include <ctime>
 #include <memory>
@@ -165,6 +166,40 @@ TEST(TlsSession, AListenerWithCaServesOnlyClientsWithItsCertificates) {
             EXPECT_EQ(pair.server->Facts().subject, "CN=client1");
         else
             EXPECT_FALSE(pair.server->Failure().peerIsServer);
+    }
+}
+
+// A server that wants a client certificate, dialled without one: the refusal reads as such at
+// TLS 1.3 (which tells it after the client's handshake: the client waits for the verdict) and at
+// TLS 1.2 (inside the handshake). With the certificate, the same server serves the client.
+TEST(TlsSession, AServerThatWantsAClientCertificateSaysSo) {
+    for (const int version : {TLS1_3_VERSION, TLS1_2_VERSION}) {
+        SCOPED_TRACE(version);
+        for (const bool withCert : {false, true}) {
+            TlsSettings client{true,
+                               Cert("ca"),
+                               "",
+                               "",
+                               withCert ? Cert("client") : "",
+                               withCert ? Cert("client", "key") : ""};
+            Pair pair(client, Server("server", Cert("ca")));
+            SSL_CTX_set_max_proto_version(pair.serverConfig->Context(), version);
+            pair.Shake();
+            pair.client->Handshake(); // what the server said last
+            if (withCert) {
+                EXPECT_TRUE(pair.client->Ready()) << TlsFailureTip(pair.client->Failure());
+                continue;
+            }
+            EXPECT_FALSE(pair.client->Ready());
+            EXPECT_EQ(pair.client->Failure().kind, TlsFailure::Kind::certificateRequired);
+            EXPECT_EQ(TlsStatusText(pair.client->Failure()), "加密握手失败");
+            EXPECT_EQ(TlsFailureTip(pair.client->Failure())
+                          .rfind("the server asks for a client certificate: set CERT and KEY in "
+                                 "[TLS]",
+                                 0),
+                      0u)
+                << TlsFailureTip(pair.client->Failure());
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 // varnel-headless end to end, run as a child process with no display: a pty under COM3, a
 // loopback server, the settings file of a folder of its own; and its command line.
+#include "app/bridge/OutageText.h"
 #include "app/bridge/TrafficText.h"
+#include "app/service/StatusText.h"
 #include "support/ChildProcess.h"
 #include "support/FileText.h"
 #include "support/LoopbackServer.h"
@@ -11,13 +13,16 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <poll.h>
 #include <regex>
 #include <sstream>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -127,6 +132,74 @@ std::uint16_t FreePort() {
     return port;
 }
 
+// The service manager's notify socket, as a test stands in for it: a datagram socket in the
+// current folder, read by a thread of its own as the manager reads it, named to the program in
+// $NOTIFY_SOCKET (with the watchdog asked for every watchdogMs) while the object lives. Children
+// started meanwhile inherit it.
+class NotifySocket {
+public:
+    // read false: nobody reads it, as a manager that hangs.
+    explicit NotifySocket(int watchdogMs, bool read = true) {
+        const std::string path = (std::filesystem::current_path() / "notify").string();
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
+        ::setenv("WATCHDOG_USEC", std::to_string(watchdogMs * 1000).c_str(), 1);
+        reader_ = std::thread([this, read] {
+            char buf[4096];
+            while (!done_) {
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 20) <= 0 || !read) {
+                    std::this_thread::sleep_for(20ms);
+                    continue;
+                }
+                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (n > 0)
+                    got_ += std::string(buf, static_cast<std::size_t>(n)) + "\n--\n";
+            }
+        });
+    }
+    ~NotifySocket() {
+        done_ = true;
+        reader_.join();
+        ::unsetenv("NOTIFY_SOCKET");
+        ::unsetenv("WATCHDOG_USEC");
+        ::close(fd_);
+    }
+    bool Bound() const { return bound_; }
+    // Every datagram so far, each followed by a line "--".
+    std::string Got() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return got_;
+    }
+    bool WaitFor(const std::string& text, std::chrono::milliseconds within) {
+        return WaitUntil([&] { return Got().find(text) != std::string::npos; }, within);
+    }
+
+private:
+    int fd_ = -1;
+    bool bound_ = false;
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+    std::string got_;
+    std::thread reader_;
+};
+
+// The program started so that its standard error counts as the journal's stream: $JOURNAL_STREAM
+// names the pipe it is given.
+std::unique_ptr<ChildProcess> StartWithJournal(const std::vector<std::string>& args) {
+    std::vector<std::string> all{"-c",
+                                 "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$@\"",
+                                 "sh", ProgramPath()};
+    const std::vector<std::string> program = ProgramArgs(args);
+    all.insert(all.end(), program.begin(), program.end());
+    return std::make_unique<ChildProcess>("/bin/sh", all);
+}
+
 // The settings file of a program listening at a free port of 127.0.0.1 with the pty as COM3, with
 // further lines for [Socket] and [SYSTEM]; the port.
 std::uint16_t WriteListening(const PtyPair& pty, const std::string& socket,
@@ -158,7 +231,7 @@ protected:
         ASSERT_TRUE(program->Started());
         ASSERT_TRUE(server.Accept());
         ASSERT_TRUE(program->WaitForError(
-            " serial 串口COM3已打开 (COM3: " + pty.SlavePath() + ")\n", kDeadline))
+            " serial 串口COM3已打开 (COM3: " + pty.SlavePath() + "; 115200 8N1)\n", kDeadline))
             << program->Error();
         EXPECT_NE(program->Error().find(
                       " network 已连接服务器 (127.0.0.1:" + std::to_string(server.Port()) + ")\n"),
@@ -324,7 +397,8 @@ TEST_P(HeadlessProgram, ListensAndServesItsClientsOnly) {
                                   "\r\nLISTEN=1\r\nCLIENTS=2\r\nALLOW=127.0.0.1, 10.1.0.0/16");
     program = std::make_unique<ChildProcess>(ProgramPath(), ProgramArgs({}));
     const std::string where = "127.0.0.1:" + std::to_string(port);
-    ASSERT_TRUE(program->WaitForError(" network 等待客户端 " + where + " (", kDeadline))
+    ASSERT_TRUE(program->WaitForError(
+        " network 监听端口 " + std::to_string(port) + " (Listening at " + where, kDeadline))
         << program->Error();
     ASSERT_TRUE(program->WaitForError(" serial 串口COM3已打开", kDeadline)) << program->Error();
     Client a(port), b(port);
@@ -411,8 +485,9 @@ TEST(HeadlessListen, AClientThatDiesSilentlyIsFoundOrReplacedAndANewOneServed) {
         ChildProcess program(ProgramPath(), ProgramArgs({}));
         ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
         ASSERT_TRUE(far.Connect(port));
-        ASSERT_TRUE(program.WaitForError(
-            " network 已连接客户端 " + std::string(NamespacedServer::kAddress) + ":", kDeadline))
+        ASSERT_TRUE(
+            program.WaitForError(" network 已连接 1 个客户端 (", kDeadline) &&
+            program.WaitForError("; " + std::string(NamespacedServer::kAddress) + ":", kDeadline))
             << program.Error();
         ASSERT_TRUE(pty.Send("before the cut"));
         std::string got;
@@ -434,8 +509,7 @@ TEST(HeadlessListen, AClientThatDiesSilentlyIsFoundOrReplacedAndANewOneServed) {
         }
         Client fresh(port);
         ASSERT_TRUE(fresh.connected);
-        ASSERT_TRUE(program.WaitForError(" network 已连接客户端 127.0.0.1:", kDeadline))
-            << program.Error();
+        ASSERT_TRUE(program.WaitForError("; 127.0.0.1:", kDeadline)) << program.Error();
         if (takeover) {
             EXPECT_LT(std::chrono::steady_clock::now() - cut, 3s);
         }
@@ -560,7 +634,7 @@ TEST(HeadlessCommandLine, WithReconnectAMissingDeviceIsWaitedForAndOpenedWhenItA
         << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server.Port()
         << "\r\n[SYSTEM]\r\nRECONNECT=2\r\n[Ports]\r\nCOM3=" << link << "\r\n";
     ChildProcess program(ProgramPath(), ProgramArgs({}));
-    ASSERT_TRUE(program.WaitForError(" serial 重连串口COM3… 第", kDeadline)) << program.Error();
+    ASSERT_TRUE(program.WaitForError(" serial 重连串口 第", kDeadline)) << program.Error();
     std::filesystem::create_symlink(pty.SlavePath(), link);
     ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
     ASSERT_TRUE(server.Accept());
@@ -568,6 +642,235 @@ TEST(HeadlessCommandLine, WithReconnectAMissingDeviceIsWaitedForAndOpenedWhenItA
     EXPECT_EQ(server.Receive(4), "ping");
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+}
+
+// The settings file named on the command line: its folder is where the program runs (the log goes
+// there); a named file that is not there ends it with status 1, and running on no file at all is
+// said once.
+TEST(HeadlessCommandLine, TheSettingsFileNamedOrMissing) {
+    TempWorkDir dir;
+    LoopbackServer server;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    std::filesystem::create_directory("meter1");
+    std::ofstream("meter1/meter.ini", std::ios::binary)
+        << "[Socket]\r\nServerIP=127.0.0.1\r\nPORT=" << server.Port()
+        << "\r\n[SYSTEM]\r\nREOPEN=0\r\n[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
+    ChildProcess program(ProgramPath(), ProgramArgs({"--config", "meter1/meter.ini"}));
+    ASSERT_TRUE(server.Accept());
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    ASSERT_TRUE(pty.Send("ping"));
+    EXPECT_EQ(server.Receive(4), "ping");
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+    EXPECT_EQ(TheLog(), "");
+    bool logged = false;
+    for (const auto& entry : std::filesystem::directory_iterator("meter1"))
+        logged = logged || entry.path().extension() == ".log";
+    EXPECT_TRUE(logged);
+
+    ChildProcess missing(ProgramPath(), ProgramArgs({"-c", "meter2/meter.ini"}));
+    EXPECT_EQ(missing.WaitExit(kDeadline), 1);
+    EXPECT_NE(missing.Error().find("the settings file meter2/meter.ini does not exist"),
+              std::string::npos)
+        << missing.Error();
+
+    ChildProcess none(ProgramPath(), ProgramArgs({}));
+    EXPECT_EQ(none.WaitExit(kDeadline), 1);
+    EXPECT_EQ(testing_support::CountOf(none.Error(), "no settings file"), 1u) << none.Error();
+    EXPECT_NE(none.Error().find("running on the defaults (COM3 at 115200 baud"), std::string::npos)
+        << none.Error();
+}
+
+// Without RECONNECT a server that closes the connection takes the link down for good: the program
+// closes the line and ends with status 3, for its service manager to start it again.
+TEST_P(HeadlessProgram, ALinkDownForGoodEndsWithStatusThree) {
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &before), 0);
+    cfsetspeed(&before, B4800);
+    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
+    Start();
+    server.CloseClient();
+    EXPECT_EQ(program->WaitExit(kDeadline), 3) << program->Error();
+    EXPECT_NE(program->Error().find(" serial 串口已关闭\n"), std::string::npos) << program->Error();
+    EXPECT_NE(program->Error().find("ending with status 3"), std::string::npos) << program->Error();
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B4800);
+}
+
+// LOGDAYS removes the logs of days gone by at start; a log that cannot be written is said once,
+// as a warning, and forwarding goes on.
+TEST_P(HeadlessProgram, OldLogsGoAndALogThatCannotBeWrittenIsSaidOnce) {
+    std::ofstream("VarnelConfig.ini", std::ios::binary)
+        << std::regex_replace(settings, std::regex("REOPEN=0"), "REOPEN=0\r\nLOGDAYS=2");
+    for (const char* old : {"2020-01-01.log", "2020-01-01.events.log", "2020-01-01.txt"})
+        std::ofstream(old) << "old";
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    // Today's log cannot be written: a folder holds its name.
+    std::filesystem::create_directory(LogFileName(st));
+    Start();
+    EXPECT_FALSE(std::filesystem::exists("2020-01-01.log"));
+    EXPECT_FALSE(std::filesystem::exists("2020-01-01.events.log"));
+    EXPECT_TRUE(std::filesystem::exists("2020-01-01.txt"));
+    for (const std::string block : {"first", "second", "third"}) {
+        ASSERT_TRUE(pty.Send(block));
+        EXPECT_EQ(server.Receive(block.size()), block);
+    }
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+    EXPECT_EQ(testing_support::CountOf(program->Error(), "cannot be written"), 1u)
+        << program->Error();
+}
+
+// Listening with no client while the device talks: the count of what reached no client moves,
+// the words do not, so the lines stay few.
+TEST(HeadlessListen, IdleListeningWhileTheDeviceTalksIsQuiet) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    WriteListening(pty, "", "HEX=0\r\nREOPEN=0\r\n");
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 40; ++i) {
+        std::this_thread::sleep_until(start + i * 100ms);
+        ASSERT_TRUE(pty.Send("reading " + std::to_string(i) + "\r\n"));
+    }
+    ASSERT_TRUE(
+        WaitUntil([] { return TheLog().find("reading 39") != std::string::npos; }, kDeadline));
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+    // Two lines at start, one when bytes first reach no client, two at the end.
+    EXPECT_LE(testing_support::CountOf(program.Error(), "\n"), 5u) << program.Error();
+}
+
+// An events file that cannot be written (a folder holds its name) is said once, and the clients
+// whose lines it would hold are served all the same.
+TEST(HeadlessListen, AnEventsFileThatCannotBeWrittenIsSaidOnce) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    std::filesystem::create_directory(EventsFileName(st));
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    for (const std::string word : {"one", "two", "three"}) {
+        Client client(port);
+        ASSERT_TRUE(client.connected);
+        ASSERT_TRUE(client.Send(word));
+        EXPECT_EQ(pty.Receive(word.size(), kDeadline), word);
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+    EXPECT_EQ(testing_support::CountOf(program.Error(), "events file"), 1u) << program.Error();
+}
+
+// Under a service manager: readiness, status, a watchdog, reloads and the stop reach its notify
+// socket, and every line on the journal's stream carries its priority and no time. A reload that
+// changes only the serial side keeps the client; one that does not check changes nothing and says
+// why; one that moves the listener reopens the network side.
+TEST(HeadlessService, ReloadsAndTellsTheServiceManager) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    NotifySocket manager(200);
+    ASSERT_TRUE(manager.Bound());
+    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
+    const std::string settings = ReadFile("VarnelConfig.ini");
+    auto program = StartWithJournal({});
+    ASSERT_TRUE(manager.WaitFor("READY=1", kDeadline)) << manager.Got() << program->Error();
+    EXPECT_TRUE(manager.WaitFor("WATCHDOG=1", kDeadline)) << manager.Got();
+    Client client(port);
+    ASSERT_TRUE(client.connected);
+    ASSERT_TRUE(program->WaitForError("<5>network 已连接 1 个客户端", kDeadline))
+        << program->Error();
+    EXPECT_TRUE(
+        manager.WaitFor("STATUS=serial: 串口COM3已打开; network: 已连接 1 个客户端", kDeadline))
+        << manager.Got();
+
+    const auto reload = [&](const std::string& from, const std::string& to,
+                            const std::string& said) {
+        const std::string now = ReadFile("VarnelConfig.ini");
+        std::ofstream("VarnelConfig.ini", std::ios::binary)
+            << std::regex_replace(now, std::regex(from), to);
+        program->Signal(SIGHUP);
+        EXPECT_TRUE(program->WaitForError(said, kDeadline)) << program->Error();
+    };
+    reload("\\[SYSTEM\\]", "[COM]\r\nBaudRate=2\r\n[SYSTEM]",
+           "<5>varnel-headless: settings read again from VarnelConfig.ini: the serial side");
+    ASSERT_TRUE(client.Send("still here"));
+    EXPECT_EQ(pty.Receive(10, kDeadline), "still here");
+    ASSERT_TRUE(pty.Send("and back"));
+    EXPECT_TRUE(WaitUntil([&] { return client.Take(), client.got == "and back"; }, kDeadline))
+        << client.got;
+
+    reload("LISTEN=1", "LISTEN=1\r\nALLOW=10.0.0.0/33",
+           "<4>varnel-headless: reload refused, the link runs on as it was: ALLOW in [Socket]");
+    ASSERT_TRUE(client.Send("x2"));
+    EXPECT_EQ(pty.Receive(2, kDeadline), "x2");
+
+    const std::uint16_t moved = FreePort();
+    reload("PORT=\\d+\r\nLISTEN=1\r\nALLOW=[^\r]*",
+           "PORT=" + std::to_string(moved) + "\r\nLISTEN=1", "the network side opened again");
+    EXPECT_TRUE(WaitUntil([&] { return !client.Take(); }, kDeadline));
+    Client moved_client(moved);
+    EXPECT_TRUE(moved_client.connected);
+
+    program->Signal(SIGTERM);
+    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
+    EXPECT_TRUE(manager.WaitFor("STOPPING=1", kDeadline)) << manager.Got();
+    EXPECT_EQ(testing_support::CountOf(manager.Got(), "RELOADING=1"), 3u) << manager.Got();
+    static const std::regex lines(R"((<[3-6]>(serial|network|varnel-headless:) [^\n]+\n)+)");
+    EXPECT_TRUE(std::regex_match(program->Error(), lines)) << program->Error();
+}
+
+// A manager that does not read its socket holds up nothing: the bridge forwards and stops as ever.
+TEST(HeadlessService, AManagerThatDoesNotReadHoldsUpNothing) {
+    TempWorkDir dir;
+    PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    NotifySocket manager(2, false);
+    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
+    ChildProcess program(ProgramPath(), ProgramArgs({}));
+    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
+    Client client(port);
+    ASSERT_TRUE(program.WaitForError(" network 已连接 1 个客户端", kDeadline)) << program.Error();
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(client.Send("ab"));
+        EXPECT_EQ(pty.Receive(2, kDeadline), "ab");
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
+}
+
+TEST(HeadlessStatusText, NewsPrioritiesAndTheJournalsForm) {
+    EXPECT_EQ(Gist("重连服务器 第12次"), Gist("重连服务器 第3次"));
+    EXPECT_EQ(Gist("1 client; 240 bytes reached no client"), "# client; # bytes reached no client");
+    EXPECT_NE(Gist("监听端口 4001 (a)"), Gist("已连接 1 个客户端 (a)"));
+    EXPECT_NE(Gist("已连接 1 个客户端 (127.0.0.1:40100 since 10:00:00)"),
+              Gist("已连接 1 个客户端 (10.1.0.2:40100 since 10:00:00)"));
+    EXPECT_EQ(Gist("Down since 09:05:07; next attempt in 12 s"),
+              "Down since 09:05:07; next attempt in # s");
+    const struct {
+        const char* status;
+        bool asked;
+        Priority priority;
+    } rows[] = {
+        {"串口COM3打开失败1", false, Priority::err},    {"监听参数错误", false, Priority::err},
+        {"加密参数错误", false, Priority::err},         {"服务器证书无效", false, Priority::err},
+        {"重连服务器 第1次", false, Priority::warning}, {"已断开服务器", false, Priority::warning},
+        {"串口已关闭", true, Priority::notice},         {"已连接服务器", false, Priority::notice},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(PriorityOf(row.status, row.asked), row.priority) << row.status;
+    const SYSTEMTIME st = KnownTime();
+    EXPECT_EQ(FormatLine(true, Priority::warning, st, "network x"), "<4>network x\n");
+    EXPECT_EQ(FormatLine(false, Priority::warning, st, "network x"),
+              "2026-12-06 10:14:14 network x\n");
 }
 
 } // namespace

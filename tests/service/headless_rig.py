@@ -73,11 +73,11 @@ def wait_listening(port, within=30.0):
 
 
 class Program:
-    """varnel-headless in folder: its settings are the [COM] section for the pty, then
-    socket_lines under [Socket], then the [SYSTEM] lines and any further sections (extra)."""
+    """varnel-headless in folder: its settings are the [COM] section for the pty (and com_lines),
+    then socket_lines under [Socket], then the [SYSTEM] lines and any further sections (extra)."""
 
     def __init__(self, folder, device_path, socket_lines, fast, system_lines="REOPEN=0\r\n",
-                 extra=""):
+                 extra="", com_lines=""):
         if WINE:  # the prefix's COM5 is the pty
             link = os.path.join(PREFIX, "dosdevices", "com5")
             if os.path.lexists(link):
@@ -87,7 +87,8 @@ class Program:
         else:
             com, ports = 2, "[Ports]\r\nCOM3=" + device_path + "\r\n"
         with open(os.path.join(folder, "VarnelConfig.ini"), "w", newline="") as ini:
-            ini.write("[COM]\r\nCOM=%d\r\nBaudRate=5\r\n[Socket]\r\n" % com + socket_lines +
+            ini.write("[COM]\r\nCOM=%d\r\nBaudRate=5\r\n" % com + com_lines + "[Socket]\r\n" +
+                      socket_lines +
                       "[SYSTEM]\r\n" + system_lines + "FAST=" + ("1" if fast else "0") +
                       "\r\n" + ports + extra)
         self.folder = folder

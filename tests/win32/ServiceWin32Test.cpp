@@ -205,7 +205,7 @@ TEST_P(HeadlessTest, ConsoleProgramListensServesTwoClientsAndEndsCleanlyOnCtrlC)
     const auto says = [&](const std::string& text) {
         return WaitUntil([&] { return ReadFile(status).find(text) != std::string::npos; }, 20s);
     };
-    ASSERT_TRUE(says(" network 等待客户端 127.0.0.1:" + std::to_string(port)) &&
+    ASSERT_TRUE(says(" network 监听端口 " + std::to_string(port) + " (Listening at 127.0.0.1:") &&
                 says(" serial 串口COM3已打开"))
         << ReadFile(status);
     ws::Start();
@@ -236,6 +236,28 @@ TEST_P(HeadlessTest, ConsoleProgramListensServesTwoClientsAndEndsCleanlyOnCtrlC)
                     ::recv(ws::S(client->s), &byte, 1, 0) == 0); // closed, not reset
     }
     EXPECT_TRUE(says(" network 已停止监听")) << ReadFile(status);
+}
+
+// The settings file named with --config, in a folder of its own: the program runs there (its log
+// goes there, none beside the program's own folder), and with RECONNECT off a server that closes
+// the connection ends it with status 3.
+TEST_P(HeadlessTest, ConfigNamesTheFolderAndALinkDownForGoodEndsWithStatusThree) {
+    const fs::path meter = dir_ / "meter1";
+    fs::create_directories(meter);
+    fs::rename(dir_ / "VarnelConfig.ini", meter / "meter.ini");
+    const fs::path status = dir_ / "stderr.txt";
+    Child program(Program() + L" --config meter1\\meter.ini", dir_, status, CREATE_NEW_CONSOLE);
+    ASSERT_TRUE(program.Started());
+    ExpectBridging(status);
+    server_.CloseClient();
+    EXPECT_EQ(program.Exit(), 3) << ReadFile(status);
+    EXPECT_NE(ReadFile(status).find("ending with status 3"), std::string::npos) << ReadFile(status);
+    bool logged = false;
+    for (const auto& entry : fs::directory_iterator(meter))
+        logged = logged || entry.path().extension() == ".log";
+    EXPECT_TRUE(logged);
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_NE(entry.path().extension(), ".log") << entry.path();
 }
 
 // What Wine cannot send, the console handler's answer called as the system calls it: Ctrl+C,
@@ -275,6 +297,28 @@ TEST_P(HeadlessTest, ServiceInstalledStartedBridgesStopsCleanlyAndIsRemoved) {
     ASSERT_EQ(exit_, 0) << started;
     const fs::path status = dir_ / "varnel-headless.log";
     ExpectBridging(status);
+    // PARAMCHANGE reads the settings file again: a new baud rate reopens the serial side only.
+    {
+        std::ofstream(dir_ / "VarnelConfig.ini", std::ios::binary | std::ios::app)
+            << "[COM]\r\nBaudRate=4\r\n";
+        const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        const SC_HANDLE service =
+            manager ? ::OpenServiceW(manager, name.c_str(), SERVICE_PAUSE_CONTINUE) : nullptr;
+        SERVICE_STATUS state{};
+        EXPECT_TRUE(service && ::ControlService(service, SERVICE_CONTROL_PARAMCHANGE, &state));
+        if (service)
+            ::CloseServiceHandle(service);
+        if (manager)
+            ::CloseServiceHandle(manager);
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                return ReadFile(status).find("the serial side opened again") != std::string::npos;
+            },
+            10s))
+            << ReadFile(status);
+        ASSERT_TRUE(device_.Send("again"));
+        EXPECT_EQ(server_.Receive(5, 10s), "again");
+    }
     const std::string stopped = Tool(L"net stop " + name);
     EXPECT_EQ(exit_, 0) << stopped;
     ExpectClosed(status);

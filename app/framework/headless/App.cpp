@@ -39,18 +39,47 @@ int ShowNativeMessageBox(HWND, const std::string& text, const std::string& title
 
 } // namespace afx
 
-void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
-    Loop::Instance(); // made before any signal can reach it
-    Loop::Instance().SetStopHandler([handler = std::move(handler)] {
+namespace {
+
+// What the program's handlers get: the application's main window, when there is one.
+std::function<void()> WithMainWindow(std::function<void(CDialog&)> handler) {
+    return [handler = std::move(handler)] {
         CWinApp* app = AfxGetApp();
         if (auto* main = dynamic_cast<CDialog*>(app ? app->m_pMainWnd : nullptr))
             handler(*main);
-    });
+    };
+}
+
+const int g_tickerOwner = 0;
+
+} // namespace
+
+void afx::headless::SetStopHandler(std::function<void(CDialog&)> handler) {
+    Loop::Instance(); // made before any signal can reach it
+    Loop::Instance().SetStopHandler(WithMainWindow(std::move(handler)));
     afx::headless::ListenForStopRequests();
 }
 
 void afx::headless::RequestStop() {
     Loop::Instance().RequestStop();
+}
+
+void afx::headless::SetReloadHandler(std::function<void(CDialog&)> handler) {
+    Loop::Instance().SetReloadHandler(WithMainWindow(std::move(handler)));
+    afx::headless::ListenForReloadRequests();
+}
+
+void afx::headless::RequestReload() {
+    Loop::Instance().RequestReload();
+}
+
+void afx::headless::SetTicker(std::chrono::milliseconds period,
+                              std::function<void(CDialog&)> handler) {
+    if (period.count() <= 0 || !handler) {
+        Loop::Instance().KillTimer(&g_tickerOwner, 0);
+        return;
+    }
+    Loop::Instance().SetTimer(&g_tickerOwner, 0, period, false, WithMainWindow(std::move(handler)));
 }
 
 void afx::headless::SetMessageOutput(std::FILE* out) {

@@ -81,6 +81,11 @@ void Loop::RequestStop() {
     Wake();
 }
 
+void Loop::RequestReload() {
+    m_reloadRequested.store(true);
+    Wake();
+}
+
 void Loop::RunOnce(Clock::time_point deadline) {
     for (const auto& [key, timer] : m_timers)
         if (timer.active)
@@ -92,6 +97,9 @@ void Loop::RunOnce(Clock::time_point deadline) {
         if (Callback handler = m_stopHandler)
             handler();
     }
+    if (m_reloadRequested.exchange(false) && !m_stopRequested.load())
+        if (Callback handler = m_reloadHandler)
+            handler();
     // Each callback may end any watch or timer: what it ended is looked up again and skipped.
     for (std::uint64_t key : ready) {
         Callback callback;

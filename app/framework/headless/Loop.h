@@ -61,6 +61,10 @@ public:
     // (async-signal-safe); the handler runs on the loop's thread once.
     void RequestStop();
     void SetStopHandler(Callback handler) { m_stopHandler = std::move(handler); }
+    // The request that the program read its settings again, likewise; the handler runs on the
+    // loop's thread once for one or more requests, never after a stop was asked for.
+    void RequestReload();
+    void SetReloadHandler(Callback handler) { m_reloadHandler = std::move(handler); }
 
 private:
     Loop();
@@ -101,6 +105,8 @@ private:
     std::atomic<bool> m_stopRequested{false};
     bool m_stopHandled = false;
     Callback m_stopHandler;
+    std::atomic<bool> m_reloadRequested{false};
+    Callback m_reloadHandler;
     std::uint64_t m_nextKey = 1;
     std::map<std::pair<const void*, std::uintptr_t>, Timer> m_timers;
     std::map<std::uint64_t, DescriptorWatch> m_descriptors;
@@ -111,5 +117,9 @@ private:
 // Has the system's requests that the program end (SIGTERM and SIGINT; on Windows Ctrl+C,
 // Ctrl+Break and the console's close) call Loop::RequestStop. Defined by each platform.
 void ListenForStopRequests();
+// Has the system's request that the program read its settings again (SIGHUP) call
+// Loop::RequestReload. Nothing where the system has no such signal (Windows: the service's
+// PARAMCHANGE comes through the program).
+void ListenForReloadRequests();
 
 } // namespace afx::headless

@@ -24,6 +24,14 @@ bool PumpEventsUntil(const std::function<bool()>& done, int timeoutMs) {
 
 void EnsureGuiForTest() {}
 
+int TextWidthForTest(const CWnd&, const std::string&) {
+    return 0;
+}
+
+int TextRoomForTest(const CWnd&) {
+    return 0;
+}
+
 void ClickForTest(const CWnd& button) {
     Control* c = ControlOf(&button);
     if (!c || !c->enabled || !c->owner)

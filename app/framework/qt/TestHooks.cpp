@@ -8,6 +8,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDeadlineTimer>
+#include <QLabel>
+
+#include <algorithm>
 
 bool PumpEventsUntil(const std::function<bool()>& done, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
@@ -47,6 +50,18 @@ std::string ShownTextForTest(const CWnd& wnd) {
     if (auto* pane = qobject_cast<afx::PaneEdit*>(afx::WidgetOf(&wnd)))
         return pane->ShownText().toStdString();
     return wnd.GetWindowText();
+}
+
+int TextWidthForTest(const CWnd& wnd, const std::string& text) {
+    QWidget* w = afx::WidgetOf(&wnd);
+    return w ? w->fontMetrics().horizontalAdvance(QString::fromStdString(text)) : 0;
+}
+
+int TextRoomForTest(const CWnd& wnd) {
+    QWidget* w = afx::WidgetOf(&wnd);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->contentsRect().width() - 2 * label->margin() - std::max(label->indent(), 0);
+    return w ? w->contentsRect().width() : 0;
 }
 
 bool IsShownForTest(const CWnd& wnd) {

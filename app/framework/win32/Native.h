@@ -140,5 +140,8 @@ void ChooseListItem(Hwnd dlg, Hwnd combo, int index);
 void SendSysCommand(Hwnd dlg, unsigned id);
 void SendKey(Hwnd wnd, int virtualKey);
 void CloseWindow(Hwnd dlg);
+// The pixels a text (UTF-8) takes in the window's font, and the width of its client area.
+int TextWidth(Hwnd wnd, const std::string& text);
+int ClientWidth(Hwnd wnd);
 
 } // namespace w32

@@ -29,4 +29,23 @@ void CloseWindow(Hwnd dlg) {
     ::SendMessageW(dlg, WM_CLOSE, 0, 0);
 }
 
+int TextWidth(Hwnd wnd, const std::string& text) {
+    HDC dc = ::GetDC(wnd);
+    if (!dc)
+        return 0;
+    HGDIOBJ old =
+        ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(wnd, WM_GETFONT, 0, 0)));
+    const std::wstring wide = Widen(text);
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(wnd, dc);
+    return size.cx;
+}
+
+int ClientWidth(Hwnd wnd) {
+    RECT rect{};
+    return ::GetClientRect(wnd, &rect) ? rect.right - rect.left : 0;
+}
+
 } // namespace w32

@@ -28,6 +28,14 @@ std::string ShownTextForTest(const CWnd& wnd) {
     return w32::IsPane(h) ? w32::PaneShownUtf8(h) : w32::GetText(h);
 }
 
+int TextWidthForTest(const CWnd& wnd, const std::string& text) {
+    return w32::TextWidth(wnd.GetSafeHwnd(), text);
+}
+
+int TextRoomForTest(const CWnd& wnd) {
+    return w32::ClientWidth(wnd.GetSafeHwnd());
+}
+
 bool IsShownForTest(const CWnd& wnd) {
     return w32::IsVisible(wnd.GetSafeHwnd());
 }

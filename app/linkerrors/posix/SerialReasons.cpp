@@ -65,6 +65,13 @@ std::string DescribeSerialOpenFailure(const std::string& portName, const std::st
             return dev + ": no such device";
         if (probe.mayOpen)
             return dev + " is in use by another program";
+        if (!probe.group.empty() && SpeaksOfTheSettingsFile())
+            return dev + ": permission denied — the bridge's user is not in the " + probe.group +
+                   " group; add it (a service: Group=" + probe.group + " in its unit)";
+        if (SpeaksOfTheSettingsFile())
+            return dev + ": permission denied — no group of the bridge's user may read and " +
+                   "write it; serial ports belong to group dialout, which varnel@.service runs " +
+                   "it in (a udev rule can give this device to dialout)";
         if (!probe.group.empty())
             return dev + ": permission denied — add your user to the " + probe.group +
                    " group and log in again";
@@ -93,5 +100,5 @@ std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>&
     });
     const std::string path = example == lines.end() ? "/dev/" + lines.front().name
                                                     : "/dev/serial/by-id/" + example->byId;
-    return text + ".\nTo use one, type its name in the port field" + MappingHint(portName, path);
+    return text + HowToUseALine(portName, path, false);
 }

@@ -76,8 +76,5 @@ std::string DescribeSerialLinesPresent(const std::vector<comm::SerialLineEntry>&
     if (lines.empty())
         return text;
     const std::string& example = lines.back().name; // the newest adapter has the highest number
-    text += ".\nTo use one, type its name in the port field";
-    if (example.size() <= kLongestPortName)
-        return text + ".";
-    return text + MappingHint(portName, example);
+    return text + HowToUseALine(portName, example, example.size() <= kLongestPortName);
 }

@@ -1,7 +1,9 @@
 #include "app/platform/File.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool AppendToFile(const char* fileName, const char* data, std::size_t size) {
@@ -21,4 +23,22 @@ bool AppendToFile(const char* fileName, const char* data, std::size_t size) {
     }
     bool closed = ::close(fd) == 0;
     return closed && done == size;
+}
+
+std::vector<std::string> FilesInCurrentFolder() {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(".");
+    if (!dir)
+        return names;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        if (::lstat(entry->d_name, &st) == 0 && S_ISREG(st.st_mode))
+            names.emplace_back(entry->d_name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+bool RemoveFile(const char* fileName) {
+    return fileName && ::unlink(fileName) == 0;
 }

@@ -23,3 +23,22 @@ bool AppendToFile(const char* fileName, const char* data, std::size_t size) {
     const bool closed = ::CloseHandle(file) != 0;
     return closed && done == size;
 }
+
+std::vector<std::string> FilesInCurrentFolder() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA("*", &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            0)
+            names.emplace_back(found.cFileName);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+bool RemoveFile(const char* fileName) {
+    return fileName && ::DeleteFileA(fileName) != 0;
+}

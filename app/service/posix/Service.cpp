@@ -20,7 +20,7 @@ int Remove(const std::string&) {
 }
 
 int Run(const std::string&, const std::string&, const std::function<int(std::FILE*)>&,
-        const std::function<void()>&) {
+        const std::function<void()>&, const std::function<void()>&) {
     return 2;
 }
 

@@ -18,6 +18,15 @@ std::string Utf8(const wchar_t* text) {
     return s;
 }
 
+std::wstring Wide(const std::string& text) {
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 1)
+        return {};
+    std::wstring w(static_cast<std::size_t>(n - 1), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, w.data(), n);
+    return w;
+}
+
 } // namespace
 
 std::vector<std::string> StartConsole(int argc, char** argv) {
@@ -31,4 +40,26 @@ std::vector<std::string> StartConsole(int argc, char** argv) {
         args.push_back(Utf8(words[i]));
     ::LocalFree(words);
     return args;
+}
+
+void SplitPath(const std::string& strPath, std::string& strFolder, std::string& strName) {
+    const std::size_t nSep = strPath.find_last_of("/\\:");
+    if (nSep == std::string::npos) {
+        strFolder = ".";
+        strName = strPath;
+        return;
+    }
+    // "C:" and "C:\" are folders as they are; "C:name" is name in C:'s current folder.
+    const bool bRoot = strPath[nSep] == ':' || nSep == 0 || (nSep == 2 && strPath[1] == ':');
+    strFolder = strPath.substr(0, bRoot ? nSep + 1 : nSep);
+    strName = strPath.substr(nSep + 1);
+}
+
+bool EnterFolder(const std::string& strFolder) {
+    return ::SetCurrentDirectoryW(Wide(strFolder).c_str()) != 0;
+}
+
+bool IsFile(const std::string& strPath) {
+    const DWORD attributes = ::GetFileAttributesW(Wide(strPath).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }

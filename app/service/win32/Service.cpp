@@ -80,6 +80,7 @@ struct Running {
     std::wstring dir;
     const std::function<int(std::FILE*)>* bridge = nullptr;
     const std::function<void()>* stop = nullptr;
+    const std::function<void()>* reload = nullptr;
     SERVICE_STATUS_HANDLE handle = nullptr;
     SERVICE_STATUS status{};
     int exitCode = 0;
@@ -91,7 +92,9 @@ void Report(DWORD state, DWORD waitHintMs = 0, DWORD exitCode = NO_ERROR) {
     s.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     s.dwCurrentState = state;
     s.dwControlsAccepted =
-        state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+        state == SERVICE_RUNNING
+            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN | SERVICE_ACCEPT_PARAMCHANGE
+            : 0;
     s.dwWin32ExitCode = exitCode == NO_ERROR ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     s.dwServiceSpecificExitCode = exitCode;
     s.dwWaitHint = waitHintMs;
@@ -102,13 +105,17 @@ void Report(DWORD state, DWORD waitHintMs = 0, DWORD exitCode = NO_ERROR) {
     ::SetServiceStatus(g_running.handle, &s);
 }
 
-// On the dispatcher's thread: a stop or the system's shutdown ends the bridge as Ctrl+C does.
+// On the dispatcher's thread: a stop or the system's shutdown ends the bridge as Ctrl+C does; a
+// PARAMCHANGE reads the settings file again.
 DWORD WINAPI OnControl(DWORD control, DWORD, LPVOID, LPVOID) {
     switch (control) {
     case SERVICE_CONTROL_STOP:
     case SERVICE_CONTROL_SHUTDOWN:
         Report(SERVICE_STOP_PENDING, kStopWaitHintMs);
         (*g_running.stop)();
+        return NO_ERROR;
+    case SERVICE_CONTROL_PARAMCHANGE:
+        (*g_running.reload)();
         return NO_ERROR;
     case SERVICE_CONTROL_INTERROGATE:
         return NO_ERROR;
@@ -224,11 +231,13 @@ int Remove(const std::string& name) {
 }
 
 int Run(const std::string& name, const std::string& dir,
-        const std::function<int(std::FILE*)>& bridge, const std::function<void()>& stop) {
+        const std::function<int(std::FILE*)>& bridge, const std::function<void()>& stop,
+        const std::function<void()>& reload) {
     g_running.name = Wide(name);
     g_running.dir = Wide(dir);
     g_running.bridge = &bridge;
     g_running.stop = &stop;
+    g_running.reload = &reload;
     SERVICE_TABLE_ENTRYW table[] = {{g_running.name.data(), ServiceMain}, {nullptr, nullptr}};
     if (!::StartServiceCtrlDispatcherW(table)) {
         const DWORD error = ::GetLastError();

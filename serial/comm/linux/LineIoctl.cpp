@@ -62,6 +62,16 @@ int GetLineSettings(int fd, termios2& t) {
     return 0;
 }
 
+void PutRate(termios2& t, unsigned baud) {
+    unsigned code = BOTHER;
+    for (const Speed& speed : kSpeeds)
+        if (speed.baud == baud)
+            code = speed.code;
+    t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= code | (code << IBSHIFT);
+    t.c_ospeed = t.c_ispeed = baud;
+}
+
 int SetLineSettings(int fd, const termios2& t) {
     termios2 copy = t;
     if (!g_withoutTermios2.load())

@@ -17,4 +17,8 @@ int GetLineSettings(int fd, termios2& t);
 // EINVAL where only the older calls exist and the baud rate is not a standard one.
 int SetLineSettings(int fd, const termios2& t);
 
+// Puts the rate into the record: a standard rate by its own speed code, so that every reader of
+// the terminal's settings sees it (stty, the C library's cfgetospeed), any other through BOTHER.
+void PutRate(termios2& t, unsigned baud);
+
 } // namespace comm

@@ -1,5 +1,6 @@
 // Terminal devices. The kernel's termios2 interface is used throughout (it is the only one that
-// takes any baud rate; LineIoctl.h), so this file must not include the C library's <termios.h>.
+// takes any baud rate; LineIoctl.h; a standard rate still goes by its own speed code), so this file
+// must not include the C library's <termios.h>.
 #include "serial/comm/linux/TtyDevice.h"
 
 #include "serial/comm/linux/Errors.h"
@@ -78,10 +79,8 @@ public:
         if (int err = GetLineSettings(fd_, t))
             return err;
         MakeRaw(t);
-        t.c_cflag &= ~(CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-        t.c_cflag &= ~(CBAUD << IBSHIFT);
-        t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
-        t.c_ospeed = t.c_ispeed = line.baud;
+        t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+        PutRate(t, line.baud);
         static constexpr unsigned kSizes[] = {CS5, CS6, CS7, CS8};
         t.c_cflag |= kSizes[(line.dataBits < 5 ? 5 : line.dataBits > 8 ? 8 : line.dataBits) - 5];
         switch (line.parity) {

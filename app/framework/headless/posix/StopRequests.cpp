@@ -1,5 +1,5 @@
-// The system's requests that the program end, on POSIX: SIGTERM and SIGINT wake the loop with
-// a stop request.
+// The system's requests to the program, on POSIX: SIGTERM and SIGINT wake the loop with a stop
+// request, SIGHUP with a request to read the settings again.
 #include "app/framework/headless/Loop.h"
 
 #include <csignal>
@@ -10,15 +10,27 @@ extern "C" void OnStopSignal(int) {
     afx::headless::Loop::Instance().RequestStop();
 }
 
-} // namespace
+extern "C" void OnReloadSignal(int) {
+    afx::headless::Loop::Instance().RequestReload();
+}
 
-void afx::headless::ListenForStopRequests() {
+void Listen(int signal, void (*handler)(int)) {
     struct sigaction action {};
-    action.sa_handler = OnStopSignal;
+    action.sa_handler = handler;
     // The loop hears of it through its wake-up; calls that the signal interrupts elsewhere
     // (a sleep, a connect) go on as if it had not come.
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    sigaction(signal, &action, nullptr);
+}
+
+} // namespace
+
+void afx::headless::ListenForStopRequests() {
+    Listen(SIGTERM, OnStopSignal);
+    Listen(SIGINT, OnStopSignal);
+}
+
+void afx::headless::ListenForReloadRequests() {
+    Listen(SIGHUP, OnReloadSignal);
 }

@@ -43,3 +43,5 @@ void afx::headless::ListenForStopRequests() {
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
+
+void afx::headless::ListenForReloadRequests() {} // the service's PARAMCHANGE asks instead
