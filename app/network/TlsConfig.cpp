@@ -1,4 +1,5 @@
 #include "app/network/TlsConfig.h"
+#include "app/network/Address.h"
 #include "app/platform/TrustStore.h"
 
 #include <openssl/asn1.h>
@@ -68,10 +69,14 @@ std::optional<KeyPin> DecodePin(std::string_view text) {
     return pin;
 }
 
-// Empty (the server's IP is wanted then), or at most 253 letters, digits, '-', '.' and '_'.
+// Empty (the server's IP is wanted then), or at most 253 letters, digits, '-', '.' and '_'. Digits
+// and dots alone must be an IPv4 address as the house reads them: the certificate check would
+// take 127.0.00.1 for 127.0.0.1, and what looks like an address is checked as one or refused.
 bool HostName(const std::string& name) {
     if (name.size() > 253)
         return false;
+    if (!name.empty() && name.find_first_not_of("0123456789.") == std::string::npos)
+        return ParseIpv4(name).has_value();
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                c == '-' || c == '.' || c == '_';

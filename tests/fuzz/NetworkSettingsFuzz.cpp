@@ -130,6 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             good = CAllowList::Parse(text, nullptr).has_value();
         else if (key.field == &NetworkSettingTexts::serverIp)
             good = Ipv4(text);
+        else if (key.lowest == 0 && key.highest == 1)
+            good = text == "0" || text == "1"; // a switch: exactly one of the two
         else
             good = InRange(text, key.lowest, key.highest).has_value();
         if (!good) {

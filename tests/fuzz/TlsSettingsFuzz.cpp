@@ -2,13 +2,15 @@
 // certificate, else no CA), then NAME up to the first newline, then PIN. The pins are read as a
 // second reading made here with the library's base64 says: every entry, blanks around it
 // ignored, is sha256// and the one base64 text of 32 bytes, or the whole setting is refused
-// naming it; a NAME that is no host name or address is refused too. Settings that are made
+// naming it; a NAME that is no host name or address is refused too (digits and dots alone
+// must be an IPv4 address as the house reads them). Settings that are made
 // ready are what was asked; those that are not say which key.
 // A client made from them, against a server whose certificate is for 127.0.0.1 and localhost,
 // is let through exactly when the pins (if any) name the server's key and, with a CA, the name
 // (ServerIP without NAME) is one the certificate carries.
 #include "FuzzCheck.h"
 
+#include "app/network/Address.h"
 #include "app/network/TlsSession.h"
 
 #include <openssl/evp.h>
@@ -184,10 +186,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::shared_ptr<const CTlsConfig> client =
         CTlsConfig::Make(settings, CTlsConfig::Role::client, "127.0.0.1", &error);
     // NAME is empty, or a host name or address: letters, digits, '-', '.', '_', 253 at most.
+    // Digits and dots alone: an IPv4 address, strictly (no leading zeros, four parts).
+    const bool numeric = !settings.name.empty() &&
+                         settings.name.find_first_not_of("0123456789.") == std::string::npos;
     const bool hostName =
         settings.name.size() <= 253 &&
         settings.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                        "0123456789-._") == std::string::npos;
+                                        "0123456789-._") == std::string::npos &&
+        (!numeric || ParseIpv4(settings.name).has_value());
     if (!hostName) {
         FUZZ_CHECK(!client && error.find("NAME in [TLS]") == 0);
         return 0;
