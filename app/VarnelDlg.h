@@ -13,6 +13,7 @@
 #include "app/framework/Afx.h"
 #include "app/network/ClientSet.h"
 #include "app/network/ComPortSession.h"
+#include "app/network/NetworkSettings.h"
 #include "app/network/RefusalGate.h"
 #include "app/network/TlsConfig.h"
 #include "app/network/Transport.h"
@@ -110,6 +111,8 @@ void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip);
 std::string DevicePathOf(const char* pszPort);
 // The decimal value of the port field's text, kept to its low 16 bits.
 std::uint16_t PortNumber(const std::string& strPort);
+// The network side's values in the settings file, each read whole (VarnelDlgSettings.cpp).
+NetworkSettingTexts NetworkSettingTextsOfFile();
 
 // Port map: index of the port list to the port name ("COM3" for any index outside the list).
 const char* PortMap(int nIndex);
@@ -295,11 +298,14 @@ private:
 
     // TLS (TLS and [TLS] in the settings file), VarnelDlgTls.cpp: the settings, checked at
     // start-up; VarnelDlgServer.cpp: the server connection's transport, its handshake, its tip.
-    void LoadTlsSettings();
-    // Wrong settings of the network side (TLS, or the allow-list when listening): nothing opens.
+    void LoadTlsSettings(bool bEnabled);
+    // Wrong settings of the network side (a value that is not one of the listed ones, or TLS
+    // files that do not load): nothing opens.
     const std::string& NetworkSettingsError() const;
     std::shared_ptr<const CTlsConfig> TlsConfigFor(CTlsConfig::Role role, const std::string& strIP);
     void ShowTlsSettingsError();
+    // The settings error on the network status line, with its words in the tooltip.
+    void ShowSettingsError();
     // The transport for a new server connection on s: plain, or TLS with its handshake begun.
     std::unique_ptr<CTransport> NewServerTransport(sock::SOCKET s);
     // Runs the handshake on the button's path, as the connect does: true when it is done;
@@ -345,11 +351,14 @@ private:
     };
     Outage m_outages[2];
 
-    // Listening: the settings, what in them is wrong (nothing listens then), and the clients.
+    // What in the network side's settings is wrong (nothing connects or listens then), and
+    // which status line tells it.
+    std::string m_strSettingsError;
+    SettingsErrorKind m_settingsErrorKind = SettingsErrorKind::none;
+    // Listening: the settings and the clients.
     bool m_bListen = false;
     ClientSetOptions m_listenOptions;
     std::string m_strAllow;
-    std::string m_strListenError;
     std::unique_ptr<CClientSet> m_pClients;
     std::string m_strListenAt; // "ip:port" while listening
     std::vector<sock::SOCKET> m_watchedClients;

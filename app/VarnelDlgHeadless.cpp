@@ -80,20 +80,15 @@ bool CVarnelDlg::LinkDownForGood() {
 }
 
 std::string CVarnelDlg::CheckNetworkSettings() const {
-    const bool bListen = GetPrivateProfileIntA("Socket", "LISTEN", 0, SETTINGS_FILE) == 1;
-    char szAllow[8192];
-    GetPrivateProfileStringA("Socket", "ALLOW", "", szAllow, sizeof(szAllow), SETTINGS_FILE);
-    std::string strBadEntry;
-    if (bListen && !CAllowList::Parse(szAllow, &strBadEntry))
-        return DescribeAllowListError(strBadEntry);
-    TlsSettings tls;
-    tls.enabled = GetPrivateProfileIntA("Socket", "TLS", 0, SETTINGS_FILE) == 1;
-    if (!tls.enabled)
+    const NetworkSettings settings = ReadNetworkSettings(NetworkSettingTextsOfFile());
+    if (!settings.error.empty())
+        return settings.error;
+    if (!settings.tls)
         return {};
+    TlsSettings tls;
+    tls.enabled = true;
     const auto entry = [](const char* pszKey) {
-        char szValue[4096] = {};
-        GetPrivateProfileStringA("TLS", pszKey, "", szValue, sizeof(szValue), SETTINGS_FILE);
-        return std::string(szValue);
+        return GetPrivateProfileValue("TLS", pszKey, SETTINGS_FILE).value_or("");
     };
     tls.ca = entry("CA");
     tls.name = entry("NAME");
@@ -101,7 +96,8 @@ std::string CVarnelDlg::CheckNetworkSettings() const {
     tls.cert = entry("CERT");
     tls.key = entry("KEY");
     std::string strError;
-    if (!CTlsConfig::Make(tls, bListen ? CTlsConfig::Role::server : CTlsConfig::Role::client,
+    if (!CTlsConfig::Make(tls,
+                          settings.listen ? CTlsConfig::Role::server : CTlsConfig::Role::client,
                           "0.0.0.0", &strError))
         return strError;
     return {};
@@ -118,7 +114,7 @@ void CVarnelDlg::ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs) {
     KeepLogDays();
     if (!bSerial && !bNetwork)
         return;
-    m_strListenError.clear(); // found again by the reading below
+    m_strSettingsError.clear(); // found again by the reading below
     // A side under retry, or both sides: the whole link closes and opens on the new settings.
     if (!LinkIsOpen() || (bSerial && bNetwork) || m_plan.Retrying(Plan::SERIAL) ||
         m_plan.Retrying(Plan::NETWORK)) {

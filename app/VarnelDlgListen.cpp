@@ -6,8 +6,10 @@
 #include "app/VarnelDlg.h"
 #include "app/bridge/OutageText.h"
 #include "app/linkerrors/LinkErrors.h"
+#include "app/linkerrors/Wording.h"
 #include "app/network/Address.h"
 #include "app/network/ClientText.h"
+#include "app/network/NetworkSettings.h"
 #include "app/platform/File.h"
 #include "app/platform/Profile.h"
 
@@ -30,21 +32,30 @@ bool CVarnelDlg::ToggleListen() {
         CloseListenSide();
         return false;
     }
+    // Wrong settings open nothing, and the file keeps them as they are until someone mends them:
+    // writing the address the box made of a text that did not parse would listen everywhere at
+    // the next start.
+    if (!m_strSettingsError.empty()) {
+        ShowSettingsError();
+        return true;
+    }
     DWORD dwAddress = 0;
     m_ipServer.GetAddress(dwAddress);
     const std::string strIP = Ipv4Text(dwAddress);
     m_editPort.GetWindowText(m_strPort);
-    WritePrivateProfileStringA("Socket", "ServerIP", strIP.c_str(), SETTINGS_FILE);
-    WritePrivateProfileStringA("Socket", "PORT", m_strPort.c_str(), SETTINGS_FILE);
-    const std::uint16_t nPort = PortNumber(m_strPort.Str());
-    m_strListenAt = strIP + ":" + std::to_string(nPort);
-
-    if (!m_strListenError.empty()) {
+    const std::optional<std::uint16_t> port = ParseListenPort(m_strPort.Str());
+    if (!port) { // typed into the box: listened at nowhere, not at a port of the system's choice
         m_strNetStatus = "监听参数错误";
-        SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strListenError);
+        SetStatusTip(*this, IDC_STATIC_NETSTATUS,
+                     DescribeListenPortError(m_strPort.Str(), linkerrors::SettingsFileName()));
         UpdateData(false);
         return true;
     }
+    const std::uint16_t nPort = *port;
+    WritePrivateProfileStringA("Socket", "ServerIP", strIP.c_str(), SETTINGS_FILE);
+    WritePrivateProfileStringA("Socket", "PORT", m_strPort.c_str(), SETTINGS_FILE);
+    m_strListenAt = strIP + ":" + std::to_string(nPort);
+
     ClientSetOptions options = m_listenOptions;
     options.tls = TlsConfigFor(CTlsConfig::Role::server, strIP);
     if (m_tlsSettings.enabled && !options.tls) { // the files are checked anew at each open

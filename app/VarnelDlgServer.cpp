@@ -24,6 +24,12 @@ bool CVarnelDlg::ToggleTcp() {
         CloseNetworkSide(false);
         return false;
     }
+    // Wrong settings connect nothing: not in clear text for a TLS that was meant, nor out for a
+    // listener that was meant.
+    if (!m_strSettingsError.empty()) {
+        ShowSettingsError();
+        return true;
+    }
 
     DWORD dwAddress = 0;
     m_ipServer.GetAddress(dwAddress);

@@ -1,6 +1,6 @@
 // CVarnelDlg: the settings file, read at start-up and written at each choice.
 #include "app/VarnelDlg.h"
-#include "app/linkerrors/LinkErrors.h"
+#include "app/linkerrors/Wording.h"
 #include "app/platform/Profile.h"
 
 #include <cstdio>
@@ -30,11 +30,18 @@ void CVarnelDlg::LoadSettings() {
     m_chkSingle.SetCheck(GetPrivateProfileIntA("SYSTEM", "Single", 0, SETTINGS_FILE));
 
     g_bReopen = GetPrivateProfileIntA("SYSTEM", "REOPEN", 1, SETTINGS_FILE) != 0 ? 1 : 0;
+
+    // The network side's options are read whole and strictly: a value that is not one of the
+    // listed ones is an error that opens nothing, never a guess that opens more than was asked.
+    const NetworkSettingTexts texts = NetworkSettingTextsOfFile();
+    const NetworkSettings settings = ReadNetworkSettings(texts);
+    m_strSettingsError = settings.error;
+    m_settingsErrorKind = settings.errorKind;
+
     // The fast mode: the sides are waited on, the panes repainted and the log written at a pace.
-    const bool bFast = GetPrivateProfileIntA("SYSTEM", "FAST", 0, SETTINGS_FILE) != 0;
-    g_bFast = bFast ? 1 : 0;
-    m_pacer.SetPaced(bFast);
-    m_log.SetBatched(bFast);
+    g_bFast = settings.fast ? 1 : 0;
+    m_pacer.SetPaced(settings.fast);
+    m_log.SetBatched(settings.fast);
     // The traffic log: LOG=0 writes none; LOGDAYS=N keeps N days of logs and events files.
     m_log.SetEnabled(GetPrivateProfileIntA("SYSTEM", "LOG", 1, SETTINGS_FILE) != 0);
     m_nLogDays = GetPrivateProfileIntA("SYSTEM", "LOGDAYS", 0, SETTINGS_FILE);
@@ -42,32 +49,31 @@ void CVarnelDlg::LoadSettings() {
     KeepLogDays();
 
     // Left alone: a drop the user did not ask for is retried, waits doubling up to RECONNECT
-    // seconds (1 to 3600; anything else is off); AUTOOPEN opens the link at start.
-    SetReconnectBound(GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE));
-    m_bAutoOpen = GetPrivateProfileIntA("SYSTEM", "AUTOOPEN", 0, SETTINGS_FILE) == 1;
+    // seconds; AUTOOPEN opens the link at start.
+    SetReconnectBound(static_cast<int>(settings.reconnect));
+    m_bAutoOpen = settings.autoOpen;
 
     // Listening for clients instead of connecting to a server: how many, who may, and whether a
-    // newcomer takes the place of the quietest. An allow-list that does not parse is an error
-    // that keeps anything from listening, never a list of everyone.
-    m_bListen = GetPrivateProfileIntA("Socket", "LISTEN", 0, SETTINGS_FILE) == 1;
+    // newcomer takes the place of the quietest. The port box shows the port as written, so that
+    // what is wrong with it can be seen.
+    m_bListen = settings.listen;
+    if (m_bListen && texts.port) {
+        m_strPort = *texts.port;
+        m_editPort.SetWindowText(texts.port->c_str());
+    }
     // Listening, the address is one of this machine's, not a server's.
     if (CWnd* pLabel = GetDlgItem(IDC_STATIC_ADDRESS); pLabel != nullptr && m_bListen)
         pLabel->SetWindowText("本机IP");
     // Telnet with the COM port option: the peer may set the line.
-    m_bTelnet = GetPrivateProfileIntA("Socket", "TELNET", 0, SETTINGS_FILE) == 1;
-    const int nClients = GetPrivateProfileIntA("Socket", "CLIENTS", 1, SETTINGS_FILE);
-    m_listenOptions.clients = nClients >= 1 && nClients <= MOST_CLIENTS ? nClients : 1;
-    m_listenOptions.takeover = GetPrivateProfileIntA("Socket", "TAKEOVER", 0, SETTINGS_FILE) == 1;
-    char szAllow[8192];
-    GetPrivateProfileStringA("Socket", "ALLOW", "", szAllow, sizeof(szAllow), SETTINGS_FILE);
-    m_strAllow = szAllow;
-    std::string strBadEntry;
-    if (auto allow = CAllowList::Parse(m_strAllow, &strBadEntry))
-        m_listenOptions.allow = *allow;
-    else
-        m_strListenError = DescribeAllowListError(strBadEntry);
+    m_bTelnet = settings.telnet;
+    m_listenOptions.clients = settings.clients;
+    m_listenOptions.takeover = settings.takeover;
+    m_listenOptions.allow = settings.allow;
+    m_strAllow = texts.allow.value_or("");
 
-    LoadTlsSettings();
+    LoadTlsSettings(settings.tls);
+    if (!m_strSettingsError.empty())
+        ShowSettingsError(); // told at once, not only when 打开 is pressed
 
     m_strComCount = "COM: 0";
     m_strTcpCount = "TCP: 0";
@@ -111,6 +117,24 @@ PortLine CVarnelDlg::ConfiguredPortLine() const {
     PortLine line = m_lineFormat;
     line.baud = g_nBaudrate;
     return line;
+}
+
+// The network side's values as the file has them, each whole.
+NetworkSettingTexts NetworkSettingTextsOfFile() {
+    NetworkSettingTexts texts;
+    texts.file = linkerrors::SettingsFileName();
+    texts.listen = GetPrivateProfileValue("Socket", "LISTEN", SETTINGS_FILE);
+    texts.telnet = GetPrivateProfileValue("Socket", "TELNET", SETTINGS_FILE);
+    texts.tls = GetPrivateProfileValue("Socket", "TLS", SETTINGS_FILE);
+    texts.clients = GetPrivateProfileValue("Socket", "CLIENTS", SETTINGS_FILE);
+    texts.takeover = GetPrivateProfileValue("Socket", "TAKEOVER", SETTINGS_FILE);
+    texts.allow = GetPrivateProfileValue("Socket", "ALLOW", SETTINGS_FILE);
+    texts.reconnect = GetPrivateProfileValue("SYSTEM", "RECONNECT", SETTINGS_FILE);
+    texts.autoOpen = GetPrivateProfileValue("SYSTEM", "AUTOOPEN", SETTINGS_FILE);
+    texts.fast = GetPrivateProfileValue("SYSTEM", "FAST", SETTINGS_FILE);
+    texts.serverIp = GetPrivateProfileValue("Socket", "ServerIP", SETTINGS_FILE);
+    texts.port = GetPrivateProfileValue("Socket", "PORT", SETTINGS_FILE);
+    return texts;
 }
 
 namespace {
@@ -176,7 +200,14 @@ void CVarnelDlg::SetReconnectBound(int nSeconds) {
 void CVarnelDlg::ToggleReconnect() {
     const bool bOn = !m_plan.Enabled();
     StopRetries();
-    SetReconnectBound(bOn ? GetPrivateProfileIntA("SYSTEM", "RECONNECT", 0, SETTINGS_FILE) : 0);
+    if (bOn) {
+        NetworkSettingTexts texts;
+        texts.reconnect = GetPrivateProfileValue("SYSTEM", "RECONNECT", SETTINGS_FILE);
+        const NetworkSettings settings = ReadNetworkSettings(texts);
+        SetReconnectBound(settings.error.empty() ? static_cast<int>(settings.reconnect) : 0);
+    } else {
+        SetReconnectBound(0);
+    }
     if (bOn && !m_plan.Enabled())
         SetReconnectBound(30); // the file gives no bound
     WriteIntSetting("SYSTEM", "RECONNECT", static_cast<int>(m_plan.BoundSeconds()));

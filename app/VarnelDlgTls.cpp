@@ -6,18 +6,17 @@
 
 namespace {
 
+// Whole, however long: a path or a list of pins cut short would name something else.
 std::string TlsEntry(const char* pszKey) {
-    char szValue[4096] = {};
-    GetPrivateProfileStringA("TLS", pszKey, "", szValue, sizeof(szValue), SETTINGS_FILE);
-    return szValue;
+    return GetPrivateProfileValue("TLS", pszKey, SETTINGS_FILE).value_or("");
 }
 
 } // namespace
 
-void CVarnelDlg::LoadTlsSettings() {
+void CVarnelDlg::LoadTlsSettings(bool bEnabled) {
     m_tlsSettings = {};
     m_strTlsError.clear();
-    m_tlsSettings.enabled = GetPrivateProfileIntA("Socket", "TLS", 0, SETTINGS_FILE) == 1;
+    m_tlsSettings.enabled = bEnabled;
     if (!m_tlsSettings.enabled)
         return;
     // Relative paths are taken from the settings file's folder, the current directory.
@@ -31,10 +30,7 @@ void CVarnelDlg::LoadTlsSettings() {
 }
 
 const std::string& CVarnelDlg::NetworkSettingsError() const {
-    static const std::string kNone;
-    if (!m_strTlsError.empty())
-        return m_strTlsError;
-    return m_bListen ? m_strListenError : kNone;
+    return !m_strSettingsError.empty() ? m_strSettingsError : m_strTlsError;
 }
 
 std::shared_ptr<const CTlsConfig> CVarnelDlg::TlsConfigFor(CTlsConfig::Role role,
@@ -47,6 +43,17 @@ std::shared_ptr<const CTlsConfig> CVarnelDlg::TlsConfigFor(CTlsConfig::Role role
     // The files are read at each open: one that was away and is back again works again.
     m_strTlsError = pConfig ? std::string() : strError;
     return pConfig;
+}
+
+void CVarnelDlg::ShowSettingsError() {
+    if (m_strSettingsError.empty()) {
+        ShowTlsSettingsError();
+        return;
+    }
+    m_strNetStatus =
+        m_settingsErrorKind == SettingsErrorKind::tls ? "加密参数错误" : "监听参数错误";
+    SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strSettingsError);
+    UpdateData(false);
 }
 
 void CVarnelDlg::ShowTlsSettingsError() {

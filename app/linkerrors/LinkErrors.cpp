@@ -157,12 +157,6 @@ std::string DescribeListenFailure(const std::string& ip, unsigned port, int errn
     }
 }
 
-std::string DescribeAllowListError(const std::string& badEntry) {
-    return "ALLOW in [Socket] of " + linkerrors::SettingsFileName() + ": \"" + badEntry +
-           "\" is not an IPv4 address or block (a.b.c.d or a.b.c.d/n) — fix it; until then "
-           "nothing listens";
-}
-
 std::string DescribeReceiveFailure(int errnoValue) {
     switch (errnoValue) {
     case 0:

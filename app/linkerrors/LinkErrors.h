@@ -55,8 +55,6 @@ std::string DescribeConnectFailure(const std::string& ip, unsigned port, int err
 
 // Why listening at ip:port failed; errnoValue is the error the socket layer recorded.
 std::string DescribeListenFailure(const std::string& ip, unsigned port, int errnoValue);
-// The settings' allow-list does not parse: which entry, and what nothing is served until then.
-std::string DescribeAllowListError(const std::string& badEntry);
 
 // What ended a connection from the far side: a receive that failed with errnoValue, or that found
 // the end of the stream (0).

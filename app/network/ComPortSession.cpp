@@ -119,6 +119,7 @@ std::string CComPortSession::Apply(const ComCommand& command) {
         if (command.Number() != 0) {
             m_port.Setup(CSerial::Baudrate(command.Number()), m_port.GetDataBits(),
                          m_port.GetParity(), m_port.GetStopBits());
+            KeepSwitches();
             m_bSetLine = true;
         }
         return CTelnetCodec::AnswerBaud(
@@ -127,6 +128,7 @@ std::string CComPortSession::Apply(const ComCommand& command) {
         if (value >= 5 && value <= 8) {
             m_port.Setup(m_port.GetBaudrate(), CSerial::DataBits(value), m_port.GetParity(),
                          m_port.GetStopBits());
+            KeepSwitches();
             m_bSetLine = true;
         }
         return CTelnetCodec::AnswerByte(
@@ -135,6 +137,7 @@ std::string CComPortSession::Apply(const ComCommand& command) {
         if (value >= 1 && value <= 5) {
             m_port.Setup(m_port.GetBaudrate(), m_port.GetDataBits(), kParities[value - 1],
                          m_port.GetStopBits());
+            KeepSwitches();
             m_bSetLine = true;
         }
         return CTelnetCodec::AnswerByte(SET_PARITY, ParityCode(m_port.GetParity()));
@@ -142,6 +145,7 @@ std::string CComPortSession::Apply(const ComCommand& command) {
         if (value >= 1 && value <= 3) {
             m_port.Setup(m_port.GetBaudrate(), m_port.GetDataBits(), m_port.GetParity(),
                          kStops[value - 1]);
+            KeepSwitches();
             m_bSetLine = true;
         }
         return CTelnetCodec::AnswerByte(SET_STOPSIZE, StopCode(m_port.GetStopBits()));
@@ -195,6 +199,7 @@ std::uint8_t CComPortSession::Control(std::uint8_t value) {
             CSerial::handshakeOff, CSerial::handshakeSoftware, CSerial::handshakeHardware};
         const bool inbound = value >= 14;
         m_port.SetupHandshaking(kFlows[value - (inbound ? 14 : 1)]);
+        KeepSwitches();
         m_bSetLine = true;
         return FlowCode(m_port.GetHandshaking(), inbound);
     }
@@ -215,6 +220,20 @@ std::uint8_t CComPortSession::Control(std::uint8_t value) {
     default:
         return FlowCode(m_port.GetHandshaking(), false);
     }
+}
+
+// A change of the line's settings drives DTR and RTS as those settings say: on, or off with
+// XON/XOFF. The lines stay as the client last set them (on unless it switched them off), except
+// under hardware flow control, which drives them itself.
+void CComPortSession::KeepSwitches() {
+    const CSerial::Handshaking flow = m_port.GetHandshaking();
+    if (flow == CSerial::handshakeHardware)
+        return;
+    const bool bDriven = flow != CSerial::handshakeSoftware;
+    if (m_bDtr != bDriven)
+        m_port.SetDTR(m_bDtr);
+    if (m_bRts != bDriven)
+        m_port.SetRTS(m_bRts);
 }
 
 // A line the client asks about (ask), switches on (ask + 1) or off (ask + 2): answered with the

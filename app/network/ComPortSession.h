@@ -75,6 +75,7 @@ private:
     std::uint8_t Switch(std::uint8_t value, std::uint8_t ask, bool& on,
                         CSerial::LONG (CSerial::*set)(bool));
     std::uint8_t ModemState();
+    void KeepSwitches();
 
     CSerial& m_port;
     std::string m_signature;

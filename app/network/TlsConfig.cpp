@@ -1,4 +1,5 @@
 #include "app/network/TlsConfig.h"
+#include "app/network/Address.h"
 #include "app/platform/TrustStore.h"
 
 #include <openssl/asn1.h>
@@ -9,6 +10,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -65,6 +67,20 @@ std::optional<KeyPin> DecodePin(std::string_view text) {
     if (out != pin.size() || (bits & ((1u << nBits) - 1)) != 0)
         return std::nullopt;
     return pin;
+}
+
+// Empty (the server's IP is wanted then), or at most 253 letters, digits, '-', '.' and '_'. Digits
+// and dots alone must be an IPv4 address as the house reads them: the certificate check would
+// take 127.0.00.1 for 127.0.0.1, and what looks like an address is checked as one or refused.
+bool HostName(const std::string& name) {
+    if (name.size() > 253)
+        return false;
+    if (!name.empty() && name.find_first_not_of("0123456789.") == std::string::npos)
+        return ParseIpv4(name).has_value();
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-' || c == '.' || c == '_';
+    });
 }
 
 // Whether the file can be opened for reading; otherwise why not.
@@ -186,6 +202,13 @@ std::unique_ptr<CTlsConfig> CTlsConfig::Make(const TlsSettings& settings, Role r
     std::unique_ptr<CTlsConfig> config(new CTlsConfig(role));
     config->m_ca = settings.ca;
     config->m_name = settings.name.empty() ? serverIp : settings.name;
+    // A name the certificate check could not take whole (a NUL would end it early, an empty one
+    // would check nothing) is refused here, never left to a check that passes anything.
+    if (!HostName(settings.name)) {
+        error = "NAME in [TLS]: \"" + settings.name +
+                "\" is not a host name or an IPv4 address (letters, digits, '-', '.', '_')";
+        return nullptr;
+    }
 
     std::string bad;
     auto pins = ParsePins(settings.pins, &bad);

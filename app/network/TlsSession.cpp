@@ -96,12 +96,18 @@ CTlsSession::CTlsSession(const CTlsConfig& config, std::string peer)
         SSL_CTX_set_client_cert_cb(ctx, &CTlsSession::CertificateAsked);
         SSL_set_verify(m_ssl, SSL_VERIFY_PEER, nullptr);
         const std::string& name = config.WantedName();
-        if (ParseIpv4(name)) {
-            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.c_str());
-        } else if (!name.empty()) {
-            SSL_set1_host(m_ssl, name.c_str());
-            SSL_set_tlsext_host_name(m_ssl, name.c_str());
-        }
+        // The name the certificate must carry: a check that could not be set up refuses the
+        // server rather than let any name through. A host name is checked as a host name only:
+        // the library's own guess would take "127.0.0.1.example.net" for the address 127.0.0.1.
+        const bool bChecked =
+            ParseIpv4(name)
+                ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), name.c_str()) == 1
+                : !name.empty() &&
+                      X509_VERIFY_PARAM_set1_host(SSL_get0_param(m_ssl), name.data(),
+                                                  name.size()) == 1 &&
+                      SSL_set_tlsext_host_name(m_ssl, name.c_str()) == 1;
+        if (!bChecked)
+            Fail(TlsFailure::Kind::handshake, "the name " + name + " cannot be checked");
     } else {
         SSL_set_accept_state(m_ssl);
         SSL_set_verify(m_ssl,

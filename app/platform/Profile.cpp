@@ -142,6 +142,11 @@ std::uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyN
     return static_cast<std::uint32_t>(n);
 }
 
+std::optional<std::string> GetPrivateProfileValue(const char* lpAppName, const char* lpKeyName,
+                                                  const char* lpFileName) {
+    return Lookup(lpAppName, lpKeyName, lpFileName);
+}
+
 namespace {
 
 bool g_bWritesEnabled = true;

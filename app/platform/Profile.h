@@ -14,6 +14,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 // The key's value read as a decimal integer (optional sign, leading digits; anything else gives
 // 0; values outside the 32-bit range saturate). The default when the file, section or key is
@@ -27,6 +29,11 @@ int GetPrivateProfileIntA(const char* lpAppName, const char* lpKeyName, int nDef
 std::uint32_t GetPrivateProfileStringA(const char* lpAppName, const char* lpKeyName,
                                        const char* lpDefault, char* lpReturnedString,
                                        std::uint32_t nSize, const char* lpFileName);
+
+// The value whole, however long; nullopt when the file, section or key is missing. For values
+// that must be read exactly or refused, never cut to a buffer.
+std::optional<std::string> GetPrivateProfileValue(const char* lpAppName, const char* lpKeyName,
+                                                  const char* lpFileName);
 
 // Creates the file, the section and the key as needed and replaces an existing value; a null
 // value deletes the key. Returns false when the file could not be written (nothing changed).

@@ -25,6 +25,7 @@
 #include "app/framework/qt/PaneEdit.h"
 #include "framework/QtTestApp.h"
 #include "support/OrdinaryUser.h"
+#include "support/SimulatedDevice.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -405,6 +406,60 @@ TEST_P(WindowModes, ListeningShowsItsClientsAndServesThem) {
     sock::closesocket(clients[1]);
 }
 
+// Settings of the listener that do not parse are told at start and at each 打开, with the key
+// and value in the tooltip; nothing listens, on this port or any other, and the file keeps them
+// (the address box's reading of a host name is 0.0.0.0: every interface). A port typed into the
+// box is read as strictly.
+TEST_F(WindowTest, WrongListenSettingsAreToldAndNothingListens) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    const struct {
+        const char* key;
+        std::string value;
+        const char* status;
+    } rows[] = {
+        {"ServerIP", "localhost", "监听参数错误"},
+        {"ServerIP", "127.0.0.1 # local only", "监听参数错误"},
+        {"PORT", std::to_string(port + 65536), "监听参数错误"},
+        {"TLS", "yes", "加密参数错误"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.value);
+        Set("Socket", "LISTEN", "1");
+        Set("Socket", "ServerIP", "127.0.0.1");
+        Set("Socket", "PORT", std::to_string(port).c_str());
+        Set("Socket", row.key, row.value.c_str());
+        Start();
+        const std::string named =
+            std::string(row.key) + " in [Socket] of VarnelConfig.ini is \"" + row.value + "\"";
+        EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), row.status);
+        EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find(named), std::string::npos)
+            << Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
+        Press(IDC_BUTTON_OPEN);
+        EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), row.status);
+        EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find(named), std::string::npos);
+        sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+        EXPECT_NE(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+        sock::closesocket(client);
+        EXPECT_EQ(Profile("Socket", row.key), row.value);
+        if (dlg->LinkIsOpen())
+            Press(IDC_BUTTON_OPEN);
+        dlg.reset();
+    }
+
+    Set("Socket", "TLS", "0");
+    Start();
+    dlg->m_editPort.SetWindowText("0");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听参数错误");
+    EXPECT_NE(Item(IDC_STATIC_NETSTATUS)
+                  ->GetToolTipText()
+                  .find("PORT in [Socket] of VarnelConfig.ini is \"0\""),
+              std::string::npos);
+    EXPECT_EQ(Profile("Socket", "PORT"), std::to_string(port));
+}
+
 TEST_F(WindowTest, AStatusChangeLeavesThePanesWhereTheyAre) {
     StartLinked(false);
     std::int64_t comBytes = 0, tcpBytes = 0;
@@ -602,10 +657,10 @@ TEST_F(QtWindowTest, IndexesOutsideTheListsLeaveThemEmpty) {
 }
 
 TEST_F(QtWindowTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
-    Write("[SYSTEM]\r\nREOPEN=0\r\nFAST=7\r\n");
+    Write("[SYSTEM]\r\nREOPEN=0\r\nFAST=1\r\n");
     Start();
     EXPECT_EQ(g_bReopen, 0);
-    EXPECT_EQ(g_bFast, 1); // any value but 0
+    EXPECT_EQ(g_bFast, 1);
     Press(IDC_CHECK_HEX);
     EXPECT_EQ(Profile("SYSTEM", "HEX"), "0");
     Press(IDC_CHECK_HEX);
@@ -617,7 +672,7 @@ TEST_F(QtWindowTest, CheckBoxesWriteTheirStateAndReopenIsOnlyRead) {
     Press(IDC_CHECK_SINGLE);
     EXPECT_EQ(Profile("SYSTEM", "Single"), "0");
     EXPECT_EQ(Profile("SYSTEM", "REOPEN"), "0");
-    EXPECT_EQ(Profile("SYSTEM", "FAST"), "7");
+    EXPECT_EQ(Profile("SYSTEM", "FAST"), "1");
     EXPECT_EQ(Profile("COM", "COM"), "<none>");
 }
 
@@ -809,6 +864,66 @@ TEST_F(QtWindowTest, AboutBoxFromTheSystemMenusPopUp) {
     EXPECT_TRUE(shown);
     EXPECT_FALSE(dlg->IsEnded());
     EXPECT_TRUE(boxes.empty());
+}
+
+// Linux only: the TLS tests' certificates and the simulated device are made here.
+// TLS files are read again at each 打开: a key that went away since start-up opens nothing,
+// least of all a listener in clear text; once it is back, the listener opens again.
+TEST_F(WindowTest, AListenerWhoseTlsFilesWentAwayOpensNothing) {
+    ASSERT_NO_FATAL_FAILURE(NameLink());
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    for (const char* name : {"server.pem", "server.key"})
+        std::filesystem::copy_file(std::string(VARNEL_TEST_CERTS) + "/" + name, name);
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "TLS", "1");
+    Set("TLS", "CERT", "server.pem");
+    Set("TLS", "KEY", "server.key");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听端口 " + std::to_string(port));
+    Press(IDC_BUTTON_OPEN);
+    std::filesystem::rename("server.key", "away.key");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "加密参数错误");
+    EXPECT_NE(Item(IDC_STATIC_NETSTATUS)->GetToolTipText().find("KEY in [TLS]"), std::string::npos)
+        << Item(IDC_STATIC_NETSTATUS)->GetToolTipText();
+    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    EXPECT_NE(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    sock::closesocket(client);
+    if (dlg->LinkIsOpen())
+        Press(IDC_BUTTON_OPEN);
+    std::filesystem::rename("away.key", "server.key");
+    Press(IDC_BUTTON_OPEN);
+    EXPECT_EQ(Shows(IDC_STATIC_NETSTATUS), "监听端口 " + std::to_string(port));
+}
+
+// The line belongs to the session: a client that holds DTR off (a device in reset) gets it, and
+// when it leaves, the last one, the configured line comes back with DTR on. On the simulated
+// device, which has the modem lines a pseudo-terminal lacks.
+TEST_F(WindowTest, TheConfiguredLineAndDtrComeBackWhenTheLastClientLeaves) {
+    testing_support::SimulatedDevice sim("COM3");
+    const std::uint16_t port = server.Port();
+    server.StopListening();
+    Set("Socket", "LISTEN", "1");
+    Set("Socket", "TELNET", "1");
+    Set("Socket", "PORT", std::to_string(port));
+    Set("SYSTEM", "REOPEN", "0");
+    Start();
+    Press(IDC_BUTTON_OPEN);
+    ASSERT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
+    sock::SOCKET client = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
+    ASSERT_EQ(testing_support::ConnectOutcome(client, "127.0.0.1", port), 0);
+    auto send = [&](const std::string& bytes) {
+        ASSERT_EQ(sock::send(client, bytes.data(), static_cast<int>(bytes.size()), 0),
+                  static_cast<int>(bytes.size()));
+    };
+    send("\xFF\xFA\x2C\x05\x09\xFF\xF0"); // DTR off, nothing else
+    EXPECT_TRUE(Until([&] { return !sim.Dtr(); }));
+    sock::closesocket(client);
+    EXPECT_TRUE(Until([&] { return sim.Dtr() && sim.Baud() == 115200; }));
+    EXPECT_TRUE(sim.Rts());
+    Press(IDC_BUTTON_OPEN);
 }
 
 #endif // !_WIN32

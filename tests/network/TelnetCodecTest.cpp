@@ -73,6 +73,13 @@ TEST(TelnetCodec, EveryInputSplitAtEveryOffsetReadsTheSame) {
          {B({7}), B({7, 0})},
          {D::wrongLength}},
         {"p" + B({I, 241, I, 249}) + "q" + B({I, WILL, 3}) + "r", "pqr", {}, {}, B({I, DO, 3})},
+        // CR NUL: the NUL is padding from a peer without BINARY, a byte of data from one with it.
+        {"A\r" + B({0}) + "B", "A\rB", {}, {}},
+        {B({I, WILL, BINARY}) + "A\r" + B({0}) + "B",
+         "A\r" + B({0}) + "B",
+         {},
+         {},
+         B({I, DO, BINARY})},
         // Malformed: each dropped whole, the session reads on.
         {B({I, S, 44, 2, 8, I, 241}) + "z", "z", {}, {D::badIac}},
         {B({I, S, 44, 2, I, S, 44, 2, 7, I, E}), "", {B({2, 7})}, {D::badIac}},

@@ -76,7 +76,8 @@ struct Refusal {
     bool withCa;
     const char* pinOf; // the certificate whose key PIN names, or nullptr
     TlsFailure::Kind kind;
-    std::string tip; // a part of the tooltip
+    std::string tip;       // a part of the tooltip
+    std::string name = {}; // NAME, when set
 };
 
 } // namespace
@@ -97,11 +98,18 @@ TEST(TlsSession, TheServerIsVerifiedAndEachRefusalSaysWhyAndHowToFixIt) {
         {"from a good CA, other key", "server", true, "selfsigned", Kind::pinMismatch,
          "its key does not match PIN: the server's key is " + Pin("server")},
         {"pin only, other key", "server", false, "selfsigned", Kind::pinMismatch, Pin("server")},
+        // With a CA the pin is checked on top of the chain, the name and the dates.
+        {"expired, pinned too", "expired", true, "expired", Kind::expired, "expired on"},
+        {"wrong name, pinned too", "wrongname", true, "wrongname", Kind::wrongName, "127.0.0.9"},
+        // NAME is checked on the certificate, not only sent.
+        {"NAME another host", "server", true, nullptr, Kind::wrongName, "meters.example.net",
+         "meters.example.net"},
+        {"NAME a host it carries", "server", true, nullptr, Kind::none, "", "LOCALHOST"},
     };
     for (const Refusal& c : cases) {
         SCOPED_TRACE(c.label);
-        TlsSettings client{true, c.withCa ? Cert("ca") : "", "", c.pinOf ? Pin(c.pinOf) : "", "",
-                           ""};
+        TlsSettings client{
+            true, c.withCa ? Cert("ca") : "", c.name, c.pinOf ? Pin(c.pinOf) : "", "", ""};
         Pair pair(client, Server(c.serverCert));
         pair.Shake();
         EXPECT_EQ(pair.client->Failure().kind, c.kind) << TlsFailureTip(pair.client->Failure());
@@ -248,6 +256,15 @@ TEST(TlsConfig, SettingsThatCannotWorkNameTheFileOrTheKey) {
          {true, "", "", "sha256//AAAA; x", "", ""},
          CTlsConfig::Role::client,
          "\"sha256//AAAA\""},
+        // A name the certificate check would cut short or read otherwise.
+        {"NAME with a NUL",
+         {true, Cert("ca"), std::string("localhost\0evil", 14), "", "", ""},
+         CTlsConfig::Role::client,
+         "NAME in [TLS]: "},
+        {"NAME an address with a leading zero",
+         {true, Cert("ca"), "127.0.00.1", "", "", ""},
+         CTlsConfig::Role::client,
+         "NAME in [TLS]: \"127.0.00.1\" is not a host name or an IPv4 address"},
         {"listening bare",
          {true, Cert("ca"), "", "", "", ""},
          CTlsConfig::Role::server,

@@ -561,21 +561,65 @@ TEST(HeadlessCommandLine, ALinkThatCannotOpenAtStartEndsWithStatusOne) {
     EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
 }
 
-// An allow-list that does not parse: nothing listens, the entry is named, and the program ends
-// with status 1 although RECONNECT is on.
-TEST(HeadlessCommandLine, ABadAllowListIsNamedAndNothingListens) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    const std::uint16_t port =
-        WriteListening(pty, "ALLOW=127.0.0.1, 10.0.0.0/33\r\n", "RECONNECT=5\r\n");
-    ChildProcess program(ProgramPath(), ProgramArgs({}));
-    EXPECT_EQ(program.WaitExit(kDeadline), 1) << program.Error();
-    EXPECT_NE(program.Error().find(" network 监听参数错误 (ALLOW in [Socket] of VarnelConfig.ini: "
-                                   "\"10.0.0.0/33\" is not"),
-              std::string::npos)
-        << program.Error();
-    EXPECT_FALSE(Client(port).connected);
+// Settings that are not listed values: the key and value are named, nothing listens or
+// connects, the program ends with status 1 although RECONNECT is on, and the file is left as it
+// was. Each row was once taken for more than it said: on, everyone, every interface, a port of
+// the system's choice, or an allow-list cut to a new valid entry.
+TEST(HeadlessCommandLine, WrongNetworkSettingsAreNamedAndNothingOpens) {
+    // Cut where the old reading cut it, this list ends in 127.0.0.1; whole, its last entry is bad.
+    std::string longAllow = " ";
+    for (int i = 0; i < 909; ++i)
+        longAllow += "10.0.0.2,";
+    longAllow += "127.0.0.10/33"; // 8,191 characters end in 127.0.0.1
+    const struct {
+        bool listen;
+        std::string socket;
+        const char* status;
+        std::string named;
+    } rows[] = {
+        {true, "ALLOW=127.0.0.1, 10.0.0.0/33\r\n", "监听参数错误",
+         "ALLOW in [Socket] of VarnelConfig.ini: \"10.0.0.0/33\" is not"},
+        {true, "ALLOW=" + longAllow + "\r\n", "监听参数错误",
+         "ALLOW in [Socket] of VarnelConfig.ini: \"127.0.0.10/33\" is not"},
+        {true, "TLS=yes\r\n", "加密参数错误", "TLS in [Socket] of VarnelConfig.ini is \"yes\""},
+        {false, "TLS=on\r\n", "加密参数错误", "TLS in [Socket] of VarnelConfig.ini is \"on\""},
+        {true, "ServerIP=localhost\r\n", "监听参数错误",
+         "ServerIP in [Socket] of VarnelConfig.ini is \"localhost\""},
+        {true, "PORT=70000\r\n", "监听参数错误",
+         "PORT in [Socket] of VarnelConfig.ini is \"70000\""},
+        {false, "LISTEN=yes\r\n", "监听参数错误",
+         "LISTEN in [Socket] of VarnelConfig.ini is \"yes\""},
+        {false, "TELNET=yes\r\n", "监听参数错误",
+         "TELNET in [Socket] of VarnelConfig.ini is \"yes\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.named);
+        TempWorkDir dir;
+        PtyPair pty;
+        ASSERT_TRUE(pty.Ok());
+        LoopbackServer server; // where the program would connect, or listen once it is gone
+        const std::uint16_t port = server.Port();
+        if (row.listen)
+            server.StopListening();
+        std::ofstream("VarnelConfig.ini", std::ios::binary)
+            << "[Socket]\r\n"
+            << row.socket << (row.listen ? "LISTEN=1\r\n" : "")
+            << "ServerIP=127.0.0.1\r\nPORT=" << port
+            << "\r\n[TLS]\r\nCERT=server.pem\r\nKEY=server.key\r\nCA=ca.pem\r\n"
+               "[SYSTEM]\r\nRECONNECT=5\r\n[Ports]\r\nCOM3="
+            << pty.SlavePath() << "\r\n";
+        const std::string settings = ReadFile("VarnelConfig.ini");
+        ChildProcess program(ProgramPath(), ProgramArgs({}));
+        EXPECT_EQ(program.WaitExit(kDeadline), 1) << program.Error();
+        EXPECT_NE(program.Error().find(std::string(" network ") + row.status + " (" + row.named),
+                  std::string::npos)
+            << program.Error();
+        if (row.listen)
+            EXPECT_FALSE(Client(port).connected);
+        else
+            EXPECT_EQ(server.Accepted(), 0);
+        EXPECT_EQ(ReadFile("VarnelConfig.ini"), settings);
+    }
 }
 
 // With RECONNECT the program stays and keeps looking for what is missing: a device whose name
