@@ -4,6 +4,7 @@
 // key present has a listed value, then the same meaning; else the error names the first key that
 // has not, with its value.
 #include "FuzzCheck.h"
+#include "FuzzFolder.h"
 
 #include "app/network/NetworkSettings.h"
 #include "app/platform/Profile.h"
@@ -15,22 +16,6 @@
 #include <vector>
 
 namespace {
-
-struct Folder {
-    std::filesystem::path dir;
-    Folder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnel-fuzz-XXXXXX");
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!::mkdtemp(name.data()))
-            std::abort();
-        dir = name.data();
-    }
-    ~Folder() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
 
 using Field = std::optional<std::string> NetworkSettingTexts::*;
 
@@ -85,7 +70,7 @@ bool Ipv4(const std::string& text) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static Folder folder;
+    static FuzzFolder folder;
     if (size > 64 * 1024)
         return 0;
     std::ofstream(folder.dir / "VarnelConfig.ini", std::ios::binary)

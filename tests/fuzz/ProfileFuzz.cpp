@@ -2,6 +2,7 @@
 // in a NUL; a smaller buffer gets a prefix of what a large one gets; a write succeeds, leaves no
 // temporary file behind, keeps the file's line ending, reads back, and changes no other key.
 #include "FuzzCheck.h"
+#include "FuzzFolder.h"
 
 #include "app/platform/Profile.h"
 
@@ -40,22 +41,8 @@ constexpr std::size_t kValueCount = sizeof kValues / sizeof kValues[0];
 constexpr std::size_t kMaxFile = 64 * 1024;
 
 // A folder of its own for the settings file, removed when the process ends.
-struct Folder {
-    std::filesystem::path dir;
-    std::string file; // named the way the bridge names it, with a backslash
-    Folder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnel-fuzz-XXXXXX");
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!::mkdtemp(name.data()))
-            std::abort();
-        dir = name.data();
-        file = dir.string() + "\\VarnelConfig.ini";
-    }
-    ~Folder() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
+struct Folder : FuzzFolder {
+    std::string file = dir.string() + "\\VarnelConfig.ini"; // as the bridge names it
     std::string Path() const { return (dir / "VarnelConfig.ini").string(); }
 };
 

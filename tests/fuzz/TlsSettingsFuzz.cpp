@@ -9,6 +9,7 @@
 // is let through exactly when the pins (if any) name the server's key and, with a CA, the name
 // (ServerIP without NAME) is one the certificate carries.
 #include "FuzzCheck.h"
+#include "FuzzFolder.h"
 
 #include "app/network/Address.h"
 #include "app/network/TlsSession.h"
@@ -36,18 +37,11 @@ constexpr char kPin[] = "sha256//yuCb/3jE4Vg1ig28oJGpGNk6j7QjQoZSPCp0KNZicTk=";
 
 // The server's certificate, self-signed for 127.0.0.1 and localhost, and its key, in a folder
 // of their own for the process's life.
-struct Files {
-    std::filesystem::path dir;
+struct Files : FuzzFolder {
     std::string cert, key;
     std::shared_ptr<const CTlsConfig> server;
 
     Files() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "varnel-fuzz-XXXXXX");
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        if (!::mkdtemp(name.data()))
-            std::abort();
-        dir = name.data();
         cert = (dir / "server.pem").string();
         key = (dir / "server.key").string();
 
@@ -92,10 +86,6 @@ struct Files {
             std::fprintf(stderr, "no server: %s\n", error.c_str());
             std::abort();
         }
-    }
-    ~Files() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 };
 
