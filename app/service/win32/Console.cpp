@@ -5,29 +5,11 @@
 
 #include <windows.h>
 // After the system's header, whose types it uses.
+#include "app/service/win32/WideText.h"
 #include <shellapi.h>
 
-namespace {
-
-std::string Utf8(const wchar_t* text) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return {};
-    std::string s(static_cast<std::size_t>(n - 1), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, s.data(), n, nullptr, nullptr);
-    return s;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 1)
-        return {};
-    std::wstring w(static_cast<std::size_t>(n - 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, w.data(), n);
-    return w;
-}
-
-} // namespace
+using service::Utf8;
+using service::Wide;
 
 std::vector<std::string> StartConsole(int argc, char** argv) {
     ::SetConsoleOutputCP(CP_UTF8); // fails harmlessly without a console (a service)

@@ -4,6 +4,8 @@
 #include "app/service/Service.h"
 
 #include <windows.h>
+// After the system's header, whose functions it uses.
+#include "app/service/win32/WideText.h"
 
 #include <cstdio>
 #include <cwchar>
@@ -17,24 +19,6 @@ namespace {
 constexpr DWORD kStopWaitHintMs = 5000;
 // How long --remove-service waits for a running service to stop.
 constexpr DWORD kRemoveStopWaitMs = 10000;
-
-std::wstring Wide(const std::string& text) {
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    if (n <= 1)
-        return {};
-    std::wstring w(static_cast<std::size_t>(n - 1), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, w.data(), n);
-    return w;
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1)
-        return {};
-    std::string s(static_cast<std::size_t>(n - 1), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, s.data(), n, nullptr, nullptr);
-    return s;
-}
 
 // The system's words for an error, with its number.
 std::string Reason(DWORD error) {
@@ -60,7 +44,8 @@ std::string Reason(DWORD error) {
     while (!words.empty() &&
            (words.back() == L'\n' || words.back() == L'\r' || words.back() == L'.'))
         words.pop_back();
-    return (words.empty() ? "error" : Utf8(words) + ";") + " error " + std::to_string(error);
+    return (words.empty() ? "error" : Utf8(words.c_str()) + ";") + " error " +
+           std::to_string(error);
 }
 
 int Fail(const char* what, const std::string& name, DWORD error) {
@@ -196,7 +181,7 @@ int Install(const std::string& name, const std::string& dir) {
     ::ChangeServiceConfig2W(created.get(), SERVICE_CONFIG_DESCRIPTION, &description);
     std::printf("varnel-headless: installed the service %s (\"Varnel %s\", started on demand) in "
                 "%s; start it with: net start %s\n",
-                name.c_str(), name.c_str(), Utf8(folder).c_str(), name.c_str());
+                name.c_str(), name.c_str(), Utf8(folder.c_str()).c_str(), name.c_str());
     return 0;
 }
 
