@@ -119,10 +119,7 @@ void CVarnelDlg::ListenPoll() {
         const std::size_t nLength = m_pClients->Receive(buffer, sizeof(buffer), &from);
         if (nLength == 0)
             break;
-        std::string strPeer;
-        for (const ClientFacts& client : m_pClients->Clients())
-            if (client.id == from)
-                strPeer = client.peer;
+        const std::string strPeer = m_pClients->PeerOf(from);
         // With room for several clients, the panes and the log say whose block it is.
         m_strBlockFrom = m_listenOptions.clients > 1 ? strPeer : std::string();
         auto session = m_sessions.find(from);

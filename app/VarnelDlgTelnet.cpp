@@ -80,11 +80,7 @@ void CVarnelDlg::ResumeWaitingSessions() {
         std::vector<std::string> events;
         const std::string strLineBefore = pSession->LineText();
         const bool bDone = pSession->Resume(DeviceOutlet(), strReply, events);
-        std::string strPeer;
-        if (m_pClients)
-            for (const ClientFacts& client : m_pClients->Clients())
-                if (client.id == id)
-                    strPeer = client.peer;
+        const std::string strPeer = m_pClients ? m_pClients->PeerOf(id) : std::string();
         AfterTelnetPeer(*pSession, strPeer, strLineBefore, events);
         if (m_pClients && !strReply.empty())
             m_pClients->SendTo(id, strReply);

@@ -380,6 +380,13 @@ std::vector<ClientFacts> CClientSet::Clients() const {
     return facts;
 }
 
+std::string CClientSet::PeerOf(ClientId id) const {
+    for (const Client& client : m_clients)
+        if (client.id == id)
+            return client.peer;
+    return {};
+}
+
 std::vector<sock::SOCKET> CClientSet::Sockets() const {
     std::vector<sock::SOCKET> sockets;
     sockets.reserve(m_clients.size());

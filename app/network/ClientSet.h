@@ -143,6 +143,8 @@ public:
 
     std::size_t Count() const { return m_clients.size(); }
     std::vector<ClientFacts> Clients() const;
+    // "a.b.c.d:port" of a client, empty when it is not (or no longer) in the set.
+    std::string PeerOf(ClientId id) const;
     // The clients' sockets, for the caller's watches: those in their handshake, and those served
     // whose reading is on.
     std::vector<sock::SOCKET> Sockets() const;
