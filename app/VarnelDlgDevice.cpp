@@ -43,15 +43,13 @@ void CVarnelDlg::PumpDevice() {
     m_toDevice.Pump(nNow);
     DropWhatThePortRefused();
     ShowDeviceHeldOff(m_toDevice.HeldOffSince(nNow));
-    ResumeWaitingSessions();
-    if (m_bPeersHeld && DeviceHasRoom())
+    m_pNetwork->ResumeWaitingSessions();
+    if (m_pNetwork->ReadingHeld() && DeviceHasRoom())
         ResumePeers();
     // Without a tick of their own (the fast mode) the queue and waiting sessions are looked at
     // until nothing waits.
-    const bool bWaiting = !m_toDevice.Idle() || m_bPeersHeld ||
-                          (m_pServerSession && m_pServerSession->Waits()) ||
-                          std::any_of(m_sessions.begin(), m_sessions.end(),
-                                      [](const auto& entry) { return entry.second->Waits(); });
+    const bool bWaiting =
+        !m_toDevice.Idle() || m_pNetwork->ReadingHeld() || m_pNetwork->SessionsWait();
     if (!bWaiting)
         KillTimer(TIMER_DEVICE);
     else if (WaitsOnSides() && !IsTimerRunning(TIMER_DEVICE))
@@ -71,28 +69,15 @@ void CVarnelDlg::DropWhatThePortRefused() {
 // The queue is full: the peers are left unread. Polled, they are simply not read; waited on,
 // their watches end until there is room again.
 void CVarnelDlg::HoldPeers() {
-    if (m_bPeersHeld)
+    if (m_pNetwork->ReadingHeld())
         return;
-    m_bPeersHeld = true;
-    Unwatch(WATCH_TCP);
-    for (std::size_t i = 0; i < m_watchedClients.size(); ++i)
-        Unwatch(WATCH_CLIENT + i);
-    m_watchedClients.clear();
+    m_pNetwork->HoldReading();
     if (WaitsOnSides() && !IsTimerRunning(TIMER_DEVICE))
         SetTimer(TIMER_DEVICE, DEVICE_POLL_MS);
 }
 
 void CVarnelDlg::ResumePeers() {
-    m_bPeersHeld = false;
-    if (!WaitsOnSides())
-        return;
-    if (m_pClients) {
-        WatchClients();
-        ListenPoll(); // what came meanwhile
-    } else if (g_bTcpConnected) {
-        WatchSocket(WATCH_TCP, g_sock);
-        GatherNetworkBurst(); // records the transport holds make no socket readable
-    }
+    m_pNetwork->ResumeReading();
 }
 
 std::size_t CVarnelDlg::DrainDevice(UINT nMs, bool bDrop) {

@@ -7,7 +7,6 @@
 #include "app/platform/Profile.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace {
 
@@ -45,32 +44,8 @@ bool CVarnelDlg::ReconnectsByItself() const {
     return m_plan.Enabled() && NetworkSettingsError().empty() && SerialSettingsError().empty();
 }
 
-void CVarnelDlg::FlushWaiting(UINT nFlushMs) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(nFlushMs);
-    // The server gets what waits for it while it takes it, up to the deadline; the close that
-    // follows tries once more and tells what is left.
-    const auto waiting = [this] {
-        return m_backlog.Waiting() > 0 || (m_pLink && m_pLink->WireWaiting() > 0);
-    };
-    while (g_bTcpConnected && waiting() && Clock::now() < deadline) {
-        if (!m_backlog.Flush(*m_pLink))
-            break;
-        if (waiting())
-            Sleep(10);
-    }
-    while (m_pClients && Clock::now() < deadline) {
-        const auto clients = m_pClients->Clients();
-        if (std::none_of(clients.begin(), clients.end(),
-                         [](const ClientFacts& client) { return client.waiting > 0; }))
-            break;
-        m_pClients->Flush();
-        Sleep(10);
-    }
-}
-
 void CVarnelDlg::CloseLinkForExit(UINT nFlushMs) {
-    FlushWaiting(nFlushMs);
+    m_pNetwork->FlushFor(nFlushMs);
     if (LinkIsOpen())
         ToggleLink();
 }
@@ -85,18 +60,8 @@ std::string CVarnelDlg::CheckNetworkSettings() const {
         return settings.error;
     if (!settings.tls)
         return {};
-    TlsSettings tls;
-    tls.enabled = true;
-    const auto entry = [](const char* pszKey) {
-        return GetPrivateProfileValue("TLS", pszKey, SETTINGS_FILE).value_or("");
-    };
-    tls.ca = entry("CA");
-    tls.name = entry("NAME");
-    tls.pins = entry("PIN");
-    tls.cert = entry("CERT");
-    tls.key = entry("KEY");
     std::string strError;
-    if (!CTlsConfig::Make(tls,
+    if (!CTlsConfig::Make(TlsSettingsOfFile(true),
                           settings.listen ? CTlsConfig::Role::server : CTlsConfig::Role::client,
                           "0.0.0.0", &strError))
         return strError;
@@ -139,7 +104,7 @@ void CVarnelDlg::ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs) {
             ToggleTcp();
     };
     if (bNetwork) {
-        FlushWaiting(nFlushMs);
+        m_pNetwork->FlushFor(nFlushMs);
         ToggleTcp();
         LoadSettings();
         m_btnOpen.SetWindowText("打开"); // the network side opens as at the button
@@ -157,4 +122,9 @@ void CVarnelDlg::ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs) {
         ShowSerialSideWanted();
         failed(Plan::SERIAL, IDC_STATIC_COMSTATUS);
     }
+}
+
+void CVarnelDlg::ShowClientCounters(bool bShow) {
+    m_bClientCounters = bShow;
+    m_pNetwork->ShowClientCounters(bShow);
 }

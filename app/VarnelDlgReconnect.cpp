@@ -66,27 +66,21 @@ void CVarnelDlg::ToggleRetriedLink() {
     }
 }
 
-// The server's side went down. Without RECONNECT the whole link goes down, as it always did.
+// The network side went down. Without RECONNECT the whole link goes down, as it always did.
 void CVarnelDlg::NetworkDropped(const std::string& strReason, CReconnectPlan::End end) {
-    m_strNetDownReason = strReason;
+    m_pNetwork->SetDownReason(strReason);
     if (!m_plan.Enabled()) {
         ToggleLink();
         return;
     }
     // What the server had not acknowledged goes back in front of what waits for it.
+    std::size_t nResent = 0;
     std::size_t nLost = 0;
-    const std::size_t nResent = m_backlog.Rewind(m_pLink->Acknowledged(), &nLost);
-    m_strNetDownReason.clear();
-    CloseNetworkSide(true);
+    m_pNetwork->Drop(nResent, nLost);
     BeginOutage(Plan::NETWORK, strReason, end);
     m_outages[Plan::NETWORK].facts.resent = nResent;
     m_outages[Plan::NETWORK].facts.dropped = nLost;
     WriteEvent(*this, m_outages[Plan::NETWORK].facts, "dropped");
-}
-
-// The device went away. Its side closes once the call that noticed it has returned.
-void CVarnelDlg::SerialDropped() {
-    SetOneShotTimer(TIMER_SERIAL_LOST, 1);
 }
 
 void CVarnelDlg::OnSerialLost() {
@@ -103,10 +97,11 @@ void CVarnelDlg::HoldForServer(const char* pBuffer, DWORD nCount) {
     if (!m_plan.Retrying(Plan::NETWORK))
         return; // no server is wanted: the block is shown and logged only
     Outage& outage = m_outages[Plan::NETWORK];
-    if (m_backlog.Hold(pBuffer, nCount))
-        outage.facts.held += nCount;
+    std::size_t nWire = 0;
+    if (m_pNetwork->HoldForServer(pBuffer, nCount, nWire))
+        outage.facts.held += nWire;
     else
-        outage.facts.dropped += nCount; // past the bound the newest bytes go
+        outage.facts.dropped += nWire; // past the bound the newest bytes go
 }
 
 void CVarnelDlg::NoteUndeliveredToDevice(std::size_t nCount) {
@@ -176,92 +171,25 @@ void CVarnelDlg::OnRetryTick() {
         KillTimer(TIMER_RETRY);
 }
 
-// A connect that does not block: started when due, looked at every tick until it ends.
+// The network side's attempt to come back, moved on at each tick; the plan says when one starts.
 void CVarnelDlg::TryServer(std::uint64_t nNow) {
     const std::int64_t nNowMs = static_cast<std::int64_t>(nNow);
-    if (m_bListen) { // a listener that could not open (its port was taken) is opened again
-        if (!m_plan.Due(Plan::NETWORK, nNowMs))
-            return;
-        if (!ToggleListen()) {
-            EndOutage(Plan::NETWORK);
-            return;
-        }
+    std::string strWhy;
+    switch (m_pNetwork->Retry(nNow, m_plan.Due(Plan::NETWORK, nNowMs), strWhy)) {
+    case CNetworkSide::Attempt::pending:
+        return;
+    case CNetworkSide::Attempt::up:
+        if (m_pNetwork->Listens())
+            ShowNetworkSideWanted();
+        EndOutage(Plan::NETWORK);
+        return;
+    case CNetworkSide::Attempt::failed:
         m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
+        if (!strWhy.empty())
+            m_outages[Plan::NETWORK].facts.lastAttempt = strWhy;
         ShowRetry(Plan::NETWORK);
         return;
     }
-    if (m_sockConnecting == sock::INVALID_SOCKET) {
-        if (!m_plan.Due(Plan::NETWORK, nNowMs))
-            return;
-        m_sockConnecting = sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0);
-        m_nConnectDeadline = nNow + static_cast<std::uint64_t>(sock::ConnectTimeoutMs());
-        if (sock::connect_start(m_sockConnecting, &m_addrServer, sizeof(m_addrServer)) != 0 &&
-            sock::WSAGetLastError() != EINPROGRESS) {
-            GiveUpConnect();
-            m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
-            ShowRetry(Plan::NETWORK);
-            return;
-        }
-    }
-    if (!m_pConnecting) {
-        const int nResult = sock::connect_result(m_sockConnecting);
-        const int nError = nResult == 0 ? 0 : sock::WSAGetLastError();
-        if (nError == EINPROGRESS && nNow < m_nConnectDeadline)
-            return;
-        if (nError != 0) {
-            GiveUpConnect();
-            m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
-            m_outages[Plan::NETWORK].facts.lastAttempt = DescribeConnectFailure(
-                m_strServerIP, m_nServerPort, nError == EINPROGRESS ? ETIMEDOUT : nError);
-            ShowRetry(Plan::NETWORK);
-            return;
-        }
-        // Connected: the transport's handshake, if it has one, goes on at each tick.
-        m_pConnecting = NewServerTransport(m_sockConnecting);
-        m_nConnectDeadline = nNow + TLS_HANDSHAKE_MS;
-        if (!m_pConnecting) { // a TLS file changed since start-up: this attempt fails
-            GiveUpConnect();
-            m_plan.AttemptFailed(Plan::NETWORK, nNowMs);
-            m_outages[Plan::NETWORK].facts.lastAttempt = m_strTlsError;
-            ShowRetry(Plan::NETWORK);
-            return;
-        }
-    }
-    if (!ServerHandshakeDone(nNow))
-        return;
-    g_sock = m_sockConnecting;
-    m_sockConnecting = sock::INVALID_SOCKET;
-    m_pLink = std::move(m_pConnecting);
-    NetworkSideUp();
-    // What waited for the server goes first, before anything newer.
-    m_backlog.Flush(*m_pLink);
-    WatchBacklog();
-    EndOutage(Plan::NETWORK);
-}
-
-void CVarnelDlg::GiveUpConnect() {
-    m_pConnecting.reset();
-    sock::closesocket(m_sockConnecting); // nothing when no connect is under way
-    m_sockConnecting = sock::INVALID_SOCKET;
-}
-
-// The handshake of a reconnect, moved on for a moment at each tick: true once it is done. A
-// refusal counts as a failed attempt, with why.
-bool CVarnelDlg::ServerHandshakeDone(std::uint64_t nNow) {
-    const CTransport::Stage stage = m_pConnecting->Handshake(20000, 4);
-    if (stage == CTransport::Stage::ready)
-        return true;
-    if (stage == CTransport::Stage::handshake && nNow < m_nConnectDeadline)
-        return false;
-    if (stage == CTransport::Stage::handshake)
-        m_pConnecting->HandshakeTimedOut();
-    const std::string strWhy = m_pConnecting->Failure();
-    GiveUpConnect();
-    m_plan.AttemptFailed(Plan::NETWORK, static_cast<std::int64_t>(nNow));
-    m_outages[Plan::NETWORK].facts.lastAttempt =
-        m_strServerIP + ":" + std::to_string(m_nServerPort) + ": " + strWhy;
-    ShowRetry(Plan::NETWORK);
-    return false;
 }
 
 // The device is opened through the button's own path; one that is not there is only looked for.
@@ -281,7 +209,7 @@ void CVarnelDlg::StopRetries() {
     m_plan.Stop();
     KillTimer(TIMER_RETRY);
     KillTimer(TIMER_SERIAL_LOST);
-    GiveUpConnect();
+    m_pNetwork->StopRetry();
     for (Outage& outage : m_outages)
         outage.active = false;
 }

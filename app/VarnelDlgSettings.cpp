@@ -55,23 +55,31 @@ void CVarnelDlg::LoadSettings() {
 
     // Listening for clients instead of connecting to a server: how many, who may, and whether a
     // newcomer takes the place of the quietest. The port box shows the port as written, so that
-    // what is wrong with it can be seen.
-    m_bListen = settings.listen;
-    if (m_bListen && texts.port) {
+    // what is wrong with it can be seen. Telnet with the COM port option: the peer may set the
+    // line. The kind of network side is chosen here, once; one that is up stays as it is (only
+    // the serial half's settings changed then).
+    if (settings.listen && texts.port) {
         m_strPort = *texts.port;
         m_editPort.SetWindowText(texts.port->c_str());
     }
     // Listening, the address is one of this machine's, not a server's.
-    if (CWnd* pLabel = GetDlgItem(IDC_STATIC_ADDRESS); pLabel != nullptr && m_bListen)
+    if (CWnd* pLabel = GetDlgItem(IDC_STATIC_ADDRESS); pLabel != nullptr && settings.listen)
         pLabel->SetWindowText("本机IP");
-    // Telnet with the COM port option: the peer may set the line.
-    m_bTelnet = settings.telnet;
-    m_listenOptions.clients = settings.clients;
-    m_listenOptions.takeover = settings.takeover;
-    m_listenOptions.allow = settings.allow;
-    m_strAllow = texts.allow.value_or("");
-
-    LoadTlsSettings(settings.tls);
+    if (!m_pNetwork->Up()) {
+        NetworkSideSettings side;
+        side.listen = settings.listen;
+        side.fast = settings.fast;
+        side.telnet = settings.telnet;
+        side.clientCounters = m_bClientCounters;
+        side.tls = TlsSettingsOfFile(settings.tls);
+        side.clients.clients = settings.clients;
+        side.clients.takeover = settings.takeover;
+        side.clients.allow = settings.allow;
+        side.allow = texts.allow.value_or("");
+        m_pNetwork.reset(); // its timers and watches end before the next one's begin
+        m_pNetwork = CNetworkSide::Make(*m_pHost, side, {g_sock, g_bTcpConnected});
+    }
+    m_pNetwork->KeepSent(m_plan.Enabled());
     if (!m_strSettingsError.empty())
         ShowSettingsError(); // told at once, not only when 打开 is pressed
 
@@ -192,7 +200,7 @@ void CVarnelDlg::OnCheck0x() {
 void CVarnelDlg::SetReconnectBound(int nSeconds) {
     m_plan =
         CReconnectPlan(nSeconds >= 1 && nSeconds <= 3600 ? static_cast<unsigned>(nSeconds) : 0u);
-    m_backlog.KeepSent(m_plan.Enabled() ? SEND_BACKLOG_LIMIT : 0);
+    m_pNetwork->KeepSent(m_plan.Enabled());
     if (CMenu* pSysMenu = GetSystemMenu(false))
         pSysMenu->CheckMenuItem(IDM_RECONNECT, m_plan.Enabled() ? MF_CHECKED : MF_UNCHECKED);
 }
@@ -215,4 +223,22 @@ void CVarnelDlg::ToggleReconnect() {
 
 void CVarnelDlg::OnCheckSingle() {
     WriteIntSetting("SYSTEM", "Single", m_chkSingle.GetCheck());
+}
+
+TlsSettings TlsSettingsOfFile(bool bEnabled) {
+    TlsSettings tls;
+    tls.enabled = bEnabled;
+    if (!bEnabled)
+        return tls;
+    // Whole, however long: a path or a list of pins cut short would name something else.
+    // Relative paths are taken from the settings file's folder, the current directory.
+    const auto entry = [](const char* pszKey) {
+        return GetPrivateProfileValue("TLS", pszKey, SETTINGS_FILE).value_or("");
+    };
+    tls.ca = entry("CA");
+    tls.name = entry("NAME");
+    tls.pins = entry("PIN");
+    tls.cert = entry("CERT");
+    tls.key = entry("KEY");
+    return tls;
 }

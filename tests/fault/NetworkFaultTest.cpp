@@ -34,7 +34,7 @@ protected:
         EXPECT_TRUE(Until(
             [&] {
                 FeedDevice(sent);
-                return dlg->m_backlog.Waiting() >= waiting;
+                return dlg->ServerBacklog()->Waiting() >= waiting;
             },
             60000))
             << "the socket never filled; " << g_nComBytes << " bytes taken";
@@ -180,7 +180,7 @@ TEST_F(NetworkFaultTest, ServerGoneAtTheReopenLeavesTheLinkDownUntilTheNextClick
 
 TEST_F(NetworkFaultTest, BacklogOverflowAtAReopenLeavesTheLinkDownWithItsReason) {
     StartLinkedReopening();
-    dlg->m_backlog.SetLimit(2048);
+    dlg->ServerBacklog()->SetLimit(2048);
     // The server sends a block and reads nothing, while the device's bytes wait in the port:
     // forwarding them first, ahead of the block, passes the bound. The test holds the window's
     // thread until it runs the network poll itself, so that it is that poll which overflows.
@@ -294,7 +294,7 @@ TEST_F(NetworkFaultTest, ServerThatStopsReadingGetsEveryByteOrTheLinkGoesDownWit
     ASSERT_TRUE(Until(
         [&] {
             feed();
-            return dlg->m_backlog.Waiting() >= 2 * SEND_BACKLOG_COMPACT_AT;
+            return dlg->ServerBacklog()->Waiting() >= 2 * SEND_BACKLOG_COMPACT_AT;
         },
         60000))
         << "the socket never filled; " << g_nComBytes << " bytes taken";
@@ -313,11 +313,11 @@ TEST_F(NetworkFaultTest, ServerThatStopsReadingGetsEveryByteOrTheLinkGoesDownWit
         20000));
     EXPECT_EQ(got.size(), sent);
     EXPECT_TRUE(got == Pattern(0, sent)) << "the server got altered or reordered bytes";
-    EXPECT_EQ(dlg->m_backlog.Waiting(), 0u);
+    EXPECT_EQ(dlg->ServerBacklog()->Waiting(), 0u);
 
     // It stops reading for good: past the bound the link goes down, the tooltip says why and how
     // many bytes never got there, and what did get there is the stream without a gap.
-    dlg->m_backlog.SetLimit(64 << 10);
+    dlg->ServerBacklog()->SetLimit(64 << 10);
     ASSERT_TRUE(Until(
         [&] {
             if (g_bTcpConnected)
