@@ -32,3 +32,14 @@ bool CVarnelApp::InitInstance() {
     // The dialog has closed: end the application instead of starting its message loop.
     return false;
 }
+
+CAboutDlg::CAboutDlg() : CDialog(IDD) {}
+
+CAboutDlg::~CAboutDlg() = default;
+
+void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
+    CDialog::DoDataExchange(pDX);
+}
+
+BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
+END_MESSAGE_MAP()

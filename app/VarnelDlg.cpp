@@ -23,43 +23,7 @@ std::int64_t g_nComBytes = 0;
 std::int64_t g_nTcpBytes = 0;
 CSerial g_serial;
 
-const char* PortMap(int nIndex) {
-    static const char* const kPorts[] = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7"};
-    if (nIndex < 0 || nIndex >= static_cast<int>(std::size(kPorts)))
-        return "COM3";
-    return kPorts[nIndex];
-}
-
-std::uint32_t BaudMap(int nIndex) {
-    static const std::uint32_t kRates[] = {300, 1200, 9600, 38400, 57600, 115200};
-    if (nIndex < 0 || nIndex >= static_cast<int>(std::size(kRates)))
-        return 115200;
-    return kRates[nIndex];
-}
-
 static_assert(CSerialBurstRead::BUFFER_SIZE == RECV_BUFFER_SIZE, "a burst is one block at most");
-
-UINT SerialQuietGapMs(std::uint32_t nBaudrate) {
-    if (nBaudrate == 0)
-        return 1;
-    // 3.5 characters of 10 bits each: 35000 / baud milliseconds, rounded up.
-    const std::uint64_t nMs = (35000u + std::uint64_t{nBaudrate} - 1) / nBaudrate;
-    return static_cast<UINT>(std::max<std::uint64_t>(nMs, 1));
-}
-
-// ---------------------------------------------------------------------------------------------
-// CAboutDlg
-
-CAboutDlg::CAboutDlg() : CDialog(IDD) {}
-
-CAboutDlg::~CAboutDlg() = default;
-
-void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
-    CDialog::DoDataExchange(pDX);
-}
-
-BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
-END_MESSAGE_MAP()
 
 // ---------------------------------------------------------------------------------------------
 // CVarnelDlg
@@ -169,8 +133,8 @@ void CVarnelDlg::OnCancel() {
 void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
     // What each of the window's own timers is for; the rest are the network side's.
     static constexpr std::pair<UINT_PTR, void (CVarnelDlg::*)()> kTimers[] = {
-        {TIMER_COM, &CVarnelDlg::SerialPoll},       {TIMER_PUSH, &CVarnelDlg::OnPushPeriod},
-        {TIMER_RETRY, &CVarnelDlg::OnRetryTick},    {TIMER_SERIAL_LOST, &CVarnelDlg::OnSerialLost},
+        {TIMER_COM, &CVarnelDlg::SerialPoll},    {TIMER_PUSH, &CVarnelDlg::OnPushPeriod},
+        {TIMER_RETRY, &CVarnelDlg::OnRetryTick}, {TIMER_SERIAL_LOST, &CVarnelDlg::OnSerialLost},
         {TIMER_DEVICE, &CVarnelDlg::PumpDevice},
     };
     bool bMine = false;
@@ -259,7 +223,6 @@ void CVarnelDlg::ShowNetworkSideWanted() {
     m_editPort.EnableWindow(false);
 }
 
-
 // Opens the network side at the address and port the boxes show, or closes it. The file keeps
 // what was asked for; a listening port that does not parse is not written, so that the address the
 // box made of a text that did not parse is never listened at by the next start.
@@ -308,25 +271,4 @@ void CVarnelDlg::ShowSettingsError() {
         m_settingsErrorKind == SettingsErrorKind::tls ? "加密参数错误" : "监听参数错误";
     SetStatusTip(*this, IDC_STATIC_NETSTATUS, m_strSettingsError);
     UpdateData(false);
-}
-
-// With REOPEN both links are cycled after each block from the server: the port closes for the
-// cycle, so what the device sent before goes to the server first (unless that takes the link
-// down), and the block leaves, as long as a write was given.
-void CVarnelDlg::ServerBlockDelivered() {
-    if (!g_bReopen || !g_bTcpConnected)
-        return;
-    DeliverSerialBurst(true);
-    for (DWORD nQueued = g_serial.GetInQueueCount(); nQueued > 0 && g_bTcpConnected;) {
-        const DWORD nRead = ForwardSerialBlock(nQueued);
-        if (nRead == 0)
-            break;
-        nQueued -= std::min(nQueued, nRead);
-    }
-    if (!g_bTcpConnected)
-        return;
-    DrainDevice(DEVICE_REOPEN_MS, false);
-    ToggleLink();
-    Sleep(1000);
-    ToggleLink();
 }

@@ -2,42 +2,18 @@
 // the network side (app/side); and the About box.
 #pragma once
 
+#include "app/Varnel.h"
 #include "app/bridge/DeviceQueue.h"
 #include "app/bridge/OutageText.h"
 #include "app/bridge/PaneEntries.h"
 #include "app/bridge/PortLine.h"
 #include "app/bridge/PushPacer.h"
-#include "app/bridge/ReconnectPlan.h"
 #include "app/bridge/SerialBurstRead.h"
 #include "app/bridge/TrafficLog.h"
-#include "app/framework/Afx.h"
-#include "app/network/NetworkSettings.h"
 #include "app/side/NetworkSide.h"
 #include "res/resource.h"
-#include "serial/Serial.h"
 
-#include <cstdint>
 #include <functional>
-#include <memory>
-#include <string>
-
-// The settings file, relative to the current directory at each access. The program without a
-// window may name another one in that folder (its --config) before the main window is made.
-inline const char* SETTINGS_FILE = ".\\VarnelConfig.ini";
-
-// What of the settings file each half runs on, to tell which a new file changes: the values only
-// the serial side uses, those only the network side uses, and those that shape the whole link.
-struct SettingsPrint {
-    std::string serial, network, link;
-};
-SettingsPrint ReadSettingsPrint();
-// The network side's values in the settings file, each read whole; its TLS files and names.
-NetworkSettingTexts NetworkSettingTextsOfFile();
-TlsSettings TlsSettingsOfFile(bool bEnabled);
-
-// The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
-// rate, rounded up to whole milliseconds and never less than 1.
-UINT SerialQuietGapMs(std::uint32_t nBaudrate);
 
 // Link state, used on the window thread only.
 extern char g_szComPort[8];       // port name, NUL-terminated, at most four characters
@@ -50,13 +26,9 @@ extern std::int64_t g_nComBytes;  // bytes received from the serial port since s
 extern std::int64_t g_nTcpBytes;  // bytes received from the server since start-up
 extern CSerial g_serial;          // the bridge's serial port
 
-// The tooltip of a status line; the device a port name leads to.
+// A status line's tooltip; the device a port name leads to.
 void SetStatusTip(CDialog& dlg, int nID, const std::string& strTip);
 std::string DevicePathOf(const char* pszPort);
-// Index of the port list to the port name, of the baud list to bits per second ("COM3" and
-// 115200 for an index outside the list).
-const char* PortMap(int nIndex);
-std::uint32_t BaudMap(int nIndex);
 
 class CVarnelDlg : public CDialog {
 public:
@@ -92,44 +64,35 @@ public:
     void ToggleReconnect();
     void SetReconnectBound(int nSeconds);
 
-    // Link control: each toggle returns true when an open or a connect failed. The Open button
-    // reads 关闭 while the link is open, or wanted open while a side is retried.
+    // Link control: a toggle is true when an open failed; 关闭 on the button: the link is open.
     void ToggleLink();
     bool ToggleSerial();
     bool ToggleTcp();
     bool LinkIsOpen();
 
-    // Traffic display and log (VarnelDlgTraffic.cpp); a line of the events file.
+    // Traffic display and log; a line of the events file (VarnelDlgTraffic.cpp).
     void ShowTrafficBlock(bool bFromNetwork, const char* pBuffer, int nLength);
     void WriteTrafficLog(const char* pszText, int nByteCount, bool bFromNetwork);
     void AppendEvent(const std::string& strFile, const std::string& strLine);
     void OnButtonClear();
-    // LOGDAYS: at the first call of each day, the logs and events files older than that go.
+    // LOGDAYS: at the first call of a day, older logs and events files go.
     void KeepLogDays();
 
-    // Bytes from the device that the port holds for the bridge: its queue, and in the fast mode a
-    // burst whose read has ended but whose news the window's thread has not handled yet.
+    // The device's bytes the port holds for the bridge: its queue and a burst read, not handled.
     DWORD SerialBytesHeld();
-    // The server connection's backlog: what the server has not taken yet (none when listening).
+    // What the server has not taken yet (no backlog when listening).
     CSendBacklog* ServerBacklog() { return m_pNetwork->Backlog(); }
 
-    // The program without a window (VarnelDlgHeadless.cpp), through the button's own paths: the
-    // link opened at start (true when it is open then) and closed at the end once what waits for
-    // the peers has gone or nFlushMs passed; whether RECONNECT brings a dropped link back; a link
-    // down for good; what in a new settings file keeps the network side from opening; a new
-    // settings file taken, the halves named closed and opened again on it.
+    // The program without a window, through the button's paths (VarnelDlgHeadless.cpp).
     bool OpenLinkAtStart();
     bool ReconnectsByItself() const;
     void CloseLinkForExit(UINT nFlushMs);
     bool LinkDownForGood();
     std::string CheckNetworkSettings() const;
     void ReopenSides(bool bSerial, bool bNetwork, UINT nFlushMs);
-    // Whether the network tooltip counts each client's bytes (without a window it is the reason
-    // of a status line, and a count is no news); who hears that a log file cannot be written.
+    // Whether the tooltip counts clients' bytes; who hears that a log cannot be written.
     void ShowClientCounters(bool bShow);
-    void TellLogFailures(std::function<void(const std::string&)> tell) {
-        m_tellLogFailure = std::move(tell);
-    }
+    void TellLogFailures(std::function<void(const std::string&)> tell);
 
 private:
     class SideHost; // what the network side is handed (VarnelDlgSides.cpp)
@@ -151,8 +114,7 @@ private:
     void ArmSerialRead();
     void DeliverSerialBurst(bool bCancel, CSerial::LONG* pResult = nullptr);
     void OnSerialBurst();
-    // Bytes for the device (VarnelDlgDevice.cpp): they wait in m_toDevice and go as the port
-    // takes them; while it is full the peers are not read.
+    // Bytes for the device wait in m_toDevice; the peers are not read while it is full.
     void WriteBlockToDevice(const char* pBuffer, int nLength);
     bool DeviceHasRoom() const;
     void PumpDevice();
@@ -162,10 +124,6 @@ private:
     std::size_t DrainDevice(UINT nMs, bool bDrop);
     void ShowDeviceHeldOff(std::uint64_t nSince);
     const CComPortSession::Outlet& DeviceOutlet();
-    void AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
-                         const std::string& strLineBefore, const std::vector<std::string>& events);
-    void SessionsEnded();
-    void ServerBlockDelivered();
 
     // The two halves together.
     bool WaitsOnSides() const { return g_bFast != 0; }
@@ -199,25 +157,17 @@ private:
 
     std::unique_ptr<CSideHost> m_pHost;
     std::unique_ptr<CNetworkSide> m_pNetwork;
-    // What in the network settings is wrong (nothing opens then), and which status line says it.
+    // What in the network settings is wrong: nothing opens then.
     std::string m_strSettingsError;
     SettingsErrorKind m_settingsErrorKind = SettingsErrorKind::none;
     bool m_bClientCounters = true;
 
-    // The retries' plan, and the outage of each half (index CReconnectPlan::SERIAL or NETWORK).
+    // The retries' plan and each half's outage (index CReconnectPlan::SERIAL or NETWORK).
     CReconnectPlan m_plan;
     bool m_bAutoOpen = false;
-    struct Outage {
-        bool active = false;
-        std::uint64_t fromTick = 0;
-        OutageFacts facts;
-    };
-    Outage m_outages[2];
+    LinkOutage m_outages[2];
 
-    // The serial half: the device went away (cue shown); the line beyond the rate (FORMAT, FLOW),
-    // what in RATE and the others is wrong, the baud box's text as last put there; the port's
-    // state; the queue for the device and the hold-off its tooltip tells; the line a session set,
-    // whether it is put back at the end, the sessions' outlet and what they learnt of the port.
+    // The serial half: its device, line settings, port, queue, remote line and burst read.
     bool m_bComDeviceGone = false;
     PortLine m_lineFormat;
     std::string m_strRateError, m_strLineError, m_strBaudShown;
@@ -228,12 +178,10 @@ private:
     bool m_bLineSetRemotely = false;
     std::unique_ptr<CComPortSession::Outlet> m_pOutlet;
     std::shared_ptr<PortFacts> m_pPortFacts;
-    // Fast mode: the port's read of the device's next burst.
     CSerialBurstRead m_comRead{g_serial};
     bool m_bComWatched = false;
 
-    // What the window shows and keeps: whose block is on its way (several clients), the panes'
-    // entries, their repaint pace, the traffic log and how long logs are kept.
+    // Whose block is on its way, the panes' entries and pace, the log and its days.
     std::string m_strBlockFrom;
     CPaneEntries m_comEntries, m_tcpEntries;
     CPushPacer m_pacer;
@@ -242,17 +190,6 @@ private:
     std::string m_strLogDay;
     std::function<void(const std::string&)> m_tellLogFailure;
     bool m_bEventsFailureTold = false;
-
-protected:
-    void DoDataExchange(CDataExchange* pDX) override;
-    DECLARE_MESSAGE_MAP()
-};
-
-class CAboutDlg : public CDialog {
-public:
-    CAboutDlg();
-    ~CAboutDlg() override;
-    enum { IDD = IDD_ABOUTBOX };
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

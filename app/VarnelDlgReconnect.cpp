@@ -96,7 +96,7 @@ void CVarnelDlg::OnSerialLost() {
 void CVarnelDlg::HoldForServer(const char* pBuffer, DWORD nCount) {
     if (!m_plan.Retrying(Plan::NETWORK))
         return; // no server is wanted: the block is shown and logged only
-    Outage& outage = m_outages[Plan::NETWORK];
+    LinkOutage& outage = m_outages[Plan::NETWORK];
     std::size_t nWire = 0;
     if (m_pNetwork->HoldForServer(pBuffer, nCount, nWire))
         outage.facts.held += nWire;
@@ -110,7 +110,7 @@ void CVarnelDlg::NoteUndeliveredToDevice(std::size_t nCount) {
 
 // The side is down for the reason and, the plan willing, retried from now on.
 void CVarnelDlg::BeginOutage(int nSide, const std::string& strReason, CReconnectPlan::End end) {
-    Outage& outage = m_outages[nSide];
+    LinkOutage& outage = m_outages[nSide];
     const std::int64_t nNow = static_cast<std::int64_t>(GetTickCount64());
     if (!outage.active) {
         outage = {};
@@ -126,7 +126,7 @@ void CVarnelDlg::BeginOutage(int nSide, const std::string& strReason, CReconnect
 }
 
 void CVarnelDlg::EndOutage(int nSide) {
-    Outage& outage = m_outages[nSide];
+    LinkOutage& outage = m_outages[nSide];
     m_plan.AttemptSucceeded(static_cast<Plan::Side>(nSide));
     if (!outage.active)
         return;
@@ -210,6 +210,6 @@ void CVarnelDlg::StopRetries() {
     KillTimer(TIMER_RETRY);
     KillTimer(TIMER_SERIAL_LOST);
     m_pNetwork->StopRetry();
-    for (Outage& outage : m_outages)
+    for (LinkOutage& outage : m_outages)
         outage.active = false;
 }

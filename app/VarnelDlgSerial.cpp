@@ -118,7 +118,6 @@ std::string CVarnelDlg::SerialTip() const {
            (m_strRemoteLine.empty() ? PortLineText(ReadPortLine(g_serial)) : m_strRemoteLine);
 }
 
-
 void CVarnelDlg::SerialPoll() {
     NoteSerialDeviceGone();
     PumpDevice();
@@ -239,4 +238,3 @@ void CVarnelDlg::OnSerialBurst() {
 DWORD CVarnelDlg::SerialBytesHeld() {
     return g_serial.GetInQueueCount() + m_comRead.Held();
 }
-

@@ -5,8 +5,10 @@
 // and the line the settings give is put back when the last session ends.
 #include "app/VarnelDlg.h"
 #include "app/bridge/OutageText.h"
+#include "app/platform/Clock.h"
 #include "res/Resources.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -31,7 +33,26 @@ public:
         m_dlg.WriteBlockToDevice(pBuffer, static_cast<int>(nLength));
     }
     void BlockFrom(const std::string& strFrom) override { m_dlg.m_strBlockFrom = strFrom; }
-    void ServerBlockDelivered() override { m_dlg.ServerBlockDelivered(); }
+    // With REOPEN both links are cycled after each block from the server: the port closes for the
+    // cycle, so what the device sent before goes to the server first (unless that takes the link
+    // down), and the block leaves, as long as a write was given.
+    void ServerBlockDelivered() override {
+        if (!g_bReopen || !g_bTcpConnected)
+            return;
+        m_dlg.DeliverSerialBurst(true);
+        for (DWORD nQueued = g_serial.GetInQueueCount(); nQueued > 0 && g_bTcpConnected;) {
+            const DWORD nRead = m_dlg.ForwardSerialBlock(nQueued);
+            if (nRead == 0)
+                break;
+            nQueued -= std::min(nQueued, nRead);
+        }
+        if (!g_bTcpConnected)
+            return;
+        m_dlg.DrainDevice(DEVICE_REOPEN_MS, false);
+        m_dlg.ToggleLink();
+        Sleep(1000);
+        m_dlg.ToggleLink();
+    }
     void HoldPeers() override { m_dlg.HoldPeers(); }
 
     std::shared_ptr<CComPortSession> NewSession() override {
@@ -51,7 +72,7 @@ public:
         const std::string strLineBefore = session.LineText();
         const bool bDone = session.FromWire(std::string_view(pBuffer, nLength),
                                             m_dlg.DeviceOutlet(), strReply, events);
-        m_dlg.AfterTelnetPeer(session, strPeer, strLineBefore, events);
+        AfterTelnetPeer(session, strPeer, strLineBefore, events);
         return bDone;
     }
     bool ResumeTelnetPeer(CComPortSession& session, const std::string& strPeer,
@@ -59,10 +80,22 @@ public:
         std::vector<std::string> events;
         const std::string strLineBefore = session.LineText();
         const bool bDone = session.Resume(m_dlg.DeviceOutlet(), strReply, events);
-        m_dlg.AfterTelnetPeer(session, strPeer, strLineBefore, events);
+        AfterTelnetPeer(session, strPeer, strLineBefore, events);
         return bDone;
     }
-    void LastSessionEnded() override { m_dlg.SessionsEnded(); }
+    // The last session ended: the line the settings give is put back.
+    void LastSessionEnded() override {
+        m_dlg.KillTimer(TIMER_MODEM);
+        if (!m_dlg.m_bLineSetRemotely)
+            return;
+        m_dlg.m_bLineSetRemotely = false;
+        m_dlg.m_strRemoteLine.clear();
+        // The configured line applies to the bytes that come after; those before leave first.
+        m_dlg.DrainDevice(DEVICE_CLOSE_MS, false);
+        RestoreLine(g_serial, m_dlg.ConfiguredPortLine());
+        m_dlg.m_nHeldOffShown = 0;
+        SetStatusTip(m_dlg, IDC_STATIC_COMSTATUS, m_dlg.SerialTip());
+    }
 
     void ShowNetworkStatus(const std::string& strStatus, const std::string& strTip,
                            bool bOnlyIfNew) override {
@@ -83,53 +116,33 @@ public:
     }
 
 private:
+    // The events file says what the peer changed; the serial tooltip shows the line as it set it.
+    void AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
+                         const std::string& strLineBefore, const std::vector<std::string>& events) {
+        for (const std::string& strEvent : events)
+            WriteEventText(strPeer + ": " + strEvent);
+        const std::string strLine = session.LineText();
+        if (strLine != strLineBefore && !strLine.empty())
+            WriteEventText(strPeer + " set the line: " + strLine);
+        if (!strLine.empty()) {
+            m_dlg.m_bLineSetRemotely = true;
+            m_dlg.m_strRemoteLine = strLine + ", set by " + strPeer;
+            m_dlg.m_nHeldOffShown = 0;
+            SetStatusTip(m_dlg, IDC_STATIC_COMSTATUS, m_dlg.SerialTip());
+        }
+    }
+    void WriteEventText(const std::string& strWhat) {
+        SYSTEMTIME st{};
+        GetLocalTime(&st);
+        char szStamp[48];
+        std::snprintf(szStamp, sizeof(szStamp), "%04u-%02u-%02u %02u:%02u:%02u ", st.wYear,
+                      st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond);
+        m_dlg.AppendEvent(EventsFileName(st), szStamp + strWhat + "\r\n");
+    }
+
     CVarnelDlg& m_dlg;
 };
 
 std::unique_ptr<CSideHost> CVarnelDlg::MakeSideHost() {
     return std::make_unique<SideHost>(*this);
-}
-
-namespace {
-
-void WriteEventText(CVarnelDlg& dlg, const std::string& strWhat) {
-    SYSTEMTIME st{};
-    GetLocalTime(&st);
-    char szStamp[48];
-    std::snprintf(szStamp, sizeof(szStamp), "%04u-%02u-%02u %02u:%02u:%02u ", st.wYear, st.wMonth,
-                  st.wDay, st.wHour, st.wMinute, st.wSecond);
-    dlg.AppendEvent(EventsFileName(st), szStamp + strWhat + "\r\n");
-}
-
-} // namespace
-
-// The events file says what the peer changed; the serial tooltip shows the line as it set it.
-void CVarnelDlg::AfterTelnetPeer(CComPortSession& session, const std::string& strPeer,
-                                 const std::string& strLineBefore,
-                                 const std::vector<std::string>& events) {
-    for (const std::string& strEvent : events)
-        WriteEventText(*this, strPeer + ": " + strEvent);
-    const std::string strLine = session.LineText();
-    if (strLine != strLineBefore && !strLine.empty())
-        WriteEventText(*this, strPeer + " set the line: " + strLine);
-    if (!strLine.empty()) {
-        m_bLineSetRemotely = true;
-        m_strRemoteLine = strLine + ", set by " + strPeer;
-        m_nHeldOffShown = 0;
-        SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
-    }
-}
-
-// The last session ended: the line the settings give is put back.
-void CVarnelDlg::SessionsEnded() {
-    KillTimer(TIMER_MODEM);
-    if (!m_bLineSetRemotely)
-        return;
-    m_bLineSetRemotely = false;
-    m_strRemoteLine.clear();
-    // The configured line applies to the bytes that come after; those before leave first.
-    DrainDevice(DEVICE_CLOSE_MS, false);
-    RestoreLine(g_serial, ConfiguredPortLine());
-    m_nHeldOffShown = 0;
-    SetStatusTip(*this, IDC_STATIC_COMSTATUS, SerialTip());
 }

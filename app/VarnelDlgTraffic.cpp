@@ -122,3 +122,7 @@ void CVarnelDlg::OnButtonClear() {
     m_strTcpCount = "0";
     UpdateData(false);
 }
+
+void CVarnelDlg::TellLogFailures(std::function<void(const std::string&)> tell) {
+    m_tellLogFailure = std::move(tell);
+}

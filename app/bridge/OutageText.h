@@ -22,6 +22,13 @@ struct OutageFacts {
     std::string lastAttempt; // why the last attempt to bring it back failed, while it is down
 };
 
+// An outage under way: whether one is, since which tick, and its facts.
+struct LinkOutage {
+    bool active = false;
+    std::uint64_t fromTick = 0;
+    OutageFacts facts;
+};
+
 // "重连服务器 第3次", "重连串口 第1次": attempt is the one that comes next. The port and why it is
 // down are the tooltip's: the status line holds the text whole.
 std::string RetryStatus(bool network, int attempt);

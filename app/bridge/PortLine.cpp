@@ -147,3 +147,17 @@ std::string DescribePortLineMismatch(const PortLine& wanted, const PortLine& hel
     }
     return why;
 }
+
+const char* PortMap(int nIndex) {
+    static const char* const kPorts[] = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7"};
+    if (nIndex < 0 || nIndex >= static_cast<int>(std::size(kPorts)))
+        return "COM3";
+    return kPorts[nIndex];
+}
+
+std::uint32_t BaudMap(int nIndex) {
+    static const std::uint32_t kRates[] = {300, 1200, 9600, 38400, 57600, 115200};
+    if (nIndex < 0 || nIndex >= static_cast<int>(std::size(kRates)))
+        return 115200;
+    return kRates[nIndex];
+}

@@ -45,6 +45,11 @@ std::string FormatText(const PortLine& line);
 // "19200 8E1, RTS/CTS", "115200 8N1"
 std::string PortLineText(const PortLine& line);
 
+// The window's lists as the settings file names them: the port list's index to the port name, the
+// baud list's to bits per second ("COM3" and 115200 for an index outside the list).
+const char* PortMap(int nIndex);
+std::uint32_t BaudMap(int nIndex);
+
 // The line the port says it runs (a setting it cannot tell as 0 or unknown).
 PortLine ReadPortLine(CSerial& port);
 

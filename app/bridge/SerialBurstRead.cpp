@@ -1,5 +1,7 @@
 #include "app/bridge/SerialBurstRead.h"
 
+#include <algorithm>
+
 CSerialBurstRead::~CSerialBurstRead() {
     // The port outlives the reader: a read still running must not outlive its record.
     Take(true);
@@ -40,4 +42,12 @@ CSerial::DWORD CSerialBurstRead::Take(bool bCancel, CSerial::LONG* pResult) {
 
 CSerial::DWORD CSerialBurstRead::Held() const {
     return Ended() ? static_cast<CSerial::DWORD>(m_ov.InternalHigh) : 0;
+}
+
+unsigned SerialQuietGapMs(std::uint32_t nBaudrate) {
+    if (nBaudrate == 0)
+        return 1;
+    // 3.5 characters of 10 bits each: 35000 / baud milliseconds, rounded up.
+    const std::uint64_t nMs = (35000u + std::uint64_t{nBaudrate} - 1) / nBaudrate;
+    return static_cast<unsigned>(std::max<std::uint64_t>(nMs, 1));
 }

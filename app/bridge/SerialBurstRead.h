@@ -7,6 +7,11 @@
 #include "serial/Serial.h"
 
 #include <cstddef>
+#include <cstdint>
+
+// The quiet gap that ends a burst from the device: 3.5 character times of 10 bits at the baud
+// rate, rounded up to whole milliseconds and never less than 1.
+unsigned SerialQuietGapMs(std::uint32_t nBaudrate);
 
 class CSerialBurstRead {
 public:

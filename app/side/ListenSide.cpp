@@ -29,8 +29,8 @@ CListenSide::~CListenSide() = default;
 bool CListenSide::Open(const std::string& strIP, const std::string& strPort) {
     const std::optional<std::uint16_t> port = ParseListenPort(strPort);
     if (!port) { // typed into the box: listened at nowhere, not at a port of the system's choice
-        m_host.ShowNetworkStatus(
-            "监听参数错误", DescribeListenPortError(strPort, linkerrors::SettingsFileName()));
+        m_host.ShowNetworkStatus("监听参数错误",
+                                 DescribeListenPortError(strPort, linkerrors::SettingsFileName()));
         return false;
     }
     const std::uint16_t nPort = *port;

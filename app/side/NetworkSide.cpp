@@ -5,9 +5,8 @@
 #include "app/side/ListenSide.h"
 #include "app/side/ServerSide.h"
 
-std::unique_ptr<CNetworkSide> CNetworkSide::Make(CSideHost& host,
-                                                 const NetworkSideSettings& settings,
-                                                 ServerLinkState state) {
+std::unique_ptr<CNetworkSide>
+CNetworkSide::Make(CSideHost& host, const NetworkSideSettings& settings, ServerLinkState state) {
     if (settings.listen)
         return std::make_unique<CListenSide>(host, settings);
     return std::make_unique<CServerSide>(host, settings, state);

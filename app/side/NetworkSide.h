@@ -17,13 +17,13 @@
 
 // What the network side is made with, read once with the settings file.
 struct NetworkSideSettings {
-    bool listen = false;         // LISTEN: clients come to us
-    bool fast = false;           // FAST: the side is waited on, not polled
-    bool telnet = false;         // TELNET: each peer has a session with the COM port option
-    bool clientCounters = true;  // the tooltip counts each client's bytes
-    TlsSettings tls;             // TLS and its files
-    ClientSetOptions clients;    // listening: how many, who may, whether a newcomer takes over
-    std::string allow;           // ALLOW as written, for the tooltip
+    bool listen = false;        // LISTEN: clients come to us
+    bool fast = false;          // FAST: the side is waited on, not polled
+    bool telnet = false;        // TELNET: each peer has a session with the COM port option
+    bool clientCounters = true; // the tooltip counts each client's bytes
+    TlsSettings tls;            // TLS and its files
+    ClientSetOptions clients;   // listening: how many, who may, whether a newcomer takes over
+    std::string allow;          // ALLOW as written, for the tooltip
 };
 
 // The server connection's state as the window's module-level variables keep it: the socket and

@@ -40,9 +40,8 @@ public:
     // its events told and the line it set shown (false when a line change waits for the device);
     // a session's resume after such a wait; the last session ended.
     virtual std::shared_ptr<CComPortSession> NewSession() = 0;
-    virtual bool FromTelnetPeer(CComPortSession& session, const char* pBuffer,
-                                std::size_t nLength, const std::string& strPeer,
-                                std::string& strReply) = 0;
+    virtual bool FromTelnetPeer(CComPortSession& session, const char* pBuffer, std::size_t nLength,
+                                const std::string& strPeer, std::string& strReply) = 0;
     virtual bool ResumeTelnetPeer(CComPortSession& session, const std::string& strPeer,
                                   std::string& strReply) = 0;
     virtual void LastSessionEnded() = 0;
