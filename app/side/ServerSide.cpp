@@ -346,22 +346,16 @@ void CServerSide::GiveUpConnect() {
 }
 
 bool CServerSide::OnWatch(LinkTimerId nID) {
-    if (nID == WATCH_TCP)
-        GatherBurst();
-    else if (nID == WATCH_TCP_SEND)
-        OnWritable();
-    else
+    if (nID != WATCH_TCP && nID != WATCH_TCP_SEND)
         return false;
+    nID == WATCH_TCP ? GatherBurst() : OnWritable(); // bytes to read, or room to send
     return true;
 }
 
 bool CServerSide::OnTimer(LinkTimerId nID) {
-    if (nID == TIMER_TCP)
-        Poll();
-    else if (nID == TIMER_TCP_QUIET)
-        OnQuiet();
-    else
+    if (nID != TIMER_TCP && nID != TIMER_TCP_QUIET)
         return false;
+    nID == TIMER_TCP ? Poll() : OnQuiet(); // the poll, or the end of the server's quiet gap
     return true;
 }
 
