@@ -3,6 +3,7 @@
 #include "serial/Report.h"
 #include "serial/comm/Faults.h"
 #include "serial/comm/linux/SimDevice.h"
+#include "support/Emulated.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +18,11 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testing_support::kEmulated;
 using testing_support::PtyPair;
 using testing_support::ScopedPortName;
 using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
-
-// Under an emulator of another architecture a pseudo-terminal's break is not translated.
-#ifdef VARNEL_EMULATED
-constexpr bool kEmulated = true;
-#else
-constexpr bool kEmulated = false;
-#endif
 
 namespace c = comm;
 
