@@ -20,11 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -38,6 +40,14 @@ void Emit(const Options& o, int run, const std::string& figure, double value) {
     std::printf("result contender=%s run=%d figure=%s value=%.10g\n", o.contender.c_str(), run,
                 figure.c_str(), value);
     std::fflush(stdout);
+}
+
+// The figures `name`_SUFFIX of the byte counts given, in their order.
+void EmitCounts(const Options& o, int run, const std::string& name,
+                std::initializer_list<std::pair<const char*, std::uint64_t>> counts) {
+    for (const auto& [suffix, count] : counts) {
+        Emit(o, run, name + "_" + suffix, static_cast<double>(count));
+    }
 }
 
 PhasePlan SpecFor(const std::string& name, const Options& o) {
@@ -83,10 +93,11 @@ bool TwoWayPhase(const Options& o, int run, Session& session, Streams& streams, 
             static_cast<unsigned long long>(p->delivered), static_cast<unsigned long long>(p->lost),
             static_cast<unsigned long long>(p->altered), static_cast<unsigned long long>(p->extra));
         const std::string prefix = std::string("two-way_") + dir;
-        Emit(o, run, prefix + "_sent", static_cast<double>(p->sent));
-        Emit(o, run, prefix + "_delivered", static_cast<double>(p->delivered));
-        Emit(o, run, prefix + "_lost", static_cast<double>(p->lost));
-        Emit(o, run, prefix + "_altered", static_cast<double>(p->altered + p->extra));
+        EmitCounts(o, run, prefix,
+                   {{"sent", p->sent},
+                    {"delivered", p->delivered},
+                    {"lost", p->lost},
+                    {"altered", p->altered + p->extra}});
         Emit(o, run, prefix + "_share_pct",
              p->sent ? 100.0 * static_cast<double>(p->delivered) / static_cast<double>(p->sent)
                      : NAN);
@@ -159,12 +170,13 @@ bool ListenPhase(const Options& o, int run, const std::string& name, Session& se
         static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.altered),
         static_cast<unsigned long long>(r.stray), static_cast<unsigned long long>(r.unsent),
         r.largestGapMs);
-    Emit(o, run, name + "_sent", static_cast<double>(r.sent));
-    Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
-    Emit(o, run, name + "_lost", static_cast<double>(r.lost));
-    Emit(o, run, name + "_altered", static_cast<double>(r.altered));
-    Emit(o, run, name + "_stray", static_cast<double>(r.stray));
-    Emit(o, run, name + "_unsent", static_cast<double>(r.unsent));
+    EmitCounts(o, run, name,
+               {{"sent", r.sent},
+                {"delivered", r.delivered},
+                {"lost", r.lost},
+                {"altered", r.altered},
+                {"stray", r.stray},
+                {"unsent", r.unsent}});
     Emit(o, run, name + "_cpu_s", r.cpuSeconds);
     if (r.delivered > 0) {
         Emit(o, run, name + "_cpu_s_per_mb",
@@ -228,12 +240,13 @@ bool RunOnce(const Options& o, int run) {
             static_cast<unsigned long long>(r.delivered), static_cast<unsigned long long>(r.lost),
             static_cast<unsigned long long>(r.altered), static_cast<unsigned long long>(r.extra),
             static_cast<unsigned long long>(r.stray), r.sendSeconds);
-        Emit(o, run, name + "_sent", static_cast<double>(r.sent));
-        Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
-        Emit(o, run, name + "_lost", static_cast<double>(r.lost));
-        Emit(o, run, name + "_altered", static_cast<double>(r.altered));
-        Emit(o, run, name + "_extra", static_cast<double>(r.extra));
-        Emit(o, run, name + "_stray", static_cast<double>(r.stray));
+        EmitCounts(o, run, name,
+                   {{"sent", r.sent},
+                    {"delivered", r.delivered},
+                    {"lost", r.lost},
+                    {"altered", r.altered},
+                    {"extra", r.extra},
+                    {"stray", r.stray}});
         Emit(o, run, name + "_share_pct", share);
         Emit(o, run, name + "_cpu_s", r.cpuSeconds);
         if (plan.paced) {
@@ -259,12 +272,7 @@ bool RunOnce(const Options& o, int run) {
         if (plan.paced && (r.lost || r.altered || r.extra)) {
             clean = false;
         }
-        if (r.contenderGone || r.connectionClosed) {
-            std::fprintf(stderr, "rig: %s run %d %s: the contender %s\n", o.contender.c_str(), run,
-                         name.c_str(), r.contenderGone ? "ended" : "closed the connection");
-            std::fprintf(stderr, "rig: contender output:\n%s\n",
-                         session.contender.LogTail(2000).c_str());
-            Emit(o, run, "failed", 1);
+        if (!Survived(o, run, name, session, r.contenderGone, r.connectionClosed)) {
             clean = false;
             break;
         }
