@@ -62,6 +62,20 @@ protected:
             << program->Error();
     }
 
+    // The line as another program left it: its speed (4800 baud) is not the one of the settings.
+    void LeaveTheLineAsAnotherProgram() {
+        termios line{};
+        ASSERT_EQ(tcgetattr(pty.Master(), &line), 0);
+        cfsetspeed(&line, B4800);
+        ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &line), 0);
+    }
+    // The program gave the line back as LeaveTheLineAsAnotherProgram() left it.
+    void ExpectTheLineAsAnotherProgramLeftIt() {
+        termios after{};
+        ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
+        EXPECT_EQ(cfgetospeed(&after), B4800);
+    }
+
     TempWorkDir dir;
     PtyPair pty;
     LoopbackServer server;
@@ -129,11 +143,7 @@ TEST_P(HeadlessProgram, ANewReasonUnderTheSameStatusTextIsALine) {
 // left as the program found it. The fast mode reads the port fast enough to get ahead of the
 // server.
 TEST_P(HeadlessFastProgram, StopSignalFlushesWhatWaitsForTheServerAndRestoresTheLine) {
-    // The line as another program left it: its speed is not the one of the settings.
-    termios before{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &before), 0);
-    cfsetspeed(&before, B4800);
-    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
+    ASSERT_NO_FATAL_FAILURE(LeaveTheLineAsAnotherProgram());
     Start();
     std::string block;
     for (int i = 0; block.size() < (1u << 18); ++i)
@@ -158,9 +168,7 @@ TEST_P(HeadlessFastProgram, StopSignalFlushesWhatWaitsForTheServerAndRestoresThe
     EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
     EXPECT_EQ(program->Error().find("could not be delivered"), std::string::npos)
         << program->Error();
-    termios after{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), B4800);
+    ASSERT_NO_FATAL_FAILURE(ExpectTheLineAsAnotherProgramLeftIt());
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, HeadlessFastProgram, ::testing::Values(SIGTERM, SIGINT),
@@ -408,18 +416,13 @@ TEST(HeadlessCommandLine, TheSettingsFileNamedOrMissing) {
 // Without RECONNECT a server that closes the connection takes the link down for good: the program
 // closes the line and ends with status 3, for its service manager to start it again.
 TEST_P(HeadlessProgram, ALinkDownForGoodEndsWithStatusThree) {
-    termios before{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &before), 0);
-    cfsetspeed(&before, B4800);
-    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
+    ASSERT_NO_FATAL_FAILURE(LeaveTheLineAsAnotherProgram());
     Start();
     server.CloseClient();
     EXPECT_EQ(program->WaitExit(kDeadline), 3) << program->Error();
     EXPECT_NE(program->Error().find(" serial 串口已关闭\n"), std::string::npos) << program->Error();
     EXPECT_NE(program->Error().find("ending with status 3"), std::string::npos) << program->Error();
-    termios after{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), B4800);
+    ASSERT_NO_FATAL_FAILURE(ExpectTheLineAsAnotherProgramLeftIt());
 }
 
 // LOGDAYS removes the logs of days gone by at start; a log that cannot be written is said once,
