@@ -2,11 +2,6 @@
 
 #include "app/platform/SocketState.h"
 
-namespace {
-// The system's ioctl header defines FIONBIO as a macro of another value: take ours first.
-constexpr long kFionbio = sock::FIONBIO;
-} // namespace
-
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -76,9 +71,8 @@ void FindDeadPeer(int fd) {
     return addr;
 }
 
-// Hands the system's address to the caller's record; false when that has no room for it.
-bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
-    return GiveAddress(addr.sin_port, addr.sin_addr.s_addr, name, namelen);
+SystemAddress Given(const ::sockaddr_in& addr) {
+    return {addr.sin_port, addr.sin_addr.s_addr};
 }
 
 // The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
@@ -109,11 +103,7 @@ int WSAStartup() {
     return 0;
 }
 
-SOCKET socket(int af, int type, int protocol) {
-    if (af != AF_INET || type != SOCK_STREAM) {
-        Fail(EAFNOSUPPORT);
-        return INVALID_SOCKET;
-    }
+SOCKET OpenStream(int protocol) {
     int fd = ::socket(PF_INET, ::SOCK_STREAM | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
         Fail(errno);
@@ -123,12 +113,10 @@ SOCKET socket(int af, int type, int protocol) {
     return fd;
 }
 
-int connect(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (int refused = RefusedTarget(s, name, namelen))
-        return Fail(refused);
+int ConnectAndWait(SOCKET s, const sockaddr_in* name, int timeoutMs) {
     int error = StartConnect(s, name);
     if (error == EINPROGRESS) {
-        auto deadline = Clock::now() + std::chrono::milliseconds(g_connectTimeoutMs.load());
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         ::pollfd p{s, POLLOUT, 0};
         for (;;) {
             int n = ::poll(&p, 1, MsLeft(deadline));
@@ -136,21 +124,18 @@ int connect(SOCKET s, const sockaddr_in* name, int namelen) {
                 continue;
             if (n <= 0) {
                 SetNonBlocking(s, false);
-                return Fail(n == 0 ? ETIMEDOUT : errno);
+                return n == 0 ? ETIMEDOUT : errno;
             }
             break;
         }
         error = ConnectError(s);
     }
     SetNonBlocking(s, false);
-    return error == 0 ? 0 : Fail(error);
+    return error;
 }
 
-int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (int refused = RefusedTarget(s, name, namelen))
-        return Fail(refused);
-    const int error = StartConnect(s, name);
-    return error == 0 ? 0 : Fail(error);
+int ConnectWithoutWaiting(SOCKET s, const sockaddr_in* name) {
+    return StartConnect(s, name);
 }
 
 int connect_result(SOCKET s) {
@@ -279,7 +264,7 @@ int listen(SOCKET s, int backlog) {
     return ::listen(s, backlog) == 0 ? 0 : Fail(errno);
 }
 
-SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
+SOCKET AcceptOne(SOCKET s, SystemAddress& from) {
     ::sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int fd;
@@ -291,31 +276,26 @@ SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
         return INVALID_SOCKET;
     }
     FindDeadPeer(fd);
-    Give(peer, addr, addrlen);
+    from = Given(peer);
     return fd;
 }
 
-int SocketName(SOCKET s, bool peer, sockaddr_in* name, int* namelen) {
+int SocketName(SOCKET s, bool peer, SystemAddress& name) {
     ::sockaddr_in addr{};
     socklen_t len = sizeof addr;
     const int rc = peer ? ::getpeername(s, reinterpret_cast<::sockaddr*>(&addr), &len)
                         : ::getsockname(s, reinterpret_cast<::sockaddr*>(&addr), &len);
     if (rc != 0)
-        return Fail(errno);
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+        return errno;
+    name = Given(addr);
+    return 0;
 }
 
-int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (cmd != kFionbio || !argp)
-        return Fail(EINVAL);
-    return SetNonBlocking(s, *argp != 0) ? 0 : Fail(errno);
+int SwitchNonBlocking(SOCKET s, bool on) {
+    return SetNonBlocking(s, on) ? 0 : errno;
 }
 
-std::uint32_t inet_addr(const char* cp) {
-    if (!cp)
-        return INADDR_NONE;
+std::uint32_t SystemInetAddr(const char* cp) {
     return ::inet_addr(cp);
 }
 
