@@ -22,6 +22,7 @@
 
 using namespace comm;
 using comm_test::OpenPort;
+using testing_support::NamedPty;
 using testing_support::PtyPair;
 using testing_support::ScopedPortName;
 using testing_support::TempWorkDir;
@@ -201,9 +202,8 @@ TEST(SerialLineTest, ListsThePortsPresentWithTheirByIdNames) {
 // Whatever used the line before finds it as it left it: after a close, and after an open that
 // only probes.
 TEST(OpenTest, CloseRestoresTheLineSettingsFoundAtOpen) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ScopedPortName name("COM4", pty.SlavePath());
+    NamedPty com4("COM4");
+    PtyPair& pty = com4.pty;
     const int slave = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(slave, 0);
     termios cooked{};
@@ -242,9 +242,8 @@ TEST(OpenTest, CloseRestoresTheLineSettingsFoundAtOpen) {
 }
 
 TEST(OpenTest, IsExclusiveWithinAndAcrossProcesses) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ScopedPortName name("COM4", pty.SlavePath());
+    NamedPty com4("COM4");
+    PtyPair& pty = com4.pty;
     HANDLE first = OpenPort("COM4");
     ASSERT_NE(first, INVALID_HANDLE_VALUE);
     EXPECT_EQ(OpenPort("COM4"), INVALID_HANDLE_VALUE);

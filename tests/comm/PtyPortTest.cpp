@@ -21,9 +21,8 @@ using namespace comm;
 using comm_test::OpenPort;
 using namespace std::chrono_literals;
 using testing_support::kEmulated;
+using testing_support::NamedPty;
 using testing_support::PtyPair;
-using testing_support::ScopedPortName;
-using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
 
 namespace {
@@ -58,9 +57,8 @@ protected:
         return n;
     }
 
-    TempWorkDir dir;
-    PtyPair pty;
-    ScopedPortName name{"COM9", pty.SlavePath()};
+    NamedPty com9{"COM9"};
+    PtyPair& pty = com9.pty;
     HANDLE port = INVALID_HANDLE_VALUE;
     HANDLE event = nullptr;
     OVERLAPPED ov{};

@@ -19,9 +19,8 @@
 
 using namespace std::chrono_literals;
 using testing_support::kEmulated;
+using testing_support::NamedPty;
 using testing_support::PtyPair;
-using testing_support::ScopedPortName;
-using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
 
 namespace c = comm;
@@ -76,9 +75,8 @@ protected:
     void OpenSim() { ASSERT_EQ(port.Open("SIM2", 2048, 2048), 0); }
     void OpenPty() { ASSERT_EQ(port.Open("COM9", 2048, 2048), 0); }
 
-    TempWorkDir dir;
-    PtyPair pty;
-    ScopedPortName name{"COM9", pty.SlavePath()};
+    NamedPty com9{"COM9"};
+    PtyPair& pty = com9.pty;
     c::SimDevice sim{"SIM2"};
     Traces traces;
     Probe port;
