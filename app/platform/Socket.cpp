@@ -69,7 +69,10 @@ SOCKET socket(int af, int type, int protocol) {
         Fail(EAFNOSUPPORT);
         return INVALID_SOCKET;
     }
-    return OpenStream(protocol);
+    const SOCKET s = OpenStream(protocol);
+    if (s != INVALID_SOCKET)
+        FindDeadPeer(s);
+    return s;
 }
 
 int connect(SOCKET s, const sockaddr_in* name, int namelen) {
@@ -93,8 +96,10 @@ SOCKET accept(SOCKET s, sockaddr_in* addr, int* addrlen) {
     }
     SystemAddress from;
     const SOCKET client = AcceptOne(s, from);
-    if (client != INVALID_SOCKET)
+    if (client != INVALID_SOCKET) {
+        FindDeadPeer(client);
         GiveAddress(from, addr, addrlen);
+    }
     return client;
 }
 

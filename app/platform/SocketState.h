@@ -30,8 +30,10 @@ struct SystemAddress {
     std::uint32_t address = 0;
 };
 
-// The backend's part of socket: a TCP socket of the system's that finds a dead peer, or -1 with
-// the error recorded.
+// Sets every socket (made or accepted) up to find a dead peer as the constants above say, as far
+// as the system takes it.
+void FindDeadPeer(int s);
+// The backend's part of socket: a TCP socket of the system's, or -1 with the error recorded.
 int OpenStream(int protocol);
 // The backend's part of connect, for a target that may be connected to: waits at most timeoutMs
 // for the connection and leaves the socket blocking or not as it was; 0, or the errno value of

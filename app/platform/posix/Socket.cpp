@@ -49,20 +49,6 @@ int MsLeft(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Keepalive and the user time-out, so that a path that died silently ends the connection with
-// ETIMEDOUT instead of leaving it open for a quarter of an hour. A failure leaves the socket as
-// the system made it.
-void FindDeadPeer(int fd) {
-    const int on = 1, idle = kKeepAliveIdleS, interval = kKeepAliveIntervalS,
-              probes = kKeepAliveProbes;
-    const unsigned userTimeoutMs = kUnacknowledgedLimitS * 1000u;
-    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
-}
-
 ::sockaddr_in Native(const sockaddr_in* name) {
     ::sockaddr_in addr{};
     addr.sin_family = PF_INET;
@@ -95,6 +81,20 @@ int ConnectError(int fd) {
 
 } // namespace
 
+// Keepalive and the user time-out, so that a path that died silently ends the connection with
+// ETIMEDOUT instead of leaving it open for a quarter of an hour. A failure leaves the socket as
+// the system made it.
+void FindDeadPeer(int fd) {
+    const int on = 1, idle = kKeepAliveIdleS, interval = kKeepAliveIntervalS,
+              probes = kKeepAliveProbes;
+    const unsigned userTimeoutMs = kUnacknowledgedLimitS * 1000u;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+}
+
 int WSAStartup() {
     if (int code = g_startupFailure.load())
         return code;
@@ -109,7 +109,6 @@ SOCKET OpenStream(int protocol) {
         Fail(errno);
         return INVALID_SOCKET;
     }
-    FindDeadPeer(fd);
     return fd;
 }
 
@@ -275,7 +274,6 @@ SOCKET AcceptOne(SOCKET s, SystemAddress& from) {
         Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
         return INVALID_SOCKET;
     }
-    FindDeadPeer(fd);
     from = Given(peer);
     return fd;
 }

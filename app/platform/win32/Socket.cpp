@@ -180,23 +180,6 @@ int WaitWritable(SOCKET s, long ms) {
     return n > 0 ? 1 : 0;
 }
 
-// Keepalive and the longest wait for an acknowledgement, so that a path that died silently ends
-// the connection with ETIMEDOUT. Each one the system does not take is left out: older systems
-// know no probe count, and Wine takes only some of them.
-void FindDeadPeer(::SOCKET s) {
-    BOOL on = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
-    tcp_keepalive values{1, kKeepAliveIdleS * 1000u, kKeepAliveIntervalS * 1000u};
-    DWORD returned = 0;
-    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
-               nullptr);
-    DWORD probes = kKeepAliveProbes;
-    ::setsockopt(s, IPPROTO_TCP, kTcpKeepCnt, reinterpret_cast<const char*>(&probes),
-                 sizeof probes);
-    DWORD maxRt = kUnacknowledgedLimitS;
-    ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
-}
-
 ::sockaddr_in NativeAddress(const sockaddr_in* name) {
     const std::uint32_t address = AddressOf(name);
     ::sockaddr_in addr{};
@@ -246,6 +229,24 @@ int ConnectError(SOCKET s) {
 
 } // namespace
 
+// Keepalive and the longest wait for an acknowledgement, so that a path that died silently ends
+// the connection with ETIMEDOUT. Each one the system does not take is left out: older systems
+// know no probe count, and Wine takes only some of them.
+void FindDeadPeer(SOCKET ours) {
+    const ::SOCKET s = Native(ours);
+    BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    tcp_keepalive values{1, kKeepAliveIdleS * 1000u, kKeepAliveIntervalS * 1000u};
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+               nullptr);
+    DWORD probes = kKeepAliveProbes;
+    ::setsockopt(s, IPPROTO_TCP, kTcpKeepCnt, reinterpret_cast<const char*>(&probes),
+                 sizeof probes);
+    DWORD maxRt = kUnacknowledgedLimitS;
+    ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
+}
+
 int WSAStartup() {
     if (int code = g_startupFailure.load())
         return code;
@@ -263,10 +264,7 @@ SOCKET OpenStream(int protocol) {
         FailWsa();
         return kInvalidSocket;
     }
-    const SOCKET ours = Ours(s);
-    if (ours != kInvalidSocket)
-        FindDeadPeer(s);
-    return ours;
+    return Ours(s);
 }
 
 int ConnectAndWait(SOCKET s, const sockaddr_in* name, int timeoutMs) {
@@ -455,7 +453,6 @@ SOCKET AcceptOne(SOCKET s, SystemAddress& from) {
         std::lock_guard lock(g_socketsMutex);
         g_nonBlocking.insert(ours);
     }
-    FindDeadPeer(accepted);
     from = Given(peer);
     return ours;
 }
