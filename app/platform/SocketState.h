@@ -24,14 +24,37 @@ int BadAddress(int s, const sockaddr_in* name, int namelen);
 // may.
 int RefusedTarget(int s, const sockaddr_in* name, int namelen);
 
-// Hands an address the system gave (port and address in network byte order) to the caller's
-// record: true, or false when that has no room for it. No record asked for is fine.
-bool GiveAddress(std::uint16_t port, std::uint32_t address, sockaddr_in* name, int* namelen);
+// An address as the system gives it: port and address in network byte order.
+struct SystemAddress {
+    std::uint16_t port = 0;
+    std::uint32_t address = 0;
+};
 
-// The backend's part of accept, for a socket s >= 0 and a record with room for the address.
-int AcceptOne(int s, sockaddr_in* addr, int* addrlen);
-// The backend's part of getpeername (peer) and getsockname, for a socket s >= 0.
-int SocketName(int s, bool peer, sockaddr_in* name, int* namelen);
+// Sets every socket (made or accepted) up to find a dead peer as the constants above say, as far
+// as the system takes it.
+void FindDeadPeer(int s);
+// The backend's part of socket: a TCP socket of the system's, or -1 with the error recorded.
+int OpenStream(int protocol);
+// The backend's part of connect, for a target that may be connected to: waits at most timeoutMs
+// for the connection and leaves the socket blocking or not as it was; 0, or the errno value of
+// the failure (ETIMEDOUT when the time ran out).
+int ConnectAndWait(int s, const sockaddr_in* name, int timeoutMs);
+// The backend's part of connect_start, for a target that may be connected to: the socket is left
+// non-blocking; 0, EINPROGRESS while the connection goes on, or the errno value of the failure.
+int ConnectWithoutWaiting(int s, const sockaddr_in* name);
+
+// The backend's part of ioctlsocket(FIONBIO), for a socket s >= 0: 0, or the errno value of the
+// failure.
+int SwitchNonBlocking(int s, bool on);
+// The system's inet_addr, for a text that is there.
+std::uint32_t SystemInetAddr(const char* cp);
+
+// The backend's part of accept, for a socket s >= 0: the client, its address in `from`; or -1 with
+// the error recorded.
+int AcceptOne(int s, SystemAddress& from);
+// The backend's part of getpeername (peer) and getsockname, for a socket s >= 0: 0, the address in
+// `name`; or the errno value of the failure.
+int SocketName(int s, bool peer, SystemAddress& name);
 
 // Records error (an errno value) as the calling thread's last error; returns SOCKET_ERROR.
 int Fail(int error);

@@ -5,11 +5,12 @@
 // With --soak it runs both directions at once at line rate and prints a line per minute instead;
 // with --chaos as well the server restarts and the device vanishes and returns meanwhile.
 // With --listen the contender listens instead, and the rig connects clients to it.
-#include "app/platform/Profile.h"
 #include "bench/rig/Chaos.h"
 #include "bench/rig/Listen.h"
+#include "bench/rig/Options.h"
 #include "bench/rig/Phase.h"
 #include "bench/rig/Rig.h"
+#include "bench/rig/Session.h"
 #include "bench/rig/TwoWay.h"
 
 #include <algorithm>
@@ -19,11 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <initializer_list>
 #include <poll.h>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -33,404 +36,18 @@ using namespace rig;
 // Varnel's most from the server to the port: one block of 3096 bytes per 100 ms tick.
 constexpr double kVarnelCap = 3096.0 / 0.1;
 
-const char* const kUsage = R"(usage: varnel-benchrig [options]
-  --contender NAME      label of the contender (default socat); "varnel" turns on --ini and
-                        --press-open ("varnel-headless" only --ini: it opens the link itself);
-                        "ser2net" writes {dir}/ser2net.yaml for the pty and the port and runs
-                        ser2net -n -c {dir}/ser2net.yaml (with --listen only)
-  --cmd "COMMAND"       the contender, run by /bin/sh in a fresh folder; {pty} is the serial
-                        device, {port} the server's port, {dir} the folder. Default for socat:
-                        socat {pty},raw,echo=0 TCP:127.0.0.1:{port}
-  --ini                 write VarnelConfig.ini for the pty and the port into the folder
-  --listen              the contender listens at 127.0.0.1:{port} (Varnel: LISTEN=1, CLIENTS=8,
-                        AUTOOPEN=1; socat: TCP-LISTEN) and the rig connects its clients to it.
-                        Phases listen-1 and listen-8: sensor lines from the device, 230 bytes
-                        every 20 ms, to 1 and to 8 clients (CPU per MB of the device's stream,
-                        latency, largest gap between arrivals); listen-frozen: the same to one
-                        client while another stays connected and never reads (default: all
-                        three)
-  --frozen-seconds F    seconds of listen-frozen (default: --seconds); at 11.5 kB/s a contender
-                        takes minutes to fill the buffers it keeps for a frozen client
-  --press-open          find the window named Varnel (xdotool, needs DISPLAY) and press Enter
-  --seconds D           seconds of each paced phase (default 60)
-  --unpaced-seconds U   seconds of each unpaced phase (default 5)
-  --phase LIST          comma-separated: s2t, t2s, two-way, req-resp, t2s-max, s2t-max,
-                        s2t-lines (default s2t,t2s,two-way,req-resp,t2s-max); s2t-lines sends
-                        sensor text lines from the device, 230 bytes every 20 ms, and reports
-                        its own CPU per MB; with --listen: listen-1, listen-8, listen-frozen
-  --hex                 Varnel shows the panes in hexadecimal (HEX=1 in the settings); the
-                        figures of s2t-lines are then named s2t-lines-hex
-  --fast                Varnel runs in its fast mode (FAST=1 in the settings)
-  --wine-prefix DIR     Varnel is varnel.exe under Wine in the prefix DIR: the pty is linked
-                        there as COM3 (DIR/dosdevices/com3) instead of named in the settings
-  --runs R              runs, each with a fresh contender (default 1)
-  --soak MINUTES        soak mode: both directions at once at line rate for MINUTES
-  --soak-phase S        seconds of each soak phase (default 5)
-  --chaos               with --soak: Varnel reconnects by itself (RECONNECT=2, AUTOOPEN=1, COM3
-                        a link in the folder, or the prefix's COM3 under Wine) while the server restarts every 1 to 2 min and
-                        the device vanishes and returns every 3 to 5 min
-  --seed N              with --chaos: the seed of the random times (default 1)
-  --keep                keep the working folder
-  --strict              exit with 1 when a byte was lost or altered or the contender failed
-)";
-
-struct Options {
-    std::string contender = "socat";
-    std::string command;
-    bool ini = false;
-    bool pressOpen = false;
-    bool listen = false;
-    bool yaml = false; // write ser2net.yaml
-    double seconds = 60;
-    double unpacedSeconds = 5;
-    double frozenSeconds = 0; // 0: `seconds`
-    std::vector<std::string> phases{"s2t", "t2s", "two-way", "req-resp", "t2s-max"};
-    int runs = 1;
-    double soakMinutes = 0;
-    double soakPhase = 5;
-    bool chaos = false;
-    unsigned seed = 1;
-    bool keep = false;
-    bool strict = false;
-    bool hex = false;
-    bool fast = false;
-    std::string winePrefix;
-};
-
-bool ParseOptions(int argc, char** argv, Options& o) {
-    bool iniSet = false, pressSet = false, phaseSet = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "varnel-benchrig: %s needs a value\n", arg.c_str());
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (arg == "--contender") {
-            o.contender = value();
-        } else if (arg == "--cmd") {
-            o.command = value();
-        } else if (arg == "--ini") {
-            o.ini = iniSet = true;
-        } else if (arg == "--press-open") {
-            o.pressOpen = pressSet = true;
-        } else if (arg == "--seconds") {
-            o.seconds = std::atof(value());
-        } else if (arg == "--unpaced-seconds") {
-            o.unpacedSeconds = std::atof(value());
-        } else if (arg == "--listen") {
-            o.listen = true;
-        } else if (arg == "--frozen-seconds") {
-            o.frozenSeconds = std::atof(value());
-        } else if (arg == "--phase") {
-            o.phases.clear();
-            phaseSet = true;
-            std::istringstream list(value());
-            for (std::string p; std::getline(list, p, ',');) {
-                if (p != "s2t" && p != "t2s" && p != "t2s-max" && p != "s2t-max" &&
-                    p != "two-way" && p != "req-resp" && p != "s2t-lines" && p != "listen-1" &&
-                    p != "listen-8" && p != "listen-frozen") {
-                    std::fprintf(stderr, "varnel-benchrig: unknown phase %s\n", p.c_str());
-                    return false;
-                }
-                o.phases.push_back(p);
-            }
-        } else if (arg == "--runs") {
-            o.runs = std::atoi(value());
-        } else if (arg == "--soak") {
-            o.soakMinutes = std::atof(value());
-        } else if (arg == "--soak-phase") {
-            o.soakPhase = std::atof(value());
-        } else if (arg == "--chaos") {
-            o.chaos = true;
-        } else if (arg == "--seed") {
-            o.seed = static_cast<unsigned>(std::strtoul(value(), nullptr, 10));
-        } else if (arg == "--keep") {
-            o.keep = true;
-        } else if (arg == "--strict") {
-            o.strict = true;
-        } else if (arg == "--hex") {
-            o.hex = true;
-        } else if (arg == "--fast") {
-            o.fast = true;
-        } else if (arg == "--wine-prefix") {
-            o.winePrefix = value();
-        } else {
-            std::fputs(kUsage, arg == "--help" || arg == "-h" ? stdout : stderr);
-            std::exit(arg == "--help" || arg == "-h" ? 0 : 2);
-        }
-    }
-    std::string lower = o.contender;
-    std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-    const bool varnel = lower.rfind("varnel", 0) == 0; // "Varnel", "Varnel-fast"
-    const bool windowless = lower.rfind("varnel-headless", 0) == 0;
-    if (varnel && !iniSet) {
-        o.ini = true;
-    }
-    if (varnel && !windowless && !pressSet && !o.chaos) {
-        o.pressOpen = true;
-    }
-    if (varnel && o.listen) {
-        o.pressOpen = false; // AUTOOPEN: nothing connects to the rig to tell that Open was pressed
-    }
-    if (o.listen && !phaseSet) {
-        o.phases = {"listen-1", "listen-8", "listen-frozen"};
-    }
-    for (const auto& p : o.phases) {
-        if ((p.rfind("listen", 0) == 0) != o.listen) {
-            std::fprintf(stderr, "varnel-benchrig: phase %s %s --listen\n", p.c_str(),
-                         o.listen ? "does not go with" : "needs");
-            return false;
-        }
-    }
-    o.yaml = lower == "ser2net";
-    if ((o.yaml && !o.listen) || (o.listen && o.soakMinutes > 0)) {
-        std::fprintf(stderr, "varnel-benchrig: ser2net needs --listen, and --soak goes without\n");
-        return false;
-    }
-    if (o.command.empty()) {
-        if (lower == "socat") {
-            o.command = o.listen
-                            ? "socat {pty},raw,echo=0 TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr"
-                            : "socat {pty},raw,echo=0 TCP:127.0.0.1:{port}";
-        } else if (o.yaml) {
-            o.command = "ser2net -n -c {dir}/ser2net.yaml";
-        } else {
-            std::fprintf(stderr, "varnel-benchrig: --cmd is needed for %s\n", o.contender.c_str());
-            return false;
-        }
-    }
-    return o.seconds > 0 && o.unpacedSeconds > 0 && o.runs > 0 && o.soakPhase > 0;
-}
-
-// Writes the settings Varnel reads at start: COM3 is the pty, 115200 baud, the rig's server,
-// REOPEN off (the rig wants the links to stay up), text or hexadecimal panes, either mode.
-// Unattended: Varnel opens the link at start and brings back a side that dropped (waits of at
-// most 2 s between attempts). Listening: Varnel opens at start and serves up to 8 clients at the
-// port.
-bool WriteConfig(const std::string& folder, const std::string& device, std::uint16_t port, bool hex,
-                 bool fast, bool unattended, bool listen) {
-    const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (here < 0 || chdir(folder.c_str()) != 0) {
-        if (here >= 0) {
-            close(here);
-        }
-        return false;
-    }
-    const char* file = ".\\VarnelConfig.ini";
-    const std::string portText = std::to_string(port);
-    // No device: COM3 is found by the contender's platform (the Wine prefix's link).
-    bool ok = device.empty() || WritePrivateProfileStringA("Ports", "COM3", device.c_str(), file);
-    ok = WritePrivateProfileStringA("SYSTEM", "REOPEN", "0", file) && ok;
-    ok = WritePrivateProfileStringA("SYSTEM", "HEX", hex ? "1" : "0", file) && ok;
-    ok = WritePrivateProfileStringA("SYSTEM", "FAST", fast ? "1" : "0", file) && ok;
-    if (unattended) {
-        ok = WritePrivateProfileStringA("SYSTEM", "RECONNECT", "2", file) && ok;
-        ok = WritePrivateProfileStringA("SYSTEM", "AUTOOPEN", "1", file) && ok;
-    }
-    if (listen) {
-        ok = WritePrivateProfileStringA("SYSTEM", "AUTOOPEN", "1", file) && ok;
-        ok = WritePrivateProfileStringA("Socket", "LISTEN", "1", file) && ok;
-        ok = WritePrivateProfileStringA("Socket", "CLIENTS", "8", file) && ok;
-    }
-    ok = WritePrivateProfileStringA("Socket", "ServerIP", "127.0.0.1", file) && ok;
-    ok = WritePrivateProfileStringA("Socket", "PORT", portText.c_str(), file) && ok;
-    ok = WritePrivateProfileStringA("COM", "COM", "2", file) && ok;
-    ok = WritePrivateProfileStringA("COM", "BaudRate", "5", file) && ok;
-    ok = fchdir(here) == 0 && ok;
-    close(here);
-    return ok;
-}
-
-// ser2net's settings: the port on 127.0.0.1, the pty at 115200 8N1 without modem lines, up to 8
-// clients at once, a further one taking the place of the oldest.
-bool WriteSer2netYaml(const std::string& folder, const std::string& device,
-                      const std::string& port) {
-    std::FILE* f = std::fopen((folder + "/ser2net.yaml").c_str(), "w");
-    if (!f) {
-        return false;
-    }
-    std::fprintf(f,
-                 "%%YAML 1.1\n---\nconnection: &rig\n  accepter: tcp,127.0.0.1,%s\n"
-                 "  connector: serialdev,%s,115200n81,local\n  options:\n"
-                 "    kickolduser: true\n    max-connections: 8\n",
-                 port.c_str(), device.c_str());
-    return std::fclose(f) == 0;
-}
-
-// Presses the Open button the way a user would: waits for the window, gives it the focus and
-// presses Enter (the focus starts on the Open button, the default button). Tries again, with a
-// key press from the keyboard device rather than one sent to the window, when no connection
-// arrives.
-bool PressOpen(Server& server, Contender& contender, std::string& error) {
-    std::string out;
-    const int rc =
-        RunCapture({"xdotool", "search", "--sync", "--onlyvisible", "--name", "^Varnel$"},
-                   std::chrono::seconds(30), &out);
-    std::string window = out.substr(0, out.find('\n'));
-    if (rc != 0 || window.empty()) {
-        error = "no window named Varnel appeared (is DISPLAY set and xdotool installed?)";
-        return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    for (int attempt = 1; attempt <= 6; ++attempt) {
-        if (!contender.Alive()) {
-            error = "the contender ended before it connected";
-            return false;
-        }
-        RunCapture({"xdotool", "windowfocus", "--sync", window}, std::chrono::seconds(3), nullptr);
-        if (attempt % 2 == 1) {
-            RunCapture({"xdotool", "key", "--window", window, "Return"}, std::chrono::seconds(3),
-                       nullptr);
-        } else {
-            RunCapture({"xdotool", "key", "Return"}, std::chrono::seconds(3), nullptr);
-        }
-        if (server.Accept(Clock::now() + std::chrono::seconds(4))) {
-            std::fprintf(stderr, "rig: Open pressed (attempt %d), connected\n", attempt);
-            return true;
-        }
-    }
-    error = "no connection after pressing Enter on the Varnel window six times";
-    return false;
-}
-
-struct Session {
-    std::string folder;
-    Pty pty;
-    Server server;
-    Contender contender;
-    bool keep = false;
-    std::string wineLink;   // the prefix's COM3, linked to the pty
-    std::string deviceLink; // with --chaos: the link the settings name as COM3
-    // With --listen: the contender's port, the clients that read and one that never does.
-    std::uint16_t listenPort = 0;
-    std::vector<int> clients;
-    int frozen = -1;
-
-    bool Up(const Options& o, std::string& error) {
-        keep = o.keep;
-        folder = MakeTempFolder(error);
-        if (folder.empty() || !pty.Open(error)) {
-            return false;
-        }
-        if (o.listen) {
-            listenPort = FreePort();
-        } else if (!server.Listen(error)) {
-            return false;
-        }
-        const std::uint16_t portNumber = o.listen ? listenPort : server.port;
-        const std::string port = std::to_string(portNumber);
-        if (!o.winePrefix.empty()) {
-            wineLink = o.winePrefix + "/dosdevices/com3";
-            unlink(wineLink.c_str());
-            if (symlink(pty.path.c_str(), wineLink.c_str()) != 0) {
-                error = "cannot link " + wineLink + " to " + pty.path;
-                return false;
-            }
-        }
-        std::string device = o.winePrefix.empty() ? pty.path : "";
-        if (o.chaos && !wineLink.empty()) {
-            deviceLink = wineLink; // the prefix's COM3 is the name the device returns behind
-        } else if (o.chaos) {
-            deviceLink = folder + "/COM3";
-            if (symlink(pty.path.c_str(), deviceLink.c_str()) != 0) {
-                error = "cannot link " + deviceLink + " to " + pty.path;
-                return false;
-            }
-            device = deviceLink;
-        }
-        if (o.ini && !WriteConfig(folder, device, portNumber, o.hex, o.fast, o.chaos, o.listen)) {
-            error = "cannot write VarnelConfig.ini in " + folder;
-            return false;
-        }
-        if (o.yaml && !WriteSer2netYaml(folder, device, port)) {
-            error = "cannot write ser2net.yaml in " + folder;
-            return false;
-        }
-        const std::string command =
-            Expand(Expand(Expand(o.command, "pty", pty.path), "port", port), "dir", folder);
-        std::fprintf(stderr, "rig: %s in %s: %s\n", o.contender.c_str(), folder.c_str(),
-                     command.c_str());
-        if (!contender.Start(command, folder, error)) {
-            return false;
-        }
-        if (o.listen) {
-            if (!Arrange(1, false, Clock::now() + std::chrono::seconds(15))) {
-                error = "could not connect to the contender at 127.0.0.1:" + port + " within 15 s";
-                return false;
-            }
-        } else if (o.pressOpen) {
-            if (!PressOpen(server, contender, error)) {
-                return false;
-            }
-        } else if (!server.Accept(Clock::now() + std::chrono::seconds(15))) {
-            error = "the contender did not connect within 15 s";
-            return false;
-        }
-        // Let both ends settle (the serial side may open after the connection).
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        return true;
-    }
-
-    // Connects or closes clients until `count` read, and one is frozen when `withFrozen`.
-    bool Arrange(std::size_t count, bool withFrozen, Clock::time_point deadline) {
-        const bool leaving = clients.size() > count || (!withFrozen && frozen >= 0);
-        while (clients.size() > count) {
-            close(clients.back());
-            clients.pop_back();
-        }
-        if (!withFrozen && frozen >= 0) {
-            close(frozen);
-            frozen = -1;
-        }
-        if (leaving) {
-            // Until the contender sees them leave, their places count as taken.
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
-        while (clients.size() < count) {
-            const int fd = Dial(listenPort, deadline);
-            if (fd < 0) {
-                return false;
-            }
-            clients.push_back(fd);
-        }
-        if (withFrozen && frozen < 0) {
-            // A small window: what the contender sends it piles up on the contender's side.
-            frozen = Dial(listenPort, deadline, 2048);
-            return frozen >= 0;
-        }
-        return true;
-    }
-
-    void Down() {
-        contender.Stop();
-        for (const int fd : clients) {
-            close(fd);
-        }
-        clients.clear();
-        if (frozen >= 0) {
-            close(frozen);
-            frozen = -1;
-        }
-        if (!wineLink.empty()) {
-            unlink(wineLink.c_str());
-        }
-        server.Close();
-        pty.Close();
-        if (!keep) {
-            RemoveTree(folder);
-        } else if (!folder.empty()) {
-            std::fprintf(stderr, "rig: kept %s\n", folder.c_str());
-        }
-    }
-};
-
 void Emit(const Options& o, int run, const std::string& figure, double value) {
     std::printf("result contender=%s run=%d figure=%s value=%.10g\n", o.contender.c_str(), run,
                 figure.c_str(), value);
     std::fflush(stdout);
+}
+
+// The figures `name`_SUFFIX of the byte counts given, in their order.
+void EmitCounts(const Options& o, int run, const std::string& name,
+                std::initializer_list<std::pair<const char*, std::uint64_t>> counts) {
+    for (const auto& [suffix, count] : counts) {
+        Emit(o, run, name + "_" + suffix, static_cast<double>(count));
+    }
 }
 
 PhasePlan SpecFor(const std::string& name, const Options& o) {
@@ -476,10 +93,11 @@ bool TwoWayPhase(const Options& o, int run, Session& session, Streams& streams, 
             static_cast<unsigned long long>(p->delivered), static_cast<unsigned long long>(p->lost),
             static_cast<unsigned long long>(p->altered), static_cast<unsigned long long>(p->extra));
         const std::string prefix = std::string("two-way_") + dir;
-        Emit(o, run, prefix + "_sent", static_cast<double>(p->sent));
-        Emit(o, run, prefix + "_delivered", static_cast<double>(p->delivered));
-        Emit(o, run, prefix + "_lost", static_cast<double>(p->lost));
-        Emit(o, run, prefix + "_altered", static_cast<double>(p->altered + p->extra));
+        EmitCounts(o, run, prefix,
+                   {{"sent", p->sent},
+                    {"delivered", p->delivered},
+                    {"lost", p->lost},
+                    {"altered", p->altered + p->extra}});
         Emit(o, run, prefix + "_share_pct",
              p->sent ? 100.0 * static_cast<double>(p->delivered) / static_cast<double>(p->sent)
                      : NAN);
@@ -552,12 +170,13 @@ bool ListenPhase(const Options& o, int run, const std::string& name, Session& se
         static_cast<unsigned long long>(r.lost), static_cast<unsigned long long>(r.altered),
         static_cast<unsigned long long>(r.stray), static_cast<unsigned long long>(r.unsent),
         r.largestGapMs);
-    Emit(o, run, name + "_sent", static_cast<double>(r.sent));
-    Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
-    Emit(o, run, name + "_lost", static_cast<double>(r.lost));
-    Emit(o, run, name + "_altered", static_cast<double>(r.altered));
-    Emit(o, run, name + "_stray", static_cast<double>(r.stray));
-    Emit(o, run, name + "_unsent", static_cast<double>(r.unsent));
+    EmitCounts(o, run, name,
+               {{"sent", r.sent},
+                {"delivered", r.delivered},
+                {"lost", r.lost},
+                {"altered", r.altered},
+                {"stray", r.stray},
+                {"unsent", r.unsent}});
     Emit(o, run, name + "_cpu_s", r.cpuSeconds);
     if (r.delivered > 0) {
         Emit(o, run, name + "_cpu_s_per_mb",
@@ -621,12 +240,13 @@ bool RunOnce(const Options& o, int run) {
             static_cast<unsigned long long>(r.delivered), static_cast<unsigned long long>(r.lost),
             static_cast<unsigned long long>(r.altered), static_cast<unsigned long long>(r.extra),
             static_cast<unsigned long long>(r.stray), r.sendSeconds);
-        Emit(o, run, name + "_sent", static_cast<double>(r.sent));
-        Emit(o, run, name + "_delivered", static_cast<double>(r.delivered));
-        Emit(o, run, name + "_lost", static_cast<double>(r.lost));
-        Emit(o, run, name + "_altered", static_cast<double>(r.altered));
-        Emit(o, run, name + "_extra", static_cast<double>(r.extra));
-        Emit(o, run, name + "_stray", static_cast<double>(r.stray));
+        EmitCounts(o, run, name,
+                   {{"sent", r.sent},
+                    {"delivered", r.delivered},
+                    {"lost", r.lost},
+                    {"altered", r.altered},
+                    {"extra", r.extra},
+                    {"stray", r.stray}});
         Emit(o, run, name + "_share_pct", share);
         Emit(o, run, name + "_cpu_s", r.cpuSeconds);
         if (plan.paced) {
@@ -652,12 +272,7 @@ bool RunOnce(const Options& o, int run) {
         if (plan.paced && (r.lost || r.altered || r.extra)) {
             clean = false;
         }
-        if (r.contenderGone || r.connectionClosed) {
-            std::fprintf(stderr, "rig: %s run %d %s: the contender %s\n", o.contender.c_str(), run,
-                         name.c_str(), r.contenderGone ? "ended" : "closed the connection");
-            std::fprintf(stderr, "rig: contender output:\n%s\n",
-                         session.contender.LogTail(2000).c_str());
-            Emit(o, run, "failed", 1);
+        if (!Survived(o, run, name, session, r.contenderGone, r.connectionClosed)) {
             clean = false;
             break;
         }

@@ -28,6 +28,18 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
+// The pieces of `text` between the separators, empty ones included: one more than separators.
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> pieces{""};
+    for (char c : text) {
+        if (c == separator)
+            pieces.emplace_back();
+        else
+            pieces.back() += c;
+    }
+    return pieces;
+}
+
 // A decimal number of 1 to `digits` digits with no leading zero (other than "0" itself).
 std::optional<unsigned> Decimal(const std::string& text, std::size_t digits) {
     if (text.empty() || text.size() > digits || (text.size() > 1 && text[0] == '0'))
@@ -42,13 +54,7 @@ std::optional<unsigned> Decimal(const std::string& text, std::size_t digits) {
 }
 
 std::optional<std::uint32_t> Address(const std::string& text) {
-    std::vector<std::string> parts{""};
-    for (char c : text) {
-        if (c == '.')
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
+    const std::vector<std::string> parts = Split(text, '.');
     if (parts.size() != 4)
         return std::nullopt;
     std::uint32_t address = 0;
@@ -65,14 +71,7 @@ std::optional<std::vector<Block>> Reference(const std::string& text, std::string
     std::vector<Block> blocks;
     if (Trim(text).empty())
         return blocks;
-    std::vector<std::string> entries{""};
-    for (char c : text) {
-        if (c == ',')
-            entries.emplace_back();
-        else
-            entries.back() += c;
-    }
-    for (const std::string& raw : entries) {
+    for (const std::string& raw : Split(text, ',')) {
         const std::string entry = Trim(raw);
         const std::size_t slash = entry.find('/');
         const auto address = Address(entry.substr(0, slash));

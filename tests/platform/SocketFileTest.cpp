@@ -3,6 +3,7 @@
 #include "app/platform/Socket.h"
 #include "app/platform/TestSeams.h"
 #include "support/DeadPeerOptions.h"
+#include "support/Emulated.h"
 #include "support/LoopbackServer.h"
 #include "support/SocketAddress.h"
 #include "support/WaitUntil.h"
@@ -15,15 +16,10 @@
 #include <string>
 #include <unistd.h>
 
-#ifdef VARNEL_EMULATED
-constexpr bool kEmulated = true;
-#else
-constexpr bool kEmulated = false;
-#endif
-
 namespace {
 
 using namespace std::chrono_literals;
+using testing_support::kEmulated;
 using testing_support::SocketAddress;
 
 TEST(Socket, StartupSeamAndConnectOutcomes) {

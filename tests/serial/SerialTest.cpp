@@ -3,6 +3,7 @@
 #include "serial/Report.h"
 #include "serial/comm/Faults.h"
 #include "serial/comm/linux/SimDevice.h"
+#include "support/Emulated.h"
 #include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -17,17 +18,10 @@
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using testing_support::kEmulated;
+using testing_support::NamedPty;
 using testing_support::PtyPair;
-using testing_support::ScopedPortName;
-using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
-
-// Under an emulator of another architecture a pseudo-terminal's break is not translated.
-#ifdef VARNEL_EMULATED
-constexpr bool kEmulated = true;
-#else
-constexpr bool kEmulated = false;
-#endif
 
 namespace c = comm;
 
@@ -81,9 +75,8 @@ protected:
     void OpenSim() { ASSERT_EQ(port.Open("SIM2", 2048, 2048), 0); }
     void OpenPty() { ASSERT_EQ(port.Open("COM9", 2048, 2048), 0); }
 
-    TempWorkDir dir;
-    PtyPair pty;
-    ScopedPortName name{"COM9", pty.SlavePath()};
+    NamedPty com9{"COM9"};
+    PtyPair& pty = com9.pty;
     c::SimDevice sim{"SIM2"};
     Traces traces;
     Probe port;

@@ -1,28 +1,19 @@
 // varnel-headless end to end, run as a child process with no display: a pty under COM3, a
-// loopback server, the settings file of a folder of its own; and its command line.
+// loopback server, the settings file of a folder of its own; and its command line. Its clients
+// when it listens are in ServiceListenTest.cpp, the service manager in ServiceManagerTest.cpp.
+#include "HeadlessRun.h"
 #include "app/bridge/OutageText.h"
 #include "app/bridge/TrafficText.h"
 #include "app/service/StatusText.h"
-#include "support/ChildProcess.h"
-#include "support/FileText.h"
-#include "support/LoopbackServer.h"
-#include "support/NamespacedServer.h"
 #include "support/Pattern.h"
-#include "support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <poll.h>
 #include <regex>
 #include <sstream>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -30,186 +21,18 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace headless_test;
 using testing_support::ChildProcess;
 using testing_support::LoopbackServer;
-using testing_support::NamespacedServer;
 using testing_support::PtyPair;
 using testing_support::ReadFile;
 using testing_support::TempWorkDir;
 using testing_support::WaitUntil;
 
-constexpr auto kDeadline = 10s;
-
-// What starts a program of the build: itself, or the emulator of a cross build.
-const std::vector<std::string> kRunner{VARNEL_RUNNER};
-
-std::string ProgramPath() {
-    return kRunner.empty() ? VARNEL_HEADLESS : kRunner.front();
-}
-
-std::vector<std::string> ProgramArgs(std::vector<std::string> args) {
-    if (kRunner.empty())
-        return args;
-    std::vector<std::string> all(kRunner.begin() + 1, kRunner.end());
-    all.push_back(VARNEL_HEADLESS);
-    all.insert(all.end(), args.begin(), args.end());
-    return all;
-}
-
-// The day's log of the folder (the program names it by the date), empty while there is none.
-std::string TheLog() {
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-        if (entry.path().extension() == ".log")
-            return ReadFile(entry.path());
-    return {};
-}
-
-// The day's events file of the folder, empty while there is none.
-std::string TheEvents() {
-    for (const auto& entry : std::filesystem::directory_iterator("."))
-        if (entry.path().string().find(".events.log") != std::string::npos)
-            return ReadFile(entry.path());
-    return {};
-}
-
 // The log with every entry's time set to one the test knows.
 std::string WithKnownTimes(const std::string& log) {
     static const std::regex time(R"(at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
     return std::regex_replace(log, time, "at 2026-12-06 10:14:14");
-}
-
-SYSTEMTIME KnownTime() {
-    SYSTEMTIME st{};
-    st.wYear = 2026;
-    st.wMonth = 12;
-    st.wDay = 6;
-    st.wHour = 10;
-    st.wMinute = 14;
-    st.wSecond = 14;
-    return st;
-}
-
-// A client of the program listening at 127.0.0.1:port, from the loopback address source.
-struct Client {
-    Client(std::uint16_t port, const char* source = "127.0.0.1") {
-        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        ::inet_pton(AF_INET, source, &from.sin_addr);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        connected = ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
-                    ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-    }
-    ~Client() { ::close(fd); }
-    bool Send(const std::string& bytes) {
-        return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-    // Takes what has arrived; false once the program closed the connection.
-    bool Take() {
-        char buf[65536];
-        for (;;) {
-            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n > 0)
-                got.append(buf, static_cast<std::size_t>(n));
-            else
-                return n < 0 && errno == EAGAIN;
-        }
-    }
-    int fd = -1;
-    bool connected = false;
-    std::string got;
-};
-
-// A port nobody listens at now.
-std::uint16_t FreePort() {
-    LoopbackServer probe;
-    const std::uint16_t port = probe.Port();
-    probe.StopListening();
-    return port;
-}
-
-// The service manager's notify socket, as a test stands in for it: a datagram socket in the
-// current folder, read by a thread of its own as the manager reads it, named to the program in
-// $NOTIFY_SOCKET (with the watchdog asked for every watchdogMs) while the object lives. Children
-// started meanwhile inherit it.
-class NotifySocket {
-public:
-    // read false: nobody reads it, as a manager that hangs.
-    explicit NotifySocket(int watchdogMs, bool read = true) {
-        const std::string path = (std::filesystem::current_path() / "notify").string();
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-        bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
-        ::setenv("WATCHDOG_USEC", std::to_string(watchdogMs * 1000).c_str(), 1);
-        reader_ = std::thread([this, read] {
-            char buf[4096];
-            while (!done_) {
-                pollfd p{fd_, POLLIN, 0};
-                if (::poll(&p, 1, 20) <= 0 || !read) {
-                    std::this_thread::sleep_for(20ms);
-                    continue;
-                }
-                const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (n > 0)
-                    got_ += std::string(buf, static_cast<std::size_t>(n)) + "\n--\n";
-            }
-        });
-    }
-    ~NotifySocket() {
-        done_ = true;
-        reader_.join();
-        ::unsetenv("NOTIFY_SOCKET");
-        ::unsetenv("WATCHDOG_USEC");
-        ::close(fd_);
-    }
-    bool Bound() const { return bound_; }
-    // Every datagram so far, each followed by a line "--".
-    std::string Got() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return got_;
-    }
-    bool WaitFor(const std::string& text, std::chrono::milliseconds within) {
-        return WaitUntil([&] { return Got().find(text) != std::string::npos; }, within);
-    }
-
-private:
-    int fd_ = -1;
-    bool bound_ = false;
-    std::atomic<bool> done_{false};
-    std::mutex mutex_;
-    std::string got_;
-    std::thread reader_;
-};
-
-// The program started so that its standard error counts as the journal's stream: $JOURNAL_STREAM
-// names the pipe it is given.
-std::unique_ptr<ChildProcess> StartWithJournal(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"-c",
-                                 "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$@\"",
-                                 "sh", ProgramPath()};
-    const std::vector<std::string> program = ProgramArgs(args);
-    all.insert(all.end(), program.begin(), program.end());
-    return std::make_unique<ChildProcess>("/bin/sh", all);
-}
-
-// The settings file of a program listening at a free port of 127.0.0.1 with the pty as COM3, with
-// further lines for [Socket] and [SYSTEM]; the port.
-std::uint16_t WriteListening(const PtyPair& pty, const std::string& socket,
-                             const std::string& system) {
-    const std::uint16_t port = FreePort();
-    std::ofstream("VarnelConfig.ini", std::ios::binary)
-        << "[Socket]\r\nPORT=" << port << "\r\nLISTEN=1\r\n"
-        << socket << "[SYSTEM]\r\n"
-        << system << "[Ports]\r\nCOM3=" << pty.SlavePath() << "\r\n";
-    return port;
 }
 
 // A folder with the settings file of a bridge from a pty under COM3 to the loopback server, in
@@ -237,6 +60,20 @@ protected:
                       " network 已连接服务器 (127.0.0.1:" + std::to_string(server.Port()) + ")\n"),
                   std::string::npos)
             << program->Error();
+    }
+
+    // The line as another program left it: its speed (4800 baud) is not the one of the settings.
+    void LeaveTheLineAsAnotherProgram() {
+        termios line{};
+        ASSERT_EQ(tcgetattr(pty.Master(), &line), 0);
+        cfsetspeed(&line, B4800);
+        ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &line), 0);
+    }
+    // The program gave the line back as LeaveTheLineAsAnotherProgram() left it.
+    void ExpectTheLineAsAnotherProgramLeftIt() {
+        termios after{};
+        ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
+        EXPECT_EQ(cfgetospeed(&after), B4800);
     }
 
     TempWorkDir dir;
@@ -306,11 +143,7 @@ TEST_P(HeadlessProgram, ANewReasonUnderTheSameStatusTextIsALine) {
 // left as the program found it. The fast mode reads the port fast enough to get ahead of the
 // server.
 TEST_P(HeadlessFastProgram, StopSignalFlushesWhatWaitsForTheServerAndRestoresTheLine) {
-    // The line as another program left it: its speed is not the one of the settings.
-    termios before{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &before), 0);
-    cfsetspeed(&before, B4800);
-    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
+    ASSERT_NO_FATAL_FAILURE(LeaveTheLineAsAnotherProgram());
     Start();
     std::string block;
     for (int i = 0; block.size() < (1u << 18); ++i)
@@ -335,9 +168,7 @@ TEST_P(HeadlessFastProgram, StopSignalFlushesWhatWaitsForTheServerAndRestoresThe
     EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
     EXPECT_EQ(program->Error().find("could not be delivered"), std::string::npos)
         << program->Error();
-    termios after{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), B4800);
+    ASSERT_NO_FATAL_FAILURE(ExpectTheLineAsAnotherProgramLeftIt());
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, HeadlessFastProgram, ::testing::Values(SIGTERM, SIGINT),
@@ -428,106 +259,6 @@ TEST_P(HeadlessProgram, ListensAndServesItsClientsOnly) {
     EXPECT_EQ(testing_support::CountOf(events, " refused: not in ALLOW\r\n"), 1u) << events;
     EXPECT_EQ(testing_support::CountOf(events, " refused: every place was taken\r\n"), 1u)
         << events;
-}
-
-// Sixteen clients at once while the device sends at line rate: each gets every byte, in order.
-TEST(HeadlessListen, SixteenClientsAtLineRateEachGetTheWholeStream) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    const std::uint16_t port = WriteListening(pty, "CLIENTS=16\r\n", "REOPEN=0\r\nFAST=1\r\n");
-    ChildProcess program(ProgramPath(), ProgramArgs({}));
-    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
-    std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < 16; ++i)
-        clients.push_back(std::make_unique<Client>(port));
-    ASSERT_TRUE(program.WaitForError(" network 已连接 16 个客户端 (", kDeadline))
-        << program.Error();
-    // 115200 baud: 11,520 bytes a second, as 230-byte lines every 20 ms, for two seconds.
-    const std::string stream = testing_support::Pattern(0, 230 * 100);
-    const auto start = std::chrono::steady_clock::now();
-    for (std::size_t at = 0; at < stream.size(); at += 230) {
-        std::this_thread::sleep_until(start + at / 230 * 20ms);
-        ASSERT_TRUE(pty.Send(stream.substr(at, 230)));
-        for (auto& client : clients)
-            client->Take();
-    }
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            bool all = true;
-            for (auto& client : clients)
-                all = (client->Take(), client->got.size() >= stream.size()) && all;
-            return all;
-        },
-        kDeadline));
-    for (auto& client : clients)
-        EXPECT_TRUE(client->got == stream) << client->got.size() << " of " << stream.size();
-    program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
-}
-
-// A client whose path dies without a word (it sits in a network namespace of the test's own) holds
-// the only place until keepalive or the wait for acknowledgements finds it, within about 30 s;
-// then a new client is served. With TAKEOVER a new client takes the silent one's place at once.
-TEST(HeadlessListen, AClientThatDiesSilentlyIsFoundOrReplacedAndANewOneServed) {
-    for (const bool takeover : {false, true}) {
-        SCOPED_TRACE(takeover ? "TAKEOVER=1" : "TAKEOVER=0");
-        TempWorkDir dir;
-        PtyPair pty;
-        ASSERT_TRUE(pty.Ok());
-        NamespacedServer far;
-        ASSERT_EQ(far.Problem(), "");
-        const std::uint16_t port =
-            WriteListening(pty,
-                           "ServerIP=0.0.0.0\r\nTAKEOVER=" + std::to_string(takeover) +
-                               "\r\nALLOW=127.0.0.1, " + NamespacedServer::kAddress + "\r\n",
-                           "REOPEN=0\r\n");
-        ChildProcess program(ProgramPath(), ProgramArgs({}));
-        ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
-        ASSERT_TRUE(far.Connect(port));
-        ASSERT_TRUE(
-            program.WaitForError(" network 已连接 1 个客户端 (", kDeadline) &&
-            program.WaitForError("; " + std::string(NamespacedServer::kAddress) + ":", kDeadline))
-            << program.Error();
-        ASSERT_TRUE(pty.Send("before the cut"));
-        std::string got;
-        EXPECT_TRUE(WaitUntil([&] { return (got += far.Take()).size() >= 14; }, kDeadline));
-        EXPECT_EQ(got, "before the cut");
-
-        ASSERT_TRUE(far.CutPath());
-        ASSERT_TRUE(pty.Send("never acknowledged"));
-        const auto cut = std::chrono::steady_clock::now();
-        if (!takeover) {
-            EXPECT_TRUE(WaitUntil(
-                [] {
-                    return TheEvents().find(" left: it stopped answering (timed out)") !=
-                           std::string::npos;
-                },
-                40s))
-                << TheEvents();
-            EXPECT_GE(std::chrono::steady_clock::now() - cut, 20s);
-        }
-        Client fresh(port);
-        ASSERT_TRUE(fresh.connected);
-        ASSERT_TRUE(program.WaitForError("; 127.0.0.1:", kDeadline)) << program.Error();
-        if (takeover) {
-            EXPECT_LT(std::chrono::steady_clock::now() - cut, 3s);
-        }
-        ASSERT_TRUE(pty.Send("after"));
-        EXPECT_TRUE(
-            WaitUntil([&] { return fresh.Take(), fresh.got.ends_with("after"); }, kDeadline));
-        // The device's bytes of the cut went to the client there was when the program read them.
-        EXPECT_TRUE(fresh.got == "after" || fresh.got == "never acknowledgedafter") << fresh.got;
-        ASSERT_TRUE(fresh.Send("hi"));
-        EXPECT_EQ(pty.Receive(2, kDeadline), "hi");
-        program.Signal(SIGTERM);
-        EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
-        EXPECT_EQ(testing_support::CountOf(TheEvents(), takeover
-                                                            ? " left: a new client took its place"
-                                                            : " left: it stopped answering"),
-                  1u)
-            << TheEvents();
-    }
 }
 
 TEST(HeadlessCommandLine, HelpVersionAndAWrongOption) {
@@ -685,18 +416,13 @@ TEST(HeadlessCommandLine, TheSettingsFileNamedOrMissing) {
 // Without RECONNECT a server that closes the connection takes the link down for good: the program
 // closes the line and ends with status 3, for its service manager to start it again.
 TEST_P(HeadlessProgram, ALinkDownForGoodEndsWithStatusThree) {
-    termios before{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &before), 0);
-    cfsetspeed(&before, B4800);
-    ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &before), 0);
+    ASSERT_NO_FATAL_FAILURE(LeaveTheLineAsAnotherProgram());
     Start();
     server.CloseClient();
     EXPECT_EQ(program->WaitExit(kDeadline), 3) << program->Error();
     EXPECT_NE(program->Error().find(" serial 串口已关闭\n"), std::string::npos) << program->Error();
     EXPECT_NE(program->Error().find("ending with status 3"), std::string::npos) << program->Error();
-    termios after{};
-    ASSERT_EQ(tcgetattr(pty.Master(), &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), B4800);
+    ASSERT_NO_FATAL_FAILURE(ExpectTheLineAsAnotherProgramLeftIt());
 }
 
 // LOGDAYS removes the logs of days gone by at start; a log that cannot be written is said once,
@@ -722,155 +448,6 @@ TEST_P(HeadlessProgram, OldLogsGoAndALogThatCannotBeWrittenIsSaidOnce) {
     EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
     EXPECT_EQ(testing_support::CountOf(program->Error(), "cannot be written"), 1u)
         << program->Error();
-}
-
-// Listening with no client while the device talks: the count of what reached no client moves,
-// the words do not, so the lines stay few.
-TEST(HeadlessListen, IdleListeningWhileTheDeviceTalksIsQuiet) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    WriteListening(pty, "", "HEX=0\r\nREOPEN=0\r\n");
-    ChildProcess program(ProgramPath(), ProgramArgs({}));
-    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 40; ++i) {
-        std::this_thread::sleep_until(start + i * 100ms);
-        ASSERT_TRUE(pty.Send("reading " + std::to_string(i) + "\r\n"));
-    }
-    ASSERT_TRUE(
-        WaitUntil([] { return TheLog().find("reading 39") != std::string::npos; }, kDeadline));
-    program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
-    // Two lines at start, one when bytes first reach no client, two at the end.
-    EXPECT_LE(testing_support::CountOf(program.Error(), "\n"), 5u) << program.Error();
-}
-
-// An events file that cannot be written (a folder holds its name) is said once, and the clients
-// whose lines it would hold are served all the same.
-TEST(HeadlessListen, AnEventsFileThatCannotBeWrittenIsSaidOnce) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
-    SYSTEMTIME st{};
-    GetLocalTime(&st);
-    std::filesystem::create_directory(EventsFileName(st));
-    ChildProcess program(ProgramPath(), ProgramArgs({}));
-    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
-    for (const std::string word : {"one", "two", "three"}) {
-        Client client(port);
-        ASSERT_TRUE(client.connected);
-        ASSERT_TRUE(client.Send(word));
-        EXPECT_EQ(pty.Receive(word.size(), kDeadline), word);
-    }
-    program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
-    EXPECT_EQ(testing_support::CountOf(program.Error(), "events file"), 1u) << program.Error();
-}
-
-// Under a service manager: readiness, status, a watchdog, reloads and the stop reach its notify
-// socket, and every line on the journal's stream carries its priority and no time. A reload that
-// changes only the serial side keeps the client; one that does not check changes nothing and says
-// why; one that moves the listener reopens the network side.
-TEST(HeadlessService, ReloadsAndTellsTheServiceManager) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    NotifySocket manager(200);
-    ASSERT_TRUE(manager.Bound());
-    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
-    const std::string settings = ReadFile("VarnelConfig.ini");
-    auto program = StartWithJournal({});
-    ASSERT_TRUE(manager.WaitFor("READY=1", kDeadline)) << manager.Got() << program->Error();
-    EXPECT_TRUE(manager.WaitFor("WATCHDOG=1", kDeadline)) << manager.Got();
-    Client client(port);
-    ASSERT_TRUE(client.connected);
-    ASSERT_TRUE(program->WaitForError("<5>network 已连接 1 个客户端", kDeadline))
-        << program->Error();
-    EXPECT_TRUE(
-        manager.WaitFor("STATUS=serial: 串口COM3已打开; network: 已连接 1 个客户端", kDeadline))
-        << manager.Got();
-
-    const auto reload = [&](const std::string& from, const std::string& to,
-                            const std::string& said) {
-        const std::string now = ReadFile("VarnelConfig.ini");
-        std::ofstream("VarnelConfig.ini", std::ios::binary)
-            << std::regex_replace(now, std::regex(from), to);
-        program->Signal(SIGHUP);
-        EXPECT_TRUE(program->WaitForError(said, kDeadline)) << program->Error();
-    };
-    reload("\\[SYSTEM\\]", "[COM]\r\nBaudRate=2\r\n[SYSTEM]",
-           "<5>varnel-headless: settings read again from VarnelConfig.ini: the serial side");
-    ASSERT_TRUE(client.Send("still here"));
-    EXPECT_EQ(pty.Receive(10, kDeadline), "still here");
-    ASSERT_TRUE(pty.Send("and back"));
-    EXPECT_TRUE(WaitUntil([&] { return client.Take(), client.got == "and back"; }, kDeadline))
-        << client.got;
-
-    reload("LISTEN=1", "LISTEN=1\r\nALLOW=10.0.0.0/33",
-           "<4>varnel-headless: reload refused, the link runs on as it was: ALLOW in [Socket]");
-    ASSERT_TRUE(client.Send("x2"));
-    EXPECT_EQ(pty.Receive(2, kDeadline), "x2");
-
-    const std::uint16_t moved = FreePort();
-    reload("PORT=\\d+\r\nLISTEN=1\r\nALLOW=[^\r]*",
-           "PORT=" + std::to_string(moved) + "\r\nLISTEN=1", "the network side opened again");
-    EXPECT_TRUE(WaitUntil([&] { return !client.Take(); }, kDeadline));
-    Client moved_client(moved);
-    EXPECT_TRUE(moved_client.connected);
-
-    program->Signal(SIGTERM);
-    EXPECT_EQ(program->WaitExit(kDeadline), 0) << program->Error();
-    EXPECT_TRUE(manager.WaitFor("STOPPING=1", kDeadline)) << manager.Got();
-    EXPECT_EQ(testing_support::CountOf(manager.Got(), "RELOADING=1"), 3u) << manager.Got();
-    static const std::regex lines(R"((<[3-6]>(serial|network|varnel-headless:) [^\n]+\n)+)");
-    EXPECT_TRUE(std::regex_match(program->Error(), lines)) << program->Error();
-}
-
-// A manager that does not read its socket holds up nothing: the bridge forwards and stops as ever.
-TEST(HeadlessService, AManagerThatDoesNotReadHoldsUpNothing) {
-    TempWorkDir dir;
-    PtyPair pty;
-    ASSERT_TRUE(pty.Ok());
-    NotifySocket manager(2, false);
-    const std::uint16_t port = WriteListening(pty, "", "REOPEN=0\r\n");
-    ChildProcess program(ProgramPath(), ProgramArgs({}));
-    ASSERT_TRUE(program.WaitForError(" serial 串口COM3已打开", kDeadline)) << program.Error();
-    Client client(port);
-    ASSERT_TRUE(program.WaitForError(" network 已连接 1 个客户端", kDeadline)) << program.Error();
-    for (int i = 0; i < 20; ++i) {
-        ASSERT_TRUE(client.Send("ab"));
-        EXPECT_EQ(pty.Receive(2, kDeadline), "ab");
-    }
-    program.Signal(SIGTERM);
-    EXPECT_EQ(program.WaitExit(kDeadline), 0) << program.Error();
-}
-
-TEST(HeadlessStatusText, NewsPrioritiesAndTheJournalsForm) {
-    EXPECT_EQ(Gist("重连服务器 第12次"), Gist("重连服务器 第3次"));
-    EXPECT_EQ(Gist("1 client; 240 bytes reached no client"), "# client; # bytes reached no client");
-    EXPECT_NE(Gist("监听端口 4001 (a)"), Gist("已连接 1 个客户端 (a)"));
-    EXPECT_NE(Gist("已连接 1 个客户端 (127.0.0.1:40100 since 10:00:00)"),
-              Gist("已连接 1 个客户端 (10.1.0.2:40100 since 10:00:00)"));
-    EXPECT_EQ(Gist("Down since 09:05:07; next attempt in 12 s"),
-              "Down since 09:05:07; next attempt in # s");
-    const struct {
-        const char* status;
-        bool asked;
-        Priority priority;
-    } rows[] = {
-        {"串口COM3打开失败1", false, Priority::err},    {"监听参数错误", false, Priority::err},
-        {"加密参数错误", false, Priority::err},         {"服务器证书无效", false, Priority::err},
-        {"重连服务器 第1次", false, Priority::warning}, {"已断开服务器", false, Priority::warning},
-        {"串口已关闭", true, Priority::notice},         {"已连接服务器", false, Priority::notice},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(PriorityOf(row.status, row.asked), row.priority) << row.status;
-    const SYSTEMTIME st = KnownTime();
-    EXPECT_EQ(FormatLine(true, Priority::warning, st, "network x"), "<4>network x\n");
-    EXPECT_EQ(FormatLine(false, Priority::warning, st, "network x"),
-              "2026-12-06 10:14:14 network x\n");
 }
 
 } // namespace

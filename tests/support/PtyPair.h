@@ -1,6 +1,6 @@
 // A pseudo-terminal pair for tests: the slave's path is what a port opens, the master is the far
-// end of the line. Also helpers to put a device under a port name, a directory of the test's own
-// (TempWorkDir.h) and waiting with a deadline (WaitUntil.h).
+// end of the line. Also helpers to put a device under a port name, a port on a pty of its own, a
+// directory of the test's own (TempWorkDir.h) and waiting with a deadline (WaitUntil.h).
 #pragma once
 
 #include "support/TempWorkDir.h"
@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 namespace testing_support {
 
@@ -51,6 +52,16 @@ public:
 
 private:
     std::string name_;
+};
+
+// A port on a fresh pty pair: a directory of the test's own, the pair, and its slave named as
+// port `name` in that directory's settings file.
+struct NamedPty {
+    explicit NamedPty(std::string name) : portName(std::move(name), pty.SlavePath()) {}
+
+    TempWorkDir dir;
+    PtyPair pty;
+    ScopedPortName portName;
 };
 
 // Number of open descriptors of this process.

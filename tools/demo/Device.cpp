@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <initializer_list>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -32,27 +31,21 @@ bool KeepFromChildren(int fd) {
 
 } // namespace
 
-Device::~Device() {
-    for (int fd : {m_master, m_slave})
-        if (fd >= 0)
-            close(fd);
-}
-
 bool Device::Open() {
     char name[256] = {};
-    if (openpty(&m_master, &m_slave, name, nullptr, nullptr) != 0) {
+    if (openpty(m_master.Place(), m_slave.Place(), name, nullptr, nullptr) != 0) {
         std::fprintf(stderr, "varnel-demo: cannot create a pty: %s\n", std::strerror(errno));
         return false;
     }
     m_slavePath = name;
     termios tio{};
-    bool ok = tcgetattr(m_slave, &tio) == 0;
+    bool ok = tcgetattr(m_slave.Get(), &tio) == 0;
     if (ok) {
         cfmakeraw(&tio);
-        ok = tcsetattr(m_slave, TCSANOW, &tio) == 0;
+        ok = tcsetattr(m_slave.Get(), TCSANOW, &tio) == 0;
     }
-    ok = ok && KeepFromChildren(m_master) && KeepFromChildren(m_slave) &&
-         fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK) == 0;
+    ok = ok && KeepFromChildren(m_master.Get()) && KeepFromChildren(m_slave.Get()) &&
+         fcntl(m_master.Get(), F_SETFL, fcntl(m_master.Get(), F_GETFL) | O_NONBLOCK) == 0;
     if (!ok) {
         std::fprintf(stderr, "varnel-demo: cannot set up the pty %s: %s\n", name,
                      std::strerror(errno));
@@ -64,7 +57,7 @@ bool Device::Open() {
 
 void Device::OnReadable() {
     char buf[4096];
-    ssize_t n = read(m_master, buf, sizeof buf);
+    ssize_t n = read(m_master.Get(), buf, sizeof buf);
     if (n > 0) {
         Say("device", "<- COM3 " + ShowBlock(std::string_view(buf, static_cast<std::size_t>(n))));
     }
@@ -76,7 +69,7 @@ void Device::OnTime(Clock::time_point now) {
     }
     m_due = now + kLinePeriod;
     int waiting = 0;
-    if (ioctl(m_slave, TIOCINQ, &waiting) == 0 && waiting > 0) {
+    if (ioctl(m_slave.Get(), TIOCINQ, &waiting) == 0 && waiting > 0) {
         if (!m_holding) {
             Say("device", "COM3 is not being read (press 打开 in Varnel); holding lines back");
             m_holding = true;
@@ -87,7 +80,7 @@ void Device::OnTime(Clock::time_point now) {
     char line[128];
     ++m_lines;
     int len = std::snprintf(line, sizeof line, kLines[(m_lines - 1) % std::size(kLines)], m_lines);
-    ssize_t n = write(m_master, line, static_cast<std::size_t>(len));
+    ssize_t n = write(m_master.Get(), line, static_cast<std::size_t>(len));
     if (n != len) {
         Say("device", "-> COM3 could not write the line: " +
                           std::string(n < 0 ? std::strerror(errno) : "short write"));

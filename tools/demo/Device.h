@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tools/demo/Console.h"
+#include "tools/demo/Fd.h"
 
 #include <string>
 
@@ -9,18 +10,13 @@ namespace demo {
 
 class Device {
 public:
-    Device() = default;
-    Device(const Device&) = delete;
-    Device& operator=(const Device&) = delete;
-    ~Device();
-
     // Creates the pty pair, puts the slave in raw mode and keeps a descriptor of it open, so
     // the master never sees a hang-up while Varnel closes and reopens the port. The slave is
     // neither locked nor made exclusive: Varnel opens it exclusively. Prints why on failure.
     bool Open();
 
     const std::string& SlavePath() const { return m_slavePath; }
-    int Fd() const { return m_master; }
+    int Fd() const { return m_master.Get(); }
 
     // Reads what Varnel wrote to the port and prints it.
     void OnReadable();
@@ -31,8 +27,9 @@ public:
     Clock::time_point NextDue() const { return m_due; }
 
 private:
-    int m_master = -1;
-    int m_slave = -1;
+    // The slave is declared first so that the master is closed first.
+    demo::Fd m_slave;
+    demo::Fd m_master;
     std::string m_slavePath;
     Clock::time_point m_due;
     unsigned m_lines = 0;

@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -25,28 +24,22 @@ std::string Address(const sockaddr_in& addr) {
 
 } // namespace
 
-Peer::~Peer() {
-    for (int fd : {m_client, m_listen})
-        if (fd >= 0)
-            close(fd);
-}
-
 bool Peer::Listen(std::uint16_t port) {
-    m_listen = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (m_listen < 0) {
+    m_listen.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!m_listen.Open()) {
         std::fprintf(stderr, "varnel-demo: cannot make a socket: %s\n", std::strerror(errno));
         return false;
     }
     // Lets a rig started right after another reuse the port; a port that some program is
     // still listening on stays taken.
     int on = 1;
-    setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(m_listen.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(port);
-    if (bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(m_listen, 4) != 0) {
+    if (bind(m_listen.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(m_listen.Get(), 4) != 0) {
         int err = errno;
         std::fprintf(stderr, "varnel-demo: cannot listen on 127.0.0.1:%u: %s\n", port,
                      std::strerror(err));
@@ -64,22 +57,22 @@ bool Peer::Listen(std::uint16_t port) {
 void Peer::OnAccept() {
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    int fd =
-        accept4(m_listen, reinterpret_cast<sockaddr*>(&from), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    int fd = accept4(m_listen.Get(), reinterpret_cast<sockaddr*>(&from), &len,
+                     SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
         return;
     }
-    if (m_client >= 0) {
+    if (m_client.Open()) {
         Drop("replaced by a new connection");
     }
-    m_client = fd;
+    m_client.Reset(fd);
     m_due = Clock::now() + kFirstFrame;
     Say("peer", "connected: " + Address(from));
 }
 
 void Peer::OnReadable() {
     char buf[65536];
-    ssize_t n = recv(m_client, buf, sizeof buf, 0);
+    ssize_t n = recv(m_client.Get(), buf, sizeof buf, 0);
     if (n == 0) {
         Drop("closed by the other end");
         return;
@@ -96,7 +89,7 @@ void Peer::OnReadable() {
 }
 
 void Peer::OnTime(Clock::time_point now) {
-    if (m_client < 0 || now < m_due) {
+    if (!m_client.Open() || now < m_due) {
         return;
     }
     m_due = now + kFramePeriod;
@@ -106,11 +99,11 @@ void Peer::OnTime(Clock::time_point now) {
 }
 
 Clock::time_point Peer::NextDue() const {
-    return m_client >= 0 ? m_due : Clock::time_point::max();
+    return m_client.Open() ? m_due : Clock::time_point::max();
 }
 
 void Peer::Send(const char* data, std::size_t size) {
-    ssize_t n = send(m_client, data, size, MSG_NOSIGNAL);
+    ssize_t n = send(m_client.Get(), data, size, MSG_NOSIGNAL);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         Say("peer", "-> Varnel nothing sent: Varnel is not reading the connection");
     } else if (n < 0) {
@@ -122,8 +115,7 @@ void Peer::Send(const char* data, std::size_t size) {
 
 void Peer::Drop(const char* why) {
     Say("peer", std::string("connection gone: ") + why);
-    close(m_client);
-    m_client = -1;
+    m_client.Reset();
 }
 
 } // namespace demo

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tools/demo/Console.h"
+#include "tools/demo/Fd.h"
 
 #include <cstdint>
 
@@ -9,16 +10,11 @@ namespace demo {
 
 class Peer {
 public:
-    Peer() = default;
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-    ~Peer();
-
     // Listens on 127.0.0.1:port. Prints why on failure (a port in use says so).
     bool Listen(std::uint16_t port);
 
-    int ListenFd() const { return m_listen; }
-    int ClientFd() const { return m_client; }
+    int ListenFd() const { return m_listen.Get(); }
+    int ClientFd() const { return m_client.Get(); }
 
     // Takes the waiting connection; a new connection replaces the current one.
     void OnAccept();
@@ -34,8 +30,8 @@ private:
     void Send(const char* data, std::size_t size);
     void Drop(const char* why);
 
-    int m_listen = -1;
-    int m_client = -1;
+    Fd m_listen;
+    Fd m_client;
     Clock::time_point m_due;
     unsigned m_frames = 0;
 };

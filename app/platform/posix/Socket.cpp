@@ -2,11 +2,6 @@
 
 #include "app/platform/SocketState.h"
 
-namespace {
-// The system's ioctl header defines FIONBIO as a macro of another value: take ours first.
-constexpr long kFionbio = sock::FIONBIO;
-} // namespace
-
 #include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
@@ -54,20 +49,6 @@ int MsLeft(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Keepalive and the user time-out, so that a path that died silently ends the connection with
-// ETIMEDOUT instead of leaving it open for a quarter of an hour. A failure leaves the socket as
-// the system made it.
-void FindDeadPeer(int fd) {
-    const int on = 1, idle = kKeepAliveIdleS, interval = kKeepAliveIntervalS,
-              probes = kKeepAliveProbes;
-    const unsigned userTimeoutMs = kUnacknowledgedLimitS * 1000u;
-    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
-    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
-}
-
 ::sockaddr_in Native(const sockaddr_in* name) {
     ::sockaddr_in addr{};
     addr.sin_family = PF_INET;
@@ -76,9 +57,8 @@ void FindDeadPeer(int fd) {
     return addr;
 }
 
-// Hands the system's address to the caller's record; false when that has no room for it.
-bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
-    return GiveAddress(addr.sin_port, addr.sin_addr.s_addr, name, namelen);
+SystemAddress Given(const ::sockaddr_in& addr) {
+    return {addr.sin_port, addr.sin_addr.s_addr};
 }
 
 // The system's connect on s made non-blocking: 0, or the errno of the failure (EINPROGRESS while
@@ -101,6 +81,20 @@ int ConnectError(int fd) {
 
 } // namespace
 
+// Keepalive and the user time-out, so that a path that died silently ends the connection with
+// ETIMEDOUT instead of leaving it open for a quarter of an hour. A failure leaves the socket as
+// the system made it.
+void FindDeadPeer(int fd) {
+    const int on = 1, idle = kKeepAliveIdleS, interval = kKeepAliveIntervalS,
+              probes = kKeepAliveProbes;
+    const unsigned userTimeoutMs = kUnacknowledgedLimitS * 1000u;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+}
+
 int WSAStartup() {
     if (int code = g_startupFailure.load())
         return code;
@@ -109,26 +103,19 @@ int WSAStartup() {
     return 0;
 }
 
-SOCKET socket(int af, int type, int protocol) {
-    if (af != AF_INET || type != SOCK_STREAM) {
-        Fail(EAFNOSUPPORT);
-        return INVALID_SOCKET;
-    }
+SOCKET OpenStream(int protocol) {
     int fd = ::socket(PF_INET, ::SOCK_STREAM | SOCK_CLOEXEC, protocol);
     if (fd < 0) {
         Fail(errno);
         return INVALID_SOCKET;
     }
-    FindDeadPeer(fd);
     return fd;
 }
 
-int connect(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (int refused = RefusedTarget(s, name, namelen))
-        return Fail(refused);
+int ConnectAndWait(SOCKET s, const sockaddr_in* name, int timeoutMs) {
     int error = StartConnect(s, name);
     if (error == EINPROGRESS) {
-        auto deadline = Clock::now() + std::chrono::milliseconds(g_connectTimeoutMs.load());
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
         ::pollfd p{s, POLLOUT, 0};
         for (;;) {
             int n = ::poll(&p, 1, MsLeft(deadline));
@@ -136,21 +123,18 @@ int connect(SOCKET s, const sockaddr_in* name, int namelen) {
                 continue;
             if (n <= 0) {
                 SetNonBlocking(s, false);
-                return Fail(n == 0 ? ETIMEDOUT : errno);
+                return n == 0 ? ETIMEDOUT : errno;
             }
             break;
         }
         error = ConnectError(s);
     }
     SetNonBlocking(s, false);
-    return error == 0 ? 0 : Fail(error);
+    return error;
 }
 
-int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (int refused = RefusedTarget(s, name, namelen))
-        return Fail(refused);
-    const int error = StartConnect(s, name);
-    return error == 0 ? 0 : Fail(error);
+int ConnectWithoutWaiting(SOCKET s, const sockaddr_in* name) {
+    return StartConnect(s, name);
 }
 
 int connect_result(SOCKET s) {
@@ -279,7 +263,7 @@ int listen(SOCKET s, int backlog) {
     return ::listen(s, backlog) == 0 ? 0 : Fail(errno);
 }
 
-SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
+SOCKET AcceptOne(SOCKET s, SystemAddress& from) {
     ::sockaddr_in peer{};
     socklen_t len = sizeof peer;
     int fd;
@@ -290,32 +274,26 @@ SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
         Fail(errno == EAGAIN ? EWOULDBLOCK : errno);
         return INVALID_SOCKET;
     }
-    FindDeadPeer(fd);
-    Give(peer, addr, addrlen);
+    from = Given(peer);
     return fd;
 }
 
-int SocketName(SOCKET s, bool peer, sockaddr_in* name, int* namelen) {
+int SocketName(SOCKET s, bool peer, SystemAddress& name) {
     ::sockaddr_in addr{};
     socklen_t len = sizeof addr;
     const int rc = peer ? ::getpeername(s, reinterpret_cast<::sockaddr*>(&addr), &len)
                         : ::getsockname(s, reinterpret_cast<::sockaddr*>(&addr), &len);
     if (rc != 0)
-        return Fail(errno);
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+        return errno;
+    name = Given(addr);
+    return 0;
 }
 
-int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (cmd != kFionbio || !argp)
-        return Fail(EINVAL);
-    return SetNonBlocking(s, *argp != 0) ? 0 : Fail(errno);
+int SwitchNonBlocking(SOCKET s, bool on) {
+    return SetNonBlocking(s, on) ? 0 : errno;
 }
 
-std::uint32_t inet_addr(const char* cp) {
-    if (!cp)
-        return INADDR_NONE;
+std::uint32_t SystemInetAddr(const char* cp) {
     return ::inet_addr(cp);
 }
 

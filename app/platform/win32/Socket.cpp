@@ -24,10 +24,6 @@ namespace {
 
 // Winsock's headers define these names as macros; take our values before they come in.
 constexpr sock::SOCKET kInvalidSocket = sock::INVALID_SOCKET;
-constexpr int kAfInet = sock::AF_INET;
-constexpr int kSockStream = sock::SOCK_STREAM;
-constexpr long kFionbio = sock::FIONBIO;
-constexpr std::uint32_t kInaddrNone = sock::INADDR_NONE;
 
 std::uint32_t AddressOf(const sock::sockaddr_in* name) {
     return name->sin_addr.s_addr;
@@ -184,23 +180,6 @@ int WaitWritable(SOCKET s, long ms) {
     return n > 0 ? 1 : 0;
 }
 
-// Keepalive and the longest wait for an acknowledgement, so that a path that died silently ends
-// the connection with ETIMEDOUT. Each one the system does not take is left out: older systems
-// know no probe count, and Wine takes only some of them.
-void FindDeadPeer(::SOCKET s) {
-    BOOL on = TRUE;
-    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
-    tcp_keepalive values{1, kKeepAliveIdleS * 1000u, kKeepAliveIntervalS * 1000u};
-    DWORD returned = 0;
-    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
-               nullptr);
-    DWORD probes = kKeepAliveProbes;
-    ::setsockopt(s, IPPROTO_TCP, kTcpKeepCnt, reinterpret_cast<const char*>(&probes),
-                 sizeof probes);
-    DWORD maxRt = kUnacknowledgedLimitS;
-    ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
-}
-
 ::sockaddr_in NativeAddress(const sockaddr_in* name) {
     const std::uint32_t address = AddressOf(name);
     ::sockaddr_in addr{};
@@ -210,11 +189,10 @@ void FindDeadPeer(::SOCKET s) {
     return addr;
 }
 
-// Hands the system's address to the caller's record; false when that has no room for it.
-bool Give(const ::sockaddr_in& addr, sockaddr_in* name, int* namelen) {
+SystemAddress Given(const ::sockaddr_in& addr) {
     std::uint32_t address = 0;
     std::memcpy(&address, &addr.sin_addr, sizeof address);
-    return GiveAddress(addr.sin_port, address, name, namelen);
+    return {addr.sin_port, address};
 }
 
 // The system's socket s in our numbering; kInvalidSocket, with the error recorded, for one that
@@ -251,6 +229,24 @@ int ConnectError(SOCKET s) {
 
 } // namespace
 
+// Keepalive and the longest wait for an acknowledgement, so that a path that died silently ends
+// the connection with ETIMEDOUT. Each one the system does not take is left out: older systems
+// know no probe count, and Wine takes only some of them.
+void FindDeadPeer(SOCKET ours) {
+    const ::SOCKET s = Native(ours);
+    BOOL on = TRUE;
+    ::setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    tcp_keepalive values{1, kKeepAliveIdleS * 1000u, kKeepAliveIntervalS * 1000u};
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr,
+               nullptr);
+    DWORD probes = kKeepAliveProbes;
+    ::setsockopt(s, IPPROTO_TCP, kTcpKeepCnt, reinterpret_cast<const char*>(&probes),
+                 sizeof probes);
+    DWORD maxRt = kUnacknowledgedLimitS;
+    ::setsockopt(s, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRt), sizeof maxRt);
+}
+
 int WSAStartup() {
     if (int code = g_startupFailure.load())
         return code;
@@ -261,29 +257,20 @@ int WSAStartup() {
     return started;
 }
 
-SOCKET socket(int af, int type, int protocol) {
-    if (af != kAfInet || type != kSockStream) {
-        Fail(EAFNOSUPPORT);
-        return kInvalidSocket;
-    }
+SOCKET OpenStream(int protocol) {
     ::SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, protocol, nullptr, 0,
                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == kNoNativeSocket) {
         FailWsa();
         return kInvalidSocket;
     }
-    const SOCKET ours = Ours(s);
-    if (ours != kInvalidSocket)
-        FindDeadPeer(s);
-    return ours;
+    return Ours(s);
 }
 
-int connect(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (int refused = RefusedTarget(s, name, namelen))
-        return Fail(refused);
+int ConnectAndWait(SOCKET s, const sockaddr_in* name, int timeoutMs) {
     int error = StartConnect(s, name);
     if (error == WSAEWOULDBLOCK) {
-        const int ready = WaitWritable(s, g_connectTimeoutMs.load());
+        const int ready = WaitWritable(s, timeoutMs);
         if (ready < 0)
             error = ::WSAGetLastError();
         else if (ready == 0)
@@ -292,12 +279,10 @@ int connect(SOCKET s, const sockaddr_in* name, int namelen) {
             error = ConnectError(s);
     }
     SetNonBlocking(s, MarkedNonBlocking(s));
-    return error == 0 ? 0 : Fail(ErrnoOf(error));
+    return error == 0 ? 0 : ErrnoOf(error);
 }
 
-int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
-    if (int refused = RefusedTarget(s, name, namelen))
-        return Fail(refused);
+int ConnectWithoutWaiting(SOCKET s, const sockaddr_in* name) {
     const int error = StartConnect(s, name);
     {
         std::lock_guard lock(g_socketsMutex);
@@ -305,7 +290,7 @@ int connect_start(SOCKET s, const sockaddr_in* name, int namelen) {
     }
     if (error == 0)
         return 0;
-    return Fail(error == WSAEWOULDBLOCK ? EINPROGRESS : ErrnoOf(error));
+    return error == WSAEWOULDBLOCK ? EINPROGRESS : ErrnoOf(error);
 }
 
 int connect_result(SOCKET s) {
@@ -449,7 +434,7 @@ int listen(SOCKET s, int backlog) {
     return ::listen(Native(s), backlog) == 0 ? 0 : FailWsa();
 }
 
-SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
+SOCKET AcceptOne(SOCKET s, SystemAddress& from) {
     ::sockaddr_in peer{};
     int len = sizeof peer;
     const ::SOCKET accepted = ::accept(Native(s), reinterpret_cast<::sockaddr*>(&peer), &len);
@@ -468,39 +453,33 @@ SOCKET AcceptOne(SOCKET s, sockaddr_in* addr, int* addrlen) {
         std::lock_guard lock(g_socketsMutex);
         g_nonBlocking.insert(ours);
     }
-    FindDeadPeer(accepted);
-    Give(peer, addr, addrlen);
+    from = Given(peer);
     return ours;
 }
 
-int SocketName(SOCKET s, bool peer, sockaddr_in* name, int* namelen) {
+int SocketName(SOCKET s, bool peer, SystemAddress& name) {
     ::sockaddr_in addr{};
     int len = sizeof addr;
     const int rc = peer ? ::getpeername(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len)
                         : ::getsockname(Native(s), reinterpret_cast<::sockaddr*>(&addr), &len);
     if (rc != 0)
-        return FailWsa();
-    return Give(addr, name, namelen) ? 0 : Fail(EFAULT);
+        return ErrnoOf(::WSAGetLastError());
+    name = Given(addr);
+    return 0;
 }
 
-int ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp) {
-    if (s < 0)
-        return Fail(EBADF);
-    if (cmd != kFionbio || !argp)
-        return Fail(EINVAL);
-    if (!SetNonBlocking(s, *argp != 0))
-        return FailWsa();
+int SwitchNonBlocking(SOCKET s, bool on) {
+    if (!SetNonBlocking(s, on))
+        return ErrnoOf(::WSAGetLastError());
     std::lock_guard lock(g_socketsMutex);
-    if (*argp != 0)
+    if (on)
         g_nonBlocking.insert(s);
     else
         g_nonBlocking.erase(s);
     return 0;
 }
 
-std::uint32_t inet_addr(const char* cp) {
-    if (!cp)
-        return kInaddrNone;
+std::uint32_t SystemInetAddr(const char* cp) {
     return ::inet_addr(cp);
 }
 
