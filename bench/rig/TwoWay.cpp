@@ -88,6 +88,18 @@ ssize_t ReadReady(const pollfd& end, short events, std::vector<std::uint8_t>& bu
     return std::max<ssize_t>(n, 0);
 }
 
+// Waits at most `seconds` for either end, then reads what the server sent: the count (0 for
+// nothing), or -1 when the wait failed or the server's connection ended (then `closed` is set).
+ssize_t WaitAndReadServer(pollfd (&fds)[2], double seconds, std::vector<std::uint8_t>& buffer,
+                          bool& closed) {
+    if (WaitEither(fds, seconds) < 0)
+        return -1;
+    const ssize_t n = ReadReady(fds[0], POLLIN | POLLHUP | POLLERR, buffer);
+    if (n < 0)
+        closed = true;
+    return n;
+}
+
 } // namespace
 
 TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams& streams,
@@ -151,14 +163,9 @@ TwoWayResult RunTwoWay(const TwoWayPlan& plan, Pty& pty, Server& server, Streams
             const auto nextBlock = start + Span(plan.blockSeconds * static_cast<double>(blocks));
             wait = std::min(wait, Seconds(std::min(nextChunk, nextBlock) - now));
         }
-        if (WaitEither(fds, wait) < 0) {
+        const ssize_t fromServer = WaitAndReadServer(fds, wait, buffer, result.connectionClosed);
+        if (fromServer < 0)
             break;
-        }
-        const ssize_t fromServer = ReadReady(fds[0], POLLIN | POLLHUP | POLLERR, buffer);
-        if (fromServer < 0) {
-            result.connectionClosed = true;
-            break;
-        }
         if (fromServer > 0) {
             lastArrival = Clock::now();
             toTcp.Feed(buffer.data(), static_cast<std::size_t>(fromServer), device.sentEnd);
@@ -259,14 +266,9 @@ RequestResult RunRequests(const RequestPlan& plan, Pty& pty, Server& server, Str
         if (stage == Stage::DeviceWaits) {
             wait = std::min(wait, Seconds(answerAt - now));
         }
-        if (WaitEither(fds, wait) < 0) {
+        const ssize_t n = WaitAndReadServer(fds, wait, buffer, result.connectionClosed);
+        if (n < 0)
             break;
-        }
-        const ssize_t n = ReadReady(fds[0], POLLIN | POLLHUP | POLLERR, buffer);
-        if (n < 0) {
-            result.connectionClosed = true;
-            break;
-        }
         if (n > 0 && stage == Stage::ServerReads) {
             got.insert(got.end(), buffer.begin(), buffer.begin() + n);
             if (got.size() >= expected.size()) {
