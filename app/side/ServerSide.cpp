@@ -420,7 +420,7 @@ void CServerSide::ForwardBurst() {
 
 // While bytes wait for the server, a connection that is waited on is watched until it takes them.
 void CServerSide::WatchBacklog() {
-    if (m_state.connected && m_host.IsWatching(WATCH_TCP) &&
+    if (m_state.connected && m_settings.fast &&
         (m_backlog.Waiting() > 0 || m_pLink->WireWaiting() > 0) &&
         !m_host.IsWatching(WATCH_TCP_SEND))
         m_host.WatchSocket(WATCH_TCP_SEND, m_state.sock, true);
