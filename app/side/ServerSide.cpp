@@ -83,10 +83,10 @@ void CServerSide::SideUp() {
         const std::string strOffers = m_pSession->Start();
         m_backlog.Send(*m_pLink, strOffers.data(), strOffers.size());
     }
-    if (m_settings.fast)
-        m_host.WatchSocket(WATCH_TCP, m_state.sock);
-    else
+    if (!m_settings.fast)
         m_host.SetTimer(TIMER_TCP, 100);
+    else if (!ReadingHeld()) // held: watched again once the device has room (ResumeReading)
+        m_host.WatchSocket(WATCH_TCP, m_state.sock);
     m_strServer = Where();
     m_host.ShowNetworkStatus("已连接服务器", Tip());
 }

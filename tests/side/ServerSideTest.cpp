@@ -204,9 +204,8 @@ TEST_P(ServerSideTest, LeavesTheServerUnreadWhileTheDeviceIsFull) {
 
 // A server that comes back while the device is still full is not read until there is room, and
 // in the fast mode not watched either: a readable socket that is left unread would wake the loop
-// at every turn. Disabled while CServerSide::SideUp watches the new connection whether or not
-// reading is held (and GatherBurst leaves that watch on, the host holding the side already).
-TEST_P(ServerSideTest, DISABLED_AComebackWhileTheDeviceIsFullWaitsForRoom) {
+// at every turn.
+TEST_P(ServerSideTest, AComebackWhileTheDeviceIsFullWaitsForRoom) {
     if (!GetParam())
         GTEST_SKIP() << "polled, the server is simply not read";
     LoopbackServer server;
