@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -106,8 +107,23 @@ struct Client {
     std::string got;
 };
 
-// A port nobody listens at now.
+// A port nobody uses now. It is picked below the system's range for outgoing connections, so
+// that a connection another test makes meanwhile cannot take it before the program listens there.
 inline std::uint16_t FreePort() {
+    static std::mt19937 pick(std::random_device{}());
+    std::uniform_int_distribution<int> below(20000, 32000);
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        const auto port = static_cast<std::uint16_t>(below(pick));
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(port);
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+        const bool free = bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0;
+        close(fd);
+        if (free)
+            return port;
+    }
     LoopbackServer probe;
     const std::uint16_t port = probe.Port();
     probe.StopListening();
