@@ -2,6 +2,7 @@
 // timers and watches, clients on loopback come to it.
 #include "app/side/NetworkSide.h"
 #include "side/FakeSideHost.h"
+#include "support/LoopbackClient.h"
 #include "support/LoopbackServer.h"
 #include "support/Pattern.h"
 #include "support/SocketAddress.h"
@@ -36,50 +37,7 @@ std::uint16_t FreePort() {
     return sock::ntohs(bound.sin_port);
 }
 
-// A client of the listener; it sends whole, and reads what has come without waiting.
-class Client {
-public:
-    explicit Client(std::uint16_t port) : s_(sock::socket(sock::AF_INET, sock::SOCK_STREAM, 0)) {
-        const sock::sockaddr_in server = SocketAddress("127.0.0.1", port);
-        std::uint32_t on = 1;
-        EXPECT_EQ(sock::connect(s_, &server, sizeof server), 0);
-        EXPECT_EQ(sock::ioctlsocket(s_, sock::FIONBIO, &on), 0);
-    }
-    ~Client() { sock::closesocket(s_); }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool Send(const std::string& bytes) {
-        std::size_t done = 0;
-        return WaitUntil(
-            [&] {
-                const int n =
-                    sock::send(s_, bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
-                done += n > 0 ? static_cast<std::size_t>(n) : 0;
-                return done == bytes.size();
-            },
-            5s);
-    }
-    // Takes what has arrived; false once the connection has ended.
-    bool Read() {
-        char buffer[8192];
-        for (;;) {
-            const int n = sock::recv(s_, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                return n < 0 && sock::WSAGetLastError() == EWOULDBLOCK;
-            got.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    void Close() {
-        sock::closesocket(s_);
-        s_ = sock::INVALID_SOCKET;
-    }
-
-    std::string got;
-
-private:
-    sock::SOCKET s_;
-};
+using Client = testing_support::LoopbackClient;
 
 class ListenSideTest : public ::testing::TestWithParam<bool> {
 protected:
