@@ -137,16 +137,12 @@ void CVarnelDlg::OnTimer(UINT_PTR nIDEvent) {
         {TIMER_RETRY, &CVarnelDlg::OnRetryTick}, {TIMER_SERIAL_LOST, &CVarnelDlg::OnSerialLost},
         {TIMER_DEVICE, &CVarnelDlg::PumpDevice},
     };
-    bool bMine = false;
     for (const auto& [nID, pHandler] : kTimers)
-        if (nID == nIDEvent) {
+        if (nID == nIDEvent)
             (this->*pHandler)();
-            bMine = true;
-        }
     if (nIDEvent == TIMER_MODEM)
         m_pNetwork->SendModemNews();
-    else if (!bMine)
-        m_pNetwork->OnTimer(nIDEvent);
+    m_pNetwork->OnTimer(nIDEvent); // its poll and the server's quiet gap
     if (nIDEvent == TIMER_AUTOOPEN && !LinkIsOpen())
         ToggleLink();
     CDialog::OnTimer(nIDEvent);

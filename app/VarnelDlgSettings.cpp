@@ -76,7 +76,6 @@ void CVarnelDlg::LoadSettings() {
         side.clients.takeover = settings.takeover;
         side.clients.allow = settings.allow;
         side.allow = texts.allow.value_or("");
-        m_pNetwork.reset(); // its timers and watches end before the next one's begin
         m_pNetwork = CNetworkSide::Make(*m_pHost, side, {g_sock, g_bTcpConnected});
     }
     m_pNetwork->KeepSent(m_plan.Enabled());

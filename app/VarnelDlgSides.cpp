@@ -105,9 +105,6 @@ public:
         if (bNew || !bOnlyIfNew)
             m_dlg.UpdateData(false);
     }
-    void ShowNetworkTip(const std::string& strTip) override {
-        SetStatusTip(m_dlg, IDC_STATIC_NETSTATUS, strTip);
-    }
     void AppendEvent(const std::string& strFile, const std::string& strLine) override {
         m_dlg.AppendEvent(strFile, strLine);
     }

@@ -129,18 +129,14 @@ void CListenSide::Poll() {
     TellNews();
 }
 
-bool CListenSide::OnWatch(LinkTimerId nID) {
-    if (nID < WATCH_CLIENT || nID >= WATCH_CLIENT + MOST_CLIENTS)
-        return false;
-    Poll(); // a client has bytes, or has gone
-    return true;
+void CListenSide::OnWatch(LinkTimerId nID) {
+    if (nID >= WATCH_CLIENT && nID < WATCH_CLIENT + MOST_CLIENTS)
+        Poll(); // a client has bytes, or has gone
 }
 
-bool CListenSide::OnTimer(LinkTimerId nID) {
-    if (nID != TIMER_TCP)
-        return false;
-    Poll();
-    return true;
+void CListenSide::OnTimer(LinkTimerId nID) {
+    if (nID == TIMER_TCP)
+        Poll();
 }
 
 CNetworkSide::Sent CListenSide::FromDevice(const char* pBuffer, std::size_t nLength) {

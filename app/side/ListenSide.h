@@ -20,8 +20,8 @@ public:
     void Close(bool bKeepBacklog) override;
     bool Up() const override { return m_pClients != nullptr; }
     void Poll() override;
-    bool OnWatch(LinkTimerId nID) override;
-    bool OnTimer(LinkTimerId nID) override;
+    void OnWatch(LinkTimerId nID) override;
+    void OnTimer(LinkTimerId nID) override;
     Sent FromDevice(const char* pBuffer, std::size_t nLength) override;
     void TellNews() override;
     void ResumeWaitingSessions() override;

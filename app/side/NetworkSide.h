@@ -53,11 +53,11 @@ public:
     // Connected to the server, or listening.
     virtual bool Up() const = 0;
 
-    // One step at the side's poll timer (TIMER_TCP); its watches and its other timers. OnWatch
-    // and OnTimer are false for an id that is not the side's.
+    // One step at the side's poll timer (TIMER_TCP); its watches and its other timers (an id that
+    // is not the side's is left alone).
     virtual void Poll() = 0;
-    virtual bool OnWatch(LinkTimerId nID) = 0;
-    virtual bool OnTimer(LinkTimerId nID) = 0;
+    virtual void OnWatch(LinkTimerId nID) = 0;
+    virtual void OnTimer(LinkTimerId nID) = 0;
 
     // A block of the device for the peers: what became of it.
     enum class Sent {

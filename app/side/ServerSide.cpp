@@ -209,9 +209,9 @@ CNetworkSide::Sent CServerSide::FromDevice(const char* pBuffer, std::size_t nLen
         m_nUndelivered += nLength; // the server asked for a pause: it gets nothing meanwhile
         return Sent::paused;
     }
-    const std::string strWire = ToNetwork(pBuffer, nLength);
     if (!m_state.connected)
         return Sent::notConnected;
+    const std::string strWire = ToNetwork(pBuffer, nLength);
     if (!m_backlog.Send(*m_pLink, strWire.data(), strWire.size())) {
         m_nUndelivered += nLength;
         return Sent::stalled;
@@ -345,18 +345,18 @@ void CServerSide::GiveUpConnect() {
     m_sockConnecting = sock::INVALID_SOCKET;
 }
 
-bool CServerSide::OnWatch(LinkTimerId nID) {
-    if (nID != WATCH_TCP && nID != WATCH_TCP_SEND)
-        return false;
-    nID == WATCH_TCP ? GatherBurst() : OnWritable(); // bytes to read, or room to send
-    return true;
+void CServerSide::OnWatch(LinkTimerId nID) {
+    if (nID == WATCH_TCP)
+        GatherBurst(); // bytes to read
+    else if (nID == WATCH_TCP_SEND)
+        OnWritable(); // room to send what waits
 }
 
-bool CServerSide::OnTimer(LinkTimerId nID) {
-    if (nID != TIMER_TCP && nID != TIMER_TCP_QUIET)
-        return false;
-    nID == TIMER_TCP ? Poll() : OnQuiet(); // the poll, or the end of the server's quiet gap
-    return true;
+void CServerSide::OnTimer(LinkTimerId nID) {
+    if (nID == TIMER_TCP)
+        Poll();
+    else if (nID == TIMER_TCP_QUIET)
+        OnQuiet(); // the server has been quiet for the gap
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -17,8 +17,8 @@ public:
     void Close(bool bKeepBacklog) override;
     bool Up() const override { return m_state.connected != 0; }
     void Poll() override;
-    bool OnWatch(LinkTimerId nID) override;
-    bool OnTimer(LinkTimerId nID) override;
+    void OnWatch(LinkTimerId nID) override;
+    void OnTimer(LinkTimerId nID) override;
     Sent FromDevice(const char* pBuffer, std::size_t nLength) override;
     bool HoldForServer(const char* pBuffer, std::size_t nLength, std::size_t& nWire) override;
     void ResumeWaitingSessions() override;

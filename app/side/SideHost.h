@@ -51,7 +51,6 @@ public:
     // a line of the events file; the server connection dropped without the user asking.
     virtual void ShowNetworkStatus(const std::string& strStatus, const std::string& strTip,
                                    bool bOnlyIfNew = false) = 0;
-    virtual void ShowNetworkTip(const std::string& strTip) = 0;
     virtual void AppendEvent(const std::string& strFile, const std::string& strLine) = 0;
     virtual void NetworkDropped(const std::string& strReason, CReconnectPlan::End end) = 0;
 };

@@ -73,7 +73,6 @@ public:
         status = strStatus;
         tip = strTip;
     }
-    void ShowNetworkTip(const std::string& strTip) override { tip = strTip; }
     void AppendEvent(const std::string&, const std::string& strLine) override {
         events.push_back(strLine);
     }
